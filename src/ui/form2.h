@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QWidget>
+
+class QTimer;
+
+// The splash window: shown at start, it shows the main window after 3500 ms and hides itself.
+class Form2 : public QWidget {
+  Q_OBJECT
+public:
+  explicit Form2(QWidget* parent = nullptr);
+
+  QTimer* Timer1 = nullptr;
+
+signals:
+  // The splash time is over: the main window is to be shown.
+  void Timer1_Timer();
+};

@@ -1,0 +1,239 @@
+// The main window built from the control table, and the URL list through the real widgets.
+#include "app/statuspanels.h"
+#include "platform/programfolder.h"
+#include "testenvironment.h"
+#include "ui/clicklabel.h"
+#include "ui/controlmap.h"
+#include "ui/form1.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+namespace {
+
+QString UrlsPath() {
+  return ProgramFolder::File(QStringLiteral("urls.dat"));
+}
+
+QByteArray UrlsFile() {
+  QFile file(UrlsPath());
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void WriteUrlsFile(const QByteArray& bytes) {
+  QFile file(UrlsPath());
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(bytes);
+}
+
+QStringList Entries(Form1* form) {
+  QStringList entries;
+  for (int i = 0; i < form->List1->count(); ++i)
+    entries.append(form->List1->item(i)->text());
+  return entries;
+}
+
+QString Caption(QWidget* widget) {
+  if (auto* label = qobject_cast<QLabel*>(widget))
+    return label->text();
+  if (auto* box = qobject_cast<QLineEdit*>(widget))
+    return box->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(widget))
+    return button->text();
+  return QString();
+}
+
+} // namespace
+
+class Form1Test : public QObject {
+  Q_OBJECT
+
+private slots:
+  void init() { TestEnvironment::Current()->Clear(); }
+
+  void everyControlOfTheTableIsInPlace() {
+    Form1 form;
+    int count = 0;
+    const ControlMap::Control* table = ControlMap::Table(&count);
+    QVERIFY(count > 40);
+    for (int i = 0; i < count; ++i) {
+      const ControlMap::Control& c = table[i];
+      const QString name = QString::fromUtf8(c.name);
+      QWidget* widget = form.findChild<QWidget*>(name);
+      QVERIFY2(widget, qPrintable(name));
+      QCOMPARE(widget->parentWidget()->objectName(), *c.container ? QString::fromUtf8(c.container) : QStringLiteral("Form1"));
+      QCOMPARE(widget->geometry(), QRect(c.left / 15, c.top / 15, c.width / 15, c.height / 15));
+      QCOMPARE(widget->isEnabled(), c.enabled);
+      if (c.kind != ControlMap::Kind::StatusBar && c.kind != ControlMap::Kind::Frame)
+        QCOMPARE(Caption(widget), QString::fromUtf8(c.caption));
+      QVERIFY2(!widget->accessibleName().isEmpty() || c.kind == ControlMap::Kind::Shape || c.kind == ControlMap::Kind::Frame,
+               qPrintable(name));
+    }
+  }
+
+  void initialStateOfTheWindow() {
+    Form1 form;
+    QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik vok"));
+    QCOMPARE(form.Check1->text(), QStringLiteral("OFF"));
+    QVERIFY(form.Check1->isCheckable() && !form.Check1->isChecked());
+    QCOMPARE(form.Label2[0]->text(), QStringLiteral(" Menu "));
+    QVERIFY(!form.Label2[2]->isEnabled());
+    QCOMPARE(form.Label2[1]->font().family(), QStringLiteral("Arial"));
+    QCOMPARE(form.PictureShown(), 4);
+    QCOMPARE(form.Image1->toolTip(), QStringLiteral("If ON waiting for remote response"));
+    QVERIFY(form.Text6[0]->isReadOnly() && form.Text6[0]->text().isEmpty());
+    QVERIFY(form.Text7->isReadOnly());
+    for (QCheckBox* box : form.Check3)
+      QVERIFY(!box->isEnabled() && !box->isChecked());
+    QVERIFY(!form.Text4[1]->isEnabled());
+    QCOMPARE(form.StatusBar1->Text(1), QStringLiteral("Best Time"));
+    QCOMPARE(form.StatusBar1->Text(2), QStringLiteral("Worst Time"));
+    QCOMPARE(form.StatusBar1->Text(3), QStringLiteral("Average"));
+    QCOMPARE(form.StatusBar2->Count(), 5);
+    for (int n = 1; n <= 5; ++n)
+      QCOMPARE(form.StatusBar2->Text(n), QString());
+    QStringList headers;
+    for (int c = 0; c < form.ListView1->model()->columnCount(); ++c)
+      headers << form.ListView1->model()->headerData(c, Qt::Horizontal).toString();
+    QCOMPARE(headers, (QStringList{"Event Time", "Ping", "Average", "Site ID", "Packet", "Result"}));
+    QVERIFY(form.Frame1->isVisibleTo(&form));
+    QVERIFY(!form.Frame2->isVisibleTo(&form));
+    for (QTimer* timer : {form.Timer1, form.Timer2, form.Timer3, form.Timer4})
+      QVERIFY(!timer->isActive());
+    QCOMPARE(form.Timer1->interval(), 1000);
+    QCOMPARE(form.Timer2->interval(), 10000);
+    QCOMPARE(form.Timer3->interval(), 50);
+    QCOMPARE(form.Timer4->interval(), 1000);
+  }
+
+  void windowKeepsItsSize() {
+    Form1 form;
+    form.show();
+    const QSize size = form.size();
+    form.resize(size + QSize(200, 100));
+    QCOMPARE(form.size(), size);
+  }
+
+  void missingOrUnreadableFileGivesAnEmptyList() {
+    {
+      Form1 form;
+      QCOMPARE(form.List1->count(), 0);
+    }
+    QVERIFY(QDir().mkpath(UrlsPath())); // a folder where the file should be
+    Form1 form;
+    QCOMPARE(form.List1->count(), 0);
+    QDir().rmdir(UrlsPath());
+  }
+
+  void listComesBackFromTheFile_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("entries");
+    QTest::newRow("CR LF lines") << QByteArray("http://a.test\r\nhttp://b.test\r\n") << QStringList{"http://a.test", "http://b.test"};
+    QTest::newRow("LF lines, no last end") << QByteArray("http://a.test\nhttp://b.test") << QStringList{"http://a.test", "http://b.test"};
+    QTest::newRow("empty line is an empty entry") << QByteArray("http://a.test\r\n\r\nhttp://c.test\r\n") << QStringList{"http://a.test", "", "http://c.test"};
+    QTest::newRow("comma stays in its entry") << QByteArray("http://a.test/?x=1,2\r\n") << QStringList{"http://a.test/?x=1,2"};
+    QTest::newRow("quotes are kept") << QByteArray("\"http://q.test\"\r\n") << QStringList{"\"http://q.test\""};
+    QTest::newRow("UTF-8") << QByteArray("http://b\xc3\xbc.test\r\n") << QStringList{QStringLiteral("http://b\u00fc.test")};
+    QTest::newRow("Latin-1") << QByteArray("http://b\xfc.test\r\n") << QStringList{QStringLiteral("http://b\u00fc.test")};
+  }
+  void listComesBackFromTheFile() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, entries);
+    WriteUrlsFile(bytes);
+    Form1 form;
+    QCOMPARE(Entries(&form), entries);
+  }
+
+  void addDelAndPickThroughTheWidgets() {
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Frame2->show();
+    form.Frame1->hide();
+
+    // Add with the initial text focused: losing the focus to the button strips one slash first.
+    form.Text1->setFocus();
+    QTRY_VERIFY(form.Text1->hasFocus());
+    QTest::mouseClick(form.Command1[0], Qt::LeftButton);
+    QCOMPARE(Entries(&form), QStringList{"http:/"});
+    QCOMPARE(UrlsFile(), QByteArray("http:/\r\n"));
+    QCOMPARE(form.Text1->text(), QStringLiteral("http://"));
+    QCOMPARE(form.Text1->cursorPosition(), 7);
+    QTRY_VERIFY(form.Text1->hasFocus());
+
+    // Typed addresses: one trailing slash goes on losing the focus.
+    form.Text1->setText(QStringLiteral("http://a.test//"));
+    QTest::mouseClick(form.Command1[0], Qt::LeftButton);
+    form.Text1->setText(QStringLiteral("http://b.test"));
+    QTest::mouseClick(form.Command1[0], Qt::LeftButton);
+    QCOMPARE(Entries(&form), (QStringList{"http:/", "http://a.test/", "http://b.test"}));
+    QCOMPARE(UrlsFile(), QByteArray("http:/\r\nhttp://a.test/\r\nhttp://b.test\r\n"));
+
+    // Del with nothing selected changes nothing.
+    QTest::mouseClick(form.Command1[1], Qt::LeftButton);
+    QCOMPARE(form.List1->count(), 3);
+    QCOMPARE(UrlsFile(), QByteArray("http:/\r\nhttp://a.test/\r\nhttp://b.test\r\n"));
+
+    // Pick copies the entry into the field; Del removes it and rewrites the file.
+    const QRect first = form.List1->visualItemRect(form.List1->item(0));
+    QTest::mouseClick(form.List1->viewport(), Qt::LeftButton, {}, first.center());
+    QCOMPARE(form.Text1->text(), QStringLiteral("http:/"));
+    QTest::mouseClick(form.Command1[1], Qt::LeftButton);
+    QCOMPARE(Entries(&form), (QStringList{"http://a.test/", "http://b.test"}));
+    QCOMPARE(UrlsFile(), QByteArray("http://a.test/\r\nhttp://b.test\r\n"));
+    QCOMPARE(form.Text1->text(), QStringLiteral("http:/"));
+
+    // After a Del nothing is selected: a second Del does nothing.
+    QTest::mouseClick(form.Command1[1], Qt::LeftButton);
+    QCOMPARE(form.List1->count(), 2);
+
+    // The same address can be added twice when the field does not have the focus.
+    const QRect second = form.List1->visualItemRect(form.List1->item(1));
+    QTest::mouseClick(form.List1->viewport(), Qt::LeftButton, {}, second.center());
+    form.Command1_Click(0);
+    QCOMPARE(Entries(&form), (QStringList{"http://a.test/", "http://b.test", "http://b.test"}));
+
+    // Removing every entry leaves an empty file.
+    for (int i = 0; i < 3; ++i) {
+      form.List1->setCurrentRow(0);
+      form.Command1_Click(1);
+    }
+    QCOMPARE(form.List1->count(), 0);
+    QCOMPARE(UrlsFile(), QByteArray());
+
+    // An empty field adds an empty entry, which comes back at the next start.
+    form.Text1->setText(QString());
+    form.Command1_Click(0);
+    QCOMPARE(UrlsFile(), QByteArray("\r\n"));
+    Form1 again;
+    QCOMPARE(Entries(&again), QStringList{""});
+  }
+
+  void unwritableFolderKeepsTheListWithoutMessage() {
+    QVERIFY(QDir().mkpath(UrlsPath())); // the file cannot be created: a folder has its name
+    Form1 form;
+    form.Text1->setText(QStringLiteral("http://a.test"));
+    form.Command1_Click(0);
+    QCOMPARE(Entries(&form), QStringList{"http://a.test"});
+    QCOMPARE(form.Text1->text(), QStringLiteral("http://"));
+    form.List1->setCurrentRow(0);
+    form.Command1_Click(1);
+    QCOMPARE(form.List1->count(), 0);
+    QVERIFY(QFileInfo(UrlsPath()).isDir());
+    QDir().rmdir(UrlsPath());
+  }
+};
+
+TARVIK_TEST_MAIN(QApplication, Form1Test)
+#include "tst_form1.moc"

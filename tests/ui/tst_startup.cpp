@@ -1,0 +1,172 @@
+// Start-up: first start, later start with stored values, damaged values, the splash window.
+#include "app/module1.h"
+#include "platform/programfolder.h"
+#include "settings/settingsstore.h"
+#include "settings/valuecodec.h"
+#include "testenvironment.h"
+#include "ui/form1.h"
+#include "ui/form2.h"
+#include "ui/startup.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QSettings Store() {
+  return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velmora"), QStringLiteral("vmTARVIK"));
+}
+
+QString Encoded(const QString& plain) {
+  return ValueCodec::EncodeValue(plain, QStringLiteral("Tarvik"));
+}
+
+QStringList ControlTexts(Form1* form) {
+  return {form->Text3->text(), form->Text2->text(), form->Text5[0]->text(), form->Text5[1]->text(),
+          form->Text4[0]->text(), form->Text4[1]->text()};
+}
+
+QString CheckStates(Form1* form) {
+  QString states;
+  for (QCheckBox* box : form->Check3)
+    states += box->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
+  return states;
+}
+
+} // namespace
+
+class StartupTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void init() {
+    TestEnvironment::Current()->Clear();
+    Module1::ResetState();
+  }
+  void cleanup() { Startup::Shutdown(); }
+
+  void firstStartWritesDefaultsAndShowsWindowAfterSplash() {
+    QElapsedTimer clock;
+    clock.start();
+    Startup::Main();
+
+    QSettings store = Store();
+    QCOMPARE(store.value(QStringLiteral("100")).toString(), ProgramFolder::Path());
+    QCOMPARE(store.value(QStringLiteral("102")).toString(), Encoded(QStringLiteral("016001020")));
+    QCOMPARE(store.value(QStringLiteral("102")).toString().size(), 18);
+    QCOMPARE(store.value(QStringLiteral("103")).toString(), QString());
+    QCOMPARE(store.value(QStringLiteral("104")).toString(), QString());
+    QCOMPARE(store.value(QStringLiteral("105")).toString(), QStringLiteral("0000"));
+    QCOMPARE(store.value(QStringLiteral("106")).toString(), QStringLiteral("11000110100100110101"));
+    const QString id = SettingsStore::GetAccountId();
+    QVERIFY(QRegularExpression(QStringLiteral("^([0-9A-Z]{3}\\.){4}$")).match(id).hasMatch());
+    QCOMPARE(store.value(QStringLiteral("101")).toString().size(), 32);
+    QCOMPARE(Module1::RegKeyPath, QStringLiteral("Software\\Velmora\\vmTARVIK"));
+    QVERIFY(Module1::VendorURL.startsWith(QLatin1String("http://")));
+    QVERIFY(Module1::VendorURL.endsWith(QLatin1Char('/')));
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d-\\d\\d-\\d{4}$")).match(Module1::ServiceField[3]).hasMatch());
+
+    Form2* splash = Startup::SplashWindow();
+    QVERIFY(splash->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(Startup::MainWindow()->isVisible(), 6000);
+    QVERIFY(clock.elapsed() >= 3400);
+    QVERIFY(!splash->isVisible());
+    QVERIFY(!splash->Timer1->isActive());
+
+    Form1* form = Startup::MainWindow();
+    QCOMPARE(ControlTexts(form), (QStringList{"1", "60", "1", "20", "", ""}));
+    QCOMPARE(CheckStates(form), QStringLiteral("0000"));
+    QCOMPARE(form->Text7->text(), id.left(15));
+    QCOMPARE(form->windowTitle(), QStringLiteral("Tarvik vok"));
+  }
+
+  void laterStartLoadsStoredValues_data() {
+    QTest::addColumn<QString>("packed");
+    QTest::addColumn<QString>("at");
+    QTest::addColumn<QString>("keep");
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QString>("checks");
+
+    QTest::newRow("defaults") << "016001020" << "" << "" << "0000"
+                              << QStringList{"1", "60", "1", "20", "", ""} << "0000";
+    QTest::newRow("stored values") << "030502015" << "10" << "4" << "1001"
+                                   << QStringList{"3", "5", "2", "15", "10", "4"} << "1001";
+    QTest::newRow("eleven characters: fourth field ignored") << "02300407123" << "" << "" << "0110"
+                                                             << QStringList{"2", "30", "4", "123", "", ""} << "0110";
+    QTest::newRow("eight characters: short rest") << "01100205" << "" << "" << ""
+                                                  << QStringList{"1", "10", "2", "5", "", ""} << "0000";
+    QTest::newRow("not digits falls back") << "01x001020" << "" << "" << "0000"
+                                           << QStringList{"1", "60", "1", "20", "", ""} << "0000";
+    QTest::newRow("damaged options fall back") << "016001020" << "" << "" << "10a1"
+                                               << QStringList{"1", "60", "1", "20", "", ""} << "0000";
+    QTest::newRow("too many options fall back") << "016001020" << "" << "" << "11111"
+                                                << QStringList{"1", "60", "1", "20", "", ""} << "0000";
+  }
+  void laterStartLoadsStoredValues() {
+    QFETCH(QString, packed);
+    QFETCH(QString, at);
+    QFETCH(QString, keep);
+    QFETCH(QString, options);
+    QFETCH(QStringList, texts);
+    QFETCH(QString, checks);
+
+    SettingsStore::FirstRunSetup();
+    const QString id = SettingsStore::GetAccountId();
+    {
+      QSettings store = Store();
+      store.setValue(QStringLiteral("100"), QStringLiteral("/somewhere/else"));
+      store.setValue(QStringLiteral("102"), Encoded(packed));
+      store.setValue(QStringLiteral("103"), at);
+      store.setValue(QStringLiteral("104"), keep);
+      store.setValue(QStringLiteral("105"), options);
+    }
+
+    Startup::Main();
+    // On a later start the main window exists (hidden) before the splash time is over.
+    Form1* form = Startup::MainWindow();
+    QVERIFY(!form->isVisible());
+    QCOMPARE(ControlTexts(form), texts);
+    QCOMPARE(CheckStates(form), checks);
+    QCOMPARE(form->Text7->text(), id.left(15));
+    QCOMPARE(Store().value(QStringLiteral("100")).toString(), ProgramFolder::Path());
+    // Nothing the start-up loads is written back.
+    QCOMPARE(Store().value(QStringLiteral("102")).toString(), Encoded(packed));
+    QCOMPARE(SettingsStore::GetAccountId(), id);
+  }
+
+  void damagedIdentifierIsReplaced() {
+    SettingsStore::FirstRunSetup();
+    Store().setValue(QStringLiteral("101"), QStringLiteral("not hexadecimal"));
+    Startup::Main();
+    const QString id = SettingsStore::GetAccountId();
+    QVERIFY(QRegularExpression(QStringLiteral("^([0-9A-Z]{3}\\.){4}$")).match(id).hasMatch());
+    QCOMPARE(Startup::MainWindow()->Text7->text(), id.left(15));
+    // The rest of the stored settings is still loaded, not replaced by a first start.
+    QCOMPARE(Store().value(QStringLiteral("105")).toString(), QStringLiteral("0000"));
+  }
+
+  void closingTheMainWindowEndsTheProgram() {
+    Startup::Main();
+    Form1* form = Startup::MainWindow();
+    form->show();
+    bool ended = false;
+    QTimer::singleShot(0, form, [&] {
+      form->close();
+    });
+    QTimer::singleShot(3000, qApp, [] { QCoreApplication::exit(1); });
+    ended = QCoreApplication::exec() == 0;
+    QVERIFY(ended);
+    QVERIFY(!Startup::SplashWindow()->isVisible());
+  }
+};
+
+TARVIK_TEST_MAIN(QApplication, StartupTest)
+#include "tst_startup.moc"

@@ -4,11 +4,15 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 // The results table: one row per sample, six text columns, a fore colour and a bold flag per row.
 // Rows are addressed two ways: by a stable RowId (the handle the test cycle keeps while it fills
 // a row) and by display position (0-based; the order every report and statistic walks).
 // Once sorting has been switched on the table keeps every row, old and new, in sort order.
+//
+// Rows are stored compactly (the six texts packed as UTF-8 into one small buffer per row), so that
+// a table of a million rows stays well under 100 bytes a row.
 class ResultsModel : public QAbstractTableModel {
   Q_OBJECT
 public:
@@ -18,7 +22,14 @@ public:
   static constexpr int Red = 255;
   static constexpr int Blue = 16711680;
 
+  // The core has no QtGui: the row's colour (an int in blue-green-red order) and bold flag (a bool)
+  // are offered through these roles, and the view maps them to a foreground and a font.
+  enum Role { ColourRole = Qt::UserRole + 1, BoldRole = Qt::UserRole + 2 };
+
   using RowId = quint32;
+  // What RowAt answers for a position outside the table. Handles are never reused: after Clear the
+  // old handles address no row, and writing through them does nothing.
+  static constexpr RowId NoRow = ~RowId(0);
 
   explicit ResultsModel(QObject* parent = nullptr);
   ~ResultsModel() override;
@@ -33,8 +44,12 @@ public:
   static QStringList ColumnCaptions();
 
   int Count() const;
+  // Appends a row whose Event Time is the given text and whose other columns are empty (at its
+  // sorted place once sorting is on).
   RowId AddRow(const QString& eventTime);
+  // Writes one column of a row; an unknown row or column is ignored.
   void SetText(RowId row, int column, const QString& text);
+  // A column's text; "" for an unknown row or column.
   QString Text(RowId row, int column) const;
   void SetMark(RowId row, int colour, bool bold);
   int Colour(RowId row) const;
@@ -43,15 +58,47 @@ public:
 
   // Display order.
   RowId RowAt(int position) const;
+  // -1 for an unknown row.
   int PositionOf(RowId row) const;
   QString TextAt(int position, int column) const;
 
   // A header click: sort by that column's text, toggling one direction flag for the whole table
   // (it starts ascending, so the first click sorts descending). Sorting stays on afterwards.
+  // Texts compare as plain ordinal strings (UTF-16 code units); the sort is stable.
   void ColumnClick(int column);
   bool Sorted() const;
   int SortColumn() const;
   bool Descending() const;
+
+  // ---- For the statistics (results/statistics.cpp) ----
+
+  // What the statistics read of a row, worked out once whenever the row's Ping or Site ID is
+  // written, so that a scan needs no text conversion.
+  struct Figures {
+    bool pingIsNumber = false;      // the Ping reads strictly as a number
+    double ping = 0;                // its leading-number value
+    bool pingMillis = false;        // the Ping is a plain "d.ddd" text: ping == millis / 1000
+    qint64 millis = 0;
+    bool siteEmpty = true;          // the Site ID is empty (the row is not complete yet)
+    std::optional<double> siteStrict; // the Site ID read strictly
+    double siteValue = 0;           // the Site ID read as a leading number
+  };
+  Figures FiguresAt(int position) const;
+
+  // Readers that keep figures folded over the first rows of the display order (the statistics)
+  // note how far they got with SetFoldMark. Any later change that could alter what they folded
+  // (a changed Ping or Site ID, a row inserted or moved among those rows, a sort, Clear) raises
+  // FoldEpoch and drops the mark; rows added or changed after the mark leave both alone.
+  quint64 FoldEpoch() const;
+  void SetFoldMark(int position) const;
+
+  // State such a reader keeps with the model; it lives as long as the model.
+  class Attachment {
+  public:
+    virtual ~Attachment() = default;
+  };
+  Attachment* StatisticsState() const;
+  void SetStatisticsState(std::unique_ptr<Attachment> state) const;
 
 private:
   struct Impl;

@@ -1,0 +1,549 @@
+#include "results/resultsmodel.h"
+
+#include "platform/numbers.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QHash>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Texts of a row that do not fit into its own buffer move to the heap, all six together.
+struct Spill {
+  std::array<QByteArray, ResultsModel::ColumnCount> texts;
+};
+
+enum RowFlag : quint8 {
+  Spilled = 1,    // the texts live in a Spill whose address is kept in the row's buffer
+  PingNumber = 2, // the Ping reads strictly as a number; `ping` holds its leading-number value
+  PingMillis = 4, // the Ping is a plain "d.ddd" text
+  SiteInt = 8,    // the Site ID is a plain decimal integer held in `site`
+  SiteEmpty = 16, // the Site ID is empty
+};
+
+constexpr int InlineBytes = 44;
+
+// One row: 64 bytes. The six texts are UTF-8, packed one after the other into `bytes` with their
+// lengths in `len`; the figures the statistics read are kept beside them.
+struct Row {
+  double ping;
+  qint32 site;
+  quint8 len[ResultsModel::ColumnCount];
+  quint8 mark; // bit 7 bold, bits 0-6 index into the colour palette
+  quint8 flags;
+  char bytes[InlineBytes];
+};
+static_assert(sizeof(Row) == 64, "a row is meant to fill one cache line");
+
+constexpr quint8 BoldBit = 0x80;
+constexpr quint8 OddColour = 0x7F; // palette full: the colour is kept in a side table
+
+Spill* SpillOf(const Row& row) {
+  Spill* spill = nullptr;
+  std::memcpy(&spill, row.bytes, sizeof spill);
+  return spill;
+}
+
+void SetSpill(Row& row, Spill* spill) {
+  std::memcpy(row.bytes, &spill, sizeof spill);
+}
+
+QByteArrayView Bytes(const Row& row, int column) {
+  if (row.flags & Spilled)
+    return SpillOf(row)->texts[column];
+  int offset = 0;
+  for (int c = 0; c < column; ++c)
+    offset += row.len[c];
+  return QByteArrayView(row.bytes + offset, row.len[column]);
+}
+
+// Replaces one column's text, keeping the texts packed; moves them to the heap when they no
+// longer fit and back when they fit again.
+void Store(Row& row, int column, QByteArrayView text) {
+  if (row.flags & Spilled) {
+    Spill* spill = SpillOf(row);
+    spill->texts[column] = text.toByteArray();
+    qsizetype total = 0;
+    for (const QByteArray& t : spill->texts)
+      total += t.size();
+    if (total > InlineBytes)
+      return;
+    int offset = 0;
+    for (int c = 0; c < ResultsModel::ColumnCount; ++c) {
+      const QByteArray& t = spill->texts[c];
+      row.len[c] = quint8(t.size());
+      std::memcpy(row.bytes + offset, t.constData(), size_t(t.size()));
+      offset += int(t.size());
+    }
+    delete spill;
+    row.flags &= quint8(~Spilled);
+    return;
+  }
+
+  int before = 0;
+  for (int c = 0; c < column; ++c)
+    before += row.len[c];
+  int after = 0;
+  for (int c = column + 1; c < ResultsModel::ColumnCount; ++c)
+    after += row.len[c];
+  const int old = row.len[column];
+  if (before + text.size() + after <= InlineBytes) {
+    const int n = int(text.size());
+    std::memmove(row.bytes + before + n, row.bytes + before + old, size_t(after));
+    if (n > 0)
+      std::memcpy(row.bytes + before, text.data(), size_t(n));
+    row.len[column] = quint8(n);
+    return;
+  }
+
+  auto* spill = new Spill;
+  for (int c = 0; c < ResultsModel::ColumnCount; ++c)
+    spill->texts[c] = c == column ? text.toByteArray() : Bytes(row, c).toByteArray();
+  SetSpill(row, spill);
+  row.flags |= Spilled;
+}
+
+void FreeSpills(std::vector<Row>& rows) {
+  for (Row& row : rows)
+    if (row.flags & Spilled)
+      delete SpillOf(row);
+}
+
+// Texts are stored as UTF-8 but compared as UTF-16 code units, the way QString compares them. The
+// two orders differ only between characters U+E000..U+FFFF (lead bytes EE, EF) and characters
+// beyond U+FFFF (lead bytes F0..F4, surrogate pairs in UTF-16); this mapping of bytes puts the
+// latter first, so that comparing mapped bytes gives the UTF-16 order.
+constexpr std::array<quint8, 256> MakeOrderMap() {
+  std::array<quint8, 256> map{};
+  for (int i = 0; i < 256; ++i)
+    map[size_t(i)] = quint8(i);
+  map[0xF0] = 0xEE;
+  map[0xF1] = 0xEF;
+  map[0xF2] = 0xF0;
+  map[0xF3] = 0xF1;
+  map[0xF4] = 0xF2;
+  map[0xEE] = 0xF3;
+  map[0xEF] = 0xF4;
+  return map;
+}
+constexpr std::array<quint8, 256> OrderMap = MakeOrderMap();
+
+int CompareTexts(QByteArrayView a, QByteArrayView b) {
+  const qsizetype n = std::min(a.size(), b.size());
+  for (qsizetype i = 0; i < n; ++i) {
+    const quint8 x = OrderMap[quint8(a[i])];
+    const quint8 y = OrderMap[quint8(b[i])];
+    if (x != y)
+      return x < y ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+// The first eight mapped bytes of a text as one number, for sorting many rows quickly.
+quint64 SortPrefix(QByteArrayView text) {
+  quint64 key = 0;
+  for (qsizetype i = 0; i < 8; ++i)
+    key = (key << 8) | (i < text.size() ? OrderMap[quint8(text[i])] : 0u);
+  return key;
+}
+
+bool IsDigit(QChar c) {
+  return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// "d.ddd" with one to nine digits before the point: a Ping the way the cycle writes it.
+bool IsMillisText(const QString& text) {
+  const qsizetype point = text.size() - 4;
+  if (point < 1 || point > 9 || text.at(point) != QLatin1Char('.'))
+    return false;
+  for (qsizetype i = 0; i < text.size(); ++i)
+    if (i != point && !IsDigit(text.at(i)))
+      return false;
+  return true;
+}
+
+void ReadPing(Row& row, const QString& text) {
+  row.flags &= quint8(~(PingNumber | PingMillis));
+  row.ping = 0;
+  if (!Numbers::Strict(text))
+    return;
+  row.flags |= PingNumber;
+  row.ping = Numbers::Value(text);
+  if (IsMillisText(text))
+    row.flags |= PingMillis;
+}
+
+void ReadSite(Row& row, const QString& text) {
+  row.flags &= quint8(~(SiteInt | SiteEmpty));
+  row.site = 0;
+  if (text.isEmpty()) {
+    row.flags |= SiteEmpty;
+    return;
+  }
+  if (text.size() > 9 || !std::all_of(text.begin(), text.end(), IsDigit))
+    return;
+  row.site = text.toInt();
+  row.flags |= SiteInt;
+}
+
+// The first index in [0, n) for which `before` is false; `before` holds for a leading part only.
+template <typename Predicate>
+int PartitionPoint(int n, Predicate before) {
+  int lo = 0;
+  int hi = n;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    if (before(mid))
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
+
+} // namespace
+
+struct ResultsModel::Impl {
+  std::vector<Row> rows;       // by storage index; RowId = base + storage index
+  std::vector<quint32> order;  // display position -> storage index
+  std::vector<quint32> place;  // storage index -> display position
+  quint32 base = 0;
+  std::vector<int> palette{Black, Red, Blue};
+  QHash<quint32, int> oddColours; // storage index -> colour, once the palette is full
+
+  bool sorted = false;
+  int sortColumn = 0;
+  bool descending = false;
+
+  mutable quint64 foldEpoch = 0;
+  mutable int foldMark = 0;
+  mutable std::unique_ptr<Attachment> statistics;
+
+  ~Impl() { FreeSpills(rows); }
+
+  int Index(RowId id) const {
+    const quint32 i = id - base;
+    return i < rows.size() ? int(i) : -1;
+  }
+
+  // Whether row a belongs strictly before row b in the sort order.
+  bool Before(const Row& a, const Row& b) const {
+    const int c = CompareTexts(Bytes(a, sortColumn), Bytes(b, sortColumn));
+    return descending ? c > 0 : c < 0;
+  }
+
+  // Something changed at display position p: readers that folded past it start again.
+  void Touch(int p) const {
+    if (p < foldMark) {
+      ++foldEpoch;
+      foldMark = 0;
+    }
+  }
+
+  void Renumber(int from, int to) {
+    for (int i = from; i <= to; ++i)
+      place[order[size_t(i)]] = quint32(i);
+  }
+
+  quint8 PaletteIndex(int colour) {
+    const auto it = std::find(palette.begin(), palette.end(), colour);
+    if (it != palette.end())
+      return quint8(it - palette.begin());
+    if (palette.size() < OddColour) {
+      palette.push_back(colour);
+      return quint8(palette.size() - 1);
+    }
+    return OddColour;
+  }
+
+  void SortAll() {
+    struct Key {
+      quint64 prefix;
+      quint32 index;
+      quint32 length;
+    };
+    std::vector<Key> keys;
+    keys.reserve(order.size());
+    for (quint32 index : order) {
+      const QByteArrayView text = Bytes(rows[index], sortColumn);
+      keys.push_back({SortPrefix(text), index, quint32(std::min<qsizetype>(text.size(), 0xFFFFFFFF))});
+    }
+    const auto less = [this](const Key& a, const Key& b) {
+      if (a.prefix != b.prefix)
+        return a.prefix < b.prefix;
+      if (a.length <= 8 && b.length <= 8)
+        return a.length < b.length;
+      return CompareTexts(Bytes(rows[a.index], sortColumn), Bytes(rows[b.index], sortColumn)) < 0;
+    };
+    if (descending)
+      std::stable_sort(keys.begin(), keys.end(), [&less](const Key& a, const Key& b) { return less(b, a); });
+    else
+      std::stable_sort(keys.begin(), keys.end(), less);
+    for (size_t i = 0; i < keys.size(); ++i)
+      order[i] = keys[i].index;
+    if (!order.empty())
+      Renumber(0, int(order.size()) - 1);
+  }
+};
+
+ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent), d(std::make_unique<Impl>()) {}
+
+ResultsModel::~ResultsModel() = default;
+
+int ResultsModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : Count();
+}
+
+int ResultsModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= Count() || index.column() >= ColumnCount)
+    return {};
+  const RowId id = RowAt(index.row());
+  switch (role) {
+  case Qt::DisplayRole:
+    return Text(id, index.column());
+  case ColourRole:
+    return Colour(id);
+  case BoldRole:
+    return Bold(id);
+  default:
+    return {};
+  }
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
+    return ColumnCaptions().at(section);
+  return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+Qt::ItemFlags ResultsModel::flags(const QModelIndex& index) const {
+  if (!index.isValid())
+    return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+QStringList ResultsModel::ColumnCaptions() {
+  return {QStringLiteral("Event Time"), QStringLiteral("Ping"),   QStringLiteral("Average"),
+          QStringLiteral("Site ID"),    QStringLiteral("Packet"), QStringLiteral("Result")};
+}
+
+int ResultsModel::Count() const {
+  return int(d->order.size());
+}
+
+ResultsModel::RowId ResultsModel::AddRow(const QString& eventTime) {
+  Row row{};
+  row.flags = SiteEmpty;
+  Store(row, EventTime, eventTime.toUtf8());
+
+  const int count = Count();
+  int p = count;
+  if (d->sorted)
+    p = PartitionPoint(count, [&](int m) { return !d->Before(row, d->rows[d->order[size_t(m)]]); });
+  d->Touch(p);
+
+  beginInsertRows(QModelIndex(), p, p);
+  d->rows.push_back(row);
+  const auto index = quint32(d->rows.size() - 1);
+  d->order.insert(d->order.begin() + p, index);
+  d->place.push_back(quint32(p));
+  d->Renumber(p, count);
+  endInsertRows();
+  return d->base + index;
+}
+
+void ResultsModel::SetText(RowId id, int column, const QString& text) {
+  const int index = d->Index(id);
+  if (index < 0 || column < 0 || column >= ColumnCount)
+    return;
+  Row& row = d->rows[size_t(index)];
+  const QByteArray bytes = text.toUtf8();
+  if (Bytes(row, column) == QByteArrayView(bytes))
+    return;
+
+  int p = int(d->place[size_t(index)]);
+  if (column == Ping || column == SiteId)
+    d->Touch(p);
+  Store(row, column, bytes);
+  if (column == Ping)
+    ReadPing(row, text);
+  else if (column == SiteId)
+    ReadSite(row, text);
+
+  if (d->sorted && column == d->sortColumn) {
+    // The row's sorted place among the others; among equal texts it keeps its present order.
+    const int others = Count() - 1;
+    const auto other = [&](int m) -> const Row& { return d->rows[d->order[size_t(m < p ? m : m + 1)]]; };
+    const int lo = PartitionPoint(others, [&](int m) { return d->Before(other(m), row); });
+    const int hi = PartitionPoint(others, [&](int m) { return !d->Before(row, other(m)); });
+    const int q = std::clamp(p, lo, hi);
+    if (q != p) {
+      d->Touch(std::min(p, q));
+      beginMoveRows(QModelIndex(), p, p, QModelIndex(), q > p ? q + 1 : q);
+      if (q > p)
+        std::rotate(d->order.begin() + p, d->order.begin() + p + 1, d->order.begin() + q + 1);
+      else
+        std::rotate(d->order.begin() + q, d->order.begin() + p, d->order.begin() + p + 1);
+      d->Renumber(std::min(p, q), std::max(p, q));
+      endMoveRows();
+      p = q;
+    }
+  }
+  const QModelIndex cell = this->index(p, column);
+  emit dataChanged(cell, cell, {Qt::DisplayRole});
+}
+
+QString ResultsModel::Text(RowId id, int column) const {
+  const int index = d->Index(id);
+  if (index < 0 || column < 0 || column >= ColumnCount)
+    return {};
+  const QByteArrayView bytes = Bytes(d->rows[size_t(index)], column);
+  return QString::fromUtf8(bytes.data(), bytes.size());
+}
+
+void ResultsModel::SetMark(RowId id, int colour, bool bold) {
+  const int index = d->Index(id);
+  if (index < 0)
+    return;
+  const quint8 entry = d->PaletteIndex(colour);
+  if (entry == OddColour)
+    d->oddColours.insert(quint32(index), colour);
+  else
+    d->oddColours.remove(quint32(index));
+  const quint8 mark = quint8(entry | (bold ? BoldBit : 0));
+  Row& row = d->rows[size_t(index)];
+  if (row.mark == mark && entry != OddColour)
+    return;
+  row.mark = mark;
+  const int p = int(d->place[size_t(index)]);
+  emit dataChanged(this->index(p, 0), this->index(p, ColumnCount - 1), {ColourRole, BoldRole});
+}
+
+int ResultsModel::Colour(RowId id) const {
+  const int index = d->Index(id);
+  if (index < 0)
+    return Black;
+  const quint8 entry = d->rows[size_t(index)].mark & quint8(~BoldBit);
+  if (entry == OddColour)
+    return d->oddColours.value(quint32(index), Black);
+  return d->palette[entry];
+}
+
+bool ResultsModel::Bold(RowId id) const {
+  const int index = d->Index(id);
+  return index >= 0 && (d->rows[size_t(index)].mark & BoldBit);
+}
+
+void ResultsModel::Clear() {
+  beginResetModel();
+  FreeSpills(d->rows);
+  d->base += quint32(d->rows.size());
+  // Give the memory back: a cleared table of a million rows should not keep its 70 MB.
+  std::vector<Row>().swap(d->rows);
+  std::vector<quint32>().swap(d->order);
+  std::vector<quint32>().swap(d->place);
+  d->oddColours.clear();
+  ++d->foldEpoch;
+  d->foldMark = 0;
+  endResetModel();
+}
+
+ResultsModel::RowId ResultsModel::RowAt(int position) const {
+  if (position < 0 || position >= Count())
+    return NoRow;
+  return d->base + d->order[size_t(position)];
+}
+
+int ResultsModel::PositionOf(RowId id) const {
+  const int index = d->Index(id);
+  return index < 0 ? -1 : int(d->place[size_t(index)]);
+}
+
+QString ResultsModel::TextAt(int position, int column) const {
+  return Text(RowAt(position), column);
+}
+
+void ResultsModel::ColumnClick(int column) {
+  if (column < 0 || column >= ColumnCount)
+    return;
+  d->sortColumn = column;
+  d->descending = !d->descending;
+  d->sorted = true;
+
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const QModelIndexList before = persistentIndexList();
+  std::vector<quint32> indexes;
+  indexes.reserve(size_t(before.size()));
+  for (const QModelIndex& index : before)
+    indexes.push_back(d->order[size_t(index.row())]);
+  d->SortAll();
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (qsizetype i = 0; i < before.size(); ++i)
+    after.append(index(int(d->place[indexes[size_t(i)]]), before.at(i).column()));
+  changePersistentIndexList(before, after);
+  ++d->foldEpoch;
+  d->foldMark = 0;
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+bool ResultsModel::Sorted() const {
+  return d->sorted;
+}
+
+int ResultsModel::SortColumn() const {
+  return d->sortColumn;
+}
+
+bool ResultsModel::Descending() const {
+  return d->descending;
+}
+
+ResultsModel::Figures ResultsModel::FiguresAt(int position) const {
+  Figures figures;
+  if (position < 0 || position >= Count())
+    return figures;
+  const Row& row = d->rows[d->order[size_t(position)]];
+  figures.pingIsNumber = row.flags & PingNumber;
+  figures.ping = row.ping;
+  figures.pingMillis = row.flags & PingMillis;
+  if (figures.pingMillis)
+    figures.millis = std::llround(row.ping * 1000.0);
+  figures.siteEmpty = row.flags & SiteEmpty;
+  if (row.flags & SiteInt) {
+    figures.siteStrict = row.site;
+    figures.siteValue = row.site;
+  } else if (!figures.siteEmpty) {
+    const QByteArrayView bytes = Bytes(row, SiteId);
+    const QString text = QString::fromUtf8(bytes.data(), bytes.size());
+    figures.siteStrict = Numbers::Strict(text);
+    figures.siteValue = Numbers::Value(text);
+  }
+  return figures;
+}
+
+quint64 ResultsModel::FoldEpoch() const {
+  return d->foldEpoch;
+}
+
+void ResultsModel::SetFoldMark(int position) const {
+  d->foldMark = std::clamp(position, 0, Count());
+}
+
+ResultsModel::Attachment* ResultsModel::StatisticsState() const {
+  return d->statistics.get();
+}
+
+void ResultsModel::SetStatisticsState(std::unique_ptr<Attachment> state) const {
+  d->statistics = std::move(state);
+}

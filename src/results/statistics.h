@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QString>
+
+class ResultsModel;
+class StatusPanels;
+
+// One site's figures for a submitted report.
+struct SiteFigures {
+  // The best ping: in plain form ("0.25") while it is the site's first counted ping, in the "0.000"
+  // form once a later row was lower; "0" when no row counts.
+  QString best;
+  // The worst ping in the "0.000" form; "0" when no row has a ping above 0.
+  QString worst;
+  // The average ping, "0.000" form; "0.000" when no row counts.
+  QString average;
+  // Event Times of the best and worst rows; empty when there is none.
+  QString bestTime;
+  QString worstTime;
+  // How many rows counted.
+  qint64 count = 0;
+};
+
+// Best, worst and average ping of one site, computed from the results table's texts in display
+// order. A site is the set of rows that share a Site ID.
+//
+// Rows whose Ping is not a number pass over: a failed sample ("Failed"), a cancelled one, and a
+// row whose fetch is still outstanding ("Sent"; such a row has no Site ID yet anyway).
+//
+// Each call answers exactly as a scan of every row would, but the figures are kept per site with
+// the model and only rows added since the last call are taken in, so a call costs the same at a
+// million rows as at ten. A change that could alter rows already taken in (a sort, Clear, a new
+// Ping or Site ID for an old row) makes the next call start from the first row again.
+namespace Statistics {
+
+// Writes StatusBar1 panel 1 "BT: <time>   PING: <best>" and, when the worst ping is above 0,
+// panel 2 "WT: <time>   PING: <worst>", both in plain form, for the rows whose Site ID reads
+// strictly as siteId. A Ping of 0 makes the next row start best and worst afresh; ties keep the
+// earlier row. With no such row neither panel changes.
+void ShowBestWorst(const ResultsModel& model, StatusPanels& bar1, int siteId);
+
+// The average ping ("0.000") of the rows whose Site ID reads as siteIndex + 1; also written to
+// StatusBar1 panel 3 as "Avg: <average>". The running sum goes through its plain-form text (15
+// significant digits) at every row. "0.000" when no row counts.
+QString SiteAverage(const ResultsModel& model, StatusPanels& bar1, int siteIndex);
+
+// Best, worst, average and their times for the rows whose Site ID reads as siteIndex + 1.
+// Writes no panel.
+SiteFigures SiteStatistics(const ResultsModel& model, int siteIndex);
+
+} // namespace Statistics

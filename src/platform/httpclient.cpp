@@ -188,7 +188,10 @@ FetchResult HttpClient::OpenUrl(const QString& url) {
     r.reply->setReadBufferSize(MaxBodyBytes);
     QObject::connect(r.reply, &QNetworkReply::readyRead, &r.loop, [&r] { r.Drain(); });
     QObject::connect(r.reply, &QNetworkReply::finished, &r.loop, [&r] { r.Finish(); });
-    r.limit.start();
+    if (r.reply->isFinished())
+      r.Finish();  // ended within get(), before the connection above
+    else
+      r.limit.start();
 
     if (!r.done)
       r.loop.exec();

@@ -1,0 +1,325 @@
+#include "app/statuspanels.h"
+#include "platform/numbers.h"
+#include "results/resultsmodel.h"
+#include "results/statistics.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <variant>
+
+using RowId = ResultsModel::RowId;
+using Rows = QList<QStringList>; // Event Time, Ping, Site ID
+
+namespace {
+
+const QStringList StartTexts = {"Best Time", "Worst Time", "Average"};
+
+void Fill(ResultsModel& model, const Rows& rows) {
+  for (const QStringList& row : rows) {
+    const RowId id = model.AddRow(row.at(0));
+    model.SetText(id, ResultsModel::Ping, row.at(1));
+    model.SetText(id, ResultsModel::SiteId, row.at(2));
+  }
+}
+
+// The statistics as a plain scan of every row, straight from their definitions, to check the
+// incremental figures against.
+namespace Reference {
+
+bool Counts(const ResultsModel& model, int i) {
+  return Numbers::Strict(model.TextAt(i, ResultsModel::Ping)).has_value();
+}
+
+double PingAt(const ResultsModel& model, int i) {
+  return Numbers::Value(model.TextAt(i, ResultsModel::Ping));
+}
+
+double ReadBack(const QString& text) {
+  return Numbers::Strict(text).value_or(Numbers::Value(text));
+}
+
+void ShowBestWorst(const ResultsModel& model, StatusPanels& bar1, int siteId) {
+  double best = 0;
+  double worst = 0;
+  int bestRow = -1;
+  int worstRow = -1;
+  for (int i = 0; i < model.Count(); ++i) {
+    const std::optional<double> site = Numbers::Strict(model.TextAt(i, ResultsModel::SiteId));
+    if (!site || *site != siteId || !Counts(model, i))
+      continue;
+    const double p = PingAt(model, i);
+    if (best == 0) {
+      best = p;
+      bestRow = i;
+      worst = best;
+      worstRow = i;
+    }
+    if (p < best) {
+      best = p;
+      bestRow = i;
+    }
+    if (p > worst) {
+      worst = p;
+      worstRow = i;
+    }
+    bar1.SetText(1, "BT: " + model.TextAt(bestRow, 0) + "   PING: " + Numbers::Plain(best));
+  }
+  if (Numbers::Value(Numbers::Plain(worst)) > 0)
+    bar1.SetText(2, "WT: " + model.TextAt(worstRow, 0) + "   PING: " + Numbers::Plain(worst));
+}
+
+QString SiteAverage(const ResultsModel& model, StatusPanels& bar1, int siteIndex) {
+  int count = 0;
+  QString sum = "0";
+  for (int i = 0; i < model.Count(); ++i) {
+    if (Numbers::Value(model.TextAt(i, ResultsModel::SiteId)) != siteIndex + 1 || !Counts(model, i))
+      continue;
+    ++count;
+    sum = Numbers::Plain(ReadBack(sum) + PingAt(model, i));
+  }
+  const QString average = count ? Numbers::Fixed3(ReadBack(sum) / count) : "0.000";
+  bar1.SetText(3, "Avg: " + average);
+  return average;
+}
+
+SiteFigures SiteStatistics(const ResultsModel& model, int siteIndex) {
+  // best and worst hold a number or a text, as the definition has it.
+  std::variant<double, QString> best = 0.0;
+  std::variant<double, QString> worst = 0.0;
+  const auto number = [](const std::variant<double, QString>& v) {
+    return v.index() == 0 ? std::get<double>(v) : Numbers::Value(std::get<QString>(v));
+  };
+  const auto text = [](const std::variant<double, QString>& v) {
+    return v.index() == 0 ? Numbers::Plain(std::get<double>(v)) : std::get<QString>(v);
+  };
+  SiteFigures figures;
+  double total = 0;
+  for (int i = 0; i < model.Count(); ++i) {
+    if (Numbers::Value(model.TextAt(i, ResultsModel::SiteId)) != siteIndex + 1 || !Counts(model, i))
+      continue;
+    const double p = PingAt(model, i);
+    if (number(best) == 0) {
+      best = p;
+      figures.bestTime = model.TextAt(i, 0);
+    }
+    if (p < number(best)) {
+      best = Numbers::Fixed3(p);
+      figures.bestTime = model.TextAt(i, 0);
+    }
+    if (p > number(worst)) {
+      worst = Numbers::Fixed3(p);
+      figures.worstTime = model.TextAt(i, 0);
+    }
+    total += p;
+    ++figures.count;
+  }
+  figures.best = text(best);
+  figures.worst = text(worst);
+  figures.average = figures.count ? Numbers::Fixed3(total / double(figures.count)) : "0.000";
+  return figures;
+}
+
+} // namespace Reference
+
+QString Describe(const SiteFigures& f) {
+  return QStringList({f.best, f.worst, f.average, f.bestTime, f.worstTime, QString::number(f.count)}).join('/');
+}
+
+} // namespace
+
+class tst_Statistics : public QObject {
+  Q_OBJECT
+
+private slots:
+  void panels_data();
+  void panels();
+  void siteStatistics_data();
+  void siteStatistics();
+  void followDisplayOrder();
+  void incrementalEqualsFullScan_data();
+  void incrementalEqualsFullScan();
+};
+
+void tst_Statistics::panels_data() {
+  QTest::addColumn<Rows>("rows");
+  QTest::addColumn<int>("site");
+  QTest::addColumn<QStringList>("expected"); // StatusBar1 panels 1 to 3 afterwards
+
+  QTest::newRow("best, worst, average")
+      << Rows{{"10:00:01", "0.300", "1"}, {"10:00:02", "0.120", "1"}, {"10:00:03", "0.450", "1"}} << 1
+      << QStringList{"BT: 10:00:02   PING: 0.12", "WT: 10:00:03   PING: 0.45", "Avg: 0.290"};
+  QTest::newRow("ties keep the earlier row")
+      << Rows{{"10:00:01", "0.200", "1"}, {"10:00:02", "0.100", "1"}, {"10:00:03", "0.100", "1"},
+              {"10:00:04", "0.200", "1"}}
+      << 1 << QStringList{"BT: 10:00:02   PING: 0.1", "WT: 10:00:01   PING: 0.2", "Avg: 0.150"};
+  QTest::newRow("a ping of 0 restarts best and worst")
+      << Rows{{"10:00:01", "0.500", "1"}, {"10:00:02", "0.000", "1"}, {"10:00:03", "0.300", "1"}} << 1
+      << QStringList{"BT: 10:00:03   PING: 0.3", "WT: 10:00:03   PING: 0.3", "Avg: 0.267"};
+  QTest::newRow("single row") << Rows{{"10:00:01", "1.000", "1"}} << 1
+                              << QStringList{"BT: 10:00:01   PING: 1", "WT: 10:00:01   PING: 1", "Avg: 1.000"};
+  QTest::newRow("only other sites' rows, panels kept")
+      << Rows{{"10:00:01", "0.300", "2"}, {"10:00:02", "0.400", "3"}} << 1
+      << QStringList{"Best Time", "Worst Time", "Avg: 0.000"};
+  QTest::newRow("other sites between")
+      << Rows{{"10:00:01", "0.300", "1"}, {"10:00:02", "0.010", "2"}, {"10:00:03", "0.500", "1"},
+              {"10:00:04", "9.000", "2"}}
+      << 1 << QStringList{"BT: 10:00:01   PING: 0.3", "WT: 10:00:03   PING: 0.5", "Avg: 0.400"};
+  QTest::newRow("failed, cancelled and outstanding rows pass over")
+      << Rows{{"10:00:01", "Failed", "1"}, {"10:00:02", "0.300", "1"}, {"10:00:03", "Cancelled", "1"},
+              {"10:00:04", "Sent", ""}}
+      << 1 << QStringList{"BT: 10:00:02   PING: 0.3", "WT: 10:00:02   PING: 0.3", "Avg: 0.300"};
+  QTest::newRow("only failed rows") << Rows{{"10:00:01", "Failed", "1"}} << 1
+                                    << QStringList{"Best Time", "Worst Time", "Avg: 0.000"};
+  QTest::newRow("worst of 0 leaves panel 2")
+      << Rows{{"10:00:01", "0.000", "1"}} << 1 << QStringList{"BT: 10:00:01   PING: 0", "Worst Time", "Avg: 0.000"};
+  // The running sum goes through its 15-digit text: 0.1 + 0.2 is carried as 0.3 exactly, so the
+  // average of 0.1, 0.2 and 0.0015 is 0.1005 less a hair and shows 0.100 (a plain sum gives 0.101).
+  QTest::newRow("sum carried through its text")
+      << Rows{{"10:00:01", "0.1", "1"}, {"10:00:02", "0.2", "1"}, {"10:00:03", "0.0015", "1"}} << 1
+      << QStringList{"BT: 10:00:03   PING: 0.0015", "WT: 10:00:02   PING: 0.2", "Avg: 0.100"};
+  // The same with pings as the cycle writes them: a plain sum of these six shows 0.809.
+  QTest::newRow("sum of three-decimal pings carried through its text")
+      << Rows{{"10:00:01", "0.037", "1"}, {"10:00:02", "0.321", "1"}, {"10:00:03", "0.411", "1"},
+              {"10:00:04", "1.756", "1"}, {"10:00:05", "0.671", "1"}, {"10:00:06", "1.661", "1"}}
+      << 1 << QStringList{"BT: 10:00:01   PING: 0.037", "WT: 10:00:04   PING: 1.756", "Avg: 0.810"};
+  // Best and worst read the Site ID strictly; the average reads its leading number.
+  QTest::newRow("Site ID readings")
+      << Rows{{"10:00:01", "0.300", "1abc"}, {"10:00:02", "0.500", "1"}, {"10:00:03", "0.700", " 1.0 "}} << 1
+      << QStringList{"BT: 10:00:02   PING: 0.5", "WT: 10:00:03   PING: 0.7", "Avg: 0.500"};
+}
+
+void tst_Statistics::panels() {
+  QFETCH(Rows, rows);
+  QFETCH(int, site);
+  QFETCH(QStringList, expected);
+  ResultsModel model;
+  Fill(model, rows);
+  StatusPanels bar1(3, StartTexts);
+  Statistics::ShowBestWorst(model, bar1, site);
+  QCOMPARE(Statistics::SiteAverage(model, bar1, site - 1), expected.at(2).mid(5));
+  QCOMPARE(QStringList({bar1.Text(1), bar1.Text(2), bar1.Text(3)}), expected);
+}
+
+void tst_Statistics::siteStatistics_data() {
+  QTest::addColumn<Rows>("rows");
+  QTest::addColumn<QString>("expected"); // best/worst/average/best time/worst time/count of site index 0
+
+  QTest::newRow("single row: best the number, worst the text")
+      << Rows{{"10:00:01", "1.000", "1"}} << "1/1.000/1.000/10:00:01/10:00:01/1";
+  QTest::newRow("a lower row makes best a text")
+      << Rows{{"10:00:01", "0.300", "1"}, {"10:00:02", "0.120", "1"}, {"10:00:03", "0.450", "1"}}
+      << "0.120/0.450/0.290/10:00:02/10:00:03/3";
+  QTest::newRow("no lower row: best stays the first ping")
+      << Rows{{"10:00:01", "0.250", "1"}, {"10:00:02", "0.300", "1"}} << "0.25/0.300/0.275/10:00:01/10:00:02/2";
+  QTest::newRow("a 0 text restarts best as a number")
+      << Rows{{"10:00:01", "0.500", "1"}, {"10:00:02", "0.000", "1"}, {"10:00:03", "0.300", "1"}}
+      << "0.3/0.500/0.267/10:00:03/10:00:01/3";
+  QTest::newRow("no rows") << Rows{{"10:00:01", "0.500", "2"}} << "0/0/0.000///0";
+  QTest::newRow("only pings of 0") << Rows{{"10:00:01", "0.000", "1"}} << "0/0/0.000/10:00:01//1";
+  QTest::newRow("failed rows pass over")
+      << Rows{{"10:00:01", "Failed", "1"}, {"10:00:02", "0.200", "1"}} << "0.2/0.200/0.200/10:00:02/10:00:02/1";
+}
+
+void tst_Statistics::siteStatistics() {
+  QFETCH(Rows, rows);
+  QFETCH(QString, expected);
+  ResultsModel model;
+  Fill(model, rows);
+  QCOMPARE(Describe(Statistics::SiteStatistics(model, 0)), expected);
+}
+
+// Statistics walk the display order: after a sort the earlier of two equal pings is another row.
+void tst_Statistics::followDisplayOrder() {
+  ResultsModel model;
+  Fill(model, {{"10:00:01", "0.300", "1"}, {"10:00:02", "0.100", "1"}, {"10:00:03", "0.100", "1"}});
+  StatusPanels bar1(3, StartTexts);
+  Statistics::ShowBestWorst(model, bar1, 1);
+  QCOMPARE(bar1.Text(1), QStringLiteral("BT: 10:00:02   PING: 0.1"));
+  model.ColumnClick(ResultsModel::EventTime); // descending: 10:00:03 first
+  Statistics::ShowBestWorst(model, bar1, 1);
+  QCOMPARE(bar1.Text(1), QStringLiteral("BT: 10:00:03   PING: 0.1"));
+  QCOMPARE(Statistics::SiteStatistics(model, 0).bestTime, QStringLiteral("10:00:03"));
+
+  // An old row's new Ping counts at once.
+  model.SetText(model.RowAt(2), ResultsModel::Ping, QStringLiteral("0.050"));
+  Statistics::ShowBestWorst(model, bar1, 1);
+  QCOMPARE(bar1.Text(1), QStringLiteral("BT: 10:00:01   PING: 0.05"));
+
+  model.Clear();
+  QCOMPARE(Statistics::SiteStatistics(model, 0).count, 0);
+}
+
+void tst_Statistics::incrementalEqualsFullScan_data() {
+  QTest::addColumn<quint32>("seed");
+  QTest::addColumn<bool>("sorting");
+  for (quint32 seed = 1; seed <= 12; ++seed) {
+    QTest::addRow("append only %u", seed) << seed << false;
+    QTest::addRow("with sorts and edits %u", seed) << seed << true;
+  }
+}
+
+// Random tables built the way the cycle builds them (a row is added, then completed, with queries
+// in between, as a click during a fetch makes them), with zeros, ties, failed rows, odd texts,
+// plus sorts, edits of old rows and resets; every answer must equal the full scan's.
+void tst_Statistics::incrementalEqualsFullScan() {
+  QFETCH(quint32, seed);
+  QFETCH(bool, sorting);
+  const QStringList pings = {"0.250", "0.120", "0.000", "0.450", "0.250", "1.000", "12.031", "0.001",
+                             "Failed", "Cancelled", "0.1", "0.0015", " 0.5", "1e3", "0.2504", "-0.100",
+                             "3", "0.333", "20.000", "0.000"};
+  const QStringList sites = {"1", "2", "3", "1", "2", "1", "3", "1.0", "01", "0", "2abc", " 3", "1e0", "-1", "1024", "2.5"};
+  QRandomGenerator random(seed);
+  ResultsModel model;
+  StatusPanels fast(3, StartTexts);
+  StatusPanels slow(3, StartTexts);
+  QList<RowId> pending;
+  QList<RowId> all;
+  const auto randomTime = [&] {
+    return QStringLiteral("%1:%2:%3")
+        .arg(random.bounded(24), 2, 10, QLatin1Char('0'))
+        .arg(random.bounded(60), 2, 10, QLatin1Char('0'))
+        .arg(random.bounded(60), 2, 10, QLatin1Char('0'));
+  };
+  for (int step = 0; step < 1500; ++step) {
+    const int what = random.bounded(1000);
+    if (what < 250) {
+      const RowId row = model.AddRow(randomTime());
+      model.SetText(row, ResultsModel::Ping, QStringLiteral("Sent"));
+      pending << row;
+      all << row;
+    } else if (what < 500 && !pending.isEmpty()) {
+      const RowId row = pending.takeAt(random.bounded(pending.size()) / 2); // mostly the oldest
+      model.SetText(row, ResultsModel::Ping, pings.at(random.bounded(pings.size())));
+      model.SetText(row, ResultsModel::SiteId, sites.at(random.bounded(sites.size())));
+    } else if (what < 520 && sorting && !all.isEmpty()) {
+      const RowId row = all.at(random.bounded(all.size()));
+      model.SetText(row, random.bounded(2) ? ResultsModel::Ping : ResultsModel::SiteId,
+                    random.bounded(2) ? pings.at(random.bounded(pings.size())) : sites.at(random.bounded(sites.size())));
+    } else if (what < 530 && sorting) {
+      model.ColumnClick(random.bounded(6));
+    } else if (what < 532) {
+      model.Clear();
+      pending.clear();
+      all.clear();
+    } else {
+      const int site = random.bounded(-1, 5);
+      switch (random.bounded(3)) {
+      case 0:
+        Statistics::ShowBestWorst(model, fast, site);
+        Reference::ShowBestWorst(model, slow, site);
+        break;
+      case 1:
+        QCOMPARE(Statistics::SiteAverage(model, fast, site), Reference::SiteAverage(model, slow, site));
+        break;
+      default:
+        QCOMPARE(Describe(Statistics::SiteStatistics(model, site)), Describe(Reference::SiteStatistics(model, site)));
+      }
+      for (int n = 1; n <= 3; ++n)
+        QCOMPARE(fast.Text(n), slow.Text(n));
+    }
+  }
+}
+
+QTEST_GUILESS_MAIN(tst_Statistics)
+#include "tst_statistics.moc"

@@ -3,9 +3,14 @@
 #include "app/module1.h"
 #include "app/statuspanels.h"
 #include "app/urlfile.h"
+#include "engine/testcycle.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
+#include "platform/messageboxes.h"
+#include "platform/numbers.h"
+#include "results/reportlog.h"
 #include "results/resultsmodel.h"
+#include "results/statistics.h"
 #include "ui/clicklabel.h"
 #include "ui/controlmap.h"
 #include "ui/resultsview.h"
@@ -17,6 +22,8 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
@@ -30,11 +37,10 @@ T* Find(const QHash<QString, QWidget*>& controls, const QString& name) {
   return widget;
 }
 
-QTimer* MakeTimer(QObject* parent, const char* name, int interval) {
-  auto* timer = new QTimer(parent);
-  timer->setObjectName(QString::fromLatin1(name));
-  timer->setInterval(interval);
-  return timer;
+// The mask of the Shift, Ctrl and Alt keys held, as the switch's handler takes it.
+int ShiftState() {
+  const Qt::KeyboardModifiers held = QApplication::keyboardModifiers();
+  return (held & Qt::ShiftModifier ? 1 : 0) | (held & Qt::ControlModifier ? 2 : 0) | (held & Qt::AltModifier ? 4 : 0);
 }
 
 // The client area: the status bars end at 6375 twips and are 8685 twips wide.
@@ -98,28 +104,83 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   ListView1->horizontalHeader()->setStretchLastSection(true);
   ListView1->setWordWrap(false);
 
+  ListView1->horizontalHeader()->setSectionsClickable(true);
+  ListView1->horizontalHeader()->setSortIndicatorShown(false);
+  connect(ListView1->horizontalHeader(), &QHeaderView::sectionClicked, this, &Form1::ListView1_ColumnClick);
+  ListView1->viewport()->installEventFilter(this);
+
+  Tmenu = new QMenu(QStringLiteral("Edit"), this);
+  Tmenu->setObjectName(QStringLiteral("Tmenu"));
+  QAction* reset = Tmenu->addAction(QStringLiteral("Reset"));
+  reset->setObjectName(QStringLiteral("Lmenu"));
+  QAction* save = Tmenu->addAction(QStringLiteral("Save"));
+  save->setObjectName(QStringLiteral("mnuSave"));
+  connect(reset, &QAction::triggered, this, &Form1::Lmenu_Click);
+  connect(save, &QAction::triggered, this, &Form1::mnuSave_Click);
+
   for (int n = 1; n <= 5; ++n)
     ImageList1.append(QPixmap(QStringLiteral(":/pictures/light%1.png").arg(n)));
   Image1->setToolTip(QStringLiteral("If ON waiting for remote response"));
 
-  Timer1 = MakeTimer(this, "Timer1", 1000);
-  Timer2 = MakeTimer(this, "Timer2", 10000);
-  Timer3 = MakeTimer(this, "Timer3", 50);
-  Timer4 = MakeTimer(this, "Timer4", 1000);
+  Cycle = new TestCycle(Settings, *Results, *StatusBar1, *StatusBar2, *Inet1, *Inet2, this);
+  Timer1 = Cycle->Timer1;
+  Timer2 = Cycle->Timer2;
+  Timer3 = Cycle->Timer3;
+  Timer4 = Cycle->Timer4;
+  connect(Cycle, &TestCycle::SwitchChanged, this, [this](bool pressed, const QString& caption) {
+    const QSignalBlocker blocker(Check1);
+    Check1->setChecked(pressed);
+    Check1->setText(caption);
+  });
+  connect(Cycle, &TestCycle::PictureChanged, this, &Form1::ShowPicture);
+  connect(Cycle, &TestCycle::RefTimeChanged, this, [this](int i, const QString& text) { Text6[i]->setText(text); });
+  connect(Cycle, &TestCycle::CaptionChanged, this, &QWidget::setWindowTitle);
+  connect(Check1, &QPushButton::clicked, this, [this] { Check1_MouseUp(1, ShiftState()); });
 
   connect(Command1[0], &QPushButton::clicked, this, [this] { Command1_Click(0); });
   connect(Command1[1], &QPushButton::clicked, this, [this] { Command1_Click(1); });
   connect(List1, &QListWidget::itemClicked, this, [this] { List1_Click(); });
   Text1->installEventFilter(this);
+  BindSettings();
 
   Form_Load();
+}
+
+// The configuration lives in the controls; the engine reads it through Settings, kept up to date
+// here as texts and states change (typed or set by the program).
+void Form1::BindSettings() {
+  connect(Text2, &QLineEdit::textChanged, this, [this](const QString& text) {
+    Settings.delay = text;
+    Text2_Change();
+  });
+  connect(Text3, &QLineEdit::textChanged, this, [this] { Text3_Change(); });
+  for (int i = 0; i < 2; ++i) {
+    connect(Text5[i], &QLineEdit::textChanged, this, [this, i](const QString& text) { Settings.warning[i] = text; });
+    connect(Text4[i], &QLineEdit::textChanged, this, [this, i](const QString& text) {
+      (i == 0 ? Settings.runLength : Settings.keepCount) = text;
+      Text4_Change();
+    });
+  }
+  for (int i = 0; i < 4; ++i) {
+    connect(Check3[i], &QCheckBox::toggled, this, [this, i](bool checked) { Settings.option[i] = checked; });
+    connect(Check3[i], &QCheckBox::clicked, this, [this, i] { Check3_MouseUp(i); });
+  }
+  Settings.delay = Text2->text();
+  Settings.warning = {Text5[0]->text(), Text5[1]->text()};
+  Settings.runLength = Text4[0]->text();
+  Settings.keepCount = Text4[1]->text();
+}
+
+void Form1::UrlsChanged() {
+  Settings.urls = Urls();
 }
 
 Form1::~Form1() = default;
 
 void Form1::Form_Load() {
   List1->addItems(UrlFile::Load());
-  ShowPicture(4);
+  UrlsChanged();
+  Cycle->ShowPicture(TestCycle::LightRest);
   Module1::FcTestState = 0;
   QString id = SettingsStore::GetAccountId();
   id.chop(1);
@@ -147,6 +208,7 @@ QStringList Form1::Urls() const {
 void Form1::Command1_Click(int index) {
   if (index == 0) {
     List1->addItem(Text1->text());
+    UrlsChanged();
     UrlFile::Append(Text1->text());
     Text1->setText(QStringLiteral("http://"));
     Text1->setCursorPosition(Text1->text().size());
@@ -158,6 +220,7 @@ void Form1::Command1_Click(int index) {
     delete List1->takeItem(selected);
     List1->setCurrentRow(-1);
     List1->clearSelection();
+    UrlsChanged();
     UrlFile::Rewrite(Urls());
   }
 }
@@ -176,20 +239,96 @@ void Form1::List1_Click() {
 }
 
 void Form1::ShowPicture(int n) {
-  if (n < 1 || n > ImageList1.size())
+  if (n >= 1 && n <= ImageList1.size())
+    Image1->setPixmap(ImageList1.at(n - 1));
+}
+
+int Form1::PictureShown() const {
+  return Cycle->PictureShown();
+}
+
+void Form1::Check1_MouseUp(int, int shift) {
+  Cycle->Check1_MouseUp(Check1->isChecked(), shift);
+}
+
+void Form1::Check3_MouseUp(int index) {
+  if (index == 0) {
+    const bool on = Check3[0]->isChecked();
+    Check3[2]->setEnabled(on);
+    Text4[1]->setEnabled(on);
+  } else if (index == 3) {
+    Check1->setToolTip(QString());
+    if (!Check3[3]->isChecked())
+      Module1::FcTestState = 0;
+    Cycle->FcMarkerRule();
+  }
+}
+
+void Form1::Text2_Change() {
+  Cycle->FcMarkerRule();
+}
+
+void Form1::Text3_Change() {
+  Cycle->Text3_Change(Text3->text());
+}
+
+void Form1::Text4_Change() {
+  const bool on = !Text4[0]->text().isEmpty();
+  for (QCheckBox* box : Check3)
+    box->setEnabled(on);
+  Cycle->FcMarkerRule();
+}
+
+void Form1::ListView1_ColumnClick(int column) {
+  Results->ColumnClick(column);
+}
+
+void Form1::ListView1_MouseUp(Qt::MouseButton button, const QPoint& position) {
+  if (button == Qt::RightButton) {
+    Tmenu->popup(ListView1->viewport()->mapToGlobal(position));
     return;
-  pictureShown = n;
-  Image1->setPixmap(ImageList1.at(n - 1));
+  }
+  if (button != Qt::LeftButton)
+    return;
+  const QModelIndex current = ListView1->selectionModel()->currentIndex();
+  if (!current.isValid() || !ListView1->selectionModel()->isRowSelected(current.row(), {}))
+    return;
+  // A row whose fetch is still outstanding has no site yet: there is nothing to report on.
+  const std::optional<double> site = Numbers::Strict(Results->TextAt(current.row(), ResultsModel::SiteId));
+  const std::optional<qint16> siteId = site ? Numbers::ToInt16(*site) : std::nullopt;
+  if (!siteId)
+    return;
+  const QStringList urls = Urls();
+  const QString url = *siteId >= 1 && *siteId <= urls.size() ? urls.at(*siteId - 1) : QString();
+  StatusBar2->SetText(1, QStringLiteral("Selected: ") + url);
+  Statistics::ShowBestWorst(*Results, *StatusBar1, *siteId);
+  Statistics::SiteAverage(*Results, *StatusBar1, *siteId - 1);
+}
+
+void Form1::Lmenu_Click() {
+  if (MessageBoxes::MsgBox(QStringLiteral("Do you want to save log before?"), MessageBoxes::YesNo) == MessageBoxes::Yes)
+    mnuSave_Click();
+  Results->Clear();
+}
+
+void Form1::mnuSave_Click() {
+  WriteReportLog(*Results, Urls());
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Text1 && event->type() == QEvent::FocusOut)
     Text1_LostFocus();
+  if (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    ListView1_MouseUp(mouse->button(), mouse->position().toPoint());
+  }
   return QWidget::eventFilter(watched, event);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-  // Closing the main window ends the program, the hidden splash window with it.
+  // Closing the main window ends the program, the hidden splash window with it. An outstanding
+  // fetch is ended first.
+  Cycle->Shutdown();
   event->accept();
   QApplication::closeAllWindows();
   QApplication::quit();

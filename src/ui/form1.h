@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/runsettings.h"
 #include "settings/settingsstore.h"
 
 #include <QHash>
@@ -16,12 +17,14 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMenu;
 class QPushButton;
 class QTableView;
 class QTimer;
 class ResultsModel;
 class StatusBar;
 class StatusPanels;
+class TestCycle;
 
 // The main window. Its controls are built from the control table; its handlers are short and hand
 // the work to the core classes.
@@ -40,9 +43,23 @@ public:
   void Text1_LostFocus();
   void List1_Click();
 
-  // Shows picture n (1-based) of the status light's picture list.
-  void ShowPicture(int n);
-  int PictureShown() const { return pictureShown; }
+  // The configuration panel's handlers.
+  void Check3_MouseUp(int index);
+  void Text2_Change();
+  void Text3_Change();
+  void Text4_Change();
+
+  // The switch: a click (or a call with the switch already set) starts or stops testing.
+  void Check1_MouseUp(int button, int shift);
+
+  // The results table's handlers and its popup menu.
+  void ListView1_ColumnClick(int column);
+  void ListView1_MouseUp(Qt::MouseButton button, const QPoint& position);
+  void Lmenu_Click();
+  void mnuSave_Click();
+
+  int PictureShown() const;
+  QStringList Urls() const;
 
   // Controls, by the names of the control table.
   QWidget* Control(const QString& name) const { return controls.value(name); }
@@ -68,6 +85,9 @@ public:
   StatusPanels* StatusBar1 = nullptr;
   StatusPanels* StatusBar2 = nullptr;
   ResultsModel* Results = nullptr;
+  RunSettings Settings;
+  TestCycle* Cycle = nullptr;
+  QMenu* Tmenu = nullptr;
   HttpClientArray* Inet1 = nullptr;
   HttpClient* Inet2 = nullptr;
   QTimer* Timer1 = nullptr;
@@ -81,9 +101,10 @@ protected:
 
 private:
   void Form_Load();
-  QStringList Urls() const;
+  void BindSettings();
+  void UrlsChanged();
+  void ShowPicture(int n);
 
   QHash<QString, QWidget*> controls;
   QList<QPixmap> ImageList1;
-  int pictureShown = 0;
 };

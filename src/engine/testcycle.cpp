@@ -1,0 +1,442 @@
+#include "engine/testcycle.h"
+
+#include "app/module1.h"
+#include "app/statuspanels.h"
+#include "engine/keeplast.h"
+#include "platform/clock.h"
+#include "platform/httpclient.h"
+#include "platform/httpclientarray.h"
+#include "platform/messageboxes.h"
+#include "platform/numbers.h"
+#include "platform/shell.h"
+#include "results/reportlog.h"
+#include "results/statistics.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTime>
+#include <QTimer>
+
+namespace {
+
+QTimer* MakeTimer(QObject* parent, const char* name, int interval) {
+  auto* timer = new QTimer(parent);
+  timer->setObjectName(QString::fromLatin1(name));
+  timer->setInterval(interval);
+  return timer;
+}
+
+int MinuteOfDay(const QTime& time) {
+  return time.hour() * 60 + time.minute();
+}
+
+// Rounds halves to even; a value outside the 32-bit range gives `fallback`.
+qint32 Whole(double value, qint32 fallback = 0) {
+  return Numbers::ToInt32(value).value_or(fallback);
+}
+
+} // namespace
+
+TestCycle::TestCycle(RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1,
+                     StatusPanels& statusBar2, HttpClientArray& inet1, HttpClient& inet2, QObject* parent)
+    : QObject(parent), settings(settings), results(results), bar1(statusBar1), bar2(statusBar2), inet1(inet1),
+      inet2(inet2) {
+  Timer1 = MakeTimer(this, "Timer1", 1000);
+  Timer2 = MakeTimer(this, "Timer2", 10000);
+  Timer3 = MakeTimer(this, "Timer3", 50);
+  Timer4 = MakeTimer(this, "Timer4", 1000);
+  connect(Timer1, &QTimer::timeout, this, &TestCycle::Timer1_Timer);
+  connect(Timer2, &QTimer::timeout, this, &TestCycle::Timer2_Timer);
+  connect(Timer3, &QTimer::timeout, this, &TestCycle::Timer3_Timer);
+  connect(Timer4, &QTimer::timeout, this, &TestCycle::Timer4_Timer);
+  connect(&inet1, &HttpClientArray::StateChanged, this, &TestCycle::Inet1_StateChanged);
+}
+
+TestCycle::~TestCycle() = default;
+
+bool TestCycle::Testing() const {
+  return Timer1->isActive();
+}
+
+// ---- The switch ----------------------------------------------------------------------------
+
+void TestCycle::SetSwitch(bool pressed, const QString& caption) {
+  switchPressed = pressed;
+  switchCaption = caption;
+  emit SwitchChanged(pressed, caption);
+}
+
+void TestCycle::Check1_MouseUp(bool pressed, int shift) {
+  switchPressed = pressed;
+  if (shift == 0 && Module1::FcTestState != 0) {
+    MessageBoxes::MsgBox(QStringLiteral("fc test canceled"));
+    Module1::FcTestState = 0;
+    emit CaptionChanged(Module1::AppTitle + QStringLiteral(" vok"));
+  }
+  if (switchPressed)
+    SwitchOn();
+  else
+    SwitchOff();
+}
+
+void TestCycle::SwitchOn() {
+  if (settings.urls.isEmpty()) {
+    SetSwitch(false, switchCaption);
+    return;
+  }
+  if (results.Count() == 0) {
+    Module1::ReportSubmitted = false;
+    RoundCount = 0;
+  }
+  if (!ServiceQueried && QueryService) {
+    const bool answered = QueryService();
+    // The user may have switched off again while the query waited.
+    if (!switchPressed)
+      return;
+    if (answered) {
+      if (Module1::ServiceField[3].isEmpty()) {
+        MessageBoxes::MsgBox(QStringLiteral("Failed to locate server"));
+        SetSwitch(false, switchCaption);
+        return;
+      }
+      ServiceQueried = true;
+      if (Module1::Version != Module1::ServiceField[2]) {
+        const auto answer = MessageBoxes::MsgBox(
+            QStringLiteral("Curr version is: ") + Module1::Version + QStringLiteral(" Newest ver: ") + Module1::ServiceField[2],
+            MessageBoxes::YesNo, MessageBoxes::NoIcon, QStringLiteral("Visit Velmora website?"));
+        if (answer == MessageBoxes::Yes)
+          Shell::Instance().Open(Module1::VendorURL + Module1::AppTitle.toLower());
+      }
+    }
+  }
+  if (settings.urls.isEmpty()) {
+    // The list was emptied while the query waited: show the configuration and the help instead.
+    if (MenuAction) {
+      MenuAction(4);
+      MenuAction(7);
+    }
+    return;
+  }
+  for (int i = 1; i < settings.urls.size(); ++i)
+    inet1.Load(i);
+  SetSwitch(true, QStringLiteral("ON"));
+  Timer1->start();
+  TickCount = Whole(Numbers::Value(settings.delay) - 1);
+  Timer3->start();
+  bar2.SetText(4, settings.delay);
+}
+
+void TestCycle::SwitchOff() {
+  Timer1->stop();
+  Timer4->stop();
+  SetSwitch(switchPressed, QStringLiteral("OFF"));
+  // An outstanding fetch ends at once and ends its pass.
+  if (ticking) {
+    abortPass = true;
+    for (int i = 0; i < inet1.Count(); ++i)
+      if (HttpClient* client = inet1.At(i))
+        client->Cancel();
+    inet2.Cancel();
+  }
+  for (int i = 1; i < settings.urls.size(); ++i)
+    inet1.Unload(i);
+  Timer3->stop();
+  SetSwitch(false, QStringLiteral("OFF"));
+  if (StopRequested)
+    bar2.SetText(1, QStringLiteral("Stop requested by configuration"));
+  StopRequested = false;
+}
+
+void TestCycle::Shutdown() {
+  StopRequested = false;
+  SwitchOff();
+  inet2.Cancel();
+  Timer2->stop();
+}
+
+// ---- The tick --------------------------------------------------------------------------------
+
+void TestCycle::Timer1_Timer() {
+  // A tick that arrives while a pass waits for a fetch is skipped.
+  if (ticking)
+    return;
+  SampleTick();
+  if (Module1::ServiceOk && !LastRefTime.isEmpty() && Testing()) {
+    const QTime last = QTime::fromString(LastRefTime, QStringLiteral("HH:mm:ss"));
+    if (last.isValid() && MinuteOfDay(last) - MinuteOfDay(Clock::TimeOfDay()) > 600)
+      RefPing();
+  }
+}
+
+void TestCycle::SampleTick() {
+  if (ticking)
+    return;
+  ticking = true;
+  abortPass = false;
+  ++TickCount;
+  QCoreApplication::processEvents();
+  // A delay below one second (zero, negative, or no number at all) never samples.
+  const double delay = Numbers::Value(settings.delay);
+  if (!abortPass && delay >= 1 && delay == double(TickCount)) {
+    if (SamplingPass() == Outcome::Aborted) {
+      ticking = false;
+      return;
+    }
+  }
+  if (!abortPass)
+    EndOfRunCheck();
+  Countdown();
+  ticking = false;
+  if (restartQueued) {
+    restartQueued = false;
+    // The extra tick of a restart runs as an ordinary tick of its own, queued at once.
+    QTimer::singleShot(0, this, [this] {
+      if (Testing())
+        SampleTick();
+    });
+  }
+}
+
+FetchResult TestCycle::Fetch(int sampler, const QString& url) {
+  bar2.SetText(3, QString());
+  Timer4->start();
+  SetStatusLight(true);
+  FetchResult result;
+  if (HttpClient* client = inet1.At(sampler)) {
+    client->Cancel();
+    fetching = true;
+    result = client->OpenUrl(url + QStringLiteral("/vok.txt"));
+    fetching = false;
+  } else {
+    result.error = QStringLiteral("Bad address");
+  }
+  Timer4->stop();
+  SetStatusLight(false);
+  if (pendingSamplers) {
+    const QString samplers = *pendingSamplers;
+    pendingSamplers.reset();
+    ResizeSamplers(samplers);
+  }
+  return result;
+}
+
+TestCycle::Outcome TestCycle::SamplingPass() {
+  ++RoundCount;
+  if (Module1::ServiceOk && RoundCount == 1 && !Module1::ServiceField[0].isEmpty())
+    RefPing();
+  if (abortPass)
+    return Outcome::Aborted;
+
+  // The sampler count is read again after every fetch: a change made while a fetch waited takes
+  // effect when that fetch has ended.
+  for (int i = 0; i < inet1.Count(); ++i) {
+    const QString url = i < settings.urls.size() ? settings.urls.at(i) : QString();
+    const ResultsModel::RowId row = results.AddRow(Clock::TimeText());
+    results.SetText(row, ResultsModel::Ping, QStringLiteral("Sent"));
+    results.SetText(row, ResultsModel::Result, QStringLiteral("Waiting"));
+
+    FetchResult fetched;
+    bool retried = false;
+    int repeats = 0;
+    for (;;) {
+      fetched = Fetch(i, url);
+      if (abortPass) {
+        results.SetText(row, ResultsModel::Ping, QStringLiteral("Failed"));
+        results.SetText(row, ResultsModel::Result, QStringLiteral("Cancelled"));
+        results.SetText(row, ResultsModel::Packet, QString::number(RoundCount));
+        results.SetText(row, ResultsModel::SiteId, QString::number(i + 1));
+        return Outcome::Aborted;
+      }
+      if (!fetched.ok) {
+        // A failed fetch is made once more from the start; a second failure is recorded.
+        if (!retried) {
+          retried = true;
+          continue;
+        }
+        break;
+      }
+      const double p = Numbers::Value(Numbers::Fixed3(fetched.seconds));
+      const bool slow = p >= Numbers::Value(settings.warning[0]) || p >= Numbers::Value(settings.warning[1]);
+      // In the first pass of a run a slow sample is measured again, at most a few times.
+      if (RoundCount == 1 && slow && repeats < MaxFirstPassRepeats) {
+        results.SetText(row, ResultsModel::Result, QStringLiteral("*"));
+        ++repeats;
+        continue;
+      }
+      break;
+    }
+    CompleteSample(row, i, url, fetched);
+    if (abortPass)
+      return Outcome::Aborted;
+  }
+
+  for (int k = 1; k <= settings.urls.size(); ++k)
+    Statistics::ShowBestWorst(results, bar1, k);
+  const QString waited = bar2.Text(3);
+  if (!waited.isEmpty() && results.Count() > 0)
+    results.SetText(results.RowAt(results.Count() - 1), ResultsModel::Result, waited);
+  return Outcome::Done;
+}
+
+void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& fetched) {
+  TickCount = 0;
+  results.SetText(row, ResultsModel::Result, QString());
+  const QString pingText = fetched.ok ? Numbers::Fixed3(fetched.seconds) : QStringLiteral("Failed");
+  if (fetched.ok) {
+    const double p = Numbers::Value(pingText);
+    if (p >= Numbers::Value(settings.warning[1])) {
+      results.SetMark(row, ResultsModel::Red, true);
+      results.SetText(row, ResultsModel::Result,
+                      results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + settings.warning[1]);
+      if (!WarnHourGate())
+        RefPing();
+    } else if (p >= Numbers::Value(settings.warning[0])) {
+      results.SetMark(row, ResultsModel::Blue, true);
+      results.SetText(row, ResultsModel::Result,
+                      results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + settings.warning[0]);
+    }
+  } else {
+    results.SetMark(row, ResultsModel::Red, true);
+  }
+  results.SetText(row, ResultsModel::Packet, QString::number(RoundCount));
+  const QString firstSite = results.Count() > 0 ? results.TextAt(0, ResultsModel::SiteId) : QString();
+  bar2.SetText(1, QStringLiteral("Site: ") + firstSite + QStringLiteral(" =  ") + url.mid(7));
+  bar2.SetText(2, settings.delay + QStringLiteral(" sec"));
+
+  if (!fetched.ok) {
+    results.SetText(row, ResultsModel::Result, fetched.error);
+  } else if (fetched.body.startsWith(QLatin1String("vok")) && fetched.body.size() <= 6) {
+    QCoreApplication::processEvents();
+  } else if (fetched.body.isEmpty()) {
+    results.SetText(row, ResultsModel::Result, QStringLiteral("Empty"));
+  } else if (fetched.body.contains(QLatin1Char('<'))) {
+    results.SetText(row, ResultsModel::Result, QStringLiteral("Code"));
+  } else {
+    results.SetText(row, ResultsModel::Result, QStringLiteral("TXT"));
+  }
+  results.SetText(row, ResultsModel::Ping, pingText);
+  results.SetText(row, ResultsModel::SiteId, QString::number(sampler + 1));
+  results.SetText(row, ResultsModel::Average, Statistics::SiteAverage(results, bar1, sampler));
+}
+
+void TestCycle::EndOfRunCheck() {
+  const double runLength = Numbers::Value(settings.runLength);
+  if (RoundCount < 1 || settings.urls.size() * runLength > results.Count())
+    return;
+  if (settings.option[RunSettings::Save])
+    WriteReportLog(results, settings.urls);
+  if (settings.option[RunSettings::KeepLast] && Numbers::Value(settings.keepCount) > 0) {
+    if (KeepLastRows(results, Numbers::Value(settings.keepCount), KeepCycles, bar2))
+      RoundCount = 0;
+  }
+  if (settings.option[RunSettings::Restart] && results.Count() > 0 &&
+      runLength == Numbers::Value(results.TextAt(results.Count() - 1, ResultsModel::Packet))) {
+    RoundCount = 0;
+    bar2.SetText(1, QStringLiteral("Restarting at: ") + settings.runLength);
+    restartQueued = true;
+  }
+  if (settings.option[RunSettings::Stop]) {
+    StopRequested = true;
+    Check1_MouseUp(false, 1);
+  }
+  if (Module1::FcTestState == 2) {
+    Module1::FcTestState = 1;
+    emit CaptionChanged(Module1::AppTitle);
+  }
+}
+
+void TestCycle::Countdown() {
+  const double runLength = Numbers::Value(settings.runLength);
+  if (settings.option[RunSettings::Restart] || runLength <= 0 || settings.urls.isEmpty())
+    return;
+  const double left = runLength - double(results.Count()) / settings.urls.size();
+  bar2.SetText(3, Numbers::Plain(left) + QStringLiteral(" to go"));
+}
+
+// ---- Timers and the status light -----------------------------------------------------------------
+
+void TestCycle::Timer2_Timer() {
+  ShowPicture(LightRest);
+}
+
+void TestCycle::Timer3_Timer() {
+  bar2.SetText(4, QString::number(Whole(Numbers::Value(settings.delay) - TickCount)));
+}
+
+void TestCycle::Timer4_Timer() {
+  const double waited = Numbers::Value(QStringView(bar2.Text(3)).mid(2));
+  bar2.SetText(3, QStringLiteral("! ") + Numbers::Plain(waited + 1));
+}
+
+void TestCycle::Inet1_StateChanged(int index, int) {
+  HttpClient* client = inet1.At(index);
+  if (!client)
+    return;
+  if (client->ResponseCode() == HttpClient::CancelCode)
+    client->Cancel();
+  bar2.SetText(3, client->ResponseInfo());
+  QCoreApplication::processEvents();
+}
+
+void TestCycle::SetStatusLight(bool on) {
+  ShowPicture(on ? LightWaiting : LightIdle);
+}
+
+void TestCycle::ShowPicture(int shown) {
+  picture = shown;
+  emit PictureChanged(shown);
+}
+
+// ---- The configuration panel's rules ---------------------------------------------------------------
+
+void TestCycle::FcMarkerRule() const {
+  if (Numbers::Value(settings.delay) != 60 && Numbers::Value(settings.runLength) != 60)
+    Module1::FcTestState = 0;
+}
+
+void TestCycle::Text3_Change(const QString& samplers) {
+  if (fetching)
+    pendingSamplers = samplers;
+  else
+    ResizeSamplers(samplers);
+}
+
+void TestCycle::ResizeSamplers(const QString& samplers) {
+  for (int i = 1; i <= HttpClientArray::MaxIndex && inet1.Count() > 1; ++i)
+    inet1.Unload(i);
+  // A value too large for the sampler index leaves element 0 alone.
+  const std::optional<qint16> last = Numbers::ToInt16(Numbers::Value(samplers) - 1);
+  if (!last)
+    return;
+  for (int i = 1; i <= *last; ++i)
+    inet1.Load(i);
+}
+
+// ---- Reference pings --------------------------------------------------------------------------------
+
+void TestCycle::RefPing() {
+  for (int i = 0; i < 2; ++i) {
+    const QString address = Module1::ServiceField[i];
+    if (address.isEmpty())
+      return;
+    SetStatusLight(true);
+    const FetchResult fetched = inet2.OpenUrl(address);
+    // A failed reference fetch ends the pass; the light does not stay on.
+    SetStatusLight(false);
+    if (!fetched.ok)
+      return;
+    refTime[i] = Numbers::Fixed3(fetched.seconds);
+    emit RefTimeChanged(i, refTime[i]);
+  }
+  LastRefTime = Clock::TimeText();
+}
+
+bool TestCycle::WarnHourGate() {
+  const QString hour = Clock::TimeOfDay().toString(QStringLiteral("HH"));
+  if (WarnHour.isEmpty() || WarnHour != hour) {
+    WarnHour = hour;
+    WarnCount = 0;
+  }
+  ++WarnCount;
+  return WarnCount != 6;
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "engine/runsettings.h"
+#include "results/resultsmodel.h"
+
+#include <QObject>
+#include <QString>
+#include <array>
+#include <functional>
+#include <optional>
+
+class HttpClient;
+class HttpClientArray;
+class QTimer;
+class StatusPanels;
+struct FetchResult;
+
+// The test engine: the ON/OFF switch, the one-second tick that samples every site when the delay
+// has elapsed, the end-of-run options, the countdown and waiting counter, the status light and the
+// reference pings.
+//
+// Every fetch waits in a local event loop, so timer ticks, clicks and other handlers run while it
+// waits: ticks that arrive during a pass are skipped, and switching off (or quitting) ends the
+// outstanding fetch at once.
+class TestCycle : public QObject {
+  Q_OBJECT
+public:
+  // Pictures of the status light: idle, waiting for a remote answer, report submitted, at rest.
+  enum Picture { LightIdle = 1, LightWaiting = 2, LightSubmitted = 3, LightRest = 4 };
+
+  TestCycle(RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1, StatusPanels& statusBar2,
+            HttpClientArray& inet1, HttpClient& inet2, QObject* parent = nullptr);
+  ~TestCycle() override;
+
+  // The switch's mouse-up. `pressed` is the switch's state after the click toggled it (or after the
+  // caller set it); shift is 0 for a real click without modifier keys.
+  void Check1_MouseUp(bool pressed, int shift);
+  bool SwitchPressed() const { return switchPressed; }
+  QString SwitchCaption() const { return switchCaption; }
+  bool Testing() const;
+
+  // One tick of the test cycle.
+  void SampleTick();
+  void Timer1_Timer();
+  void Timer2_Timer();
+  void Timer3_Timer();
+  void Timer4_Timer();
+  void Inet1_StateChanged(int index, int state);
+  void SetStatusLight(bool on);
+  void ShowPicture(int picture);
+  int PictureShown() const { return picture; }
+
+  // Reference pings: both reference addresses timed into the two reference boxes.
+  void RefPing();
+  // False on the sixth red warning within one clock hour: a reference pass is due.
+  bool WarnHourGate();
+  QString RefTime(int i) const { return refTime.at(i); }
+
+  // The configuration panel's rules. The fc test marker drops when neither the delay nor the run
+  // length is 60.
+  void FcMarkerRule() const;
+  // The Samplers text changed: the sampler array gets max(1, round(value - 1) + 1) elements. While a
+  // fetch waits the change is held back and made when that fetch has ended.
+  void Text3_Change(const QString& samplers);
+
+  // Ends any outstanding fetch and switches testing off without a message (closing the program).
+  void Shutdown();
+
+  QTimer* Timer1 = nullptr;
+  QTimer* Timer2 = nullptr;
+  QTimer* Timer3 = nullptr;
+  QTimer* Timer4 = nullptr;
+
+  qint32 TickCount = 0;
+  qint32 RoundCount = 0;
+  bool ServiceQueried = false;
+  bool StopRequested = false;
+  QString LastRefTime;
+  qint16 KeepCycles = 0;
+  QString WarnHour;
+  qint16 WarnCount = 0;
+
+  // The first switch-on's service query: true when a record was received. Until the service is
+  // built in, switching on goes straight on to start testing.
+  std::function<bool()> QueryService;
+  // Runs an item of the menu panel (Configure, Help) when testing cannot start after all.
+  std::function<void(int index)> MenuAction;
+  // How many repeats of a slow first-pass sample are made before its measurement is kept.
+  static constexpr int MaxFirstPassRepeats = 5;
+
+signals:
+  void SwitchChanged(bool pressed, const QString& caption);
+  void PictureChanged(int picture);
+  void RefTimeChanged(int i, const QString& text);
+  void CaptionChanged(const QString& caption);
+
+private:
+  enum class Outcome { Done, Aborted };
+  Outcome SamplingPass();
+  void EndOfRunCheck();
+  void Countdown();
+  void SwitchOn();
+  void SwitchOff();
+  void SetSwitch(bool pressed, const QString& caption);
+  void RunRestartTick();
+  FetchResult Fetch(int sampler, const QString& url);
+  void ResizeSamplers(const QString& samplers);
+  void CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& result);
+
+  RunSettings& settings;
+  ResultsModel& results;
+  StatusPanels& bar1;
+  StatusPanels& bar2;
+  HttpClientArray& inet1;
+  HttpClient& inet2;
+
+  bool switchPressed = false;
+  QString switchCaption = QStringLiteral("OFF");
+  int picture = LightRest;
+  std::array<QString, 2> refTime;
+  bool ticking = false;      // a SampleTick is running
+  bool abortPass = false;    // testing was switched off while a pass ran
+  bool restartQueued = false;
+  bool fetching = false;
+  std::optional<QString> pendingSamplers;
+};

@@ -1,0 +1,366 @@
+// The test engine against real loopback sites: whole runs, the end-of-run options, the switch,
+// the timers and what may happen while a fetch waits.
+#include "app/module1.h"
+#include "app/statuspanels.h"
+#include "engine/testcycle.h"
+#include "loopbackserver.h"
+#include "platform/clock.h"
+#include "platform/httpclient.h"
+#include "platform/httpclientarray.h"
+#include "platform/numbers.h"
+#include "platform/programfolder.h"
+#include "results/resultsmodel.h"
+#include "testenvironment.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+// The engine with everything it works on.
+struct Rig {
+  RunSettings settings;
+  ResultsModel results;
+  StatusPanels bar1{3, {QStringLiteral("Best Time"), QStringLiteral("Worst Time"), QStringLiteral("Average")}};
+  StatusPanels bar2{5};
+  HttpClientArray inet1;
+  HttpClient inet2;
+  TestCycle cycle{settings, results, bar1, bar2, inet1, inet2};
+
+  Rig() { settings.delay = QStringLiteral("1"); }
+  ~Rig() { cycle.Shutdown(); }
+
+  void SwitchOn() { cycle.Check1_MouseUp(true, 1); }
+  void SwitchOff() { cycle.Check1_MouseUp(false, 1); }
+  QString Text(int position, int column) const { return results.TextAt(position, column); }
+  QStringList Column(int column) const {
+    QStringList texts;
+    for (int i = 0; i < results.Count(); ++i)
+      texts << Text(i, column);
+    return texts;
+  }
+  int Colour(int position) const { return results.Colour(results.RowAt(position)); }
+  bool Bold(int position) const { return results.Bold(results.RowAt(position)); }
+};
+
+const QRegularExpression PingForm(QStringLiteral("^\\d+\\.\\d{3}$"));
+
+QByteArray ReadFile(const QString& name) {
+  QFile file(ProgramFolder::File(name));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestCycleTest : public QObject {
+  Q_OBJECT
+
+  LoopbackServer site;
+
+private slots:
+  void initTestCase() {
+    site.Serve(QStringLiteral("/fast/vok.txt"), "vok\r\n");
+    site.Serve(QStringLiteral("/blue/vok.txt"), "vok\r\n", 300);
+    site.Serve(QStringLiteral("/red/vok.txt"), "vok\r\n", 600);
+    site.Serve(QStringLiteral("/html/vok.txt"), "<html>404</html>", 0, 404);
+    site.Serve(QStringLiteral("/text/vok.txt"), "hello there");
+    site.Serve(QStringLiteral("/empty/vok.txt"), "");
+    site.Serve(QStringLiteral("/long/vok.txt"), "vok\r\n\r\n");
+    site.Serve(QStringLiteral("/stall/vok.txt"), "vok\r\n", 4000);
+  }
+
+  void init() {
+    TestEnvironment::Current()->Clear();
+    Module1::ResetState();
+    HttpClient::SetTimeLimitMs(60000);
+  }
+
+  // A whole run: a fast site, one past the first warning, one past the second, one refused.
+  void wholeRunWithSaveAndStop() {
+    Rig rig;
+    const QString refused = QStringLiteral("http://127.0.0.1:%1").arg(LoopbackServer::UnusedPort());
+    rig.settings.urls = {site.Url("/fast"), site.Url("/blue"), site.Url("/red"), refused};
+    rig.settings.warning = {QStringLiteral("0.2"), QStringLiteral("0.5")};
+    rig.settings.runLength = QStringLiteral("2");
+    rig.settings.option[RunSettings::Save] = true;
+    rig.settings.option[RunSettings::Stop] = true;
+    rig.cycle.Text3_Change(QStringLiteral("4"));
+    QCOMPARE(rig.inet1.Count(), 4);
+
+    rig.SwitchOn();
+    QVERIFY(rig.cycle.Testing());
+    QCOMPARE(rig.cycle.SwitchCaption(), QStringLiteral("ON"));
+    QCOMPARE(rig.bar2.Text(4), QStringLiteral("1"));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.Testing(), 30000);
+
+    QCOMPARE(rig.results.Count(), 8);
+    QCOMPARE(rig.Column(ResultsModel::SiteId), (QStringList{"1", "2", "3", "4", "1", "2", "3", "4"}));
+    QCOMPARE(rig.Column(ResultsModel::Packet), (QStringList{"1", "1", "1", "1", "2", "2", "2", "2"}));
+    for (int row = 0; row < 8; ++row) {
+      const int site = row % 4;
+      const QString ping = rig.Text(row, ResultsModel::Ping);
+      const QString result = rig.Text(row, ResultsModel::Result);
+      QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$")).match(rig.Text(row, ResultsModel::EventTime)).hasMatch());
+      switch (site) {
+      case 0:
+        QVERIFY2(PingForm.match(ping).hasMatch() && ping.toDouble() < 0.2, qPrintable(ping));
+        QCOMPARE(result, QString());
+        QCOMPARE(rig.Colour(row), ResultsModel::Black);
+        QVERIFY(!rig.Bold(row));
+        break;
+      case 1:
+        QVERIFY2(ping.toDouble() >= 0.2 && ping.toDouble() < 0.5, qPrintable(ping));
+        QCOMPARE(result, QStringLiteral(" => 0.2"));
+        QCOMPARE(rig.Colour(row), ResultsModel::Blue);
+        QVERIFY(rig.Bold(row));
+        break;
+      case 2:
+        QVERIFY2(ping.toDouble() >= 0.5, qPrintable(ping));
+        QCOMPARE(result, QStringLiteral(" => 0.5"));
+        QCOMPARE(rig.Colour(row), ResultsModel::Red);
+        QVERIFY(rig.Bold(row));
+        break;
+      case 3:
+        QCOMPARE(ping, QStringLiteral("Failed"));
+        QCOMPARE(result, QStringLiteral("Connection refused"));
+        QCOMPARE(rig.Colour(row), ResultsModel::Red);
+        QVERIFY(rig.Bold(row));
+        break;
+      }
+    }
+    // The Average column is the site's average over its rows so far.
+    const double first = rig.Text(1, ResultsModel::Ping).toDouble();
+    const double second = rig.Text(5, ResultsModel::Ping).toDouble();
+    QCOMPARE(rig.Text(1, ResultsModel::Average), QString::number(first, 'f', 3));
+    QCOMPARE(rig.Text(5, ResultsModel::Average), Numbers::Fixed3((first + second) / 2));
+    QCOMPARE(rig.Text(3, ResultsModel::Average), QStringLiteral("0.000"));
+    // The last pass's statistics end on the highest site with rows: the refused site has no
+    // counted ping, so the panels show site 3.
+    QVERIFY(rig.bar1.Text(1).startsWith(QLatin1String("BT: ")));
+    QVERIFY(rig.bar1.Text(1).contains(QLatin1String("   PING: 0.")));
+    QCOMPARE(rig.bar1.Text(3), QStringLiteral("Avg: ") + rig.Text(7, ResultsModel::Average));
+    QCOMPARE(rig.bar2.Text(1), QStringLiteral("Stop requested by configuration"));
+    QCOMPARE(rig.bar2.Text(2), QStringLiteral("1 sec"));
+    QCOMPARE(rig.bar2.Text(3), QStringLiteral("0 to go"));
+    QCOMPARE(rig.cycle.SwitchCaption(), QStringLiteral("OFF"));
+    QVERIFY(!rig.cycle.SwitchPressed());
+    QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
+    QVERIFY(!rig.cycle.Timer3->isActive() && !rig.cycle.Timer4->isActive());
+    QCOMPARE(rig.inet1.Count(), 1);
+
+    // Save wrote one block of the whole table to the report log.
+    QByteArray expected = "-------------------- " + Clock::DateText().toLatin1() + "-------------------------\r\n";
+    expected += " [ Begin: " + rig.Text(0, 0).toLatin1() + "  End:" + rig.Text(7, 0).toLatin1() + " ]\r\n\r\n";
+    for (int row = 0; row < 8; ++row)
+      expected += "[URL: " + rig.settings.urls.at(row % 4).toLatin1() + "] [Time: " + rig.Text(row, 0).toLatin1() +
+                  "] [PING:" + rig.Text(row, 1).toLatin1() + "][Avg:" + rig.Text(row, 2).toLatin1() + "]\r\n";
+    expected += "-------------------- End Report ---------------------\r\n\r\n";
+    QCOMPARE(ReadFile(QStringLiteral("tarvik.log")), expected);
+  }
+
+  void bodiesAreClassified() {
+    Rig rig;
+    rig.settings.urls = {site.Url("/html"), site.Url("/text"), site.Url("/empty"), site.Url("/long"),
+                         site.Url("/fast")};
+    rig.cycle.Text3_Change(QStringLiteral("5"));
+    rig.SwitchOn();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 5, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.Text(4, ResultsModel::SiteId), QStringLiteral("5"), 10000);
+    rig.SwitchOff();
+    QCOMPARE(rig.Column(ResultsModel::Result), (QStringList{"Code", "TXT", "Empty", "TXT", ""}));
+    QVERIFY(PingForm.match(rig.Text(0, ResultsModel::Ping)).hasMatch());
+  }
+
+  void delaysThatNeverSample_data() {
+    QTest::addColumn<QString>("delay");
+    QTest::newRow("zero") << "0";
+    QTest::newRow("negative") << "-1";
+    QTest::newRow("fraction") << "1.5";
+    QTest::newRow("text") << "soon";
+  }
+  void delaysThatNeverSample() {
+    QFETCH(QString, delay);
+    Rig rig;
+    rig.settings.urls = {site.Url("/fast")};
+    rig.settings.delay = delay;
+    rig.settings.runLength = QStringLiteral("3");
+    rig.SwitchOn();
+    QTest::qWait(2300);
+    QCOMPARE(rig.results.Count(), 0);
+    QVERIFY(rig.cycle.Testing());
+    // The countdown still runs every tick.
+    QCOMPARE(rig.bar2.Text(3), QStringLiteral("3 to go"));
+  }
+
+  void emptyListSpringsBack() {
+    Rig rig;
+    rig.SwitchOn();
+    QVERIFY(!rig.cycle.Testing());
+    QVERIFY(!rig.cycle.SwitchPressed());
+    QCOMPARE(rig.cycle.SwitchCaption(), QStringLiteral("OFF"));
+  }
+
+  // Restart with keep-last: the table is cut to its last rows at every end of run and the run
+  // starts again from pass 1.
+  void keepLastAndRestart() {
+    Rig rig;
+    rig.settings.urls = {site.Url("/fast"), site.Url("/fast")};
+    rig.cycle.Text3_Change(QStringLiteral("2"));
+    rig.settings.runLength = QStringLiteral("2");
+    rig.settings.keepCount = QStringLiteral("3");
+    rig.settings.option[RunSettings::Restart] = true;
+    rig.settings.option[RunSettings::KeepLast] = true;
+    rig.SwitchOn();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.cycle.KeepCycles >= 2, 15000);
+    rig.SwitchOff();
+    QVERIFY(rig.results.Count() <= 4);
+    QVERIFY(!rig.Column(ResultsModel::Ping).contains(QStringLiteral("Sent")));
+    QVERIFY(!QFile::exists(ProgramFolder::File(QStringLiteral("tmp.tmp"))));
+  }
+
+  void waitingCounterAndSkippedTicks() {
+    Rig rig;
+    rig.settings.urls = {site.Url("/stall"), site.Url("/fast")};
+    rig.cycle.Text3_Change(QStringLiteral("2"));
+    QStringList counter;
+    connect(&rig.bar2, &StatusPanels::Changed, this, [&](int n, const QString& text) {
+      if (n == 3 && text.startsWith(QLatin1String("! ")))
+        counter << text;
+    });
+    rig.SwitchOn();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 2, 10000);
+    rig.SwitchOff();
+    QVERIFY2(counter.size() >= 3, qPrintable(counter.join(',')));
+    QCOMPARE(counter.mid(0, 3), (QStringList{"! 1", "! 2", "! 3"}));
+    // The ticks that came during the four-second wait were skipped: one pass, two rows.
+    QCOMPARE(rig.Column(ResultsModel::Packet), (QStringList{"1", "1"}));
+  }
+
+  // Switching off while a fetch waits ends it at once: its row becomes a cancelled sample and
+  // nothing else is sampled.
+  void switchingOffDuringAFetch() {
+    Rig rig;
+    rig.settings.urls = {site.Url("/stall"), site.Url("/fast")};
+    rig.cycle.Text3_Change(QStringLiteral("2"));
+    QString pingWhileWaiting;
+    // The click arrives while the first fetch waits (events run during the wait).
+    connect(&rig.results, &QAbstractItemModel::rowsInserted, this, [&] {
+      QTimer::singleShot(500, this, [&] {
+        pingWhileWaiting = rig.Text(0, ResultsModel::Ping);
+        rig.SwitchOff();
+      });
+    }, Qt::SingleShotConnection);
+    rig.SwitchOn();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.Testing(), 5000);
+    QTest::qWait(200);
+    QCOMPARE(pingWhileWaiting, QStringLiteral("Sent"));
+    QCOMPARE(rig.results.Count(), 1);
+    QCOMPARE(rig.Text(0, ResultsModel::Ping), QStringLiteral("Failed"));
+    QCOMPARE(rig.Text(0, ResultsModel::Result), QStringLiteral("Cancelled"));
+    QCOMPARE(rig.Colour(0), ResultsModel::Black);
+    QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
+  }
+
+  // While a fetch waits the user may sort the table, change the sampler count and clear the table:
+  // the pass goes on without crashing and leaves no row holding "Sent".
+  void tableChangesDuringAFetch() {
+    Rig rig;
+    rig.settings.urls = {site.Url("/fast"), site.Url("/blue"), site.Url("/fast")};
+    rig.cycle.Text3_Change(QStringLiteral("3"));
+    int countDuringWait = -1;
+    connect(&rig.results, &QAbstractItemModel::rowsInserted, this, [&] {
+      if (rig.results.Count() != 2 || countDuringWait != -1)
+        return;
+      countDuringWait = 0;
+      QTimer::singleShot(100, this, [&] {
+        rig.results.ColumnClick(ResultsModel::Ping);
+        rig.cycle.Text3_Change(QStringLiteral("1"));
+        countDuringWait = rig.inet1.Count();
+        rig.results.Clear();
+      });
+    });
+    rig.SwitchOn();
+    QTRY_VERIFY_WITH_TIMEOUT(countDuringWait > 0, 10000);
+    QTest::qWait(2500);
+    rig.SwitchOff();
+    // The change of the sampler count waited for the outstanding fetch to end.
+    QCOMPARE(countDuringWait, 3);
+    QCOMPARE(rig.inet1.Count(), 1);
+    QVERIFY(rig.results.Count() >= 1);
+    QVERIFY(!rig.Column(ResultsModel::Ping).contains(QStringLiteral("Sent")));
+    QVERIFY(rig.Column(ResultsModel::SiteId).contains(QStringLiteral("1")));
+  }
+
+  void samplerCountFollowsTheText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("count");
+    QTest::newRow("0") << "0" << 1;
+    QTest::newRow("1") << "1" << 1;
+    QTest::newRow("empty") << "" << 1;
+    QTest::newRow("text") << "many" << 1;
+    QTest::newRow("3") << "3" << 3;
+    QTest::newRow("2.5") << "2.5" << 3;
+    QTest::newRow("3.5") << "3.5" << 3;
+    QTest::newRow("too large") << "40000" << 1;
+  }
+  void samplerCountFollowsTheText() {
+    QFETCH(QString, text);
+    QFETCH(int, count);
+    Rig rig;
+    rig.cycle.Text3_Change(QStringLiteral("5"));
+    rig.cycle.Text3_Change(text);
+    QCOMPARE(rig.inet1.Count(), count);
+    QVERIFY(rig.inet1.At(0));
+  }
+
+  void fcMarkerRule_data() {
+    QTest::addColumn<QString>("delay");
+    QTest::addColumn<QString>("runLength");
+    QTest::addColumn<int>("state");
+    QTest::newRow("both 60") << "60" << "60" << 2;
+    QTest::newRow("delay changed") << "30" << "60" << 2;
+    QTest::newRow("run length changed") << "60" << "50" << 2;
+    QTest::newRow("both changed") << "30" << "50" << 0;
+  }
+  void fcMarkerRule() {
+    QFETCH(QString, delay);
+    QFETCH(QString, runLength);
+    QFETCH(int, state);
+    Rig rig;
+    Module1::FcTestState = 2;
+    rig.settings.delay = delay;
+    rig.settings.runLength = runLength;
+    rig.cycle.FcMarkerRule();
+    QCOMPARE(int(Module1::FcTestState), state);
+  }
+
+  void warnHourGate() {
+    Rig rig;
+    Clock::SetFixed(QDateTime(QDate(2026, 12, 5), QTime(10, 5, 0)));
+    QList<bool> answers;
+    for (int i = 0; i < 7; ++i)
+      answers << rig.cycle.WarnHourGate();
+    QCOMPARE(answers, (QList<bool>{true, true, true, true, true, false, true}));
+    Clock::SetFixed(QDateTime(QDate(2026, 12, 5), QTime(11, 0, 0)));
+    QVERIFY(rig.cycle.WarnHourGate());
+    QCOMPARE(int(rig.cycle.WarnCount), 1);
+    Clock::SetFixed({});
+  }
+
+  void timer3ShowsTheCountdown() {
+    Rig rig;
+    rig.settings.urls = {site.Url("/fast")};
+    rig.settings.delay = QStringLiteral("60");
+    rig.SwitchOn();
+    QCOMPARE(rig.bar2.Text(4), QStringLiteral("60"));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.bar2.Text(4), QStringLiteral("1"), 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.bar2.Text(4), QStringLiteral("60"), 3000);
+  }
+};
+
+TARVIK_TEST_MAIN(QCoreApplication, TestCycleTest)
+#include "tst_testcycle.moc"

@@ -161,7 +161,7 @@ void TestCycle::Timer1_Timer() {
   if (ticking)
     return;
   SampleTick();
-  if (Module1::ServiceOk && !LastRefTime.isEmpty() && Testing()) {
+  if (Module1::ServiceOk && !LastRefTime.isEmpty()) {
     const QTime last = QTime::fromString(LastRefTime, QStringLiteral("HH:mm:ss"));
     if (last.isValid() && MinuteOfDay(last) - MinuteOfDay(Clock::TimeOfDay()) > 600)
       RefPing();

@@ -70,6 +70,8 @@ private slots:
     site.Serve(QStringLiteral("/empty/vok.txt"), "");
     site.Serve(QStringLiteral("/long/vok.txt"), "vok\r\n\r\n");
     site.Serve(QStringLiteral("/stall/vok.txt"), "vok\r\n", 4000);
+    site.Serve(QStringLiteral("/ref1"), "reference one", 100);
+    site.Serve(QStringLiteral("/ref2"), "reference two", 200);
   }
 
   void init() {
@@ -348,6 +350,99 @@ private slots:
     QVERIFY(rig.cycle.WarnHourGate());
     QCOMPARE(int(rig.cycle.WarnCount), 1);
     Clock::SetFixed({});
+  }
+
+  // Reference pings: at the first pass of a run when the service gave a first reference.
+  void referencePingsAtTheFirstPass() {
+    Rig rig;
+    Module1::ServiceOk = true;
+    Module1::ServiceField[0] = site.Url("/ref1");
+    Module1::ServiceField[1] = site.Url("/ref2");
+    rig.settings.urls = {site.Url("/fast")};
+    rig.SwitchOn();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 1, 5000);
+    QVERIFY(PingForm.match(rig.cycle.RefTime(0)).hasMatch());
+    QVERIFY(rig.cycle.RefTime(0).toDouble() >= 0.1);
+    QVERIFY(rig.cycle.RefTime(1).toDouble() >= 0.2);
+    QVERIFY(!rig.cycle.LastRefTime.isEmpty());
+    QCOMPARE(site.RequestCount(QStringLiteral("/ref1")), 1);
+    // The later passes of the run make none.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 2, 5000);
+    QCOMPARE(site.RequestCount(QStringLiteral("/ref1")), 1);
+    site.ClearRequests();
+  }
+
+  void referencePassEndsEarly_data() {
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("firstTimed");
+    QTest::newRow("no second reference") << "/ref1" << "" << true;
+    QTest::newRow("first refused") << "refused" << "/ref2" << false;
+    QTest::newRow("first not an address") << "file:///etc/passwd" << "/ref2" << false;
+  }
+  void referencePassEndsEarly() {
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(bool, firstTimed);
+    Rig rig;
+    const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::UnusedPort());
+    Module1::ServiceField[0] = first == QLatin1String("refused") ? refused : first.startsWith(QLatin1Char('/')) ? site.Url(first) : first;
+    Module1::ServiceField[1] = second.isEmpty() ? QString() : site.Url(second);
+    rig.cycle.RefPing();
+    QCOMPARE(!rig.cycle.RefTime(0).isEmpty(), firstTimed);
+    QCOMPARE(rig.cycle.RefTime(1), QString());
+    // The pass did not complete: the time of the last pass stays empty, so the after-midnight
+    // rule never starts one; the light is not left on.
+    QCOMPARE(rig.cycle.LastRefTime, QString());
+    QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
+  }
+
+  void referencePassAfterMidnight_data() {
+    QTest::addColumn<QString>("lastPass");
+    QTest::addColumn<bool>("repeated");
+    QTest::newRow("14:00 then 00:00") << "14:00:00" << true;
+    QTest::newRow("10:00 then 00:00") << "10:00:00" << false;
+    QTest::newRow("09:00 then 00:00") << "09:00:00" << false;
+  }
+  void referencePassAfterMidnight() {
+    QFETCH(QString, lastPass);
+    QFETCH(bool, repeated);
+    Rig rig;
+    Module1::ServiceOk = true;
+    Module1::ServiceField[0] = site.Url("/ref1");
+    Module1::ServiceField[1] = site.Url("/ref2");
+    rig.settings.delay = QStringLiteral("1000");
+    rig.cycle.LastRefTime = lastPass;
+    Clock::SetFixed(QDateTime(QDate(2026, 12, 6), QTime(0, 0, 30)));
+    rig.cycle.Timer1_Timer();
+    Clock::SetFixed({});
+    QCOMPARE(!rig.cycle.RefTime(1).isEmpty(), repeated);
+    QCOMPARE(rig.cycle.LastRefTime, repeated ? QStringLiteral("00:00:30") : lastPass);
+  }
+
+  // The sixth red warning of a clock hour starts a reference pass.
+  void sixthRedWarningOfTheHour() {
+    Rig rig;
+    Module1::ServiceField[0] = site.Url("/ref1");
+    Module1::ServiceField[1] = site.Url("/ref2");
+    rig.settings.urls = {site.Url("/blue")};
+    rig.settings.warning = {QStringLiteral("0.1"), QStringLiteral("0.2")};
+    rig.cycle.WarnHour = Clock::TimeOfDay().toString(QStringLiteral("HH"));
+    rig.cycle.WarnCount = 4;
+    rig.SwitchOn();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.cycle.TickCount == 0, 5000);
+    QCOMPARE(rig.cycle.RefTime(0), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 2, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.RefTime(1).isEmpty(), 5000);
+    QCOMPARE(rig.Colour(1), ResultsModel::Red);
+  }
+
+  void timer2PutsTheRestingPictureBack() {
+    Rig rig;
+    rig.cycle.ShowPicture(TestCycle::LightSubmitted);
+    rig.cycle.Timer2_Timer();
+    QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightRest));
   }
 
   void timer3ShowsTheCountdown() {

@@ -221,8 +221,6 @@ struct ResultsModel::Impl {
   int sortColumn = 0;
   bool descending = false;
 
-  mutable quint64 foldEpoch = 0;
-  mutable int foldMark = 0;
   mutable std::unique_ptr<Attachment> statistics;
 
   ~Impl() { FreeSpills(rows); }
@@ -236,14 +234,6 @@ struct ResultsModel::Impl {
   bool Before(const Row& a, const Row& b) const {
     const int c = CompareTexts(Bytes(a, sortColumn), Bytes(b, sortColumn));
     return descending ? c > 0 : c < 0;
-  }
-
-  // Something changed at display position p: readers that folded past it start again.
-  void Touch(int p) const {
-    if (p < foldMark) {
-      ++foldEpoch;
-      foldMark = 0;
-    }
   }
 
   void Renumber(int from, int to) {
@@ -350,7 +340,6 @@ ResultsModel::RowId ResultsModel::AddRow(const QString& eventTime) {
   int p = count;
   if (d->sorted)
     p = PartitionPoint(count, [&](int m) { return !d->Before(row, d->rows[d->order[size_t(m)]]); });
-  d->Touch(p);
 
   beginInsertRows(QModelIndex(), p, p);
   d->rows.push_back(row);
@@ -372,14 +361,18 @@ void ResultsModel::SetText(RowId id, int column, const QString& text) {
     return;
 
   int p = int(d->place[size_t(index)]);
-  if (column == Ping || column == SiteId)
-    d->Touch(p);
+  Attachment* statistics = d->statistics.get();
+  const bool figuresChange = column == Ping || column == SiteId;
+  Figures before;
+  if (statistics && (figuresChange || (d->sorted && column == d->sortColumn)))
+    before = FiguresOf(id);
   Store(row, column, bytes);
   if (column == Ping)
     ReadPing(row, text);
   else if (column == SiteId)
     ReadSite(row, text);
 
+  bool moved = false;
   if (d->sorted && column == d->sortColumn) {
     // The row's sorted place among the others; among equal texts it keeps its present order.
     const int others = Count() - 1;
@@ -388,7 +381,6 @@ void ResultsModel::SetText(RowId id, int column, const QString& text) {
     const int hi = PartitionPoint(others, [&](int m) { return !d->Before(row, other(m)); });
     const int q = std::clamp(p, lo, hi);
     if (q != p) {
-      d->Touch(std::min(p, q));
       beginMoveRows(QModelIndex(), p, p, QModelIndex(), q > p ? q + 1 : q);
       if (q > p)
         std::rotate(d->order.begin() + p, d->order.begin() + p + 1, d->order.begin() + q + 1);
@@ -397,8 +389,11 @@ void ResultsModel::SetText(RowId id, int column, const QString& text) {
       d->Renumber(std::min(p, q), std::max(p, q));
       endMoveRows();
       p = q;
+      moved = true;
     }
   }
+  if (statistics && (figuresChange || moved))
+    statistics->RowChanged(id, p, before, FiguresOf(id));
   const QModelIndex cell = this->index(p, column);
   emit dataChanged(cell, cell, {Qt::DisplayRole});
 }
@@ -453,8 +448,8 @@ void ResultsModel::Clear() {
   std::vector<quint32>().swap(d->order);
   std::vector<quint32>().swap(d->place);
   d->oddColours.clear();
-  ++d->foldEpoch;
-  d->foldMark = 0;
+  if (d->statistics)
+    d->statistics->Cleared();
   endResetModel();
 }
 
@@ -492,8 +487,8 @@ void ResultsModel::ColumnClick(int column) {
   for (qsizetype i = 0; i < before.size(); ++i)
     after.append(index(int(d->place[indexes[size_t(i)]]), before.at(i).column()));
   changePersistentIndexList(before, after);
-  ++d->foldEpoch;
-  d->foldMark = 0;
+  if (d->statistics)
+    d->statistics->Reordered();
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
@@ -510,20 +505,24 @@ bool ResultsModel::Descending() const {
 }
 
 ResultsModel::Figures ResultsModel::FiguresAt(int position) const {
+  return FiguresOf(RowAt(position));
+}
+
+ResultsModel::Figures ResultsModel::FiguresOf(RowId id) const {
   Figures figures;
-  if (position < 0 || position >= Count())
+  const int index = d->Index(id);
+  if (index < 0)
     return figures;
-  const Row& row = d->rows[d->order[size_t(position)]];
+  const Row& row = d->rows[size_t(index)];
   figures.pingIsNumber = row.flags & PingNumber;
   figures.ping = row.ping;
   figures.pingMillis = row.flags & PingMillis;
   if (figures.pingMillis)
     figures.millis = std::llround(row.ping * 1000.0);
-  figures.siteEmpty = row.flags & SiteEmpty;
   if (row.flags & SiteInt) {
     figures.siteStrict = row.site;
     figures.siteValue = row.site;
-  } else if (!figures.siteEmpty) {
+  } else if (!(row.flags & SiteEmpty)) {
     const QByteArrayView bytes = Bytes(row, SiteId);
     const QString text = QString::fromUtf8(bytes.data(), bytes.size());
     figures.siteStrict = Numbers::Strict(text);
@@ -532,12 +531,8 @@ ResultsModel::Figures ResultsModel::FiguresAt(int position) const {
   return figures;
 }
 
-quint64 ResultsModel::FoldEpoch() const {
-  return d->foldEpoch;
-}
-
-void ResultsModel::SetFoldMark(int position) const {
-  d->foldMark = std::clamp(position, 0, Count());
+ResultsModel::RowId ResultsModel::StoredRow(int index) const {
+  return index >= 0 && index < Count() ? d->base + quint32(index) : NoRow;
 }
 
 ResultsModel::Attachment* ResultsModel::StatisticsState() const {

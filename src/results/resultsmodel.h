@@ -79,23 +79,25 @@ public:
     double ping = 0;                // its leading-number value
     bool pingMillis = false;        // the Ping is a plain "d.ddd" text: ping == millis / 1000
     qint64 millis = 0;
-    bool siteEmpty = true;          // the Site ID is empty (the row is not complete yet)
     std::optional<double> siteStrict; // the Site ID read strictly
     double siteValue = 0;           // the Site ID read as a leading number
   };
   Figures FiguresAt(int position) const;
+  Figures FiguresOf(RowId row) const;
+  // The rows in the order they were added (index 0 to Count() - 1), for scans that need no order.
+  RowId StoredRow(int index) const;
 
-  // Readers that keep figures folded over the first rows of the display order (the statistics)
-  // note how far they got with SetFoldMark. Any later change that could alter what they folded
-  // (a changed Ping or Site ID, a row inserted or moved among those rows, a sort, Clear) raises
-  // FoldEpoch and drops the mark; rows added or changed after the mark leave both alone.
-  quint64 FoldEpoch() const;
-  void SetFoldMark(int position) const;
-
-  // State such a reader keeps with the model; it lives as long as the model.
+  // The statistics keep running figures per site with the model and follow its changes here.
   class Attachment {
   public:
     virtual ~Attachment() = default;
+    // A row's Ping or Site ID changed, or the row moved to another place of a sorted table;
+    // `position` is its place afterwards. (A new row has no Ping yet and needs no notice.)
+    virtual void RowChanged(RowId row, int position, const Figures& before, const Figures& after) = 0;
+    // A sort: any row may have moved.
+    virtual void Reordered() = 0;
+    // Clear: every row is gone.
+    virtual void Cleared() = 0;
   };
   Attachment* StatisticsState() const;
   void SetStatisticsState(std::unique_ptr<Attachment> state) const;

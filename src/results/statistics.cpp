@@ -4,7 +4,10 @@
 #include "platform/numbers.h"
 #include "results/resultsmodel.h"
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
+#include <type_traits>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -108,7 +111,7 @@ struct SiteTally {
 template <typename T>
 class SiteMap {
 public:
-  const T* Find(double key) const {
+  T* Find(double key) {
     const int slot = Slot(key);
     if (slot >= 0)
       return size_t(slot) < small.size() && small[size_t(slot)].used ? &small[size_t(slot)].value : nullptr;
@@ -127,6 +130,20 @@ public:
     return other[key == 0 ? 0.0 : key];
   }
 
+  template <typename Function>
+  void ForEach(Function function) {
+    for (Entry& entry : small)
+      if (entry.used)
+        function(entry.value);
+    for (auto& [key, value] : other)
+      function(value);
+  }
+
+  void Clear() {
+    small.clear();
+    other.clear();
+  }
+
 private:
   struct Entry {
     bool used = false;
@@ -139,73 +156,171 @@ private:
   std::unordered_map<double, T> other;
 };
 
-// The figures of every site over the first `folded` rows of the display order, kept with the model.
-struct Cache : ResultsModel::Attachment {
-  quint64 epoch = 0;
-  int folded = 0;
-  SiteMap<BestWorst> bestWorst;
-  SiteMap<SiteTally> tallies;
-
-  void Add(const Figures& figures, RowId row) {
-    if (!figures.pingIsNumber)
-      return;
-    if (figures.siteStrict)
-      bestWorst.At(*figures.siteStrict).Add(figures.ping, row);
-    tallies.At(figures.siteValue).Add(figures, row);
-  }
+// The figures of one site over its rows in display order.
+template <typename Figures>
+struct SiteState {
+  Figures figures;
+  RowId lastRow = ResultsModel::NoRow; // the site's last row taken in
+  bool stale = false;                   // to be worked out again from the rows before use
 };
 
-// The model's cache, brought up to date. Complete rows (those with a Site ID) are taken in for
-// good; the rows from the first incomplete one on are left for each call to look at, since their
-// Ping and Site ID are still to be written.
-Cache& Synced(const ResultsModel& model) {
+// Which site a row counts for, if any: best and worst read the Site ID strictly, the averages read
+// its leading number; rows whose Ping is not a number count for none.
+std::optional<double> BestWorstSite(const Figures& row) {
+  return row.pingIsNumber ? row.siteStrict : std::nullopt;
+}
+
+std::optional<double> TallySite(const Figures& row) {
+  return row.pingIsNumber ? std::optional<double>(row.siteValue) : std::nullopt;
+}
+
+// Every site's figures, kept with the model and brought up to date by its changes.
+//
+// A row that starts to count for a site after all of that site's rows (the usual case: the newest
+// row gets its Ping and Site ID) is simply taken in. Any other change (a counted row changes or
+// moves, a row starts to count among earlier ones) marks the sites concerned stale; they are
+// worked out again, all together in one scan, when one of them is asked for. A sort makes every
+// site stale.
+class Cache : public ResultsModel::Attachment {
+public:
+  explicit Cache(const ResultsModel& model) : model(model) {}
+
+  void RowChanged(RowId row, int position, const Figures& before, const Figures& after) override {
+    if (allStale)
+      return;
+    Follow(bestWorst, BestWorstSite(before), BestWorstSite(after), row, position,
+           [&](BestWorst& figures) { figures.Add(after.ping, row); });
+    Follow(tallies, TallySite(before), TallySite(after), row, position,
+           [&](SiteTally& figures) { figures.Add(after, row); });
+  }
+
+  void Reordered() override { allStale = true; }
+
+  void Cleared() override {
+    bestWorst.Clear();
+    tallies.Clear();
+    allStale = false;
+  }
+
+  BestWorst BestWorstOf(double site) { return Lookup(bestWorst, site); }
+  SiteTally TallyOf(double site) { return Lookup(tallies, site); }
+
+private:
+  template <typename Figures, typename AddRow>
+  void Follow(SiteMap<SiteState<Figures>>& sites, std::optional<double> was, std::optional<double> is, RowId row,
+              int position, AddRow add) {
+    if (was)
+      sites.At(*was).stale = true;
+    if (!is)
+      return;
+    SiteState<Figures>& site = sites.At(*is);
+    if (site.stale)
+      return;
+    if (model.PositionOf(site.lastRow) >= position) {
+      site.stale = true;
+      return;
+    }
+    add(site.figures);
+    site.lastRow = row;
+  }
+
+  template <typename Figures>
+  Figures Lookup(SiteMap<SiteState<Figures>>& sites, double site) {
+    if (allStale)
+      RebuildAll();
+    SiteState<Figures>* state = sites.Find(site);
+    if (!state)
+      return Figures();
+    if (state->stale)
+      RebuildStale();
+    return state->figures;
+  }
+
+  // Takes one row in for the sites it counts for: every site, or only the stale ones.
+  template <bool StaleOnly, typename Figures>
+  void TakeIn(SiteMap<SiteState<Figures>>& sites, std::optional<double> site, RowId row,
+              const ResultsModel::Figures& figures) {
+    if (!site)
+      return;
+    SiteState<Figures>* state = StaleOnly ? sites.Find(*site) : &sites.At(*site);
+    if (!state || (StaleOnly && !state->stale))
+      return;
+    if constexpr (std::is_same_v<Figures, BestWorst>)
+      state->figures.Add(figures.ping, row);
+    else
+      state->figures.Add(figures, row);
+    state->lastRow = row;
+  }
+
+  template <bool StaleOnly>
+  void Take(RowId row, const ResultsModel::Figures& figures) {
+    TakeIn<StaleOnly>(bestWorst, BestWorstSite(figures), row, figures);
+    TakeIn<StaleOnly>(tallies, TallySite(figures), row, figures);
+  }
+
+  void RebuildAll() {
+    bestWorst.Clear();
+    tallies.Clear();
+    for (int position = 0; position < model.Count(); ++position)
+      Take<false>(model.RowAt(position), model.FiguresAt(position));
+    allStale = false;
+  }
+
+  // Works out every stale site again. The rows are scanned in the order they were added, which is
+  // quick; those of stale sites are then put in display order and taken in.
+  void RebuildStale() {
+    const auto reset = [](auto& state) {
+      if (state.stale) {
+        state.figures = {};
+        state.lastRow = ResultsModel::NoRow;
+      }
+    };
+    bestWorst.ForEach(reset);
+    tallies.ForEach(reset);
+
+    const auto isStale = [this](const Figures& figures) {
+      const std::optional<double> a = BestWorstSite(figures);
+      const std::optional<double> b = TallySite(figures);
+      const SiteState<BestWorst>* s = a ? bestWorst.Find(*a) : nullptr;
+      const SiteState<SiteTally>* t = b ? tallies.Find(*b) : nullptr;
+      return (s && s->stale) || (t && t->stale);
+    };
+    std::vector<std::pair<int, RowId>> rows;
+    for (int index = 0; index < model.Count(); ++index) {
+      const RowId row = model.StoredRow(index);
+      if (isStale(model.FiguresOf(row)))
+        rows.emplace_back(model.PositionOf(row), row);
+    }
+    if (model.Sorted())
+      std::sort(rows.begin(), rows.end());
+    for (const auto& [position, row] : rows)
+      Take<true>(row, model.FiguresOf(row));
+
+    const auto fresh = [](auto& state) { state.stale = false; };
+    bestWorst.ForEach(fresh);
+    tallies.ForEach(fresh);
+  }
+
+  const ResultsModel& model;
+  bool allStale = true;
+  SiteMap<SiteState<BestWorst>> bestWorst;
+  SiteMap<SiteState<SiteTally>> tallies;
+};
+
+Cache& CacheOf(const ResultsModel& model) {
   auto* cache = static_cast<Cache*>(model.StatisticsState());
-  if (!cache || cache->epoch != model.FoldEpoch()) {
-    auto fresh = std::make_unique<Cache>();
-    fresh->epoch = model.FoldEpoch();
+  if (!cache) {
+    auto fresh = std::make_unique<Cache>(model);
     cache = fresh.get();
     model.SetStatisticsState(std::move(fresh));
   }
-  const int count = model.Count();
-  while (cache->folded < count) {
-    const Figures figures = model.FiguresAt(cache->folded);
-    if (figures.siteEmpty)
-      break;
-    cache->Add(figures, model.RowAt(cache->folded));
-    ++cache->folded;
-  }
-  model.SetFoldMark(cache->folded);
   return *cache;
-}
-
-BestWorst BestWorstOf(const ResultsModel& model, double siteId) {
-  const Cache& cache = Synced(model);
-  const BestWorst* kept = cache.bestWorst.Find(siteId);
-  BestWorst figures = kept ? *kept : BestWorst();
-  for (int i = cache.folded; i < model.Count(); ++i) {
-    const Figures row = model.FiguresAt(i);
-    if (row.pingIsNumber && row.siteStrict && *row.siteStrict == siteId)
-      figures.Add(row.ping, model.RowAt(i));
-  }
-  return figures;
-}
-
-SiteTally TallyOf(const ResultsModel& model, double siteId) {
-  const Cache& cache = Synced(model);
-  const SiteTally* kept = cache.tallies.Find(siteId);
-  SiteTally tally = kept ? *kept : SiteTally();
-  for (int i = cache.folded; i < model.Count(); ++i) {
-    const Figures row = model.FiguresAt(i);
-    if (row.pingIsNumber && row.siteValue == siteId)
-      tally.Add(row, model.RowAt(i));
-  }
-  return tally;
 }
 
 } // namespace
 
 void Statistics::ShowBestWorst(const ResultsModel& model, StatusPanels& bar1, int siteId) {
-  const BestWorst figures = BestWorstOf(model, siteId);
+  const BestWorst figures = CacheOf(model).BestWorstOf(siteId);
   if (!figures.any)
     return;
   bar1.SetText(1, QStringLiteral("BT: ") + model.Text(figures.bestRow, ResultsModel::EventTime) +
@@ -217,7 +332,7 @@ void Statistics::ShowBestWorst(const ResultsModel& model, StatusPanels& bar1, in
 }
 
 QString Statistics::SiteAverage(const ResultsModel& model, StatusPanels& bar1, int siteIndex) {
-  const SiteTally tally = TallyOf(model, double(siteIndex) + 1);
+  const SiteTally tally = CacheOf(model).TallyOf(double(siteIndex) + 1);
   const QString average = tally.count > 0 ? Numbers::Fixed3(tally.sum / double(tally.count))
                                           : QStringLiteral("0.000");
   bar1.SetText(3, QStringLiteral("Avg: ") + average);
@@ -225,7 +340,7 @@ QString Statistics::SiteAverage(const ResultsModel& model, StatusPanels& bar1, i
 }
 
 SiteFigures Statistics::SiteStatistics(const ResultsModel& model, int siteIndex) {
-  const SiteTally tally = TallyOf(model, double(siteIndex) + 1);
+  const SiteTally tally = CacheOf(model).TallyOf(double(siteIndex) + 1);
   SiteFigures figures;
   figures.count = tally.count;
   figures.best = tally.bestIsText ? Numbers::Fixed3(tally.best) : Numbers::Plain(tally.best);

@@ -27,10 +27,12 @@ struct SiteFigures {
 // Rows whose Ping is not a number pass over: a failed sample ("Failed"), a cancelled one, and a
 // row whose fetch is still outstanding ("Sent"; such a row has no Site ID yet anyway).
 //
-// Each call answers exactly as a scan of every row would, but the figures are kept per site with
-// the model and only rows added since the last call are taken in, so a call costs the same at a
-// million rows as at ten. A change that could alter rows already taken in (a sort, Clear, a new
-// Ping or Site ID for an old row) makes the next call start from the first row again.
+// Each call answers exactly as a scan of every row would. The figures are kept per site with the
+// model, which reports every change of a row's Ping or Site ID and every move: a row that starts
+// to count after all of its site's rows (the newest row being completed) is simply taken in, so in
+// the usual, unsorted table a call costs the same at a million rows as at ten. Other changes (a
+// sort, an old row changed, a row that goes to its sorted place among earlier ones) make the sites
+// concerned be worked out again from the rows, in one scan, when one of them is next asked for.
 namespace Statistics {
 
 // Writes StatusBar1 panel 1 "BT: <time>   PING: <best>" and, when the worst ping is above 0,

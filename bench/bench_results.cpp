@@ -1,0 +1,172 @@
+// Figures of the results table at 10k, 100k and 1M rows of ten sites: resident memory per row, the
+// statistics work of one sampling pass (SiteAverage for ten new rows, ShowBestWorst for every
+// site), the append of one row, a sort by Ping and the statistics right after it.
+//
+// Run a Release build: bench_results [rows ...]
+
+#include "app/statuspanels.h"
+#include "platform/numbers.h"
+#include "results/resultsmodel.h"
+#include "results/statistics.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int Sites = 10;
+
+// Resident memory of this process in bytes, from /proc/self/status.
+qint64 ResidentBytes() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+    return -1;
+  const QList<QByteArray> lines = status.readAll().split('\n');
+  for (const QByteArray& line : lines)
+    if (line.startsWith("VmRSS:"))
+      return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+  return -1;
+}
+
+class Sampler {
+public:
+  explicit Sampler(ResultsModel& model) : model(model), random(42), bar1(3) {}
+
+  QString TimeText() {
+    ++second;
+    return QStringLiteral("%1:%2:%3")
+        .arg(second / 3600 % 24, 2, 10, QLatin1Char('0'))
+        .arg(second / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(second % 60, 2, 10, QLatin1Char('0'));
+  }
+
+  // Adds and fills one row the way the test cycle does; `withAverage` computes its Average.
+  void Sample(int site, int packet, bool withAverage) {
+    const ResultsModel::RowId row = model.AddRow(TimeText());
+    model.SetText(row, ResultsModel::Ping, QStringLiteral("Sent"));
+    model.SetText(row, ResultsModel::Result, QStringLiteral("Waiting"));
+    const int millis = 40 + int(random.bounded(400)) + (random.bounded(50) == 0 ? 1500 : 0);
+    model.SetText(row, ResultsModel::Result, QString());
+    if (millis >= 1000) {
+      model.SetMark(row, ResultsModel::Blue, true);
+      model.SetText(row, ResultsModel::Result, QStringLiteral(" => 1"));
+    }
+    model.SetText(row, ResultsModel::Packet, QString::number(packet));
+    model.SetText(row, ResultsModel::Ping, Numbers::Fixed3(millis / 1000.0));
+    model.SetText(row, ResultsModel::SiteId, QString::number(site + 1));
+    model.SetText(row, ResultsModel::Average,
+                  withAverage ? Statistics::SiteAverage(model, bar1, site) : QStringLiteral("0.250"));
+  }
+
+  // One pass: ten new rows (not timed) with their averages, then best and worst of every site.
+  // Returns the nanoseconds spent in the statistics.
+  qint64 Pass(int packet) {
+    qint64 spent = 0;
+    QElapsedTimer timer;
+    for (int site = 0; site < Sites; ++site) {
+      Sample(site, packet, false);
+      timer.start();
+      const QString average = Statistics::SiteAverage(model, bar1, site);
+      spent += timer.nsecsElapsed();
+      model.SetText(model.RowAt(model.Count() - 1), ResultsModel::Average, average);
+    }
+    timer.start();
+    for (int site = 1; site <= Sites; ++site)
+      Statistics::ShowBestWorst(model, bar1, site);
+    spent += timer.nsecsElapsed();
+    return spent;
+  }
+
+  ResultsModel& model;
+  QRandomGenerator random;
+  StatusPanels bar1;
+  int second = 36000;
+};
+
+double Median(std::vector<qint64> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : double(values[values.size() / 2]);
+}
+
+void Run(int rows) {
+  const qint64 before = ResidentBytes();
+  auto model = std::make_unique<ResultsModel>();
+  Sampler sampler(*model);
+
+  QElapsedTimer timer;
+  timer.start();
+  for (int i = 0; i < rows; ++i)
+    sampler.Sample(i % Sites, i / Sites + 1, true);
+  const qint64 fillMs = timer.elapsed();
+  const qint64 after = ResidentBytes();
+
+  std::vector<qint64> passes;
+  for (int pass = 0; pass < 50; ++pass)
+    passes.push_back(sampler.Pass(rows / Sites + pass + 1));
+
+  // The append of one row on its own (AddRow and the cycle's writes, no statistics).
+  std::vector<qint64> appends;
+  for (int i = 0; i < 200; ++i) {
+    timer.start();
+    sampler.Sample(i % Sites, 1, false);
+    appends.push_back(timer.nsecsElapsed());
+  }
+
+  timer.start();
+  model->ColumnClick(ResultsModel::Ping);
+  const qint64 sortMs = timer.elapsed();
+
+  // Sorted: a new row goes to its place and the statistics start again from the first row.
+  std::vector<qint64> sortedPasses;
+  for (int pass = 0; pass < 3; ++pass)
+    sortedPasses.push_back(sampler.Pass(1));
+  std::vector<qint64> sortedAppends;
+  for (int i = 0; i < 20; ++i) {
+    timer.start();
+    sampler.Sample(i % Sites, 1, false);
+    sortedAppends.push_back(timer.nsecsElapsed());
+  }
+
+  const int count = model->Count();
+  timer.start();
+  model->Clear();
+  const qint64 clearMs = timer.elapsed();
+  const qint64 cleared = ResidentBytes();
+  model.reset();
+
+  std::printf("%9d rows  fill %6lld ms  memory %6.1f bytes/row (RSS +%.1f MB, after Clear +%.1f MB)\n", rows,
+              static_cast<long long>(fillMs), double(after - before) / rows, double(after - before) / 1048576.0,
+              double(cleared - before) / 1048576.0);
+  std::printf("           pass statistics: median %8.1f us, max %8.1f us (50 passes, 10 sites)\n",
+              Median(passes) / 1000.0, double(*std::max_element(passes.begin(), passes.end())) / 1000.0);
+  std::printf("           append one row:  median %8.1f us, max %8.1f us\n", Median(appends) / 1000.0,
+              double(*std::max_element(appends.begin(), appends.end())) / 1000.0);
+  std::printf("           sort by Ping:    %6lld ms; then pass statistics median %8.1f ms, sorted append median "
+              "%8.1f us; Clear of %d rows %lld ms\n",
+              static_cast<long long>(sortMs), Median(sortedPasses) / 1e6, Median(sortedAppends) / 1000.0, count,
+              static_cast<long long>(clearMs));
+  std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QList<int> sizes = {10000, 100000, 1000000};
+  if (argc > 1) {
+    sizes.clear();
+    for (int i = 1; i < argc; ++i)
+      sizes << QByteArray(argv[i]).toInt();
+  }
+  for (int rows : sizes)
+    Run(rows);
+  return 0;
+}

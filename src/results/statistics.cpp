@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <type_traits>
-#include <memory>
 #include <unordered_map>
 #include <vector>
 

@@ -1,0 +1,58 @@
+#include "services/servicequery.h"
+
+#include "app/module1.h"
+#include "platform/httpclient.h"
+#include "settings/settingsstore.h"
+
+#include <QUrl>
+
+namespace ServiceQuery {
+
+QString QueryAddress(const QString& base, const QString& path,
+                     const QList<std::pair<QString, QString>>& items) {
+  QByteArray query;
+  for (const auto& [name, value] : items) {
+    if (!query.isEmpty())
+      query += '&';
+    query += QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(value);
+  }
+  return base + path + QLatin1Char('?') + QString::fromLatin1(query);
+}
+
+QString QueryUrl(const QString& accountId) {
+  return QueryAddress(Module1::VendorURL, QStringLiteral("cgi-bin/tarvik/ref.cgi"),
+                      {{QStringLiteral("k"), accountId}});
+}
+
+bool TakeAnswer(const QString& answer) {
+  if (answer.isEmpty() || answer == QLatin1String("voknog"))
+    return false;
+  Module1::ServiceOk = true;
+  QString rest = answer;
+  for (std::size_t i = 0;; ++i) {
+    if (i >= Module1::ServiceField.size())
+      return false;  // a seventh field has no place
+    const qsizetype bar = rest.indexOf(QLatin1Char('|'));
+    if (bar < 0) {
+      Module1::ServiceField[i] = rest;
+      return true;
+    }
+    Module1::ServiceField[i] = rest.left(bar);
+    rest = rest.mid(bar + 1);
+    if (rest.isEmpty())
+      return true;
+  }
+}
+
+bool QueryService(HttpClient& client, const std::function<void(bool waiting)>& waiting) {
+  if (waiting)
+    waiting(true);
+  const FetchResult result = client.OpenUrl(QueryUrl(SettingsStore::GetAccountId()));
+  if (waiting)
+    waiting(false);
+  if (!result.ok || result.status < 200 || result.status > 299)
+    return false;
+  return TakeAnswer(result.body);
+}
+
+} // namespace ServiceQuery

@@ -37,6 +37,7 @@ public:
   // "http://127.0.0.1:<port>/": the value for Module1::VendorURL.
   QString BaseUrl() const;
   LoopbackServer& Server() { return server; }
+  const LoopbackServer& Server() const { return server; }
 
   void QueueQuery(const QByteArray& body, int status = 200) { queryAnswers.enqueue({body, status}); }
   void QueueReport(const QByteArray& body, int status = 200) { reportAnswers.enqueue({body, status}); }
@@ -70,6 +71,7 @@ public:
   // "http://127.0.0.1:<port>/": the value for Module1::WhoisURL.
   QString BaseUrl() const;
   LoopbackServer& Server() { return server; }
+  const LoopbackServer& Server() const { return server; }
 
   // The answer for a looked-up name (exact match of the decoded "whois_nic" value).
   void SetRecord(const QString& name, const QByteArray& text, int status = 200) {

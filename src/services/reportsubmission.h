@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class HttpClient;
+class ResultsModel;
+class StatusPanels;
+
+// Sends one report per tested URL to the vendor's report service. Before each upload the site's
+// domain is looked up in the WHOIS web service; the first name server gives the hosting provider,
+// which the user confirms ("Found Host": Yes sends, No looks up the provider's own domain, Cancel
+// ends). The report is one line of 22 "|"-separated fields sent as the query value "p" of a GET.
+//
+// Everything runs in the caller's handler: the two requests wait for their answers while the event
+// loop goes on (see HttpClient).
+namespace ReportSubmission {
+
+// What a submission works on and reports to. The window wires it; tests drive it without widgets.
+struct Context {
+  const ResultsModel& results;
+  QStringList urls;             // the URL list, in order: entry i is site ID i + 1
+  QString ref1;                 // the reference value boxes Text6(0) and Text6(1)
+  QString ref2;
+  StatusPanels& bar2;           // panel 1: progress
+  HttpClient& client;           // Inet2
+  std::function<void(bool on)> setStatusLight;  // on before each request, off after it
+  std::function<void(bool on)> setBusy;         // the hourglass pointer; every way out ends with false
+  std::function<void()> finished;               // all reports sent (or the daily limit reached)
+  std::function<QString(int siteId)> fcSummary; // the site's fc summary (it also fills panel 3)
+};
+
+// How a submission ended.
+enum class Outcome {
+  AllDone,      // every URL reported; ReportSubmitted set
+  DailyLimit,   // the service answered "max": finished as if all were done; ReportSubmitted set
+  NoAccount,    // no account identifier: nothing sent
+  NotFound,     // no domain to look up, or the WHOIS answer holds fewer than two name servers
+  Cancelled,    // the user cancelled the "Found Host" question
+  Refused,      // the report service answered something other than "ok" or "max"
+  Failed,       // a request failed, or the WHOIS answer could not be read: ended without a message
+};
+
+// The messages and panel texts of a submission.
+inline const QString NotFoundText = QStringLiteral("Whois information not found. This report cannot be submited");
+inline const QString DailyLimitText = QStringLiteral("Reached daily submissions level");
+inline const QString SubmitErrorText = QStringLiteral("Submit error. Try again later");
+inline const QString FoundHostTitle = QStringLiteral("Found Host");
+
+// The WHOIS lookup address of a name: WhoisURL + "cgi/whois?whois_nic=" + name + "&type=domain".
+QString WhoisUrl(const QString& lookupName);
+// The upload address of a report record: VendorURL + "cgi-bin/tarvik/ref.cgi?p=" + record.
+QString UploadUrl(const QString& record);
+
+// Runs the whole submission. Module1::ReportSubmitted becomes true only when every URL was sent
+// or the service answered "max".
+Outcome SubmitReport(const Context& context);
+
+} // namespace ReportSubmission

@@ -26,7 +26,9 @@ struct Context {
   StatusPanels& bar2;           // panel 1: progress
   HttpClient& client;           // Inet2
   std::function<void(bool on)> setStatusLight;  // on before each request, off after it
-  std::function<void(bool on)> setBusy;         // the hourglass pointer; every way out ends with false
+  // The hourglass pointer. A state, not a nesting count: it is set on again after each "Found Host"
+  // answer, so true may come several times in a row; every way out ends with one false.
+  std::function<void(bool on)> setBusy;
   std::function<void()> finished;               // all reports sent (or the daily limit reached)
   std::function<QString(int siteId)> fcSummary; // the site's fc summary (it also fills panel 3)
 };

@@ -48,7 +48,9 @@ bool TextFile::WriteLines(const QString& path, const QStringList& lines) {
   if (!file.open(QIODevice::WriteOnly))
     return false;
   const QByteArray bytes = Encode(lines);
-  if (file.write(bytes) != bytes.size()) {
+  // A write error may only show when the buffer is flushed: check it before the rename, so that a
+  // failed rewrite never replaces the old file with a cut-off one.
+  if (file.write(bytes) != bytes.size() || !file.flush()) {
     file.cancelWriting();
     return false;
   }

@@ -11,6 +11,7 @@
 #include "platform/shell.h"
 #include "results/reportlog.h"
 #include "results/statistics.h"
+#include "services/servicequery.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -50,6 +51,21 @@ TestCycle::TestCycle(RunSettings& settings, ResultsModel& results, StatusPanels&
   connect(Timer3, &QTimer::timeout, this, &TestCycle::Timer3_Timer);
   connect(Timer4, &QTimer::timeout, this, &TestCycle::Timer4_Timer);
   connect(&inet1, &HttpClientArray::StateChanged, this, &TestCycle::Inet1_StateChanged);
+
+  // The vendor's service is asked through the first sampler client while the light and the
+  // waiting counter show the wait.
+  QueryService = [this] {
+    return ServiceQuery::QueryService(*this->inet1.At(0), [this](bool waiting) {
+      if (waiting) {
+        SetStatusLight(true);
+        Timer4->start();
+      } else {
+        Timer4->stop();
+        bar2.SetText(3, QString());
+        SetStatusLight(false);
+      }
+    });
+  };
 }
 
 TestCycle::~TestCycle() = default;

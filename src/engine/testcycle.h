@@ -80,8 +80,7 @@ public:
   QString WarnHour;
   qint16 WarnCount = 0;
 
-  // The first switch-on's service query: true when a record was received. Until the service is
-  // built in, switching on goes straight on to start testing.
+  // The first switch-on's service query: true when a record was received whole.
   std::function<bool()> QueryService;
   // Runs an item of the menu panel (Configure, Help) when testing cannot start after all.
   std::function<void(int index)> MenuAction;

@@ -8,9 +8,15 @@
 #include "platform/httpclientarray.h"
 #include "platform/messageboxes.h"
 #include "platform/numbers.h"
+#include "platform/programfolder.h"
+#include "platform/shell.h"
+#include "results/fcsummary.h"
 #include "results/reportlog.h"
 #include "results/resultsmodel.h"
 #include "results/statistics.h"
+#include "results/transferlog.h"
+#include "services/ownershipfile.h"
+#include "services/reportsubmission.h"
 #include "ui/clicklabel.h"
 #include "ui/controlmap.h"
 #include "ui/resultsview.h"
@@ -136,6 +142,15 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   connect(Cycle, &TestCycle::RefTimeChanged, this, [this](int i, const QString& text) { Text6[i]->setText(text); });
   connect(Cycle, &TestCycle::CaptionChanged, this, &QWidget::setWindowTitle);
   connect(Check1, &QPushButton::clicked, this, [this] { Check1_MouseUp(1, ShiftState()); });
+
+  for (int i = 0; i < int(Label2.size()); ++i) {
+    connect(Label2[i], &ClickLabel::Clicked, this, [this, i] { Label2_Click(i); });
+    connect(Label2[i], &ClickLabel::MouseMoved, this, [this, i] { Label2_MouseMove(i); });
+  }
+  connect(Image1, &ClickLabel::Clicked, this, &Form1::Image1_Click);
+  connect(Image1, &ClickLabel::MouseMoved, this, &Form1::Image1_MouseMove);
+  Label2[4]->setFrameShape(QFrame::NoFrame);
+  setMouseTracking(true);
 
   connect(Command1[0], &QPushButton::clicked, this, [this] { Command1_Click(0); });
   connect(Command1[1], &QPushButton::clicked, this, [this] { Command1_Click(1); });
@@ -301,6 +316,7 @@ void Form1::ListView1_MouseUp(Qt::MouseButton button, const QPoint& position) {
   const QStringList urls = Urls();
   const QString url = *siteId >= 1 && *siteId <= urls.size() ? urls.at(*siteId - 1) : QString();
   StatusBar2->SetText(1, QStringLiteral("Selected: ") + url);
+  FcSummary(*Results, *StatusBar2, *siteId);
   Statistics::ShowBestWorst(*Results, *StatusBar1, *siteId);
   Statistics::SiteAverage(*Results, *StatusBar1, *siteId - 1);
 }
@@ -313,6 +329,166 @@ void Form1::Lmenu_Click() {
 
 void Form1::mnuSave_Click() {
   WriteReportLog(*Results, Urls());
+}
+
+// ---- The menu panel ------------------------------------------------------------------------------
+
+void Form1::Label2_Click(int index) {
+  const QString title = Module1::AppTitle;
+  switch (index) {
+  case 0:
+    Frame5->show();
+    Frame5->raise();
+    if (Module1::FcTestState == 2)
+      setWindowTitle(title + QStringLiteral(" - Warning!, fc test in progress"));
+    return;
+  case 1:
+    Shell::Instance().Open(ProgramFolder::File(QStringLiteral("tarvik.log")));
+    break;
+  case 2:
+    MessageBoxes::MsgBox(QStringLiteral("This function is not operational in this version. Coming soon"));
+    break;
+  case 3:
+    if (Cycle->SwitchPressed()) {
+      MessageBoxes::MsgBox(QStringLiteral("You cannot submit while tests are in progress"));
+      return;
+    }
+    if (qint64(List1->count()) * Results->Count() < 10) {
+      MessageBoxes::MsgBox(QStringLiteral("Not enough results to submit"));
+      return;
+    }
+    if (Module1::ReportSubmitted) {
+      MessageBoxes::MsgBox(QStringLiteral("This report was already submited"), MessageBoxes::OkOnly, MessageBoxes::Information);
+      return;
+    }
+    Frame5->hide();
+    SubmitReport();
+    break;
+  case 4:
+    Frame1->setVisible(!Frame1->isVisible());
+    Frame2->setVisible(!Frame1->isVisible());
+    Label2[4]->setFrameShape(Label2[4]->frameShape() == QFrame::NoFrame ? QFrame::Box : QFrame::NoFrame);
+    break;
+  case 5: {
+    const QString progress = StatusBar2->Text(3);
+    if (!progress.isEmpty() && progress.at(0) >= QLatin1Char('1') && progress.at(0) <= QLatin1Char('9') &&
+        MessageBoxes::MsgBox(QStringLiteral("Are you sure you want to quit?"), MessageBoxes::YesNo, MessageBoxes::Question,
+                             QStringLiteral("Test in progress")) == MessageBoxes::No)
+      return;
+    UpdateTransferLog(*Results);
+    Results->Clear();
+    UnloadAll();
+    return;
+  }
+  case 6:
+    WriteOwnershipFile();
+    MessageBoxes::MsgBox(QStringLiteral("Vok Hatched"));
+    break;
+  case 7:
+    Shell::Instance().Open(ProgramFolder::File(QStringLiteral("tarvik-help.html")));
+    break;
+  case 8:
+    Frame2->hide();
+    Frame1->show();
+    Results->Clear();
+    Cycle->RoundCount = 0;
+    Text4[0]->setText(QStringLiteral("60"));
+    Text2->setText(QStringLiteral("60"));
+    Check3[3]->setChecked(true);
+    Check1->setChecked(true);
+    Check1_MouseUp(1, 1);
+    Frame5->hide();
+    Module1::FcTestState = 2;
+    setWindowTitle(title + QStringLiteral(" - fc test in progress"));
+    break;
+  default:
+    return;
+  }
+  if (index < 4)
+    Frame5->hide();
+}
+
+void Form1::SubmitReport() {
+  const ReportSubmission::Context context{
+      *Results,
+      Urls(),
+      Text6[0]->text(),
+      Text6[1]->text(),
+      *StatusBar2,
+      *Inet2,
+      [this](bool on) { Cycle->SetStatusLight(on); },
+      [](bool on) {
+        if (on && !QApplication::overrideCursor())
+          QApplication::setOverrideCursor(Qt::WaitCursor);
+        else if (!on)
+          while (QApplication::overrideCursor())
+            QApplication::restoreOverrideCursor();
+      },
+      [this] {
+        Cycle->ShowPicture(TestCycle::LightSubmitted);
+        Timer2->start();
+      },
+      [this](int siteId) { return FcSummary(*Results, *StatusBar2, siteId); },
+  };
+  ReportSubmission::SubmitReport(context);
+}
+
+void Form1::SetMenuItemLook(int index, bool highlighted) {
+  ClickLabel* item = Label2[index];
+  QPalette palette = item->palette();
+  palette.setColor(QPalette::WindowText, highlighted ? QColor(0, 0, 255) : QColor(0, 0, 0));
+  item->setPalette(palette);
+  QFont font = item->font();
+  font.setUnderline(highlighted);
+  item->setFont(font);
+}
+
+void Form1::Label2_MouseMove(int index) {
+  if (index == LastMenuItem)
+    return;
+  SetMenuItemLook(index, true);
+  SetMenuItemLook(LastMenuItem, false);
+  LastMenuItem = index;
+}
+
+void Form1::Form_MouseMove() {
+  Frame5->hide();
+}
+
+void Form1::mouseMoveEvent(QMouseEvent* event) {
+  // Only a move over the bare window closes the menu panel; moves over a control that the control
+  // passes on do not.
+  if (!childAt(event->position().toPoint()))
+    Form_MouseMove();
+  QWidget::mouseMoveEvent(event);
+}
+
+void Form1::UnloadAll() {
+  if (closing)
+    return;
+  closing = true;
+  Cycle->Shutdown();
+  Results->Clear();
+  QApplication::closeAllWindows();
+  QApplication::quit();
+}
+
+// ---- The status light -------------------------------------------------------------------------------
+
+void Form1::Image1_MouseMove() {
+  if (PictureShown() == TestCycle::LightSubmitted)
+    Image1->setToolTip(QStringLiteral("All Done"));
+  else if (PictureShown() == TestCycle::LightRest)
+    Image1->setToolTip(QStringLiteral("Click to navigate to Tarvik Website"));
+}
+
+void Form1::Image1_Click() {
+  if (PictureShown() == ImageList1.size())
+    return;
+  if (PictureShown() == TestCycle::LightSubmitted)
+    MessageBoxes::MsgBox(QStringLiteral("All Done"));
+  else if (PictureShown() == TestCycle::LightRest)
+    Shell::Instance().Open(Module1::VendorURL + Module1::AppTitle.toLower());
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
@@ -328,8 +504,6 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 void Form1::closeEvent(QCloseEvent* event) {
   // Closing the main window ends the program, the hidden splash window with it. An outstanding
   // fetch is ended first.
-  Cycle->Shutdown();
   event->accept();
-  QApplication::closeAllWindows();
-  QApplication::quit();
+  UnloadAll();
 }

@@ -58,6 +58,18 @@ public:
   void Lmenu_Click();
   void mnuSave_Click();
 
+  // The menu panel: the dispatcher on the item's index, the hover highlight.
+  void Label2_Click(int index);
+  void Label2_MouseMove(int index);
+  void Form_MouseMove();
+
+  // The status light's tooltip and click follow its picture.
+  void Image1_MouseMove();
+  void Image1_Click();
+
+  // Ends the program: an outstanding fetch is ended, the rows removed, every window closed.
+  void UnloadAll();
+
   int PictureShown() const;
   QStringList Urls() const;
 
@@ -97,6 +109,7 @@ public:
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -105,6 +118,11 @@ private:
   void UrlsChanged();
   void ShowPicture(int n);
 
+  void SetMenuItemLook(int index, bool highlighted);
+  void SubmitReport();
+
   QHash<QString, QWidget*> controls;
   QList<QPixmap> ImageList1;
+  int LastMenuItem = 0;
+  bool closing = false;
 };

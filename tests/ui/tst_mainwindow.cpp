@@ -1,0 +1,333 @@
+// The main window's own handlers through real widgets: the results table's events and popup menu,
+// the configuration panel's rules, the menu panel and the status light.
+#include "app/module1.h"
+#include "app/statuspanels.h"
+#include "engine/testcycle.h"
+#include "loopbackserver.h"
+#include "platform/httpclientarray.h"
+#include "platform/programfolder.h"
+#include "recordingshell.h"
+#include "results/resultsmodel.h"
+#include "scriptedboxes.h"
+#include "testenvironment.h"
+#include "ui/clicklabel.h"
+#include "ui/form1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+void AddRow(ResultsModel& model, const QString& time, const QString& ping, const QString& site) {
+  const auto row = model.AddRow(time);
+  model.SetText(row, ResultsModel::Ping, ping);
+  model.SetText(row, ResultsModel::Average, ping);
+  model.SetText(row, ResultsModel::SiteId, site);
+  model.SetText(row, ResultsModel::Packet, QStringLiteral("1"));
+}
+
+void AddUrls(Form1& form, const QStringList& urls) {
+  for (const QString& url : urls) {
+    form.Text1->setText(url);
+    form.Command1_Click(0);
+  }
+}
+
+QPoint CellCentre(QTableView* view, int row, int column) {
+  return view->visualRect(view->model()->index(row, column)).center();
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void init() {
+    TestEnvironment::Current()->Clear();
+    Module1::ResetState();
+    Module1::VendorURL = QStringLiteral("http://vendor.test/");
+  }
+
+  void headerClickSortsByText() {
+    Form1 form;
+    form.show();
+    AddRow(*form.Results, "10:00:00", "9.000", "1");
+    AddRow(*form.Results, "10:00:01", "10.000", "1");
+    AddRow(*form.Results, "10:00:02", "0.500", "1");
+    QHeaderView* header = form.ListView1->horizontalHeader();
+    const QPoint ping(header->sectionViewportPosition(1) + 5, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, ping);
+    QCOMPARE(form.Results->TextAt(0, ResultsModel::Ping), QStringLiteral("9.000"));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, ping);
+    QCOMPARE(form.Results->TextAt(0, ResultsModel::Ping), QStringLiteral("0.500"));
+    QCOMPARE(form.Results->TextAt(1, ResultsModel::Ping), QStringLiteral("10.000"));
+    // A new row takes its sorted place.
+    AddRow(*form.Results, "10:00:03", "1.000", "1");
+    QCOMPARE(form.Results->TextAt(2, ResultsModel::Ping), QStringLiteral("10.000"));
+    // The view shows the model's order and cannot edit it.
+    QCOMPARE(form.ListView1->model()->index(1, 1).data().toString(), QStringLiteral("1.000"));
+    QVERIFY(!(form.ListView1->model()->flags(form.ListView1->model()->index(0, 0)) & Qt::ItemIsEditable));
+  }
+
+  void selectingARowReportsItsSite() {
+    Form1 form;
+    form.show();
+    AddUrls(form, {"http://one.test", "http://two.test"});
+    AddRow(*form.Results, "10:00:00", "0.300", "1");
+    AddRow(*form.Results, "10:00:01", "0.400", "2");
+    AddRow(*form.Results, "10:00:02", "0.200", "2");
+    const auto pending = form.Results->AddRow(QStringLiteral("10:00:03"));
+    form.Results->SetText(pending, ResultsModel::Ping, QStringLiteral("Sent"));
+
+    QTest::mouseClick(form.ListView1->viewport(), Qt::LeftButton, {}, CellCentre(form.ListView1, 1, 0));
+    QCOMPARE(form.StatusBar2->Text(1), QStringLiteral("Selected: http://two.test"));
+    QCOMPARE(form.StatusBar1->Text(1), QStringLiteral("BT: 10:00:02   PING: 0.2"));
+    QCOMPARE(form.StatusBar1->Text(2), QStringLiteral("WT: 10:00:01   PING: 0.4"));
+    QCOMPARE(form.StatusBar1->Text(3), QStringLiteral("Avg: 0.300"));
+
+    // A row whose fetch is outstanding has no site: nothing changes, nothing fails.
+    QTest::mouseClick(form.ListView1->viewport(), Qt::LeftButton, {}, CellCentre(form.ListView1, 3, 0));
+    QCOMPARE(form.StatusBar2->Text(1), QStringLiteral("Selected: http://two.test"));
+  }
+
+  void resetAsksAboutTheLog_data() {
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<bool>("logWritten");
+    QTest::newRow("no") << int(MessageBoxes::No) << QStringList{"Do you want to save log before?"} << false;
+    QTest::newRow("yes") << int(MessageBoxes::Yes) << QStringList{"Do you want to save log before?", "Log Saved"} << true;
+  }
+  void resetAsksAboutTheLog() {
+    QFETCH(int, answer);
+    QFETCH(QStringList, boxes);
+    QFETCH(bool, logWritten);
+    ScriptedBoxes scripted;
+    scripted.answers << MessageBoxes::Answer(answer);
+    Form1 form;
+    form.show();
+    AddUrls(form, {"http://one.test"});
+    AddRow(*form.Results, "10:00:00", "0.300", "1");
+    form.StatusBar1->SetText(3, QStringLiteral("Avg: 0.300"));
+
+    // The right button opens the "Edit" menu with "Reset" and "Save".
+    QTest::mouseClick(form.ListView1->viewport(), Qt::RightButton, {}, CellCentre(form.ListView1, 0, 0));
+    QTRY_VERIFY(form.Tmenu->isVisible());
+    QCOMPARE(form.Tmenu->title(), QStringLiteral("Edit"));
+    QCOMPARE(form.Tmenu->actions().at(0)->text(), QStringLiteral("Reset"));
+    QCOMPARE(form.Tmenu->actions().at(1)->text(), QStringLiteral("Save"));
+    form.Tmenu->actions().at(0)->trigger();
+    form.Tmenu->hide();
+
+    QCOMPARE(scripted.Texts(), boxes);
+    QCOMPARE(scripted.shown.at(0).buttons, MessageBoxes::YesNo);
+    QCOMPARE(scripted.shown.at(0).title, QStringLiteral("Tarvik"));
+    QCOMPARE(form.Results->Count(), 0);
+    QCOMPARE(QFile::exists(ProgramFolder::File(QStringLiteral("tarvik.log"))), logWritten);
+    QCOMPARE(form.StatusBar1->Text(3), QStringLiteral("Avg: 0.300"));
+  }
+
+  void optionBoxesFollowTheRunLength() {
+    Form1 form;
+    form.show();
+    QTest::keyClick(form.Text4[0], Qt::Key_5);
+    for (QCheckBox* box : form.Check3)
+      QVERIFY(box->isEnabled());
+    QVERIFY(!form.Text4[1]->isEnabled());
+    // "Restart" governs "Keep last" and its count.
+    QTest::mouseClick(form.Check3[0], Qt::LeftButton);
+    QVERIFY(form.Check3[0]->isChecked());
+    QVERIFY(form.Check3[2]->isEnabled() && form.Text4[1]->isEnabled());
+    QTest::mouseClick(form.Check3[0], Qt::LeftButton);
+    QVERIFY(!form.Check3[2]->isEnabled() && !form.Text4[1]->isEnabled());
+    // A change of the run length enables every box again; a checked box stays checked while disabled.
+    QTest::mouseClick(form.Check3[1], Qt::LeftButton);
+    QTest::keyClick(form.Text4[0], Qt::Key_0);
+    QVERIFY(form.Check3[2]->isEnabled());
+    form.Text4[0]->clear();
+    for (QCheckBox* box : form.Check3)
+      QVERIFY(!box->isEnabled());
+    QVERIFY(form.Check3[1]->isChecked());
+    QVERIFY(form.Settings.option[RunSettings::Save]);
+    QCOMPARE(form.Settings.runLength, QString());
+  }
+
+  void uncheckingStopDropsTheFcMarker() {
+    Form1 form;
+    form.show();
+    form.Text4[0]->setText(QStringLiteral("60"));
+    form.Check3[3]->setChecked(true);
+    Module1::FcTestState = 2;
+    form.Check1->setToolTip(QStringLiteral("tip"));
+    QTest::mouseClick(form.Check3[3], Qt::LeftButton);
+    QCOMPARE(int(Module1::FcTestState), 0);
+    QCOMPARE(form.Check1->toolTip(), QString());
+    Module1::FcTestState = 2;
+    QTest::mouseClick(form.Check3[3], Qt::LeftButton); // checked again: both values are still 60
+    QCOMPARE(int(Module1::FcTestState), 2);
+    form.Text2->setText(QStringLiteral("30"));
+    QCOMPARE(int(Module1::FcTestState), 2);
+    form.Text4[0]->setText(QStringLiteral("50"));
+    QCOMPARE(int(Module1::FcTestState), 0);
+  }
+
+  void samplersTextResizesTheClientArray() {
+    Form1 form;
+    form.Text3->setText(QStringLiteral("3"));
+    QCOMPARE(form.Inet1->Count(), 3);
+    form.Text3->setText(QStringLiteral("0"));
+    QCOMPARE(form.Inet1->Count(), 1);
+  }
+
+  void menuPanelOpensAndCloses() {
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(!form.Frame5->isVisible());
+    QTest::mouseClick(form.Label2[0], Qt::LeftButton);
+    QVERIFY(form.Frame5->isVisible());
+    // Moving over the panel's items highlights them one at a time and keeps the panel open.
+    QTest::mouseMove(form.Label2[3]);
+    QTRY_COMPARE(form.Label2[3]->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QVERIFY(form.Label2[3]->font().underline());
+    QTest::mouseMove(form.Label2[7]);
+    QTRY_VERIFY(form.Label2[7]->font().underline());
+    QVERIFY(!form.Label2[3]->font().underline());
+    QCOMPARE(form.Label2[3]->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    QVERIFY(form.Frame5->isVisible());
+    // A move over the bare window closes it.
+    QTest::mouseMove(&form, QPoint(form.width() - 3, 620 / 15));
+    QTRY_VERIFY(!form.Frame5->isVisible());
+  }
+
+  void configureSwitchesPanels() {
+    Form1 form;
+    form.show();
+    form.Label2_Click(4);
+    QVERIFY(!form.Frame1->isVisible() && form.Frame2->isVisible());
+    QCOMPARE(form.Label2[4]->frameShape(), QFrame::Box);
+    form.Label2_Click(4);
+    QVERIFY(form.Frame1->isVisible() && !form.Frame2->isVisible());
+    QCOMPARE(form.Label2[4]->frameShape(), QFrame::NoFrame);
+  }
+
+  void itemsThatOpenFilesAndShowNotices() {
+    ScriptedBoxes boxes;
+    RecordingShell shell;
+    Form1 form;
+    form.show();
+    form.Label2_Click(0);
+    form.Label2_Click(1);
+    QVERIFY(!form.Frame5->isVisible());
+    form.Label2_Click(0);
+    form.Label2_Click(7);
+    QVERIFY(form.Frame5->isVisible());
+    form.Label2_Click(2);
+    form.Label2_Click(6);
+    QCOMPARE(shell.opened, (QStringList{ProgramFolder::File("tarvik.log"), ProgramFolder::File("tarvik-help.html")}));
+    QCOMPARE(boxes.Texts(), (QStringList{"This function is not operational in this version. Coming soon", "Vok Hatched"}));
+    QFile marker(ProgramFolder::File(QStringLiteral("vok.txt")));
+    QVERIFY(marker.open(QIODevice::ReadOnly));
+    QCOMPARE(marker.readAll(), QByteArray("vok\r\n"));
+  }
+
+  void submitResultsGuards() {
+    ScriptedBoxes boxes;
+    Form1 form;
+    // No URL: never enough results.
+    form.Label2_Click(3);
+    AddUrls(form, {"http://one.test", "http://two.test"});
+    for (int i = 0; i < 4; ++i)
+      AddRow(*form.Results, "10:00:00", "0.100", "1");
+    form.Label2_Click(3);
+    form.Check1->setChecked(true);
+    form.Cycle->Check1_MouseUp(true, 1);
+    form.Label2_Click(3); // testing on wins over the count
+    form.Cycle->Check1_MouseUp(false, 1);
+    AddRow(*form.Results, "10:00:00", "0.100", "2");
+    Module1::ReportSubmitted = true;
+    form.Label2_Click(0);
+    form.Label2_Click(3);
+    QCOMPARE(boxes.Texts(), (QStringList{"Not enough results to submit", "Not enough results to submit",
+                                          "You cannot submit while tests are in progress",
+                                          "This report was already submited"}));
+    QCOMPARE(boxes.shown.last().icon, MessageBoxes::Information);
+    QVERIFY(form.Frame5->isVisibleTo(&form));
+  }
+
+  void fcTestStartsAPresetRunAndAClickCancelsIt() {
+    ScriptedBoxes boxes;
+    LoopbackServer site;
+    site.Serve(QStringLiteral("/vok.txt"), "vok\r\n");
+    Form1 form;
+    form.show();
+    AddUrls(form, {site.BaseUrl()});
+    AddRow(*form.Results, "10:00:00", "0.100", "1");
+    form.Label2_Click(4);
+    form.Label2_Click(8);
+    QCOMPARE(form.Results->Count(), 0);
+    QVERIFY(form.Frame1->isVisible() && !form.Frame2->isVisible());
+    QCOMPARE(form.Text4[0]->text(), QStringLiteral("60"));
+    QCOMPARE(form.Text2->text(), QStringLiteral("60"));
+    QVERIFY(form.Check3[3]->isChecked());
+    QVERIFY(form.Cycle->Testing());
+    QCOMPARE(form.Check1->text(), QStringLiteral("ON"));
+    QCOMPARE(int(Module1::FcTestState), 2);
+    QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik - fc test in progress"));
+    form.Label2_Click(0);
+    QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik - Warning!, fc test in progress"));
+    QTRY_COMPARE_WITH_TIMEOUT(form.Results->Count(), 1, 5000);
+
+    // A real click on the switch cancels the fc test before it stops testing.
+    QTest::mouseClick(form.Check1, Qt::LeftButton);
+    QCOMPARE(boxes.Texts(), QStringList{"fc test canceled"});
+    QCOMPARE(int(Module1::FcTestState), 0);
+    QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik vok"));
+    QVERIFY(!form.Cycle->Testing());
+    QCOMPARE(form.Check1->text(), QStringLiteral("OFF"));
+    QVERIFY(!form.Check1->isChecked());
+  }
+
+  void statusLightLinksToTheProductPage() {
+    ScriptedBoxes boxes;
+    RecordingShell shell;
+    Form1 form;
+    form.show();
+    form.Image1_MouseMove();
+    QCOMPARE(form.Image1->toolTip(), QStringLiteral("Click to navigate to Tarvik Website"));
+    QTest::mouseClick(form.Image1, Qt::LeftButton);
+    QCOMPARE(shell.opened, QStringList{"http://vendor.test/tarvik"});
+    form.Cycle->SetStatusLight(true);
+    form.Image1_MouseMove();
+    form.Image1_Click();
+    QCOMPARE(form.Image1->toolTip(), QStringLiteral("Click to navigate to Tarvik Website"));
+    form.Cycle->ShowPicture(TestCycle::LightSubmitted);
+    form.Image1_MouseMove();
+    QCOMPARE(form.Image1->toolTip(), QStringLiteral("All Done"));
+    form.Image1_Click();
+    QCOMPARE(boxes.Texts(), QStringList{"All Done"});
+    QCOMPARE(shell.opened.size(), 1);
+  }
+
+  void switchWithAnEmptyListSpringsBack() {
+    Form1 form;
+    form.show();
+    QTest::mouseClick(form.Check1, Qt::LeftButton);
+    QVERIFY(!form.Check1->isChecked());
+    QCOMPARE(form.Check1->text(), QStringLiteral("OFF"));
+    QVERIFY(!form.Cycle->Testing());
+  }
+};
+
+TARVIK_TEST_MAIN(QApplication, MainWindowTest)
+#include "tst_mainwindow.moc"

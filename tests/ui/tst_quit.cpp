@@ -1,0 +1,98 @@
+// Ending the program: the menu's Quit with its question and the sub-log, and closing the window
+// while a fetch waits. Each case runs inside the application's own event loop, which it ends.
+#include "app/module1.h"
+#include "app/statuspanels.h"
+#include "engine/testcycle.h"
+#include "loopbackserver.h"
+#include "platform/programfolder.h"
+#include "results/resultsmodel.h"
+#include "scriptedboxes.h"
+#include "testenvironment.h"
+#include "ui/form1.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+QByteArray SubLog() {
+  QFile file(ProgramFolder::File(QStringLiteral("sublog.log")));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Runs the application's event loop until the program ends it, or fails after a while.
+bool RunsToTheEnd(int limitMs) {
+  bool timedOut = false;
+  QTimer limit;
+  limit.setSingleShot(true);
+  QObject::connect(&limit, &QTimer::timeout, [&] {
+    timedOut = true;
+    QCoreApplication::exit(1);
+  });
+  limit.start(limitMs);
+  return QCoreApplication::exec() == 0 && !timedOut;
+}
+
+} // namespace
+
+class QuitTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void init() {
+    TestEnvironment::Current()->Clear();
+    Module1::ResetState();
+  }
+
+  void quitAsksWhileARunCountsDown() {
+    ScriptedBoxes boxes;
+    boxes.answers << MessageBoxes::No << MessageBoxes::Yes;
+    auto* form = new Form1;
+    form->show();
+    const auto row = form->Results->AddRow(QStringLiteral("10:00:00"));
+    form->Results->SetText(row, ResultsModel::Ping, QStringLiteral("0.100"));
+    form->StatusBar2->SetText(3, QStringLiteral("5 to go"));
+
+    form->Label2_Click(5);
+    QCOMPARE(boxes.Texts(), QStringList{"Are you sure you want to quit?"});
+    QCOMPARE(boxes.shown.at(0).title, QStringLiteral("Test in progress"));
+    QCOMPARE(boxes.shown.at(0).icon, MessageBoxes::Question);
+    QCOMPARE(SubLog(), QByteArray("<missing>"));
+    QCOMPARE(form->Results->Count(), 1);
+
+    QTimer::singleShot(0, form, [form] { form->Label2_Click(5); });
+    QVERIFY(RunsToTheEnd(5000));
+    QCOMPARE(boxes.shown.size(), 2);
+    QVERIFY(SubLog().startsWith("Transfer bytes, Use time(min)\r\n3,"));
+    QVERIFY(!form->isVisible());
+    delete form;
+  }
+
+  void closingTheWindowDuringAFetchEndsCleanly() {
+    LoopbackServer site;
+    site.Serve(QStringLiteral("/vok.txt"), "vok\r\n", 5000);
+    auto* form = new Form1;
+    form->show();
+    form->Text1->setText(site.BaseUrl());
+    form->Command1_Click(0);
+    form->Text2->setText(QStringLiteral("1"));
+    bool waiting = false;
+    connect(form->Results, &QAbstractItemModel::rowsInserted, form, [&] {
+      waiting = true;
+      QTimer::singleShot(300, form, [form] { form->close(); });
+    });
+    QTimer::singleShot(0, form, [form] { QTest::mouseClick(form->Check1, Qt::LeftButton); });
+    QVERIFY(RunsToTheEnd(4000));
+    QVERIFY(waiting);
+    QVERIFY(!form->Cycle->Testing());
+    QCOMPARE(form->Results->Count(), 0);
+    delete form;
+  }
+};
+
+TARVIK_TEST_MAIN(QApplication, QuitTest)
+#include "tst_quit.moc"

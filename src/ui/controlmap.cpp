@@ -88,7 +88,7 @@ QWidget* Create(const Control& c, QWidget* parent) {
   case K::MenuItem: {
     auto* label = new ClickLabel(caption, parent);
     label->setTextFormat(Qt::PlainText);
-    label->setFont(QFont(QStringLiteral("Arial"), 8));
+    label->setFont(QFont(QStringLiteral("Arial"), 7));
     label->setMouseTracking(true);
     return label;
   }

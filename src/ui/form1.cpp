@@ -55,7 +55,12 @@ constexpr QSize ClientSize(8685 / ControlMap::TwipsPerPixel, 6390 / ControlMap::
 } // namespace
 
 Form1::Form1(QWidget* parent) : QWidget(parent) {
+  Q_INIT_RESOURCE(resources);
   setObjectName(QStringLiteral("Form1"));
+  // The controls' places are fixed in twips: a small font keeps every caption inside its control.
+  QFont small = font();
+  small.setPointSize(8);
+  setFont(small);
   setWindowTitle(Module1::AppTitle + QStringLiteral(" vok"));
   setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.png")));
   setFixedSize(ClientSize);
@@ -108,6 +113,9 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   ListView1->verticalHeader()->hide();
   ListView1->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2);
   ListView1->horizontalHeader()->setStretchLastSection(true);
+  const int widths[] = {80, 70, 70, 60, 60};
+  for (int column = 0; column < int(std::size(widths)); ++column)
+    ListView1->setColumnWidth(column, widths[column]);
   ListView1->setWordWrap(false);
 
   ListView1->horizontalHeader()->setSectionsClickable(true);

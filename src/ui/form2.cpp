@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 Form2::Form2(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
+  Q_INIT_RESOURCE(resources);
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(Module1::AppTitle);
   setFixedSize(4680 / ControlMap::TwipsPerPixel, 3090 / ControlMap::TwipsPerPixel);

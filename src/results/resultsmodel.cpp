@@ -46,12 +46,12 @@ constexpr quint8 OddColour = 0x7F; // palette full: the colour is kept in a side
 
 Spill* SpillOf(const Row& row) {
   Spill* spill = nullptr;
-  std::memcpy(&spill, row.bytes, sizeof spill);
+  std::memcpy(&spill, row.bytes, sizeof spill); // NOLINT(bugprone-sizeof-expression): the pointer itself is stored
   return spill;
 }
 
 void SetSpill(Row& row, Spill* spill) {
-  std::memcpy(row.bytes, &spill, sizeof spill);
+  std::memcpy(row.bytes, &spill, sizeof spill); // NOLINT(bugprone-sizeof-expression): the pointer itself is stored
 }
 
 QByteArrayView Bytes(const Row& row, int column) {

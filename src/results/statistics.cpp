@@ -333,7 +333,7 @@ void Statistics::ShowBestWorst(const ResultsModel& model, StatusPanels& bar1, in
 
 QString Statistics::SiteAverage(const ResultsModel& model, StatusPanels& bar1, int siteIndex) {
   const SiteTally tally = CacheOf(model).TallyOf(double(siteIndex) + 1);
-  const QString average = tally.count > 0 ? Numbers::Fixed3(tally.sum / double(tally.count))
+  QString average = tally.count > 0 ? Numbers::Fixed3(tally.sum / double(tally.count))
                                           : QStringLiteral("0.000");
   bar1.SetText(3, QStringLiteral("Avg: ") + average);
   return average;

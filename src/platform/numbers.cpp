@@ -279,6 +279,12 @@ QString Fixed3(double value) {
 }
 
 QString Plain(double value) {
+  // Rounded to 15 digits, the very largest doubles (from 1.797693134862315E+308 up) would be written
+  // above the largest double and could not be read back; they are written as the largest 15-digit
+  // number that can.
+  constexpr double Top = 1.79769313486231e308;
+  if (std::isfinite(value) && std::fabs(value) > Top)
+    value = std::copysign(Top, value);
   return Shortest(value, 15);
 }
 

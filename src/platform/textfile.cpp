@@ -32,15 +32,17 @@ bool TextFile::ReadLines(const QString& path, QStringList* lines) {
   const QByteArray bytes = file.readAll();
   if (file.error() != QFileDevice::NoError)
     return false;
-  QString text = Decode(bytes);
+  *lines = SplitLines(Decode(bytes));
+  return true;
+}
+
+QStringList TextFile::SplitLines(QString text) {
   text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-  lines->clear();
   if (text.isEmpty())
-    return true;
+    return {};
   if (text.endsWith(QLatin1Char('\n')))
     text.chop(1);
-  *lines = text.split(QLatin1Char('\n'));
-  return true;
+  return text.split(QLatin1Char('\n'));
 }
 
 bool TextFile::WriteLines(const QString& path, const QStringList& lines) {

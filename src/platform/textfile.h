@@ -10,6 +10,10 @@ namespace TextFile {
 
 QString Decode(const QByteArray& bytes);
 
+// The lines of a decoded text: LF or CR LF ends; a last line without an end counts; an empty line
+// is an empty entry; an empty text has no lines. A lone CR stays in its line.
+QStringList SplitLines(QString text);
+
 // The file's lines (LF or CR LF ends; a last line without an end counts; an empty line is an empty
 // entry). Nothing when the file cannot be read.
 bool ReadLines(const QString& path, QStringList* lines);

@@ -25,6 +25,34 @@ QString UploadUrl(const QString& record) {
                                     {{QStringLiteral("p"), record}});
 }
 
+QString ReportRecord(const ReportFields& f) {
+  const QStringList fields = {
+      f.accountId,
+      f.host,
+      f.nameServer1,
+      f.nameServer2,
+      f.url,
+      f.firstTime,
+      f.firstPing,
+      f.lastTime,
+      f.lastPing,
+      f.best,
+      f.worst,
+      f.average,
+      QString::number(f.blue),
+      QString::number(f.red),
+      QString::number(f.rowsPerUrl),
+      f.ref1,
+      f.ref2,
+      f.bestTime,
+      f.worstTime,
+      f.date,
+      f.time,
+      f.fc,
+  };
+  return fields.join(QLatin1Char('|'));
+}
+
 namespace {
 
 // A row's Event Time and Ping.
@@ -139,7 +167,7 @@ private:
     if (Module1::FcTestState != 1)
       fc = QStringLiteral("0?0");
 
-    const QStringList fields = {
+    const ReportFields fields = {
         SettingsStore::GetAccountId(),
         host,
         servers.first,
@@ -152,9 +180,9 @@ private:
         figures.best,
         figures.worst,
         figures.average,
-        QString::number(blue),
-        QString::number(red),
-        QString::number(perUrl),
+        blue,
+        red,
+        perUrl,
         c.ref1,
         c.ref2,
         figures.bestTime,
@@ -165,7 +193,7 @@ private:
     };
 
     c.bar2.SetText(1, QStringLiteral("Uploading Report"));
-    const FetchResult upload = Fetch(UploadUrl(fields.join(QLatin1Char('|'))));
+    const FetchResult upload = Fetch(UploadUrl(ReportRecord(fields)));
     if (!upload.ok)
       return Outcome::Failed;
     if (upload.body == QLatin1String("max")) {
@@ -185,7 +213,7 @@ private:
 
   FetchResult Fetch(const QString& address) {
     Light(true);
-    const FetchResult result = c.client.OpenUrl(address);
+    FetchResult result = c.client.OpenUrl(address);
     Light(false);
     return result;
   }

@@ -50,6 +50,35 @@ inline const QString DailyLimitText = QStringLiteral("Reached daily submissions 
 inline const QString SubmitErrorText = QStringLiteral("Submit error. Try again later");
 inline const QString FoundHostTitle = QStringLiteral("Found Host");
 
+// The fields of one report, in the order of the record.
+struct ReportFields {
+  QString accountId;
+  QString host;             // the hosting provider's domain
+  QString nameServer1;      // as found in the WHOIS answer, not trimmed
+  QString nameServer2;
+  QString url;              // the URL list entry, lower case
+  QString firstTime;        // Event Time and Ping of the site's first row
+  QString firstPing;
+  QString lastTime;         // Event Time and Ping of the site's last row
+  QString lastPing;
+  QString best;             // the site's figures
+  QString worst;
+  QString average;
+  qint32 blue = 0;          // rows at the first and at the second warning level
+  qint32 red = 0;
+  qint32 rowsPerUrl = 0;
+  QString ref1;             // the reference value boxes
+  QString ref2;
+  QString bestTime;         // Event Times of the best and the worst row
+  QString worstTime;
+  QString date;             // mm-dd-yyyy
+  QString time;             // hh:mm:ss
+  QString fc;               // the fc summary, or "0?0"
+};
+
+// The report record: the 22 fields joined by "|", each as it stands (the counts in decimal).
+QString ReportRecord(const ReportFields& fields);
+
 // The WHOIS lookup address of a name: WhoisURL + "cgi/whois?whois_nic=" + name + "&type=domain".
 QString WhoisUrl(const QString& lookupName);
 // The upload address of a report record: VendorURL + "cgi-bin/tarvik/ref.cgi?p=" + record.

@@ -65,12 +65,11 @@ QString GetRegString(const QString& name) {
     return QString();
   switch (value.typeId()) {
   case QMetaType::QString:
-    return value.toString();
-  case QMetaType::Int:
+  case QMetaType::Int: // a number reads as its decimal text
   case QMetaType::UInt:
   case QMetaType::LongLong:
   case QMetaType::ULongLong:
-    return value.toString(); // a number reads as its decimal text
+    return value.toString();
   default:
     return QString(); // missing, or a list, map, byte array or other type
   }
@@ -85,31 +84,35 @@ void FirstRunSetup() {
   SaveRegString(QStringLiteral("106"), QStringLiteral("11000110100100110101"));
 }
 
-StoredOptions LoadSettings() {
+StoredOptions CutOptions(const QString& decoded) {
   StoredOptions options;
   options.samplers = QStringLiteral("1");
   options.delay = QStringLiteral("60");
   options.warning1 = QStringLiteral("1");
   options.warning2 = QStringLiteral("20");
 
-  // "102": two-digit fields are cut from the front while more than three characters remain (at
-  // least one cut); the first three fill samplers, delay and the first warning value, further
-  // fields are ignored, and the rest is the second warning value. Anything that does not give
-  // three to eleven fields of digits keeps all four defaults.
-  QString packed = ValueCodec::DecodeValue(GetRegString(QStringLiteral("102")), Module1::AppTitle);
-  if (!packed.isEmpty() && IsDigits(packed)) {
+  if (!decoded.isEmpty() && IsDigits(decoded)) {
+    // The cut walks an index rather than removing from the front, and stops at a twelfth field
+    // (already too many), so that a damaged value of any length takes linear time.
     QList<int> fields;
+    qsizetype at = 0;
     do {
-      fields.append(packed.left(2).toInt());
-      packed.remove(0, 2);
-    } while (packed.size() > 3);
+      fields.append(decoded.mid(at, 2).toInt());
+      at += 2;
+    } while (decoded.size() - at > 3 && fields.size() <= 11);
     if (fields.size() >= 3 && fields.size() <= 11) {
       options.samplers = QString::number(fields[0]);
       options.delay = QString::number(fields[1]);
       options.warning1 = QString::number(fields[2]);
-      options.warning2 = Numbers::Plain(Numbers::Value(packed));
+      options.warning2 = Numbers::Plain(Numbers::Value(decoded.mid(at)));
     }
   }
+  return options;
+}
+
+StoredOptions LoadSettings() {
+  StoredOptions options =
+      CutOptions(ValueCodec::DecodeValue(GetRegString(QStringLiteral("102")), Module1::AppTitle));
 
   options.runLength = GetRegString(QStringLiteral("103"));
   options.keepCount = GetRegString(QStringLiteral("104"));

@@ -23,6 +23,13 @@ struct StoredOptions {
   QString options;    // "105": one "0"/"1" per option box Check3(0..), or empty
 };
 
+// Cuts the decoded text of "102" into the four numeric options: two-digit fields are cut from the
+// front while more than three characters remain (at least one cut); the first three give samplers,
+// delay and the first warning value, further fields are ignored, and the rest is the second warning
+// value. Anything that does not give three to eleven fields of digits keeps all four defaults
+// ("1", "60", "1", "20"). Only those four members are set; the others stay empty.
+StoredOptions CutOptions(const QString& packed);
+
 // Writes the first-start defaults ("101" a new encoded identifier, "102" the encoded "016001020",
 // "103" "", "104" "", "105" "0000", "106" "11000110100100110101").
 void FirstRunSetup();

@@ -104,6 +104,7 @@ void tst_Numbers::strict_data() {
   QTest::newRow("negative overflow") << "-0.01e312" << false << 0.0;
   QTest::newRow("huge exponent underflow") << "1e-99999999999999999999" << true << 0.0;
   QTest::newRow("largest double") << "1.7976931348623157e308" << true << std::numeric_limits<double>::max();
+  QTest::newRow("plain form of the largest double") << "-1.79769313486231E+308" << true << -1.79769313486231e308;
 }
 
 void tst_Numbers::strict() {
@@ -232,6 +233,7 @@ void tst_Numbers::plain_data() {
   QTest::newRow("rounds up to 1e15") << 999999999999999.9 << "1E+15";
   QTest::newRow("large with exponent") << -2.5e100 << "-2.5E+100";
   QTest::newRow("tiny negative") << -1e-300 << "-1E-300";
+  QTest::newRow("largest double: not rounded beyond it") << std::numeric_limits<double>::max() << "1.79769313486231E+308";
   QTest::newRow("inf") << std::numeric_limits<double>::infinity() << "inf";
 }
 

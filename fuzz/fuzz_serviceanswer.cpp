@@ -1,0 +1,48 @@
+// The answer of the vendor's service, split into ServiceField.
+//
+// Properties: nothing crashes; "" and "voknog" change nothing; any other answer sets ServiceOk and
+// stores its "|"-separated fields (no empty last field after a final "|") in order, leaving the
+// elements after the last field as they were; more than six fields store the first six and give
+// false.
+#include "app/module1.h"
+#include "fuzzsupport.h"
+#include "services/servicequery.h"
+
+namespace {
+
+QString Sentinel(int i) {
+  return QStringLiteral("\x01kept %1").arg(i);
+}
+
+void Check(const QString& answer) {
+  const int places = int(Module1::ServiceField.size());
+  for (int i = 0; i < places; ++i)
+    Module1::ServiceField[i] = Sentinel(i);
+  Module1::ServiceOk = false;
+
+  const bool taken = ServiceQuery::TakeAnswer(answer);
+
+  if (answer.isEmpty() || answer == QLatin1String("voknog")) {
+    FUZZ_CHECK(!taken && !Module1::ServiceOk, answer);
+    for (int i = 0; i < places; ++i)
+      FUZZ_CHECK(Module1::ServiceField[i] == Sentinel(i), answer);
+    return;
+  }
+  FUZZ_CHECK(Module1::ServiceOk, answer);
+  QStringList fields = answer.split(QLatin1Char('|'));
+  if (answer.endsWith(QLatin1Char('|')))
+    fields.removeLast();
+  FUZZ_CHECK(taken == (fields.size() <= places), answer);
+  for (int i = 0; i < places; ++i) {
+    const QString expected = i < fields.size() ? fields.at(i) : Sentinel(i);
+    FUZZ_CHECK(Module1::ServiceField[i] == expected, answer);
+  }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  for (const QString& text : Fuzz::Texts(Fuzz::Bytes(data, size)))
+    Check(text);
+  return 0;
+}

@@ -1,6 +1,7 @@
 // The engine against sites that misbehave: refused connections, names that do not resolve, servers
 // that never answer or answer a byte a second, a body of a gigabyte, a connection reset mid-body,
-// a reply in another protocol, a redirect loop, TLS to a plain port and addresses of other schemes.
+// a reply in another protocol, a redirect loop, TLS to a plain port, addresses of other schemes and
+// (in the sampling pass) a header section that never ends.
 // Every case runs through the real sampling pass, the reference pings and the service query, with
 // real sockets on 127.0.0.1: the hostile fetch must end with a clear row, the work must go on, the
 // event loop must keep running while it waits and memory must stay bounded.
@@ -132,6 +133,7 @@ struct Target {
           {QStringLiteral("silent"), Mode::Silent},     {QStringLiteral("trickle"), Mode::Trickle},
           {QStringLiteral("1 GiB body"), Mode::Flood},  {QStringLiteral("reset mid-body"), Mode::ResetMidBody},
           {QStringLiteral("not http"), Mode::NotHttp},  {QStringLiteral("redirect loop"), Mode::RedirectLoop},
+          {QStringLiteral("endless headers"), Mode::EndlessHeaders},
       };
       server = std::make_unique<HostileServer>(modes.at(kind));
       base = server->BaseUrl();
@@ -154,27 +156,30 @@ class HostileServersTest : public QObject {
 
   LoopbackServer good;
 
-  // One row per hostile case: the Ping and Result its row must end with ("number" for a ping in
-  // the "0.000" form), and how many connections its server may see (-1 when there is no server;
-  // 0 for an address that must never be fetched).
-  void HostileCases() {
+  // One row per hostile case: whether its fetch gets a body through, the Result its row must end
+  // with (the body's class, or the failure's text), and the fetch's time limit.
+  static void HostileCases() {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<bool>("fetched");  // the fetch itself succeeds (a body arrived)
+    QTest::addColumn<bool>("fetched");
     QTest::addColumn<QString>("result");
     QTest::addColumn<int>("limitMs");
+    QTest::addColumn<QString>("knownStall");  // why the event loop is known to stop, if it is
 
-    QTest::newRow("refused") << "refused" << false << "Connection refused" << ShortLimitMs;
-    QTest::newRow("unresolvable") << "unresolvable" << false << "Host not found" << ShortLimitMs;
-    QTest::newRow("silent") << "silent" << false << "Timed out" << ShortLimitMs;
-    QTest::newRow("trickle") << "trickle" << false << "Timed out" << ShortLimitMs;
+    const auto row = [](const char* kind, bool fetched, const char* result, int limitMs = ShortLimitMs) {
+      QTest::newRow(kind) << QString::fromLatin1(kind) << fetched << QString::fromLatin1(result) << limitMs << QString();
+    };
+    row("refused", false, "Connection refused");
+    row("unresolvable", false, "Host not found");
+    row("silent", false, "Timed out");
+    row("trickle", false, "Timed out");
     // The whole gigabyte is read (and all but the first 64 KiB thrown away) within the usual limit.
-    QTest::newRow("1 GiB body") << "1 GiB body" << true << "TXT" << 60000;
-    QTest::newRow("reset mid-body") << "reset mid-body" << false << "Connection closed" << ShortLimitMs;
-    QTest::newRow("not http") << "not http" << false << "Connection closed" << ShortLimitMs;
-    QTest::newRow("redirect loop") << "redirect loop" << false << "Too many redirects" << ShortLimitMs;
-    QTest::newRow("tls to plain port") << "tls to plain port" << false << "TLS handshake failed" << ShortLimitMs;
-    QTest::newRow("ftp scheme") << "ftp scheme" << false << "Bad address" << ShortLimitMs;
-    QTest::newRow("file scheme") << "file scheme" << false << "Bad address" << ShortLimitMs;
+    row("1 GiB body", true, "TXT", 60000);
+    row("reset mid-body", false, "Connection closed");
+    row("not http", false, "Connection closed");
+    row("redirect loop", false, "Too many redirects");
+    row("tls to plain port", false, "TLS handshake failed");
+    row("ftp scheme", false, "Bad address");
+    row("file scheme", false, "Bad address");
   }
 
   static void CheckConnections(const QString& kind, const Target& target) {
@@ -212,61 +217,6 @@ private slots:
   }
 
   void cleanup() { HttpClient::SetTimeLimitMs(60000); }
-
-  // A sampling pass over the hostile site and a good one after it, stopped at the end of the run.
-  void samplingPass_data() { HostileCases(); }
-  void samplingPass() {
-    QFETCH(QString, kind);
-    QFETCH(bool, fetched);
-    QFETCH(QString, result);
-    QFETCH(int, limitMs);
-    HttpClient::SetTimeLimitMs(limitMs);
-    Target target(kind);
-    const int goodBefore = good.RequestCount(QStringLiteral("/good/vok.txt"));
-
-    Rig rig;
-    rig.settings.urls = {target.base, good.Url(QStringLiteral("/good"))};
-    rig.settings.delay = QStringLiteral("1");
-    rig.settings.runLength = QStringLiteral("1");
-    rig.settings.warning = {QStringLiteral("100"), QStringLiteral("200")};  // no first-pass repeats
-    rig.settings.option[RunSettings::Stop] = true;
-    rig.cycle.Text3_Change(QStringLiteral("2"));
-
-    PeakMemory memory;
-    Ticker ticker;
-    QElapsedTimer clock;
-    clock.start();
-    rig.cycle.Check1_MouseUp(true, 1);
-    QVERIFY(rig.cycle.Testing());
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.Testing(), 4 * limitMs + 10000);
-    qInfo("%s: pass took %lld ms, longest event-loop pause %lld ms, %d connections", qPrintable(kind),
-          clock.elapsed(), ticker.LongestPauseMs(), target.Connections());
-
-    QCOMPARE(rig.results.Count(), 2);
-    // The hostile row is complete: a classified sample, or a failed one that says why.
-    if (fetched) {
-      QVERIFY2(PingForm.match(rig.Text(0, ResultsModel::Ping)).hasMatch(), qPrintable(rig.Text(0, ResultsModel::Ping)));
-    } else {
-      QCOMPARE(rig.Text(0, ResultsModel::Ping), QStringLiteral("Failed"));
-      QCOMPARE(rig.results.Colour(rig.results.RowAt(0)), ResultsModel::Red);
-    }
-    QCOMPARE(rig.Text(0, ResultsModel::Result), result);
-    QCOMPARE(rig.Text(0, ResultsModel::SiteId), QStringLiteral("1"));
-    QCOMPARE(rig.Text(0, ResultsModel::Packet), QStringLiteral("1"));
-    // The pass went on to the good site, fetched it once and accepted it.
-    QVERIFY2(PingForm.match(rig.Text(1, ResultsModel::Ping)).hasMatch(), qPrintable(rig.Text(1, ResultsModel::Ping)));
-    QCOMPARE(rig.Text(1, ResultsModel::Result), QString());
-    QCOMPARE(rig.Text(1, ResultsModel::SiteId), QStringLiteral("2"));
-    QCOMPARE(rig.Text(1, ResultsModel::Packet), QStringLiteral("1"));
-    QCOMPARE(good.RequestCount(QStringLiteral("/good/vok.txt")), goodBefore + 1);
-    QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
-    CheckConnections(kind, target);
-    if (kind == QLatin1String("1 GiB body"))
-      QCOMPARE(target.server->BodyBytesSent(), HostileServer::FloodBytes);  // every byte was read
-
-    QVERIFY2(ticker.LongestPauseMs() < MaxPauseMs, qPrintable(QString::number(ticker.LongestPauseMs())));
-    CheckMemory(memory, kind);
-  }
 
   // A reference pass whose first address is hostile: it ends, the light goes out, and a failure
   // leaves both boxes and the time of the last pass alone without fetching the second address.
@@ -340,6 +290,78 @@ private slots:
       QVERIFY(Module1::ServiceField == fieldsBefore);
     }
     CheckConnections(kind, target);
+    QVERIFY2(ticker.LongestPauseMs() < MaxPauseMs, qPrintable(QString::number(ticker.LongestPauseMs())));
+    CheckMemory(memory, kind);
+  }
+
+  // A sampling pass over the hostile site and a good one after it, stopped at the end of the run.
+  void samplingPass_data() {
+    HostileCases();
+    // Last, as what it leaves running disturbs the figures of any case after it.
+    // Qt's HTTP thread reads a header section that never ends without a bound and without coming
+    // back to its event loop: the request cannot be aborted, the per-request access manager waits
+    // 5 s for that thread when it is destroyed, and the thread goes on reading (and keeping) the
+    // headers for as long as the server sends them.
+    QTest::newRow("endless headers") << "endless headers" << false << "Timed out" << 1000
+                                     << "the UI thread waits 5 s for Qt's HTTP thread, stuck in the headers";
+  }
+  void samplingPass() {
+    QFETCH(QString, kind);
+    QFETCH(bool, fetched);
+    QFETCH(QString, result);
+    QFETCH(int, limitMs);
+    QFETCH(QString, knownStall);
+    HttpClient::SetTimeLimitMs(limitMs);
+    Target target(kind);
+    const int goodBefore = good.RequestCount(QStringLiteral("/good/vok.txt"));
+
+    Rig rig;
+    rig.settings.urls = {target.base, good.Url(QStringLiteral("/good"))};
+    rig.settings.delay = QStringLiteral("1");
+    rig.settings.runLength = QStringLiteral("1");
+    rig.settings.warning = {QStringLiteral("100"), QStringLiteral("200")};  // no first-pass repeats
+    rig.settings.option[RunSettings::Stop] = true;
+    rig.cycle.Text3_Change(QStringLiteral("2"));
+
+    PeakMemory memory;
+    Ticker ticker;
+    QElapsedTimer clock;
+    clock.start();
+    rig.cycle.Check1_MouseUp(true, 1);
+    QVERIFY(rig.cycle.Testing());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.Testing(), 4 * limitMs + 10000);
+    qInfo("%s: pass took %lld ms, longest event-loop pause %lld ms, %d connections", qPrintable(kind),
+          clock.elapsed(), ticker.LongestPauseMs(), target.Connections());
+
+    QCOMPARE(rig.results.Count(), 2);
+    // The hostile row is complete: a classified sample, or a failed one that says why.
+    if (fetched) {
+      QVERIFY2(PingForm.match(rig.Text(0, ResultsModel::Ping)).hasMatch(), qPrintable(rig.Text(0, ResultsModel::Ping)));
+    } else {
+      QCOMPARE(rig.Text(0, ResultsModel::Ping), QStringLiteral("Failed"));
+      QCOMPARE(rig.results.Colour(rig.results.RowAt(0)), ResultsModel::Red);
+    }
+    QCOMPARE(rig.Text(0, ResultsModel::Result), result);
+    QCOMPARE(rig.Text(0, ResultsModel::SiteId), QStringLiteral("1"));
+    QCOMPARE(rig.Text(0, ResultsModel::Packet), QStringLiteral("1"));
+    // The pass went on to the good site, fetched it once and accepted it.
+    QVERIFY2(PingForm.match(rig.Text(1, ResultsModel::Ping)).hasMatch(), qPrintable(rig.Text(1, ResultsModel::Ping)));
+    QCOMPARE(rig.Text(1, ResultsModel::Result), QString());
+    QCOMPARE(rig.Text(1, ResultsModel::SiteId), QStringLiteral("2"));
+    QCOMPARE(rig.Text(1, ResultsModel::Packet), QStringLiteral("1"));
+    QCOMPARE(good.RequestCount(QStringLiteral("/good/vok.txt")), goodBefore + 1);
+    QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
+    CheckConnections(kind, target);
+    if (kind == QLatin1String("1 GiB body"))
+      QCOMPARE(target.server->BodyBytesSent(), HostileServer::FloodBytes);  // every byte was read
+
+    if (!knownStall.isEmpty()) {
+      // The thread left reading keeps growing: its figure is shown, not bounded.
+      qInfo("%s: peak resident memory growth %lld KiB", qPrintable(kind), memory.GrowthKiB());
+      QEXPECT_FAIL("", qPrintable(knownStall), Continue);
+      QVERIFY2(ticker.LongestPauseMs() < MaxPauseMs, qPrintable(QString::number(ticker.LongestPauseMs())));
+      return;
+    }
     QVERIFY2(ticker.LongestPauseMs() < MaxPauseMs, qPrintable(QString::number(ticker.LongestPauseMs())));
     CheckMemory(memory, kind);
   }

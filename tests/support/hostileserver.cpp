@@ -111,6 +111,20 @@ private:
       pump();
       return;
     }
+    case Mode::EndlessHeaders: {
+      socket->write("HTTP/1.1 200 OK\r\n");
+      auto pump = [socket] {
+        static const QByteArray lines = [] {
+          QByteArray line = "X-Padding: " + QByteArray(1000, 'h') + "\r\n";
+          return line.repeated(64);
+        }();
+        while (socket->bytesToWrite() < HighWaterBytes)
+          socket->write(lines);
+      };
+      QObject::connect(socket, &QTcpSocket::bytesWritten, socket, pump);
+      pump();
+      return;
+    }
     case Mode::ResetMidBody: {
       socket->write(Head(200, "OK", ResetPromisedBytes));
       socket->write(QByteArray(ResetSentBytes, 'x'));

@@ -27,6 +27,7 @@ public:
     NotHttp,       // greets with "SSH-2.0-xyz\r\n" as soon as a connection arrives, then closes
     RedirectLoop,  // answers every request with 302 and a Location of the request's own path
     PlainHttp,     // a plain web server: "vok\r\n" for a GET, 400 and close for anything else
+    EndlessHeaders,  // answers a status line, then header lines as fast as the peer reads, never a body
   };
 
   static constexpr qint64 FloodBytes = qint64(1) << 30;

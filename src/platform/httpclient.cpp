@@ -1,5 +1,6 @@
 #include "platform/httpclient.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QNetworkAccessManager>
@@ -7,6 +8,7 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QStringDecoder>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -75,6 +77,30 @@ QString DecodeBody(const QByteArray& bytes, bool truncated) {
   return QString::fromLatin1(bytes);
 }
 
+// Finished managers are destroyed on a thread of their own. A manager's destructor waits for its
+// network thread, and a server that never ends its headers keeps that thread busy for seconds:
+// the window must not wait for it.
+QThread* RetireThread() {
+  static QThread* thread = [] {
+    auto* retire = new QThread;
+    retire->setObjectName(QStringLiteral("HttpClient retire"));
+    retire->start();
+    // Managers still waiting for deletion are deleted as the thread ends.
+    qAddPostRoutine([] {
+      RetireThread()->quit();
+      RetireThread()->wait();
+      delete RetireThread();
+    });
+    return retire;
+  }();
+  return thread;
+}
+
+void Retire(QNetworkAccessManager* manager) {
+  manager->moveToThread(RetireThread());
+  manager->deleteLater();
+}
+
 } // namespace
 
 // The state of one outstanding request. It lives on the stack of the OpenUrl() call that made it,
@@ -83,7 +109,8 @@ struct HttpClient::Request {
   QElapsedTimer clock;
   QEventLoop loop;
   QTimer limit;
-  QNetworkAccessManager manager;  // one per request: a fresh connection, no cache, no cookie jar
+  // One manager per request: a fresh connection, no cache, no cookie jar.
+  QNetworkAccessManager* manager = new QNetworkAccessManager;
   QNetworkReply* reply = nullptr;
   QByteArray body;
   bool truncated = false;
@@ -91,6 +118,14 @@ struct HttpClient::Request {
   bool cancelled = false;
   bool timedOut = false;
   double seconds = 0;
+
+  Request() = default;
+  Request(const Request&) = delete;
+  Request& operator=(const Request&) = delete;
+  ~Request() {
+    delete reply;
+    Retire(manager);
+  }
 
   void Drain() {
     if (!reply->isOpen())
@@ -183,7 +218,7 @@ FetchResult HttpClient::OpenUrl(const QString& url) {
 
     m_request = &r;
     r.clock.start();
-    r.reply = r.manager.get(request);
+    r.reply = r.manager->get(request);
     // Keep memory bounded for any body size: the reply buffers at most this much before it is read.
     r.reply->setReadBufferSize(MaxBodyBytes);
     QObject::connect(r.reply, &QNetworkReply::readyRead, &r.loop, [&r] { r.Drain(); });

@@ -5,6 +5,8 @@
 #include "settings/accountid.h"
 #include "settings/valuecodec.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QVariant>
@@ -49,6 +51,11 @@ bool IsOptionBoxes(const QString& text) {
 
 void SaveRegString(const QString& name, const QString& value) {
   auto settings = OpenStore();
+  // A program killed just after it created the store's lock file leaves it empty; the lock would
+  // be taken for a live one until it is 30 s old and the save would wait that long.
+  const QFileInfo lock(settings->fileName() + QStringLiteral(".lock"));
+  if (lock.exists() && lock.size() == 0 && lock.lastModified().msecsTo(QDateTime::currentDateTime()) > 1000)
+    QFile::remove(lock.filePath());
   settings->setValue(name, value);
   settings->sync();
 }

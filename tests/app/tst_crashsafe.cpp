@@ -285,6 +285,8 @@ private slots:
     SettingsStore::SaveRegString(QStringLiteral("103"), CrashContent::Initial103());
     QFile lock(TestEnvironment::Current()->SettingsFile() + QStringLiteral(".lock"));
     QVERIFY(lock.open(QIODevice::WriteOnly));
+    // Left behind a while ago: a lock file younger than a second may still be a live one's.
+    QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-5), QFileDevice::FileModificationTime));
     lock.close();
 
     Writer writer(0);
@@ -297,7 +299,6 @@ private slots:
     qInfo("with an empty lock file present the first saves %s after %lld ms",
           saved ? "were done" : "were still waiting", clock.elapsed());
     writer.Kill();
-    QEXPECT_FAIL("", "QSettings waits in QLockFile::lock() until a lock file it cannot read is 30 s old", Continue);
     QVERIFY(saved);
   }
 

@@ -163,7 +163,7 @@ class HostileServersTest : public QObject {
     QTest::addColumn<bool>("fetched");
     QTest::addColumn<QString>("result");
     QTest::addColumn<int>("limitMs");
-    QTest::addColumn<QString>("knownStall");  // why the event loop is known to stop, if it is
+    QTest::addColumn<QString>("knownGrowth");  // why memory is known to grow without bound, if it does
 
     const auto row = [](const char* kind, bool fetched, const char* result, int limitMs = ShortLimitMs) {
       QTest::newRow(kind) << QString::fromLatin1(kind) << fetched << QString::fromLatin1(result) << limitMs << QString();
@@ -299,18 +299,19 @@ private slots:
     HostileCases();
     // Last, as what it leaves running disturbs the figures of any case after it.
     // Qt's HTTP thread reads a header section that never ends without a bound and without coming
-    // back to its event loop: the request cannot be aborted, the per-request access manager waits
-    // 5 s for that thread when it is destroyed, and the thread goes on reading (and keeping) the
-    // headers for as long as the server sends them.
+    // back to its event loop: the request cannot be aborted there, and the thread goes on reading
+    // (and keeping) the headers for as long as the server sends them. The client gives the request
+    // up at its time limit and retires the access manager on a thread of its own, so the window
+    // does not wait for it.
     QTest::newRow("endless headers") << "endless headers" << false << "Timed out" << 1000
-                                     << "the UI thread waits 5 s for Qt's HTTP thread, stuck in the headers";
+                                     << "Qt's HTTP thread keeps reading the endless headers";
   }
   void samplingPass() {
     QFETCH(QString, kind);
     QFETCH(bool, fetched);
     QFETCH(QString, result);
     QFETCH(int, limitMs);
-    QFETCH(QString, knownStall);
+    QFETCH(QString, knownGrowth);
     HttpClient::SetTimeLimitMs(limitMs);
     Target target(kind);
     const int goodBefore = good.RequestCount(QStringLiteral("/good/vok.txt"));
@@ -355,10 +356,9 @@ private slots:
     if (kind == QLatin1String("1 GiB body"))
       QCOMPARE(target.server->BodyBytesSent(), HostileServer::FloodBytes);  // every byte was read
 
-    if (!knownStall.isEmpty()) {
+    if (!knownGrowth.isEmpty()) {
       // The thread left reading keeps growing: its figure is shown, not bounded.
       qInfo("%s: peak resident memory growth %lld KiB", qPrintable(kind), memory.GrowthKiB());
-      QEXPECT_FAIL("", qPrintable(knownStall), Continue);
       QVERIFY2(ticker.LongestPauseMs() < MaxPauseMs, qPrintable(QString::number(ticker.LongestPauseMs())));
       return;
     }

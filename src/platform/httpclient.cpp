@@ -246,6 +246,7 @@ FetchResult HttpClient::OpenUrl(const QString& url) {
     } else if (status.isValid() && CompletedWithStatus(error)) {
       result.ok = true;
       result.body = DecodeBody(r.body, r.truncated);
+      result.truncated = r.truncated;
     } else {
       result.error = FailureText(error, r.reply->errorString());
     }

@@ -11,6 +11,7 @@ struct FetchResult {
   double seconds = 0;   // span of the request on a monotonic clock: from just before the request
                         // is issued to the arrival of its last byte
   int status = 0;       // HTTP status code, 0 when none arrived
+  bool truncated = false; // the body was longer than MaxBodyBytes: only its start is in `body`
   QString error;        // short text on failure: "Bad address", "Connection refused",
                         // "Host not found", "Timed out", "Cancelled", "Busy", ...
 };

@@ -50,7 +50,8 @@ bool QueryService(HttpClient& client, const std::function<void(bool waiting)>& w
   const FetchResult result = client.OpenUrl(QueryUrl(SettingsStore::GetAccountId()));
   if (waiting)
     waiting(false);
-  if (!result.ok || result.status < 200 || result.status > 299)
+  // An error page, or an answer too long to be a record (only its start arrived), is no answer.
+  if (!result.ok || result.status < 200 || result.status > 299 || result.truncated)
     return false;
   return TakeAnswer(result.body);
 }

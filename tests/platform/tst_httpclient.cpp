@@ -345,12 +345,18 @@ void HttpClientTest::keepsOnlyTheStartOfALargeBody() {
   while (utf8.size() < 200 * 1024)
     utf8 += "\xC3\xA9";
   site.Serve("/big-utf8", utf8);
+  site.Serve("/exact", QByteArray(65536, 'b'));
   HttpClient client;
+
+  const FetchResult exact = client.OpenUrl(site.Url("/exact"));
+  QCOMPARE(exact.body.size(), 65536);
+  QVERIFY(!exact.truncated);
 
   const FetchResult big = client.OpenUrl(site.Url("/big"));
   QVERIFY2(big.ok, qPrintable(big.error));
   QCOMPARE(big.body.size(), 65536);
   QCOMPARE(big.body, QString(65536, QLatin1Char('a')));
+  QVERIFY(big.truncated);
 
   const FetchResult text = client.OpenUrl(site.Url("/big-utf8"));
   QVERIFY2(text.ok, qPrintable(text.error));

@@ -150,6 +150,14 @@ private slots:
     QCOMPARE(Fields(), Preset);
   }
 
+  // An answer longer than the client keeps is cut: its start is not taken for a record.
+  void oversizedAnswer() {
+    vendor.QueueQuery("http://a/|http://b/|1.1.0|04-01-2024|" + QByteArray(100 * 1024, 'x'));
+    QVERIFY(!Query());
+    QVERIFY(!Module1::ServiceOk);
+    QCOMPARE(Fields(), Preset);
+  }
+
   // The waiting signal covers the whole wait: it is on while the service takes its time.
   void waitingDuringTheRequest() {
     vendor.queryAnswers.enqueue(LoopbackResponse("a|b|1.1.0|d", 200, 300));

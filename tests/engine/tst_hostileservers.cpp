@@ -14,6 +14,7 @@
 #include "platform/httpclientarray.h"
 #include "results/resultsmodel.h"
 #include "services/servicequery.h"
+#include "enginerig.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -29,21 +30,7 @@
 
 namespace {
 
-// The engine with everything it works on.
-struct Rig {
-  RunSettings settings;
-  ResultsModel results;
-  StatusPanels bar1{3, {QStringLiteral("Best Time"), QStringLiteral("Worst Time"), QStringLiteral("Average")}};
-  StatusPanels bar2{5};
-  HttpClientArray inet1;
-  HttpClient inet2;
-  TestCycle cycle{settings, results, bar1, bar2, inet1, inet2};
-
-  ~Rig() { cycle.Shutdown(); }
-  QString Text(int position, int column) const { return results.TextAt(position, column); }
-};
-
-const QRegularExpression PingForm(QStringLiteral("^\\d+\\.\\d{3}$"));
+using Rig = EngineRig;
 
 // The time limit of a fetch in these tests: long enough for a loaded machine to connect, short
 // enough for the silent and trickling servers to run into it quickly.

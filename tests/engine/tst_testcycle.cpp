@@ -10,6 +10,7 @@
 #include "platform/numbers.h"
 #include "platform/programfolder.h"
 #include "results/resultsmodel.h"
+#include "enginerig.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -20,33 +21,7 @@
 
 namespace {
 
-// The engine with everything it works on.
-struct Rig {
-  RunSettings settings;
-  ResultsModel results;
-  StatusPanels bar1{3, {QStringLiteral("Best Time"), QStringLiteral("Worst Time"), QStringLiteral("Average")}};
-  StatusPanels bar2{5};
-  HttpClientArray inet1;
-  HttpClient inet2;
-  TestCycle cycle{settings, results, bar1, bar2, inet1, inet2};
-
-  Rig() { settings.delay = QStringLiteral("1"); }
-  ~Rig() { cycle.Shutdown(); }
-
-  void SwitchOn() { cycle.Check1_MouseUp(true, 1); }
-  void SwitchOff() { cycle.Check1_MouseUp(false, 1); }
-  QString Text(int position, int column) const { return results.TextAt(position, column); }
-  QStringList Column(int column) const {
-    QStringList texts;
-    for (int i = 0; i < results.Count(); ++i)
-      texts << Text(i, column);
-    return texts;
-  }
-  int Colour(int position) const { return results.Colour(results.RowAt(position)); }
-  bool Bold(int position) const { return results.Bold(results.RowAt(position)); }
-};
-
-const QRegularExpression PingForm(QStringLiteral("^\\d+\\.\\d{3}$"));
+using Rig = EngineRig;
 
 QByteArray ReadFile(const QString& name) {
   QFile file(ProgramFolder::File(name));

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "app/statuspanels.h"
+#include "engine/runsettings.h"
+#include "engine/testcycle.h"
+#include "platform/httpclient.h"
+#include "platform/httpclientarray.h"
+#include "results/resultsmodel.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+// The test engine with everything it works on, for tests that drive it without a window. The delay
+// starts at one second so that a switched-on engine samples at its first tick.
+struct EngineRig {
+  RunSettings settings;
+  ResultsModel results;
+  StatusPanels bar1{3, {QStringLiteral("Best Time"), QStringLiteral("Worst Time"), QStringLiteral("Average")}};
+  StatusPanels bar2{5};
+  HttpClientArray inet1;
+  HttpClient inet2;
+  TestCycle cycle{settings, results, bar1, bar2, inet1, inet2};
+
+  EngineRig() { settings.delay = QStringLiteral("1"); }
+  ~EngineRig() { cycle.Shutdown(); }
+  EngineRig(const EngineRig&) = delete;
+  EngineRig& operator=(const EngineRig&) = delete;
+
+  void SwitchOn() { cycle.Check1_MouseUp(true, 1); }
+  void SwitchOff() { cycle.Check1_MouseUp(false, 1); }
+  QString Text(int position, int column) const { return results.TextAt(position, column); }
+  QStringList Column(int column) const {
+    QStringList texts;
+    for (int i = 0; i < results.Count(); ++i)
+      texts << Text(i, column);
+    return texts;
+  }
+  int Colour(int position) const { return results.Colour(results.RowAt(position)); }
+  bool Bold(int position) const { return results.Bold(results.RowAt(position)); }
+};
+
+// A completed sample's Ping: seconds with exactly three decimals.
+inline const QRegularExpression PingForm(QStringLiteral("^\\d+\\.\\d{3}$"));

@@ -46,6 +46,7 @@ Form2::Form2(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::Frameless
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(3500);
   Timer1->setSingleShot(true);
+  Timer1->setTimerType(Qt::PreciseTimer); // never before the splash time is over
   connect(Timer1, &QTimer::timeout, this, &Form2::Timer1_Timer);
   Timer1->start();
 }

@@ -17,16 +17,7 @@ shift || true
 dir="$here/build-fuzz"
 
 "$here/scripts/install-deps.sh"
-missing=()
-for p in clang libclang-rt-14-dev; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
-fi
+"$here/scripts/install-deps.sh" clang libclang-rt-14-dev
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in deps/debian-packages.txt that are missing.
+# Installs the Debian packages that are missing: the ones named as arguments, or, without
+# arguments, the ones listed in deps/debian-packages.txt.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-mapfile -t pkgs < <(grep -v '^\s*#' "$here/deps/debian-packages.txt" | sed '/^\s*$/d')
+if [ $# -gt 0 ]; then
+  pkgs=("$@")
+else
+  mapfile -t pkgs < <(grep -v '^\s*#' "$here/deps/debian-packages.txt" | sed '/^\s*$/d')
+fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

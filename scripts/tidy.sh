@@ -5,12 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 build=${1:-build-test}
-if ! command -v clang-tidy-14 >/dev/null; then
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq clang-tidy-14
-fi
+scripts/install-deps.sh clang-tidy-14
 [ -f "$build/compile_commands.json" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # The generated moc files must exist for the sources that include them.
 cmake --build "$build" --target tarvikcore_autogen tarvikui_autogen >/dev/null

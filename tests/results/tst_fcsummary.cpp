@@ -2,25 +2,11 @@
 #include "app/statuspanels.h"
 #include "results/fcsummary.h"
 #include "results/resultsmodel.h"
+#include "resultrows.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
 #include <QTest>
-
-using Rows = QList<QStringList>; // Event Time, Ping, Average, Site ID
-
-namespace {
-
-void Fill(ResultsModel& model, const Rows& rows) {
-  for (const QStringList& row : rows) {
-    const ResultsModel::RowId id = model.AddRow(row.at(0));
-    model.SetText(id, ResultsModel::Ping, row.at(1));
-    model.SetText(id, ResultsModel::Average, row.at(2));
-    model.SetText(id, ResultsModel::SiteId, row.at(3));
-  }
-}
-
-} // namespace
 
 class tst_FcSummary : public QObject {
   Q_OBJECT

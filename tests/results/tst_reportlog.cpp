@@ -3,6 +3,7 @@
 #include "results/reportlog.h"
 #include "results/resultsmodel.h"
 #include "scriptedboxes.h"
+#include "resultrows.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -11,18 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using Rows = QList<QStringList>; // Event Time, Ping, Average, Site ID
-
 namespace {
-
-void Fill(ResultsModel& model, const Rows& rows) {
-  for (const QStringList& row : rows) {
-    const ResultsModel::RowId id = model.AddRow(row.at(0));
-    model.SetText(id, ResultsModel::Ping, row.at(1));
-    model.SetText(id, ResultsModel::Average, row.at(2));
-    model.SetText(id, ResultsModel::SiteId, row.at(3));
-  }
-}
 
 QByteArray Lines(const QStringList& lines) {
   QByteArray bytes;

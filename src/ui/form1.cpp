@@ -150,6 +150,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   connect(Cycle, &TestCycle::RefTimeChanged, this, [this](int i, const QString& text) { Text6[i]->setText(text); });
   connect(Cycle, &TestCycle::CaptionChanged, this, &QWidget::setWindowTitle);
   connect(Check1, &QPushButton::clicked, this, [this] { Check1_MouseUp(1, ShiftState()); });
+  Cycle->MenuAction = [this](int index) { Label2_Click(index); };
 
   for (int i = 0; i < int(Label2.size()); ++i) {
     connect(Label2[i], &ClickLabel::Clicked, this, [this, i] { Label2_Click(i); });

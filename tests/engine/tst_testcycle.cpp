@@ -180,6 +180,24 @@ private slots:
     QCOMPARE(rig.cycle.SwitchCaption(), QStringLiteral("OFF"));
   }
 
+  // The list emptied while the service query waited: testing does not start; the configuration
+  // and the help are shown instead, and the switch stays pressed with its caption "OFF".
+  void listEmptiedDuringTheServiceQuery() {
+    Rig rig;
+    rig.settings.urls = {site.Url("/fast")};
+    QList<int> shown;
+    rig.cycle.MenuAction = [&](int index) { shown << index; };
+    rig.cycle.QueryService = [&] {
+      rig.settings.urls.clear();
+      return false;
+    };
+    rig.SwitchOn();
+    QCOMPARE(shown, (QList<int>{4, 7}));
+    QVERIFY(!rig.cycle.Testing());
+    QVERIFY(rig.cycle.SwitchPressed());
+    QCOMPARE(rig.cycle.SwitchCaption(), QStringLiteral("OFF"));
+  }
+
   // Restart with keep-last: the table is cut to its last rows at every end of run and the run
   // starts again from pass 1.
   void keepLastAndRestart() {

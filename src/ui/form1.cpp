@@ -77,6 +77,25 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     return new StatusBar(StatusBar2, {6, 2, 3, 2, 1}, parent);
   });
 
+  FindControls();
+
+  // The menu panel opens from the " Menu " label; the configuration panel shares the results
+  // panel's place and is hidden until "Configure" shows it.
+  Frame5->hide();
+  Frame2->hide();
+
+  SetUpResultsTable();
+
+  for (int n = 1; n <= 5; ++n)
+    ImageList1.append(QPixmap(QStringLiteral(":/pictures/light%1.png").arg(n)));
+  Image1->setToolTip(QStringLiteral("If ON waiting for remote response"));
+
+  ConnectEngine();
+  ConnectControls();
+  Form_Load();
+}
+
+void Form1::FindControls() {
   for (int i = 0; i < int(Label2.size()); ++i)
     Label2[i] = Find<ClickLabel>(controls, QStringLiteral("Label2_%1").arg(i));
   Frame1 = Find<QFrame>(controls, QStringLiteral("Frame1"));
@@ -98,12 +117,11 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   Text7 = Find<QLineEdit>(controls, QStringLiteral("Text7"));
   Text3 = Find<QLineEdit>(controls, QStringLiteral("Text3"));
   Text2 = Find<QLineEdit>(controls, QStringLiteral("Text2"));
+}
 
-  // The menu panel opens from the " Menu " label; the configuration panel shares the results
-  // panel's place and is hidden until "Configure" shows it.
-  Frame5->hide();
-  Frame2->hide();
-
+// The results table shows the model through a view that maps its marks; the header sorts and
+// the right button opens the "Edit" menu.
+void Form1::SetUpResultsTable() {
   auto* view = new ResultsView(this);
   view->setSourceModel(Results);
   ListView1->setModel(view);
@@ -131,11 +149,10 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   save->setObjectName(QStringLiteral("mnuSave"));
   connect(reset, &QAction::triggered, this, &Form1::Lmenu_Click);
   connect(save, &QAction::triggered, this, &Form1::mnuSave_Click);
+}
 
-  for (int n = 1; n <= 5; ++n)
-    ImageList1.append(QPixmap(QStringLiteral(":/pictures/light%1.png").arg(n)));
-  Image1->setToolTip(QStringLiteral("If ON waiting for remote response"));
-
+// The engine owns the timers and the switch's state; the window shows what it reports.
+void Form1::ConnectEngine() {
   Cycle = new TestCycle(Settings, *Results, *StatusBar1, *StatusBar2, *Inet1, *Inet2, this);
   Timer1 = Cycle->Timer1;
   Timer2 = Cycle->Timer2;
@@ -151,7 +168,9 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   connect(Cycle, &TestCycle::CaptionChanged, this, &QWidget::setWindowTitle);
   connect(Check1, &QPushButton::clicked, this, [this] { Check1_MouseUp(1, ShiftState()); });
   Cycle->MenuAction = [this](int index) { Label2_Click(index); };
+}
 
+void Form1::ConnectControls() {
   for (int i = 0; i < int(Label2.size()); ++i) {
     connect(Label2[i], &ClickLabel::Clicked, this, [this, i] { Label2_Click(i); });
     connect(Label2[i], &ClickLabel::MouseMoved, this, [this, i] { Label2_MouseMove(i); });
@@ -166,8 +185,6 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   connect(List1, &QListWidget::itemClicked, this, [this] { List1_Click(); });
   Text1->installEventFilter(this);
   BindSettings();
-
-  Form_Load();
 }
 
 // The configuration lives in the controls; the engine reads it through Settings, kept up to date

@@ -114,6 +114,10 @@ protected:
 
 private:
   void Form_Load();
+  void FindControls();
+  void SetUpResultsTable();
+  void ConnectEngine();
+  void ConnectControls();
   void BindSettings();
   void UrlsChanged();
   void ShowPicture(int n);

@@ -3,6 +3,7 @@
 #include "platform/programfolder.h"
 #include "settings/settingsstore.h"
 #include "settings/valuecodec.h"
+#include "scriptedboxes.h"
 #include "testenvironment.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
@@ -10,6 +11,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QTemporaryFile>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
@@ -151,6 +154,41 @@ private slots:
     QCOMPARE(Startup::MainWindow()->Text7->text(), id.left(15));
     // The rest of the stored settings is still loaded, not replaced by a first start.
     QCOMPARE(Store().value(QStringLiteral("105")).toString(), QStringLiteral("0000"));
+  }
+
+  // A store that cannot be read makes every start a first start; nothing fails.
+  void unreadableStoreStartsAsFirstStart() {
+    const QString file = TestEnvironment::Current()->SettingsFile();
+    QVERIFY(QDir().mkpath(file)); // a folder where the settings file should be
+    Startup::Main();
+    QTRY_VERIFY_WITH_TIMEOUT(Startup::MainWindow()->isVisible(), 6000);
+    Form1* form = Startup::MainWindow();
+    QCOMPARE(ControlTexts(form), (QStringList{"1", "60", "1", "20", "", ""}));
+    QCOMPARE(form->Text7->text(), QString());
+    QVERIFY(QDir().rmdir(file));
+  }
+
+  // A program folder that cannot be written: the program runs, and what it cannot write is
+  // silently not written.
+  void unwritableProgramFolder() {
+    const QByteArray home = qgetenv("TARVIK_HOME");
+    QTemporaryFile notAFolder;
+    QVERIFY(notAFolder.open());
+    qputenv("TARVIK_HOME", (notAFolder.fileName() + QStringLiteral("/home")).toUtf8());
+    ScriptedBoxes boxes;
+    Startup::Main();
+    Form1* form = Startup::MainWindow();
+    form->show();
+    form->Text1->setText(QStringLiteral("http://a.test"));
+    form->Command1_Click(0);
+    QCOMPARE(form->List1->count(), 1);
+    form->Label2_Click(6);
+    form->Label2_Click(0);
+    form->Label2_Click(2);
+    form->mnuSave_Click();
+    QCOMPARE(boxes.Texts(), (QStringList{"Vok Hatched", "This function is not operational in this version. Coming soon"}));
+    QCOMPARE(SettingsStore::GetRegString(QStringLiteral("100")), ProgramFolder::Path());
+    qputenv("TARVIK_HOME", home);
   }
 
   void closingTheMainWindowEndsTheProgram() {

@@ -7,7 +7,6 @@
 #include "results/resultsmodel.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTime>
 
 #include <cmath>
@@ -60,24 +59,6 @@ std::optional<int> MinuteOfDay(const QString& eventTime) {
   return time.hour() * 60 + time.minute();
 }
 
-// Replaces the file whole: the lines go to a temporary file that is renamed over the old one only
-// when every byte has been written. The buffer is flushed, and checked, before the commit: an
-// error that only shows while the buffer is written out at commit time would otherwise not stop
-// the rename, and a cut-off file would replace the stored totals.
-bool Rewrite(const QString& path, const QStringList& lines) {
-  QByteArray bytes;
-  for (const QString& line : lines)
-    bytes += line.toUtf8() + "\r\n";
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly))
-    return false;
-  if (file.write(bytes) != bytes.size() || !file.flush()) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
-}
-
 } // namespace
 
 TransferTotals ReadTotals(const QStringList& lines) {
@@ -123,5 +104,5 @@ void UpdateTransferLog(const ResultsModel& model) {
       minutes += MinutesPerDay; // begun before midnight, ended after it
     totals.minutes += minutes;
   }
-  Rewrite(path, TotalsLines(totals));
+  TextFile::WriteLines(path, TotalsLines(totals));
 }

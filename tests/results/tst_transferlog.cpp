@@ -2,6 +2,7 @@
 #include "platform/programfolder.h"
 #include "results/resultsmodel.h"
 #include "results/transferlog.h"
+#include "filesizelimit.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -10,8 +11,6 @@
 #include <QFileInfo>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -209,15 +208,11 @@ void tst_TransferLog::failedRewriteKeepsOldFile() {
   Fill(model, "09:00:30", 10);
   SetNow("09:42:10");
 
-  rlimit saved{};
-  QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit tight = saved;
-  tight.rlim_cur = 8;
-  QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
-  UpdateTransferLog(model);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, previousHandler);
+  {
+    const FileSizeLimit limit(8);
+    QVERIFY(limit.Active());
+    UpdateTransferLog(model);
+  }
 
   QCOMPARE(ReadSubLog(), old);
   QCOMPARE(QDir(ProgramFolder::Path()).entryList(QDir::Files | QDir::Hidden), QStringList{"sublog.log"});

@@ -1,5 +1,6 @@
 #include "platform/programfolder.h"
 #include "services/ownershipfile.h"
+#include "filesizelimit.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -8,8 +9,6 @@
 #include <QFileInfo>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -82,15 +81,11 @@ void tst_OwnershipFile::failedWriteKeepsEarlierFile() {
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("old");
   }
-  rlimit saved{};
-  QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit tight = saved;
-  tight.rlim_cur = 2;
-  QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
-  WriteOwnershipFile();
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, previousHandler);
+  {
+    const FileSizeLimit limit(2);
+    QVERIFY(limit.Active());
+    WriteOwnershipFile();
+  }
 
   QCOMPARE(ReadVok(), QByteArray("old"));
   QCOMPARE(QDir(ProgramFolder::Path()).entryList(QDir::Files | QDir::Hidden), QStringList{"vok.txt"});

@@ -25,10 +25,22 @@ def grad(x, y, w, h):
     a, b = (28, 63, 110), (59, 125, 216)
     return tuple(int(a[i] + (b[i] - a[i]) * t) for i in range(3)) + (255,)
 png('splash.png', 312, 206, lambda x, y: grad(x, y, 312, 206))
-def icon(x, y):
+def icon(size):
+    s = size / 64.0
+    def px(x, y):
+        d = math.hypot((x + 0.5) / s - 32, (y + 0.5) / s - 32)
+        if d < 10: return (28, 63, 110, 255)
+        if d < 18: return (240, 195, 40, 255)
+        if 2 <= (x + 0.5) / s <= 62 and 2 <= (y + 0.5) / s <= 62: return (59, 125, 216, 255)
+        return (0, 0, 0, 0)
+    return px
+def icon64(x, y):
     d = math.hypot(x - 31.5, y - 31.5)
     if d < 10: return (28, 63, 110, 255)
     if d < 18: return (240, 195, 40, 255)
     if 2 <= x <= 61 and 2 <= y <= 61: return (59, 125, 216, 255)
     return (0, 0, 0, 0)
-png('icon.png', 64, 64, icon)
+png('icon.png', 64, 64, icon64)
+# The desktop icon in the sizes the icon theme asks for (the same drawing as icons/tarvik.svg).
+for size in (48, 128, 256):
+    png('icons/tarvik-%d.png' % size, size, size, icon(size))

@@ -16,12 +16,20 @@ namespace {
 QPointer<Form1> form1;
 QPointer<Form2> form2;
 
-// The help page ships beside the executable and is copied into the program folder when missing.
+// The help page ships beside the executable in a build folder and in the shared data folder of an
+// installed program; it is copied into the program folder when missing there.
 void ProvideHelpPage() {
-  const QString target = ProgramFolder::File(QStringLiteral("tarvik-help.html"));
-  const QString source = QCoreApplication::applicationDirPath() + QStringLiteral("/tarvik-help.html");
-  if (!QFile::exists(target) && QFile::exists(source))
-    QFile::copy(source, target);
+  const QString name = QStringLiteral("tarvik-help.html");
+  const QString target = ProgramFolder::File(name);
+  if (QFile::exists(target))
+    return;
+  const QString bin = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+  for (const QString& source : {bin + name, bin + QStringLiteral(TARVIK_DATA_FROM_BIN "/") + name}) {
+    if (QFile::exists(source)) {
+      QFile::copy(source, target);
+      return;
+    }
+  }
 }
 
 } // namespace

@@ -94,8 +94,7 @@ signals:
   void CaptionChanged(const QString& caption);
 
 private:
-  enum class Outcome { Done, Aborted };
-  Outcome SamplingPass();
+  void SamplingPass();
   void EndOfRunCheck();
   void Countdown();
   void SwitchOn();
@@ -104,7 +103,8 @@ private:
   void RunRestartTick();
   FetchResult Fetch(int sampler, const QString& url);
   void ResizeSamplers(const QString& samplers);
-  void CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& result);
+  void CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& result,
+                      bool cancelled);
 
   RunSettings& settings;
   ResultsModel& results;
@@ -118,8 +118,10 @@ private:
   int picture = LightRest;
   std::array<QString, 2> refTime;
   bool ticking = false;      // a SampleTick is running
-  bool abortPass = false;    // testing was switched off while a pass ran
+  bool abortPass = false;    // testing was switched off while a tick ran
+  bool shutDown = false;     // the program is ending: a running tick does nothing more
   bool restartQueued = false;
+  bool extraTickAllowed = false; // a Timer1 tick runs that has not yet been followed by an extra tick
   bool fetching = false;
   std::optional<QString> pendingSamplers;
 };

@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
@@ -518,8 +519,15 @@ void Form1::Image1_Click() {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Text1 && event->type() == QEvent::FocusOut)
-    Text1_LostFocus();
+  // The field loses the focus only when it moves on to another control of this window: not when its
+  // own context menu opens, nor when another window becomes active.
+  if (watched == Text1 && event->type() == QEvent::FocusOut) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    const QWidget* next = QApplication::focusWidget();
+    if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason && next && next != Text1 &&
+        next->window() == this)
+      Text1_LostFocus();
+  }
   if (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonRelease) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     ListView1_MouseUp(mouse->button(), mouse->position().toPoint());

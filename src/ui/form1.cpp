@@ -183,7 +183,9 @@ void Form1::ConnectControls() {
 
   connect(Command1[0], &QPushButton::clicked, this, [this] { Command1_Click(0); });
   connect(Command1[1], &QPushButton::clicked, this, [this] { Command1_Click(1); });
+  // An entry is picked by a click, and by any change of the selection (the arrow keys among them).
   connect(List1, &QListWidget::itemClicked, this, [this] { List1_Click(); });
+  connect(List1, &QListWidget::itemSelectionChanged, this, [this] { List1_Click(); });
   Text1->installEventFilter(this);
   BindSettings();
 }
@@ -259,9 +261,13 @@ void Form1::Command1_Click(int index) {
     const int selected = List1->currentRow();
     if (selected < 0 || selected >= List1->count() || !List1->currentItem()->isSelected())
       return;
-    delete List1->takeItem(selected);
-    List1->setCurrentRow(-1);
-    List1->clearSelection();
+    {
+      // The selection moves while the entry goes: that is no pick of another entry.
+      const QSignalBlocker quiet(List1);
+      delete List1->takeItem(selected);
+      List1->setCurrentRow(-1);
+      List1->clearSelection();
+    }
     UrlsChanged();
     UrlFile::Rewrite(Urls());
   }
@@ -276,8 +282,10 @@ void Form1::Text1_LostFocus() {
 }
 
 void Form1::List1_Click() {
-  if (QListWidgetItem* item = List1->currentItem())
-    Text1->setText(item->text());
+  // The selection changes before the current entry follows it: the selected entry is the one picked.
+  const QList<QListWidgetItem*> selected = List1->selectedItems();
+  if (!selected.isEmpty())
+    Text1->setText(selected.first()->text());
 }
 
 void Form1::ShowPicture(int n) {

@@ -267,6 +267,37 @@ private slots:
     QCOMPARE(form.Text1->text(), text);
   }
 
+  // Choosing an entry with the arrow keys copies it into the URL field as a click does, so that
+  // "Del" removes the entry the field shows.
+  void arrowKeysPickAnEntry() {
+    WriteUrlsFile("http://a.test\r\nhttp://b.test\r\nhttp://c.test\r\n");
+    Form1 form;
+    form.Frame1->hide();
+    form.Frame2->show();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.Text1->setFocus();
+    QTRY_VERIFY(form.Text1->hasFocus());
+    QTest::keyClick(form.windowHandle(), Qt::Key_Tab);
+    QTRY_VERIFY(form.List1->hasFocus());
+
+    QStringList shown;
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Up}) {
+      QTest::keyClick(form.windowHandle(), key);
+      QVERIFY(form.List1->currentItem() && form.List1->currentItem()->isSelected());
+      QCOMPARE(form.Text1->text(), form.List1->currentItem()->text());
+      shown << form.Text1->text();
+    }
+    QCOMPARE(shown.at(0), shown.at(2));
+    QVERIFY(shown.at(0) != shown.at(1));
+
+    const QString picked = form.Text1->text();
+    QTest::mouseClick(form.Command1[1], Qt::LeftButton);
+    QCOMPARE(form.List1->count(), 2);
+    QVERIFY(!Entries(&form).contains(picked));
+    QCOMPARE(UrlsFile(), (Entries(&form).join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+  }
+
   void unwritableFolderKeepsTheListWithoutMessage() {
     QVERIFY(QDir().mkpath(UrlsPath())); // the file cannot be created: a folder has its name
     Form1 form;

@@ -544,8 +544,11 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-  // Closing the main window ends the program, the hidden splash window with it. An outstanding
-  // fetch is ended first.
+  // Closing the main window ends the program as "Quit" does, without its question: the session goes
+  // into the sub-log, an outstanding fetch is ended, the hidden splash window closes with it.
   event->accept();
+  if (closing)
+    return;  // already ending (Quit closes every window)
+  UpdateTransferLog(*Results);
   UnloadAll();
 }

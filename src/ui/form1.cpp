@@ -32,6 +32,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableView>
 #include <QTimer>
 
@@ -180,6 +181,7 @@ void Form1::ConnectControls() {
   connect(Image1, &ClickLabel::MouseMoved, this, &Form1::Image1_MouseMove);
   Label2[4]->setFrameShape(QFrame::NoFrame);
   setMouseTracking(true);
+  SetUpMenuKeys();
 
   connect(Command1[0], &QPushButton::clicked, this, [this] { Command1_Click(0); });
   connect(Command1[1], &QPushButton::clicked, this, [this] { Command1_Click(1); });
@@ -468,6 +470,26 @@ void Form1::SubmitReport() {
   ReportSubmission::SubmitReport(context);
 }
 
+// The menu panel from the keyboard. Tab goes from " Menu " through the panel's items in reading
+// order, row by row, and on to the status light; Alt+M opens the panel on its first item; Escape
+// closes it. When the panel closes with the focus inside, the focus goes back to " Menu ".
+void Form1::SetUpMenuKeys() {
+  const int order[] = {0, 1, 3, 4, 7, 8, 2, 6, 5};
+  for (size_t i = 1; i < std::size(order); ++i)
+    setTabOrder(Label2[order[i - 1]], Label2[order[i]]);
+  setTabOrder(Label2[order[std::size(order) - 1]], Image1);
+
+  auto* openMenuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_M), this);
+  connect(openMenuKey, &QShortcut::activated, this, [this] {
+    Label2_Click(0);
+    Label2[1]->setFocus(Qt::ShortcutFocusReason);
+  });
+  closeMenuKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  closeMenuKey->setEnabled(false);
+  connect(closeMenuKey, &QShortcut::activated, Frame5, &QWidget::hide);
+  Frame5->installEventFilter(this);
+}
+
 void Form1::SetMenuItemLook(int index, bool highlighted) {
   ClickLabel* item = Label2[index];
   QPalette palette = item->palette();
@@ -527,6 +549,11 @@ void Form1::Image1_Click() {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Frame5 && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+    closeMenuKey->setEnabled(event->type() == QEvent::Show);
+    if (event->type() == QEvent::Hide && Frame5->isAncestorOf(QApplication::focusWidget()))
+      Label2[0]->setFocus(Qt::OtherFocusReason);
+  }
   // The field loses the focus only when it moves on to another control of this window: not when its
   // own context menu opens, nor when another window becomes active.
   if (watched == Text1 && event->type() == QEvent::FocusOut) {

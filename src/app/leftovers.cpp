@@ -16,10 +16,10 @@ void RemoveSiblings(const QString& folder, const QStringList& names, QStringList
   for (const QString& name : names)
     escaped << QRegularExpression::escape(name);
   const QRegularExpression temporary(QStringLiteral("^(%1)\\.[A-Za-z]{6}$").arg(escaped.join(QLatin1Char('|'))));
+  // Regular files only: no folders, no links.
   const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks);
   for (const QFileInfo& entry : entries) {
-    if (entry.isFile() && !entry.isSymLink() && temporary.match(entry.fileName()).hasMatch() &&
-        QFile::remove(entry.filePath()))
+    if (temporary.match(entry.fileName()).hasMatch() && QFile::remove(entry.filePath()))
       removed->append(entry.filePath());
   }
 }

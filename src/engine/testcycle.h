@@ -21,7 +21,7 @@ struct FetchResult;
 //
 // Every fetch waits in a local event loop, so timer ticks, clicks and other handlers run while it
 // waits: ticks that arrive during a pass are skipped, and switching off (or quitting) ends the
-// outstanding fetch at once.
+// outstanding fetch at once, its row completed as a cancelled sample.
 class TestCycle : public QObject {
   Q_OBJECT
 public:
@@ -100,7 +100,6 @@ private:
   void SwitchOn();
   void SwitchOff();
   void SetSwitch(bool pressed, const QString& caption);
-  void RunRestartTick();
   FetchResult Fetch(int sampler, const QString& url);
   void ResizeSamplers(const QString& samplers);
   void CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& result,
@@ -121,7 +120,7 @@ private:
   bool abortPass = false;    // testing was switched off while a tick ran
   bool shutDown = false;     // the program is ending: a running tick does nothing more
   bool restartQueued = false;
-  bool extraTickAllowed = false; // a Timer1 tick runs that has not yet been followed by an extra tick
+  bool extraTickAllowed = false; // the last Timer1 tick may still be followed by one extra tick
   bool fetching = false;
   std::optional<QString> pendingSamplers;
 };

@@ -558,9 +558,11 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
   // own context menu opens, nor when another window becomes active.
   if (watched == Text1 && event->type() == QEvent::FocusOut) {
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    const bool movedOn = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                         reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason ||
+                         reason == Qt::OtherFocusReason;
     const QWidget* next = QApplication::focusWidget();
-    if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason && next && next != Text1 &&
-        next->window() == this)
+    if (movedOn && next && next != Text1 && next->window() == this)
       Text1_LostFocus();
   }
   if (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonRelease) {

@@ -63,7 +63,8 @@ public:
   // fetch waits the change is held back and made when that fetch has ended.
   void Text3_Change(const QString& samplers);
 
-  // Ends any outstanding fetch and switches testing off without a message (closing the program).
+  // Ends any outstanding fetch and switches testing off without a message (closing the program). A
+  // tick that is still running does nothing more: no end-of-run options, no countdown.
   void Shutdown();
 
   QTimer* Timer1 = nullptr;

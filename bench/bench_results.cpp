@@ -161,6 +161,23 @@ void Run(int rows) {
   std::printf("           sorted: memory %6.1f bytes/row (RSS +%.1f MB)\n",
               double(sortedResident - before) / model->Count(), double(sortedResident - before) / 1048576.0);
 
+  // A tenth more rows into the sorted order, as a long run adds them: the chunks they go into fill
+  // up and split, and the figures settle where a long run keeps them.
+  std::vector<qint64> growth;
+  for (int i = 0; i < rows / 10; ++i) {
+    timer.start();
+    sampler.Sample(i % Sites, 2, false);
+    growth.push_back(timer.nsecsElapsed());
+  }
+  PrintTimes("sorted: a tenth more rows, each:", growth);
+  std::vector<qint64> grownPasses;
+  for (int pass = 0; pass < 50; ++pass)
+    grownPasses.push_back(sampler.Pass(pass + 3));
+  PrintTimes("sorted: then pass statistics:", grownPasses);
+  const qint64 grownResident = ResidentBytes();
+  std::printf("           sorted: then memory %6.1f bytes/row (RSS +%.1f MB)\n",
+              double(grownResident - before) / model->Count(), double(grownResident - before) / 1048576.0);
+
   // One row of site 1 gets a Ping in another form: that site is worked out by a scan.
   model->SetText(model->RowAt(model->Count() / 2), ResultsModel::SiteId, QStringLiteral("1"));
   model->SetText(model->RowAt(model->Count() / 2), ResultsModel::Ping, QStringLiteral("0.25"));

@@ -251,7 +251,7 @@ void MakeRoom(std::vector<quint32>& items, size_t most) {
 // The display order: the rows' storage indexes in chunks of at most ChunkSize. Inserting a row
 // anywhere (its sorted place) moves the entries of one chunk and shifts the chunks' start
 // positions, never a whole table's worth; a row's position is its chunk's start plus its place in
-// the chunk. Chunks keep a stable id; `rank` orders them.
+// the chunk. Chunks keep a stable id; `ranked` orders them.
 class Sequence {
 public:
   static constexpr int ChunkSize = 512;
@@ -319,15 +319,17 @@ public:
       RemoveChunk(r);
   }
 
-  // A whole new order of every row (a sort): the storage index at each position.
+  // A whole new order of every row (a sort): the storage index at each position. The chunks are
+  // left with some room, so that the rows that come next into the sorted order seldom split one.
   template <typename IndexAt>
   void Assign(int rows, IndexAt indexAt) {
+    constexpr int Fill = ChunkSize * 7 / 8;
     Clear();
     chunkOf.resize(size_t(rows));
     for (int i = 0; i < rows; ++i) {
-      if (i % ChunkSize == 0) {
+      if (i % Fill == 0) {
         AddChunk(ranked.size());
-        chunks[ranked.back()].reserve(size_t(std::min(ChunkSize, rows - i)));
+        chunks[ranked.back()].reserve(size_t(std::min(Fill, rows - i)));
       }
       const quint32 id = ranked.back();
       const quint32 index = indexAt(i);
@@ -336,7 +338,7 @@ public:
     }
     count = rows;
     for (size_t r = 0; r < ranked.size(); ++r)
-      starts[r] = int(r * ChunkSize);
+      starts[r] = int(r) * Fill;
   }
 
   void Clear() {

@@ -14,8 +14,8 @@
 //
 // Rows are stored compactly (the six texts packed as UTF-8 into one small buffer per row), so that
 // a table of a million rows stays well under 100 bytes a row. The display order is kept in chunks,
-// so that a row goes to its sorted place, and a row's position is found, without work that grows
-// with the table.
+// so that putting a row at its sorted place, or finding a row's position, touches one chunk and the
+// chunks' start positions rather than every row after it.
 class ResultsModel : public QAbstractTableModel {
   Q_OBJECT
 public:

@@ -5,6 +5,7 @@
 #include "results/resultsmodel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -183,22 +184,30 @@ std::optional<double> TallySite(const Figures& row) {
   return row.pingIsNumber ? std::optional<double>(row.siteValue) : std::nullopt;
 }
 
-// SiteAverage's figures that need no order. While every ping of a site is a "d.ddd" text and their
-// sum stays within 15 digits, the running sum carried through its plain-form text is exactly the
-// sum of the thousandths, in whatever order the rows stand.
+// Whether a counted row's ping is a "d.ddd" text of fewer than 2^32 thousandths, as the cycle
+// writes them. The figures below that need no scan hold only such rows.
+bool Regular(const Figures& row) {
+  return row.pingMillis && row.millis <= 0xFFFFFFFF;
+}
+
+// SiteAverage's figures that need no order. While every ping of a site is regular and their sum
+// stays within 15 digits, the running sum carried through its plain-form text is exactly the sum
+// of the thousandths, in whatever order the rows stand.
 struct Totals {
   qint64 count = 0;
-  qint64 inexact = 0; // pings not in the "d.ddd" form
-  qint64 millis = 0;
+  qint64 irregular = 0;
+  quint64 millis = 0; // of the regular rows: below 2^64 for any number of rows a table can hold
 
   void Add(const Figures& figures, int sign) {
     count += sign;
-    if (figures.pingMillis)
-      millis += sign * figures.millis;
+    if (!Regular(figures))
+      irregular += sign;
+    else if (sign > 0)
+      millis += quint64(figures.millis);
     else
-      inexact += sign;
+      millis -= quint64(figures.millis);
   }
-  bool Exact() const { return inexact == 0 && millis < ExactLimit; }
+  bool Exact() const { return irregular == 0 && millis < quint64(ExactLimit); }
 };
 
 // ---- Best and worst without a scan ----
@@ -288,27 +297,27 @@ struct Summary {
   }
 };
 
-// The rows of one site that best and worst count, in display order, in chunks with a summary each.
-// A row is found, or its place is found, by comparing display positions.
+// The regular rows of one site that best and worst count, in display order, in chunks with a
+// summary each. A row, or its place, is found by comparing rows' places in the display order.
 class SiteList {
 public:
   static constexpr int ChunkSize = 256;
 
-  // Rows that count but whose ping is not a "d.ddd" text (nor under 2^32 thousandths): while there
-  // are any, the site is worked out by a scan instead.
-  qint64 odd = 0;
+  // Rows that count but whose ping is not regular: while there are any, the site is worked out by
+  // a scan instead.
+  qint64 irregular = 0;
 
   bool Empty() const { return chunks.empty(); }
 
-  void Append(const ListEntry& entry) {
-    if (chunks.empty() || chunks.back().entries.size() == size_t(ChunkSize))
+  // Adds a row after all others, starting a new chunk after `fill` rows.
+  void Append(const ListEntry& entry, size_t fill = ChunkSize) {
+    if (chunks.empty() || chunks.back().entries.size() >= fill)
       chunks.emplace_back();
     Chunk& chunk = chunks.back();
-    chunk.entries.reserve(ChunkSize); // the rows that follow will fill it
+    chunk.entries.reserve(fill); // the rows that follow will fill it
     chunk.entries.push_back(entry);
     chunk.summary = chunk.summary.Then(Summary::Of(entry));
-    if (total)
-      total = total->Then(Summary::Of(entry));
+    Changed(chunks.size() - 1);
   }
 
   void Insert(const ResultsModel& model, const ListEntry& entry) {
@@ -317,7 +326,7 @@ public:
       return;
     }
     // The last chunk that starts before the row (or the first), and the place in it.
-    size_t c = size_t(std::max(0, ChunksBefore(model, entry.row) - 1));
+    size_t c = size_t(std::max(0, ChunksUpTo(model, entry.row) - 1));
     size_t at = Before(model, chunks[c], entry.row);
     if (chunks[c].entries.size() == size_t(ChunkSize)) {
       Chunk next;
@@ -326,6 +335,7 @@ public:
       chunks[c].entries.shrink_to_fit();
       Summarise(next);
       chunks.insert(chunks.begin() + qsizetype(c) + 1, std::move(next));
+      tree.clear();
       if (at > size_t(ChunkSize / 2)) {
         Summarise(chunks[c]);
         ++c;
@@ -335,12 +345,12 @@ public:
     MakeRoom(chunks[c].entries);
     chunks[c].entries.insert(chunks[c].entries.begin() + qsizetype(at), entry);
     Summarise(chunks[c]);
-    total.reset();
+    Changed(c);
   }
 
   // Takes a row out; the rows must still stand in the order the list has them.
   void Erase(const ResultsModel& model, RowId row) {
-    const int c = ChunksBefore(model, row, true) - 1;
+    const int c = ChunksUpTo(model, row) - 1;
     if (c < 0)
       return;
     std::vector<ListEntry>& entries = chunks[size_t(c)].entries;
@@ -349,26 +359,31 @@ public:
     if (at >= entries.size() || entries[at].row != row)
       return;
     entries.erase(entries.begin() + qsizetype(at));
-    if (entries.empty())
+    if (entries.empty()) {
       chunks.erase(chunks.begin() + c);
-    else
+      tree.clear();
+    } else {
       Summarise(chunks[size_t(c)]);
-    total.reset();
+      Changed(size_t(c));
+    }
   }
 
   void ClearEntries() {
     std::vector<Chunk>().swap(chunks);
-    total.reset();
+    tree.clear();
   }
 
+  // The summary of all the site's rows (at least one chunk).
   const Summary& Total() const {
-    if (!total) {
-      Summary all;
-      for (const Chunk& chunk : chunks)
-        all = all.Then(chunk.summary);
-      total = all;
+    if (tree.empty()) {
+      leaves = std::bit_ceil(chunks.size());
+      tree.assign(2 * leaves, Summary());
+      for (size_t c = 0; c < chunks.size(); ++c)
+        tree[leaves + c] = chunks[c].summary;
+      for (size_t i = leaves - 1; i >= 1; --i)
+        tree[i] = tree[2 * i].Then(tree[2 * i + 1]);
     }
-    return *total;
+    return tree[1];
   }
 
 private:
@@ -377,7 +392,6 @@ private:
     Summary summary;
   };
 
-  // The summary of a chunk's rows, in one pass.
   // Room for one more entry in a chunk, grown by an eighth at a time so that chunks filled by
   // inserts in the middle waste little memory.
   static void MakeRoom(std::vector<ListEntry>& entries) {
@@ -385,6 +399,7 @@ private:
       entries.reserve(std::min(size_t(ChunkSize), entries.size() + entries.size() / 8 + 4));
   }
 
+  // The summary of a chunk's rows, in one pass.
   static void Summarise(Chunk& chunk) {
     Summary summary;
     Peak low;  // since the last 0
@@ -407,12 +422,10 @@ private:
     chunk.summary = summary;
   }
 
-  // How many chunks start before a row (or with it).
-  int ChunksBefore(const ResultsModel& model, RowId row, bool orWith = false) const {
-    return PartitionPoint(int(chunks.size()), [&](int c) {
-      const RowId first = chunks[size_t(c)].entries.front().row;
-      return (orWith && first == row) || model.StandsBefore(first, row);
-    });
+  // How many chunks start with a row or before it.
+  int ChunksUpTo(const ResultsModel& model, RowId row) const {
+    return PartitionPoint(int(chunks.size()),
+                          [&](int c) { return !model.StandsBefore(row, chunks[size_t(c)].entries.front().row); });
   }
 
   // How many of a chunk's rows stand before a row.
@@ -421,8 +434,25 @@ private:
                                  [&](int i) { return model.StandsBefore(chunk.entries[size_t(i)].row, row); }));
   }
 
+  // A chunk's summary changed: so do those above it in the tree (a tree that is to be built anew
+  // waits; so does one that has no place for the chunk yet).
+  void Changed(size_t c) {
+    if (tree.empty() || c >= leaves) {
+      tree.clear();
+      return;
+    }
+    size_t i = leaves + c;
+    tree[i] = chunks[c].summary;
+    for (i /= 2; i >= 1; i /= 2)
+      tree[i] = tree[2 * i].Then(tree[2 * i + 1]);
+  }
+
   std::vector<Chunk> chunks;
-  mutable std::optional<Summary> total;
+  // The chunks' summaries combined pairwise up to the whole list, so that the whole list's summary
+  // follows a change of one chunk in O(log n): leaves from `leaves` on (the empty summary beyond
+  // the last chunk), node i combines nodes 2i and 2i + 1; built again when chunks come or go.
+  mutable std::vector<Summary> tree;
+  mutable size_t leaves = 0;
 };
 
 // The figures of one site over its rows in display order, worked out row by row.
@@ -437,12 +467,12 @@ struct SiteState {
 //
 // SiteAverage and ShowBestWorst answer from figures that do not depend on the order of the rows
 // (the sum of a site's pings in thousandths) or that follow every change of it (the site lists,
-// which take a row in at its place in O(log n) comparisons of positions plus one chunk's work), so
-// a sorted table costs them no more than an unsorted one. After a sort the lists are built again
+// which take a row in at its place in O(log n) comparisons of places plus one chunk's work), so a
+// sorted table costs them no more than an unsorted one. After a sort the lists are built again
 // once, when next needed.
 //
 // The rest goes row by row in display order, as the definitions do: SiteStatistics always, and the
-// other two for a site with a ping that is not a "d.ddd" text. A row that starts to count for a site
+// other two for a site with an irregular ping. A row that starts to count for a site
 // after all of that site's rows (the usual case in an unsorted table: the newest row gets its Ping
 // and Site ID) is simply taken in. Any other change marks the sites concerned stale; they are worked
 // out again, all together in one scan, when one of them is asked for. A sort makes every site stale.
@@ -456,7 +486,7 @@ public:
   void RowLeaving(RowId row, const Figures& figures) override {
     Count(figures, -1);
     const std::optional<double> site = BestWorstSite(figures);
-    if (site && listsValid && Listable(figures))
+    if (site && listsValid && Regular(figures))
       lists.At(*site).Erase(model, row);
     if (allStale)
       return;
@@ -469,7 +499,7 @@ public:
   void RowEntering(RowId row, const Figures& figures) override {
     Count(figures, 1);
     const std::optional<double> site = BestWorstSite(figures);
-    if (site && listsValid && Listable(figures))
+    if (site && listsValid && Regular(figures))
       lists.At(*site).Insert(model, {row, quint32(figures.millis)});
     if (allStale)
       return;
@@ -495,7 +525,7 @@ public:
     if (!listsValid)
       RebuildLists();
     const SiteList* list = lists.Find(site);
-    if (list && list->odd > 0)
+    if (list && list->irregular > 0)
       return Lookup(bestWorst, site);
     return !list || list->Empty() ? BestWorst() : list->Total().Figures();
   }
@@ -514,26 +544,22 @@ public:
   SiteTally TallyOf(double site) { return Lookup(tallies, site); }
 
 private:
-  // Whether a counted row's ping goes into its site's list.
-  static bool Listable(const Figures& figures) {
-    return figures.pingMillis && figures.millis >= 0 && figures.millis <= 0xFFFFFFFF;
-  }
-
   // The figures that do not depend on the order: the sums and the rows left out of the lists.
   void Count(const Figures& figures, int sign) {
     if (const std::optional<double> site = TallySite(figures))
       totals.At(*site).Add(figures, sign);
-    if (const std::optional<double> site = BestWorstSite(figures); site && !Listable(figures))
-      lists.At(*site).odd += sign;
+    if (const std::optional<double> site = BestWorstSite(figures); site && !Regular(figures))
+      lists.At(*site).irregular += sign;
   }
 
-  // The site lists in the present display order.
+  // The site lists in the present display order. Their chunks are left with some room, so that
+  // the rows that come next into the sorted order seldom split one.
   void RebuildLists() {
     lists.ForEach([](SiteList& list) { list.ClearEntries(); });
     model.ForEachInOrder([this](RowId row, const Figures& figures) {
       const std::optional<double> site = BestWorstSite(figures);
-      if (site && Listable(figures))
-        lists.At(*site).Append({row, quint32(figures.millis)});
+      if (site && Regular(figures))
+        lists.At(*site).Append({row, quint32(figures.millis)}, SiteList::ChunkSize * 7 / 8);
     });
     listsValid = true;
   }

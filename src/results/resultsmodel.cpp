@@ -763,8 +763,10 @@ void ResultsModel::ForEachInOrder(const std::function<void(RowId, const Figures&
   constexpr size_t Ahead = 16;
   d->order.ForEachChunk([&](const std::vector<quint32>& items) {
     for (size_t i = 0; i < items.size(); ++i) {
+#if defined(__GNUC__)
       if (i + Ahead < items.size())
         __builtin_prefetch(&d->rows[items[i + Ahead]]);
+#endif
       function(d->base + items[i], FiguresOfRow(d->rows[items[i]]));
     }
   });

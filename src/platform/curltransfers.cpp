@@ -261,9 +261,12 @@ private:
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
-    // libcurl loads no CA bundle of its own; the shared store is set on every TLS context.
+    // libcurl loads no CA bundle of its own and keeps no store of its own between connections
+    // (its cache would hold on to the first store it saw); the shared store is set on every TLS
+    // context.
     curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
     curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+    curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, UseTrustStore);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, t.store);
     if (curl_multi_add_handle(m_multi, easy) != CURLM_OK) {

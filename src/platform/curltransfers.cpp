@@ -126,6 +126,8 @@ public:
 
   void SetTrustStoreFile(const QString& path) {
     const std::lock_guard lock(m_mutex);
+    if (path == m_storeFile)
+      return;  // the store loaded (or to be loaded) is that one
     m_storeFile = path;
     m_storeStale = true;
   }

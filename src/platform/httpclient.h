@@ -100,9 +100,9 @@ public:
   static int TimeLimitMs();
 
   // The certificates every https request trusts: the PEM file at path, or the system's trust store
-  // (libcurl's default CA bundle) when path is empty, which is the default. The store is loaded
-  // once, before the next request starts, and shared by every connection after it. Tests and
-  // benchmarks use it to trust a local authority.
+  // (libcurl's default CA bundle) when path is empty, which is the default. A new path is loaded
+  // once, before the next request starts, and shared by every connection after it; the same path
+  // again changes nothing. Tests and benchmarks use it to trust a local authority.
   static void SetTrustStoreFile(const QString& path);
 
   // Whether a text is an address OpenUrl() fetches.

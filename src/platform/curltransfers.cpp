@@ -70,14 +70,15 @@ namespace {
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   Outcome& o = static_cast<Transfer*>(user)->outcome;
-  const auto n = static_cast<qint64>(size * count);
+  const size_t bytes = size * count;
+  const auto n = static_cast<qint64>(bytes);
   o.bytes += n;
   const qint64 room = HttpClient::MaxBodyBytes - o.body.size();
   if (room > 0)
     o.body.append(data, static_cast<qsizetype>(qMin(room, n)));
   if (n > room)
     o.truncated = true;
-  return size * count;
+  return bytes;
 }
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {

@@ -1,3 +1,4 @@
+#include "hostileserver.h"
 #include "loopbackserver.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
@@ -10,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -33,6 +35,7 @@ private slots:
   void measuresTheServerDelay();
   void reportsThePhasesOfTheRequest();
   void timingEndsWhenTheLastByteArrives();
+  void busyCallerDoesNotLengthenThePing();
   void sendsIndependentPlainRequests();
   void followsRedirectsButNotToOtherSchemes();
   void refusesNonHttpAddresses_data();
@@ -165,6 +168,26 @@ void HttpClientTest::timingEndsWhenTheLastByteArrives() {
   QVERIFY(waitedMs >= 700);
   QVERIFY2(result.seconds >= 0.1 && result.seconds < 0.5,
            qPrintable(QString::number(result.seconds)));
+}
+
+// The caller's thread is blocked (a long sort, say) while the answer arrives: the Ping is the
+// transfer's own time, not the time until the caller got round to it. The server answers from a
+// thread of its own.
+void HttpClientTest::busyCallerDoesNotLengthenThePing() {
+  HostileServer site(HostileServer::Mode::PlainHttp);
+  HttpClient client;
+  QObject context;
+  Later(0, &context, [] { QThread::msleep(500); });
+
+  QElapsedTimer wall;
+  wall.start();
+  const FetchResult result = client.OpenUrl(site.Url(QStringLiteral("/vok.txt")));
+  const qint64 waitedMs = wall.elapsed();
+
+  QVERIFY2(result.ok, qPrintable(result.error));
+  QCOMPARE(result.body, QStringLiteral("vok\r\n"));
+  QVERIFY(waitedMs >= 500);
+  QVERIFY2(result.seconds < 0.25, qPrintable(QString::number(result.seconds)));
 }
 
 // Each request stands alone: its own connection, no cookie carried over, no cache or auth headers.

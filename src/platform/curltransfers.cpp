@@ -408,7 +408,9 @@ QString FailureText(const Transfer& t) {
       if (o.headerOverflow)
         return QStringLiteral("Bad response");
       break;
-    case CURLE_OUT_OF_MEMORY: return QStringLiteral("Out of memory");
+    case CURLE_OUT_OF_MEMORY:
+      // What libcurl reports for a header line longer than it accepts (100 KB), too.
+      return QStringLiteral("Bad response");
     default: break;
   }
   return QString::fromUtf8(curl_easy_strerror(o.code));

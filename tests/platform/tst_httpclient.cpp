@@ -42,6 +42,8 @@ private slots:
   void refusesNonHttpAddresses();
   void reportsTransferFailures_data();
   void reportsTransferFailures();
+  void refusesOversizedHeaders_data();
+  void refusesOversizedHeaders();
   void cancelEndsTheWaitAtOnce();
   void timeLimitEndsTheRequest_data();
   void timeLimitEndsTheRequest();
@@ -336,6 +338,30 @@ void HttpClientTest::reportsTransferFailures() {
   site.Serve("/vok.txt", "vok");
   QVERIFY(client.OpenUrl(site.Url("/vok.txt")).ok);
   QCOMPARE(client.ResponseCode(), 200);
+}
+
+void HttpClientTest::refusesOversizedHeaders_data() {
+  QTest::addColumn<int>("lines");
+  QTest::addColumn<int>("lineBytes");
+  QTest::newRow("one huge line") << 1 << 200 * 1024;
+  QTest::newRow("too many lines") << 300 << 1024;
+}
+
+void HttpClientTest::refusesOversizedHeaders() {
+  QFETCH(int, lines);
+  QFETCH(int, lineBytes);
+  LoopbackServer site;
+  LoopbackResponse bloated{"vok"};
+  for (int i = 0; i < lines; ++i)
+    bloated.AddHeader("X-Padding-" + QByteArray::number(i), QByteArray(lineBytes, 'h'));
+  site.Serve("/vok.txt", bloated);
+  HttpClient client;
+
+  const FetchResult result = client.OpenUrl(site.Url("/vok.txt"));
+
+  QVERIFY(!result.ok);
+  QCOMPARE(result.error, QStringLiteral("Bad response"));
+  QVERIFY(result.body.isEmpty());
 }
 
 void HttpClientTest::cancelEndsTheWaitAtOnce() {

@@ -7,7 +7,7 @@
 //
 // Run a Release build: bench_results [rows ...]
 
-#include "app/statuspanels.h"
+#include "core/statuspanels.h"
 #include "platform/numbers.h"
 #include "results/resultsmodel.h"
 #include "results/statistics.h"

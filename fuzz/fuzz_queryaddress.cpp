@@ -5,7 +5,7 @@
 // client or server can alter it; and the address, parsed as the HTTP client parses it, sent in its
 // encoded form and read with QUrlQuery on the other side, gives back every name and value exactly,
 // in order (see Fuzz::ReceivedQuery).
-#include "app/module1.h"
+#include "core/module1.h"
 #include "fuzzsupport.h"
 #include "services/servicequery.h"
 

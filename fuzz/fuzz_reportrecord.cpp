@@ -6,7 +6,7 @@
 // back into the 22 fields whenever no field holds a "|" (a "|" inside a field is not protected: the
 // record then has one more field per "|"); and the upload address, parsed as the HTTP client parses
 // it, sent in its encoded form and decoded (Fuzz::ReceivedQuery), gives the record back exactly.
-#include "app/module1.h"
+#include "core/module1.h"
 #include "fuzzsupport.h"
 #include "services/reportsubmission.h"
 

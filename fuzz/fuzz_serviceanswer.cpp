@@ -4,7 +4,7 @@
 // stores its "|"-separated fields (no empty last field after a final "|") in order, leaving the
 // elements after the last field as they were; more than six fields store the first six and give
 // false.
-#include "app/module1.h"
+#include "core/module1.h"
 #include "fuzzsupport.h"
 #include "services/servicequery.h"
 

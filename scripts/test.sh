@@ -7,6 +7,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 scripts/install-deps.sh
 jobs=$(nproc)
+# Which folder of src/ may include which: checked first, it takes a moment and needs no build.
+bash scripts/check-layers.sh
 
 rm -rf build-test
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_WERROR=ON -DTARVIK_BUILD_BENCH=OFF

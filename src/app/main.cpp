@@ -1,6 +1,7 @@
 #include "app/commandline.h"
-#include "ui/qtplatform.h"
-#include "ui/startup.h"
+#include "app/qtplatform.h"
+#include "app/startup.h"
+#include "core/module1.h"
 
 #include <QApplication>
 
@@ -39,7 +40,8 @@ int RunWindow(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-  QCoreApplication::setApplicationName(QStringLiteral("Tarvik"));
+  // The application title: message boxes take it as their default title.
+  QCoreApplication::setApplicationName(Module1::AppTitle);
   QCoreApplication::setOrganizationName(QStringLiteral("Velmora"));
   QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK_VERSION_TEXT));
 

@@ -1,7 +1,7 @@
 #include "engine/testcycle.h"
 
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "engine/keeplast.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"

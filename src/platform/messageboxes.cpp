@@ -1,6 +1,6 @@
 #include "platform/messageboxes.h"
 
-#include "app/module1.h"
+#include <QCoreApplication>
 
 namespace {
 
@@ -26,5 +26,5 @@ void MessageBoxes::SetInstance(MessageBoxes* boxes) {
 
 MessageBoxes::Answer MessageBoxes::MsgBox(const QString& text, Buttons buttons, Icon icon,
                                           const QString& title) {
-  return Instance().Show(text, buttons, icon, title.isEmpty() ? Module1::AppTitle : title);
+  return Instance().Show(text, buttons, icon, title.isEmpty() ? QCoreApplication::applicationName() : title);
 }

@@ -1,7 +1,7 @@
 #include "results/fcsummary.h"
 
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "platform/numbers.h"
 #include "results/resultsmodel.h"
 

@@ -1,6 +1,6 @@
 #include "results/statistics.h"
 
-#include "app/statuspanels.h"
+#include "core/statuspanels.h"
 #include "platform/numbers.h"
 #include "results/resultsmodel.h"
 

@@ -1,7 +1,7 @@
 #include "services/reportsubmission.h"
 
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
 #include "platform/messageboxes.h"

@@ -1,6 +1,6 @@
 #include "services/servicequery.h"
 
-#include "app/module1.h"
+#include "core/module1.h"
 #include "platform/httpclient.h"
 #include "settings/settingsstore.h"
 

@@ -1,6 +1,6 @@
 #include "settings/settingsstore.h"
 
-#include "app/module1.h"
+#include "core/module1.h"
 #include "platform/numbers.h"
 #include "settings/accountid.h"
 #include "settings/valuecodec.h"

@@ -1,8 +1,8 @@
 #include "ui/form1.h"
 
-#include "app/module1.h"
-#include "app/statuspanels.h"
-#include "app/urlfile.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
+#include "core/urlfile.h"
 #include "engine/testcycle.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"

@@ -1,6 +1,6 @@
 #include "ui/form2.h"
 
-#include "app/module1.h"
+#include "core/module1.h"
 #include "ui/controlmap.h"
 
 #include <QLabel>

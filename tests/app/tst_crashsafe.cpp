@@ -3,7 +3,7 @@
 // writers, in a tight loop; it is killed with SIGKILL at random moments, and after every kill each
 // file must hold a whole content, old or new, never a part of one or nothing. The report log, which
 // is appended to, may lose only the block that was being written.
-#include "app/urlfile.h"
+#include "core/urlfile.h"
 #include "crashwriter/crashcontent.h"
 #include "platform/programfolder.h"
 #include "platform/textfile.h"

@@ -5,8 +5,8 @@
 // Every case runs through the real sampling pass, the reference pings and the service query, with
 // real sockets on 127.0.0.1: the hostile fetch must end with a clear row, the work must go on, the
 // event loop must keep running while it waits and memory must stay bounded.
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "engine/testcycle.h"
 #include "hostileserver.h"
 #include "loopbackserver.h"

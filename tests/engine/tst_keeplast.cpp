@@ -1,4 +1,4 @@
-#include "app/statuspanels.h"
+#include "core/statuspanels.h"
 #include "engine/keeplast.h"
 #include "platform/programfolder.h"
 #include "results/resultsmodel.h"

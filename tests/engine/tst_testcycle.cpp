@@ -1,7 +1,7 @@
 // The test engine against real loopback sites: whole runs, the end-of-run options, the switch,
 // the timers and what may happen while a fetch waits.
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "engine/testcycle.h"
 #include "loopbackserver.h"
 #include "platform/clock.h"

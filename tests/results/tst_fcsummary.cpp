@@ -1,5 +1,5 @@
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "results/fcsummary.h"
 #include "results/resultsmodel.h"
 #include "resultrows.h"

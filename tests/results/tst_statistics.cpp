@@ -1,4 +1,4 @@
-#include "app/statuspanels.h"
+#include "core/statuspanels.h"
 #include "platform/numbers.h"
 #include "results/resultsmodel.h"
 #include "results/statistics.h"

@@ -1,8 +1,8 @@
 // Report submission against a fake vendor service and a fake WHOIS web service on 127.0.0.1: the
 // record field by field, the dialogue with the user, the service's answers, WHOIS answers of every
 // shape, and the way every ending leaves the pointer and the status light.
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "fakevendor.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"

@@ -1,6 +1,6 @@
 // The service query against a fake vendor service on 127.0.0.1: the request, the answer forms and
 // how they are stored, failed requests, and the waiting signal around every request.
-#include "app/module1.h"
+#include "core/module1.h"
 #include "fakevendor.h"
 #include "platform/httpclient.h"
 #include "services/servicequery.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/statuspanels.h"
+#include "core/statuspanels.h"
 #include "engine/runsettings.h"
 #include "engine/testcycle.h"
 #include "platform/httpclient.h"

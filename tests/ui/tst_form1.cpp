@@ -1,5 +1,5 @@
 // The main window built from the control table, and the URL list through the real widgets.
-#include "app/statuspanels.h"
+#include "core/statuspanels.h"
 #include "platform/programfolder.h"
 #include "testenvironment.h"
 #include "ui/clicklabel.h"

@@ -1,7 +1,7 @@
 // The main window's own handlers through real widgets: the results table's events and popup menu,
 // the configuration panel's rules, the menu panel and the status light.
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "engine/testcycle.h"
 #include "loopbackserver.h"
 #include "platform/httpclientarray.h"

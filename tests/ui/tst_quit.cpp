@@ -1,7 +1,7 @@
 // Ending the program: the menu's Quit with its question and the sub-log, and closing the window
 // while a fetch waits. Each case runs inside the application's own event loop, which it ends.
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "engine/testcycle.h"
 #include "loopbackserver.h"
 #include "platform/programfolder.h"

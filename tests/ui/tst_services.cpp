@@ -1,7 +1,7 @@
 // The window with the vendor's service and the WHOIS service played by loopback servers: the
 // service query at switch-on with its version notice, and a whole "Submit Results".
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "engine/testcycle.h"
 #include "fakevendor.h"
 #include "loopbackserver.h"

@@ -1,6 +1,6 @@
 // The program's message boxes (QMessageBox) answered with real keys and the window's close control.
 #include "testenvironment.h"
-#include "ui/qtplatform.h"
+#include "app/qtplatform.h"
 
 #include <QApplication>
 #include <QMessageBox>

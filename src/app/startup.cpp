@@ -1,7 +1,7 @@
-#include "ui/startup.h"
+#include "app/startup.h"
 
 #include "app/leftovers.h"
-#include "app/module1.h"
+#include "core/module1.h"
 #include "platform/clock.h"
 #include "platform/programfolder.h"
 #include "settings/settingsstore.h"

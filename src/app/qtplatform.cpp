@@ -1,4 +1,4 @@
-#include "ui/qtplatform.h"
+#include "app/qtplatform.h"
 
 #include <QApplication>
 #include <QCloseEvent>

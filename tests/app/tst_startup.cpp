@@ -1,5 +1,5 @@
 // Start-up: first start, later start with stored values, damaged values, the splash window.
-#include "app/module1.h"
+#include "core/module1.h"
 #include "platform/programfolder.h"
 #include "settings/settingsstore.h"
 #include "settings/valuecodec.h"
@@ -7,7 +7,7 @@
 #include "testenvironment.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
-#include "ui/startup.h"
+#include "app/startup.h"
 
 #include <QApplication>
 #include <QCheckBox>

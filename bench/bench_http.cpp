@@ -20,6 +20,7 @@
 //
 // Usage: bench_http [fetches per case, default 200]   (QT_QPA_PLATFORM defaults to offscreen)
 
+#include "core/module1.h"
 #include "platform/httpclient.h"
 #include "results/resultsmodel.h"
 #include "ui/form1.h"
@@ -408,7 +409,8 @@ int main(int argc, char** argv) {
     PrintComparison(Compare(client, curl, httpUrl(path), fetches), !curl.isEmpty());
   }
 
-  Form1 form;
+  Module1 state;
+  Form1 form(state);
   QElapsedTimer fill;
   fill.start();
   FillTable(*form.Results, TableRows);

@@ -31,10 +31,9 @@ int RunWindow(int argc, char* argv[]) {
   MessageBoxes::SetInstance(&boxes);
   Shell::SetInstance(&shell);
 
-  Startup::Main();
-  const int code = QApplication::exec();
-  Startup::Shutdown();
-  return code;
+  Startup startup;
+  startup.Main();
+  return QApplication::exec();
 }
 
 } // namespace

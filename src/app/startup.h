@@ -1,17 +1,32 @@
 #pragma once
 
+#include "core/module1.h"
+
+#include <QPointer>
+
 class Form1;
 class Form2;
 
-// Start-up of the windowed program: records the program folder, shows the splash window, writes the
-// first-start defaults or loads the stored settings into the main window, and shows the main window
-// when the splash time is over.
+// Start-up of the windowed program. It holds the program-wide state and the two windows for the
+// whole run: Main records the program folder, shows the splash window, writes the first-start
+// defaults or loads the stored settings into the main window, and shows the main window when the
+// splash time is over. Destroying it destroys both windows.
 class Startup {
 public:
-  // Runs the start-up; the windows live until the program ends.
-  static void Main();
+  Startup();
+  ~Startup();
+  Startup(const Startup&) = delete;
+  Startup& operator=(const Startup&) = delete;
 
-  static Form1* MainWindow();   // created on first use
-  static Form2* SplashWindow(); // null before Main
-  static void Shutdown();       // destroys both windows (tests)
+  // Runs the start-up; the windows live until the Startup object goes.
+  void Main();
+
+  Form1* MainWindow();        // created on first use
+  Form2* SplashWindow() const; // null before Main
+  Module1& State() { return state; }
+
+private:
+  Module1 state;
+  QPointer<Form1> form1;
+  QPointer<Form2> form2;
 };

@@ -41,9 +41,9 @@ qint32 Whole(double value, qint32 fallback = 0) {
 
 } // namespace
 
-TestCycle::TestCycle(RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1,
+TestCycle::TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1,
                      StatusPanels& statusBar2, HttpClientArray& inet1, HttpClient& inet2, QObject* parent)
-    : QObject(parent), settings(settings), results(results), bar1(statusBar1), bar2(statusBar2), inet1(inet1),
+    : QObject(parent), state(state), settings(settings), results(results), bar1(statusBar1), bar2(statusBar2), inet1(inet1),
       inet2(inet2) {
   Timer1 = MakeTimer(this, "Timer1", 1000);
   Timer2 = MakeTimer(this, "Timer2", 10000);
@@ -58,7 +58,7 @@ TestCycle::TestCycle(RunSettings& settings, ResultsModel& results, StatusPanels&
   // The vendor's service is asked through the first sampler client while the light and the
   // waiting counter show the wait.
   QueryService = [this] {
-    return ServiceQuery::QueryService(*this->inet1.At(0), [this](bool waiting) {
+    return ServiceQuery::QueryService(this->state, *this->inet1.At(0), [this](bool waiting) {
       if (waiting) {
         SetStatusLight(true);
         Timer4->start();
@@ -87,9 +87,9 @@ void TestCycle::SetSwitch(bool pressed, const QString& caption) {
 
 void TestCycle::Check1_MouseUp(bool pressed, int shift) {
   switchPressed = pressed;
-  if (shift == 0 && Module1::FcTestState != 0) {
+  if (shift == 0 && state.FcTestState != Module1::FcTest::None) {
     MessageBoxes::MsgBox(QStringLiteral("fc test canceled"));
-    Module1::FcTestState = 0;
+    state.FcTestState = Module1::FcTest::None;
     emit CaptionChanged(Module1::AppTitle + QStringLiteral(" vok"));
   }
   if (switchPressed)
@@ -104,7 +104,7 @@ void TestCycle::SwitchOn() {
     return;
   }
   if (results.Count() == 0) {
-    Module1::ReportSubmitted = false;
+    state.ReportSubmitted = false;
     RoundCount = 0;
   }
   if (!ServiceQueried && QueryService) {
@@ -113,18 +113,19 @@ void TestCycle::SwitchOn() {
     if (!switchPressed)
       return;
     if (answered) {
-      if (Module1::ServiceField[3].isEmpty()) {
+      if (state.ServiceField.date.isEmpty()) {
         MessageBoxes::MsgBox(QStringLiteral("Failed to locate server"));
         SetSwitch(false, switchCaption);
         return;
       }
       ServiceQueried = true;
-      if (Module1::Version != Module1::ServiceField[2]) {
+      if (Module1::Version != state.ServiceField.newestVersion) {
         const auto answer = MessageBoxes::MsgBox(
-            QStringLiteral("Curr version is: ") + Module1::Version + QStringLiteral(" Newest ver: ") + Module1::ServiceField[2],
+            QStringLiteral("Curr version is: ") + Module1::Version + QStringLiteral(" Newest ver: ") +
+                state.ServiceField.newestVersion,
             MessageBoxes::YesNo, MessageBoxes::NoIcon, QStringLiteral("Visit Velmora website?"));
         if (answer == MessageBoxes::Yes)
-          Shell::Instance().Open(Module1::VendorURL + Module1::AppTitle.toLower());
+          Shell::Instance().Open(state.VendorURL + Module1::AppTitle.toLower());
       }
     }
   }
@@ -182,7 +183,7 @@ void TestCycle::Timer1_Timer() {
     return;
   extraTickAllowed = true;
   SampleTick();
-  if (Module1::ServiceOk && !LastRefTime.isEmpty()) {
+  if (state.ServiceOk && !LastRefTime.isEmpty()) {
     const QTime last = QTime::fromString(LastRefTime, QStringLiteral("HH:mm:ss"));
     if (last.isValid() && MinuteOfDay(last) - MinuteOfDay(Clock::TimeOfDay()) > 600)
       RefPing();
@@ -246,7 +247,7 @@ FetchResult TestCycle::Fetch(int sampler, const QString& url) {
 
 void TestCycle::SamplingPass() {
   ++RoundCount;
-  if (Module1::ServiceOk && RoundCount == 1 && !Module1::ServiceField[0].isEmpty())
+  if (state.ServiceOk && RoundCount == 1 && !state.ServiceField.refAddress1.isEmpty())
     RefPing();
   if (abortPass)
     return;
@@ -370,8 +371,8 @@ void TestCycle::EndOfRunCheck() {
     StopRequested = true;
     Check1_MouseUp(false, 1);
   }
-  if (Module1::FcTestState == 2) {
-    Module1::FcTestState = 1;
+  if (state.FcTestState == Module1::FcTest::Running) {
+    state.FcTestState = Module1::FcTest::Finished;
     emit CaptionChanged(Module1::AppTitle);
   }
 }
@@ -420,9 +421,9 @@ void TestCycle::ShowPicture(int shown) {
 
 // ---- The configuration panel's rules ---------------------------------------------------------------
 
-void TestCycle::FcMarkerRule() const {
+void TestCycle::FcMarkerRule() {
   if (Numbers::Value(settings.delay) != 60 && Numbers::Value(settings.runLength) != 60)
-    Module1::FcTestState = 0;
+    state.FcTestState = Module1::FcTest::None;
 }
 
 void TestCycle::Text3_Change(const QString& samplers) {
@@ -447,7 +448,7 @@ void TestCycle::ResizeSamplers(const QString& samplers) {
 
 void TestCycle::RefPing() {
   for (int i = 0; i < 2; ++i) {
-    const QString address = Module1::ServiceField[i];
+    const QString address = i == 0 ? state.ServiceField.refAddress1 : state.ServiceField.refAddress2;
     if (address.isEmpty())
       return;
     SetStatusLight(true);

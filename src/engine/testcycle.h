@@ -14,6 +14,7 @@ class HttpClientArray;
 class QTimer;
 class StatusPanels;
 struct FetchResult;
+struct Module1;
 
 // The test engine: the ON/OFF switch, the one-second tick that samples every site when the delay
 // has elapsed, the end-of-run options, the countdown and waiting counter, the status light and the
@@ -28,7 +29,7 @@ public:
   // Pictures of the status light: idle, waiting for a remote answer, report submitted, at rest.
   enum Picture { LightIdle = 1, LightWaiting = 2, LightSubmitted = 3, LightRest = 4 };
 
-  TestCycle(RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1, StatusPanels& statusBar2,
+  TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1, StatusPanels& statusBar2,
             HttpClientArray& inet1, HttpClient& inet2, QObject* parent = nullptr);
   ~TestCycle() override;
 
@@ -58,7 +59,7 @@ public:
 
   // The configuration panel's rules. The fc test marker drops when neither the delay nor the run
   // length is 60.
-  void FcMarkerRule() const;
+  void FcMarkerRule();
   // The Samplers text changed: the sampler array gets max(1, round(value - 1) + 1) elements. While a
   // fetch waits the change is held back and made when that fetch has ended.
   void Text3_Change(const QString& samplers);
@@ -106,6 +107,7 @@ private:
   void CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& result,
                       bool cancelled);
 
+  Module1& state;
   RunSettings& settings;
   ResultsModel& results;
   StatusPanels& bar1;

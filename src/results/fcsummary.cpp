@@ -1,6 +1,5 @@
 #include "results/fcsummary.h"
 
-#include "core/module1.h"
 #include "core/statuspanels.h"
 #include "platform/numbers.h"
 #include "results/resultsmodel.h"
@@ -24,7 +23,7 @@ std::optional<int> MinuteOfDay(const QString& eventTime) {
 
 } // namespace
 
-QString FcSummary(const ResultsModel& model, StatusPanels& bar2, int siteId) {
+QString FcSummary(const ResultsModel& model, StatusPanels& bar2, int siteId, bool fcTestFinished) {
   using Col = ResultsModel::Column;
   const int count = model.Count();
 
@@ -78,7 +77,7 @@ QString FcSummary(const ResultsModel& model, StatusPanels& bar2, int siteId) {
     code = QLatin1Char('\\') + Numbers::PlainSingle(lastSlow);
   }
 
-  if (minutes != 60 && Module1::FcTestState != 1) {
+  if (minutes != 60 && !fcTestFinished) {
     slowCount = 0;
     code = QStringLiteral("?0");
   }

@@ -19,8 +19,8 @@ class StatusPanels;
 // The code is
 //   "<slow count>\<Average of the site's last row>"  when slow rows exist and either the span from
 //                                                    the site's first row to the table's last row
-//                                                    is exactly 60 minutes or FcTestState is 1;
-//   "0\<last slow in plain form>"                    when no row is slow and FcTestState is 1;
+//                                                    is exactly 60 minutes or fcTestFinished;
+//   "0\<last slow in plain form>"                    when no row is slow and fcTestFinished;
 //   "0?0"                                            otherwise;
 // followed by "-<figure>" when exactly one row lies above 20 s, "+<figure>" when several do.
 // The minute span counts minute boundaries (both times cut to whole minutes); a span that comes
@@ -32,5 +32,5 @@ class StatusPanels;
 // span, is taken as it stands.
 //
 // Writes StatusBar2 panel 3: "fc: " + "0?0" when the slow count ends up 0, else "fc: " + the code.
-// Returns the code. Reads Module1::FcTestState.
-QString FcSummary(const ResultsModel& model, StatusPanels& bar2, int siteId);
+// Returns the code. fcTestFinished: the last run was a finished fc test.
+QString FcSummary(const ResultsModel& model, StatusPanels& bar2, int siteId, bool fcTestFinished);

@@ -14,14 +14,14 @@
 
 namespace ReportSubmission {
 
-QString WhoisUrl(const QString& lookupName) {
-  return ServiceQuery::QueryAddress(Module1::WhoisURL, QStringLiteral("cgi/whois"),
+QString WhoisUrl(const QString& whoisUrl, const QString& lookupName) {
+  return ServiceQuery::QueryAddress(whoisUrl, QStringLiteral("cgi/whois"),
                                     {{QStringLiteral("whois_nic"), lookupName},
                                      {QStringLiteral("type"), QStringLiteral("domain")}});
 }
 
-QString UploadUrl(const QString& record) {
-  return ServiceQuery::QueryAddress(Module1::VendorURL, QStringLiteral("cgi-bin/tarvik/ref.cgi"),
+QString UploadUrl(const QString& vendorUrl, const QString& record) {
+  return ServiceQuery::QueryAddress(vendorUrl, QStringLiteral("cgi-bin/tarvik/ref.cgi"),
                                     {{QStringLiteral("p"), record}});
 }
 
@@ -87,7 +87,7 @@ public:
     c.bar2.SetText(1, QStringLiteral("All Done"));
     if (c.finished)
       c.finished();
-    Module1::ReportSubmitted = true;
+    c.state.ReportSubmitted = true;
     return outcome;
   }
 
@@ -138,7 +138,7 @@ private:
       }
       lookup = *name;
       c.bar2.SetText(1, QStringLiteral("Retrieving Whois. Please wait"));
-      const FetchResult answer = Fetch(WhoisUrl(lookup));
+      const FetchResult answer = Fetch(WhoisUrl(c.state.WhoisURL, lookup));
       if (!answer.ok)
         return Outcome::Failed;
       servers = Whois::NameServers(answer.body);
@@ -166,7 +166,7 @@ private:
 
     const SiteFigures figures = Statistics::SiteStatistics(results, i);
     QString fc = c.fcSummary ? c.fcSummary(i + 1) : QString();
-    if (Module1::FcTestState != 1)
+    if (c.state.FcTestState != Module1::FcTest::Finished)
       fc = QStringLiteral("0?0");
 
     const ReportFields fields = {
@@ -195,7 +195,7 @@ private:
     };
 
     c.bar2.SetText(1, QStringLiteral("Uploading Report"));
-    const FetchResult upload = Fetch(UploadUrl(ReportRecord(fields)));
+    const FetchResult upload = Fetch(UploadUrl(c.state.VendorURL, ReportRecord(fields)));
     if (!upload.ok)
       return Outcome::Failed;
     if (upload.body == QLatin1String("max")) {

@@ -7,6 +7,7 @@
 class HttpClient;
 class ResultsModel;
 class StatusPanels;
+struct Module1;
 
 // Sends one report per tested URL to the vendor's report service. Before each upload the site's
 // domain is looked up in the WHOIS web service; the first name server gives the hosting provider,
@@ -19,6 +20,7 @@ namespace ReportSubmission {
 
 // What a submission works on and reports to. The window wires it; tests drive it without widgets.
 struct Context {
+  Module1& state;               // the addresses of both services; ReportSubmitted, FcTestState
   const ResultsModel& results;
   QStringList urls;             // the URL list, in order: entry i is site ID i + 1
   QString ref1;                 // the reference value boxes Text6(0) and Text6(1)
@@ -79,10 +81,10 @@ struct ReportFields {
 // The report record: the 22 fields joined by "|", each as it stands (the counts in decimal).
 QString ReportRecord(const ReportFields& fields);
 
-// The WHOIS lookup address of a name: WhoisURL + "cgi/whois?whois_nic=" + name + "&type=domain".
-QString WhoisUrl(const QString& lookupName);
-// The upload address of a report record: VendorURL + "cgi-bin/tarvik/ref.cgi?p=" + record.
-QString UploadUrl(const QString& record);
+// The WHOIS lookup address of a name: whoisUrl + "cgi/whois?whois_nic=" + name + "&type=domain".
+QString WhoisUrl(const QString& whoisUrl, const QString& lookupName);
+// The upload address of a report record: vendorUrl + "cgi-bin/tarvik/ref.cgi?p=" + record.
+QString UploadUrl(const QString& vendorUrl, const QString& record);
 
 // Runs the whole submission. Module1::ReportSubmitted becomes true only when every URL was sent
 // or the service answered "max".

@@ -56,7 +56,7 @@ constexpr QSize ClientSize(8685 / ControlMap::TwipsPerPixel, 6390 / ControlMap::
 
 } // namespace
 
-Form1::Form1(QWidget* parent) : QWidget(parent) {
+Form1::Form1(Module1& state, QWidget* parent) : QWidget(parent), state(state) {
   Q_INIT_RESOURCE(resources);
   setObjectName(QStringLiteral("Form1"));
   // The controls' places are fixed in twips: a small font keeps every caption inside its control.
@@ -155,7 +155,7 @@ void Form1::SetUpResultsTable() {
 
 // The engine owns the timers and the switch's state; the window shows what it reports.
 void Form1::ConnectEngine() {
-  Cycle = new TestCycle(Settings, *Results, *StatusBar1, *StatusBar2, *Inet1, *Inet2, this);
+  Cycle = new TestCycle(state, Settings, *Results, *StatusBar1, *StatusBar2, *Inet1, *Inet2, this);
   Timer1 = Cycle->Timer1;
   Timer2 = Cycle->Timer2;
   Timer3 = Cycle->Timer3;
@@ -227,7 +227,7 @@ void Form1::Form_Load() {
   List1->addItems(UrlFile::Load());
   UrlsChanged();
   Cycle->ShowPicture(TestCycle::LightRest);
-  Module1::FcTestState = 0;
+  state.FcTestState = Module1::FcTest::None;
   QString id = SettingsStore::GetAccountId();
   id.chop(1);
   Text7->setText(id);
@@ -311,7 +311,7 @@ void Form1::Check3_MouseUp(int index) {
   } else if (index == 3) {
     Check1->setToolTip(QString());
     if (!Check3[3]->isChecked())
-      Module1::FcTestState = 0;
+      state.FcTestState = Module1::FcTest::None;
     Cycle->FcMarkerRule();
   }
 }
@@ -353,7 +353,7 @@ void Form1::ListView1_MouseUp(Qt::MouseButton button, const QPoint& position) {
   const QStringList urls = Urls();
   const QString url = *siteId >= 1 && *siteId <= urls.size() ? urls.at(*siteId - 1) : QString();
   StatusBar2->SetText(1, QStringLiteral("Selected: ") + url);
-  FcSummary(*Results, *StatusBar2, *siteId);
+  FcSummary(*Results, *StatusBar2, *siteId, state.FcTestState == Module1::FcTest::Finished);
   Statistics::ShowBestWorst(*Results, *StatusBar1, *siteId);
   Statistics::SiteAverage(*Results, *StatusBar1, *siteId - 1);
 }
@@ -376,7 +376,7 @@ void Form1::Label2_Click(int index) {
   case 0:
     Frame5->show();
     Frame5->raise();
-    if (Module1::FcTestState == 2)
+    if (state.FcTestState == Module1::FcTest::Running)
       setWindowTitle(title + QStringLiteral(" - Warning!, fc test in progress"));
     return;
   case 1:
@@ -394,7 +394,7 @@ void Form1::Label2_Click(int index) {
       MessageBoxes::MsgBox(QStringLiteral("Not enough results to submit"));
       return;
     }
-    if (Module1::ReportSubmitted) {
+    if (state.ReportSubmitted) {
       MessageBoxes::MsgBox(QStringLiteral("This report was already submited"), MessageBoxes::OkOnly, MessageBoxes::Information);
       return;
     }
@@ -435,7 +435,7 @@ void Form1::Label2_Click(int index) {
     Check1->setChecked(true);
     Check1_MouseUp(1, 1);
     Frame5->hide();
-    Module1::FcTestState = 2;
+    state.FcTestState = Module1::FcTest::Running;
     setWindowTitle(title + QStringLiteral(" - fc test in progress"));
     break;
   default:
@@ -447,6 +447,7 @@ void Form1::Label2_Click(int index) {
 
 void Form1::SubmitReport() {
   const ReportSubmission::Context context{
+      state,
       *Results,
       Urls(),
       Text6[0]->text(),
@@ -465,7 +466,9 @@ void Form1::SubmitReport() {
         Cycle->ShowPicture(TestCycle::LightSubmitted);
         Timer2->start();
       },
-      [this](int siteId) { return FcSummary(*Results, *StatusBar2, siteId); },
+      [this](int siteId) {
+        return FcSummary(*Results, *StatusBar2, siteId, state.FcTestState == Module1::FcTest::Finished);
+      },
   };
   ReportSubmission::SubmitReport(context);
 }
@@ -545,7 +548,7 @@ void Form1::Image1_Click() {
   if (PictureShown() == TestCycle::LightSubmitted)
     MessageBoxes::MsgBox(QStringLiteral("All Done"));
   else if (PictureShown() == TestCycle::LightRest)
-    Shell::Instance().Open(Module1::VendorURL + Module1::AppTitle.toLower());
+    Shell::Instance().Open(state.VendorURL + Module1::AppTitle.toLower());
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {

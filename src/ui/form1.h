@@ -12,6 +12,7 @@
 class ClickLabel;
 class HttpClient;
 class HttpClientArray;
+struct Module1;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -28,11 +29,11 @@ class StatusPanels;
 class TestCycle;
 
 // The main window. Its controls are built from the control table; its handlers are short and hand
-// the work to the core classes.
+// the work to the core classes. It works on the program-wide state it is given, which outlives it.
 class Form1 : public QWidget {
   Q_OBJECT
 public:
-  explicit Form1(QWidget* parent = nullptr);
+  explicit Form1(Module1& state, QWidget* parent = nullptr);
   ~Form1() override;
 
   // Puts the stored configuration into the configuration controls; the change handlers of the
@@ -127,6 +128,7 @@ private:
   void SetMenuItemLook(int index, bool highlighted);
   void SubmitReport();
 
+  Module1& state;
   QHash<QString, QWidget*> controls;
   QList<QPixmap> ImageList1;
   QShortcut* closeMenuKey = nullptr;  // Escape, while the menu panel is open

@@ -4,11 +4,12 @@
 
 class QTimer;
 
-// The splash window: shown at start, it shows the main window after 3500 ms and hides itself.
+// The splash window: shown at start, it shows the main window after 3500 ms and hides itself. It
+// names the vendor's web address.
 class Form2 : public QWidget {
   Q_OBJECT
 public:
-  explicit Form2(QWidget* parent = nullptr);
+  explicit Form2(const QString& vendorAddress, QWidget* parent = nullptr);
 
   QTimer* Timer1 = nullptr;
 

@@ -1,5 +1,4 @@
 // Start-up: first start, later start with stored values, damaged values, the splash window.
-#include "core/module1.h"
 #include "platform/programfolder.h"
 #include "settings/settingsstore.h"
 #include "settings/valuecodec.h"
@@ -22,6 +21,8 @@
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -50,17 +51,19 @@ QString CheckStates(Form1* form) {
 class StartupTest : public QObject {
   Q_OBJECT
 
+  std::unique_ptr<Startup> startup;
+
 private slots:
   void init() {
     TestEnvironment::Current()->Clear();
-    Module1::ResetState();
+    startup = std::make_unique<Startup>();
   }
-  void cleanup() { Startup::Shutdown(); }
+  void cleanup() { startup.reset(); }
 
   void firstStartWritesDefaultsAndShowsWindowAfterSplash() {
     QElapsedTimer clock;
     clock.start();
-    Startup::Main();
+    startup->Main();
 
     QSettings store = Store();
     QCOMPARE(store.value(QStringLiteral("100")).toString(), ProgramFolder::Path());
@@ -73,19 +76,20 @@ private slots:
     const QString id = SettingsStore::GetAccountId();
     QVERIFY(QRegularExpression(QStringLiteral("^([0-9A-Z]{3}\\.){4}$")).match(id).hasMatch());
     QCOMPARE(store.value(QStringLiteral("101")).toString().size(), 32);
-    QCOMPARE(Module1::RegKeyPath, QStringLiteral("Software\\Velmora\\vmTARVIK"));
-    QVERIFY(Module1::VendorURL.startsWith(QLatin1String("http://")));
-    QVERIFY(Module1::VendorURL.endsWith(QLatin1Char('/')));
-    QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d-\\d\\d-\\d{4}$")).match(Module1::ServiceField[3]).hasMatch());
+    const Module1& state = startup->State();
+    QCOMPARE(state.RegKeyPath, QStringLiteral("Software\\Velmora\\vmTARVIK"));
+    QVERIFY(state.VendorURL.startsWith(QLatin1String("http://")));
+    QVERIFY(state.VendorURL.endsWith(QLatin1Char('/')));
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d-\\d\\d-\\d{4}$")).match(state.ServiceField.date).hasMatch());
 
-    Form2* splash = Startup::SplashWindow();
+    Form2* splash = startup->SplashWindow();
     QVERIFY(splash->isVisible());
-    QTRY_VERIFY_WITH_TIMEOUT(Startup::MainWindow()->isVisible(), 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(startup->MainWindow()->isVisible(), 6000);
     QVERIFY(clock.elapsed() >= 3400);
     QVERIFY(!splash->isVisible());
     QVERIFY(!splash->Timer1->isActive());
 
-    Form1* form = Startup::MainWindow();
+    Form1* form = startup->MainWindow();
     QCOMPARE(ControlTexts(form), (QStringList{"1", "60", "1", "20", "", ""}));
     QCOMPARE(CheckStates(form), QStringLiteral("0000"));
     QCOMPARE(form->Text7->text(), id.left(15));
@@ -134,9 +138,9 @@ private slots:
       store.setValue(QStringLiteral("105"), options);
     }
 
-    Startup::Main();
+    startup->Main();
     // On a later start the main window exists (hidden) before the splash time is over.
-    Form1* form = Startup::MainWindow();
+    Form1* form = startup->MainWindow();
     QVERIFY(!form->isVisible());
     QCOMPARE(ControlTexts(form), texts);
     QCOMPARE(CheckStates(form), checks);
@@ -150,10 +154,10 @@ private slots:
   void damagedIdentifierIsReplaced() {
     SettingsStore::FirstRunSetup();
     Store().setValue(QStringLiteral("101"), QStringLiteral("not hexadecimal"));
-    Startup::Main();
+    startup->Main();
     const QString id = SettingsStore::GetAccountId();
     QVERIFY(QRegularExpression(QStringLiteral("^([0-9A-Z]{3}\\.){4}$")).match(id).hasMatch());
-    QCOMPARE(Startup::MainWindow()->Text7->text(), id.left(15));
+    QCOMPARE(startup->MainWindow()->Text7->text(), id.left(15));
     // The rest of the stored settings is still loaded, not replaced by a first start.
     QCOMPARE(Store().value(QStringLiteral("105")).toString(), QStringLiteral("0000"));
   }
@@ -162,9 +166,9 @@ private slots:
   void unreadableStoreStartsAsFirstStart() {
     const QString file = TestEnvironment::Current()->SettingsFile();
     QVERIFY(QDir().mkpath(file)); // a folder where the settings file should be
-    Startup::Main();
-    QTRY_VERIFY_WITH_TIMEOUT(Startup::MainWindow()->isVisible(), 6000);
-    Form1* form = Startup::MainWindow();
+    startup->Main();
+    QTRY_VERIFY_WITH_TIMEOUT(startup->MainWindow()->isVisible(), 6000);
+    Form1* form = startup->MainWindow();
     QCOMPARE(ControlTexts(form), (QStringList{"1", "60", "1", "20", "", ""}));
     QCOMPARE(form->Text7->text(), QString());
     QVERIFY(QDir().rmdir(file));
@@ -178,8 +182,8 @@ private slots:
     QVERIFY(notAFolder.open());
     qputenv("TARVIK_HOME", (notAFolder.fileName() + QStringLiteral("/home")).toUtf8());
     ScriptedBoxes boxes;
-    Startup::Main();
-    Form1* form = Startup::MainWindow();
+    startup->Main();
+    Form1* form = startup->MainWindow();
     form->show();
     form->Text1->setText(QStringLiteral("http://a.test"));
     form->Command1_Click(0);
@@ -246,7 +250,7 @@ private slots:
     else
       QVERIFY(QFile::link(target, path));
 
-    Startup::Main();
+    startup->Main();
     const QFileInfo left(path);
     const bool gone = !left.exists() && !left.isSymLink();
     QDir(where + QStringLiteral("/sub")).removeRecursively();
@@ -255,15 +259,15 @@ private slots:
     for (const QString& other : QDir(settingsFolder).entryList(QDir::Files | QDir::Hidden))
       QFile::remove(settingsFolder + QLatin1Char('/') + other);
     QCOMPARE(gone, removed);
-    QCOMPARE(Startup::MainWindow()->List1->count(), 1);
+    QCOMPARE(startup->MainWindow()->List1->count(), 1);
     QFile kept(target);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("keep me"));
   }
 
   void closingTheMainWindowEndsTheProgram() {
-    Startup::Main();
-    Form1* form = Startup::MainWindow();
+    startup->Main();
+    Form1* form = startup->MainWindow();
     form->show();
     bool ended = false;
     QTimer::singleShot(0, form, [&] {
@@ -272,7 +276,7 @@ private slots:
     QTimer::singleShot(3000, qApp, [] { QCoreApplication::exit(1); });
     ended = QCoreApplication::exec() == 0;
     QVERIFY(ended);
-    QVERIFY(!Startup::SplashWindow()->isVisible());
+    QVERIFY(!startup->SplashWindow()->isVisible());
   }
 };
 

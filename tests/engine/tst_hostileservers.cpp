@@ -209,7 +209,6 @@ private slots:
 
   void init() {
     TestEnvironment::Current()->Clear();
-    Module1::ResetState();
   }
 
   void cleanup() { HttpClient::SetTimeLimitMs(60000); }
@@ -226,9 +225,9 @@ private slots:
     const int goodBefore = good.RequestCount(QStringLiteral("/ref2"));
 
     Rig rig;
-    Module1::ServiceOk = true;
-    Module1::ServiceField[0] = target.base + QStringLiteral("/ref");
-    Module1::ServiceField[1] = good.Url(QStringLiteral("/ref2"));
+    rig.state.ServiceOk = true;
+    rig.state.ServiceField.refAddress1 = target.base + QStringLiteral("/ref");
+    rig.state.ServiceField.refAddress2 = good.Url(QStringLiteral("/ref2"));
 
     PeakMemory memory;
     Ticker ticker;
@@ -264,14 +263,16 @@ private slots:
     QFETCH(int, limitMs);
     HttpClient::SetTimeLimitMs(limitMs);
     Target target(kind);
-    Module1::VendorURL = target.base + QLatin1Char('/');
-    const std::array<QString, 6> fieldsBefore = Module1::ServiceField;
+    Module1 state;
+    state.VendorURL = target.base + QLatin1Char('/');
+    state.ServiceField.date = QStringLiteral("03-05-2024");
+    const ServiceAnswer fieldsBefore = state.ServiceField;
 
     HttpClient client;
     QList<bool> waits;
     PeakMemory memory;
     Ticker ticker;
-    const bool answered = ServiceQuery::QueryService(client, [&waits](bool waiting) { waits << waiting; });
+    const bool answered = ServiceQuery::QueryService(state, client, [&waits](bool waiting) { waits << waiting; });
     qInfo("%s: service query answered %d, longest event-loop pause %lld ms", qPrintable(kind), answered,
           ticker.LongestPauseMs());
 
@@ -279,11 +280,11 @@ private slots:
     QVERIFY(!client.Busy());
     if (fetched) {
       // Whatever the service sent, no more than the kept start of its answer is stored.
-      QVERIFY(Module1::ServiceField[0].size() <= HttpClient::MaxBodyBytes);
+      QVERIFY(state.ServiceField.refAddress1.size() <= HttpClient::MaxBodyBytes);
     } else {
       QVERIFY(!answered);
-      QVERIFY(!Module1::ServiceOk);
-      QVERIFY(Module1::ServiceField == fieldsBefore);
+      QVERIFY(!state.ServiceOk);
+      QVERIFY(state.ServiceField == fieldsBefore);
     }
     CheckConnections(kind, target);
     QVERIFY2(ticker.LongestPauseMs() < MaxPauseMs, qPrintable(QString::number(ticker.LongestPauseMs())));

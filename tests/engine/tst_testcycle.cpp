@@ -24,6 +24,8 @@
 
 #include <memory>
 
+Q_DECLARE_METATYPE(Module1::FcTest)
+
 namespace {
 
 using Rig = EngineRig;
@@ -97,7 +99,6 @@ private slots:
 
   void init() {
     TestEnvironment::Current()->Clear();
-    Module1::ResetState();
     HttpClient::SetTimeLimitMs(60000);
   }
 
@@ -439,22 +440,22 @@ private slots:
   void fcMarkerRule_data() {
     QTest::addColumn<QString>("delay");
     QTest::addColumn<QString>("runLength");
-    QTest::addColumn<int>("state");
-    QTest::newRow("both 60") << "60" << "60" << 2;
-    QTest::newRow("delay changed") << "30" << "60" << 2;
-    QTest::newRow("run length changed") << "60" << "50" << 2;
-    QTest::newRow("both changed") << "30" << "50" << 0;
+    QTest::addColumn<Module1::FcTest>("state");
+    QTest::newRow("both 60") << "60" << "60" << Module1::FcTest::Running;
+    QTest::newRow("delay changed") << "30" << "60" << Module1::FcTest::Running;
+    QTest::newRow("run length changed") << "60" << "50" << Module1::FcTest::Running;
+    QTest::newRow("both changed") << "30" << "50" << Module1::FcTest::None;
   }
   void fcMarkerRule() {
     QFETCH(QString, delay);
     QFETCH(QString, runLength);
-    QFETCH(int, state);
+    QFETCH(Module1::FcTest, state);
     Rig rig;
-    Module1::FcTestState = 2;
+    rig.state.FcTestState = Module1::FcTest::Running;
     rig.settings.delay = delay;
     rig.settings.runLength = runLength;
     rig.cycle.FcMarkerRule();
-    QCOMPARE(int(Module1::FcTestState), state);
+    QCOMPARE(rig.state.FcTestState, state);
   }
 
   void warnHourGate() {
@@ -473,9 +474,9 @@ private slots:
   // Reference pings: at the first pass of a run when the service gave a first reference.
   void referencePingsAtTheFirstPass() {
     Rig rig;
-    Module1::ServiceOk = true;
-    Module1::ServiceField[0] = site.Url("/ref1");
-    Module1::ServiceField[1] = site.Url("/ref2");
+    rig.state.ServiceOk = true;
+    rig.state.ServiceField.refAddress1 = site.Url("/ref1");
+    rig.state.ServiceField.refAddress2 = site.Url("/ref2");
     rig.settings.urls = {site.Url("/fast")};
     rig.SwitchOn();
     QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 1, 5000);
@@ -504,8 +505,8 @@ private slots:
     QFETCH(bool, firstTimed);
     Rig rig;
     const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::UnusedPort());
-    Module1::ServiceField[0] = first == QLatin1String("refused") ? refused : first.startsWith(QLatin1Char('/')) ? site.Url(first) : first;
-    Module1::ServiceField[1] = second.isEmpty() ? QString() : site.Url(second);
+    rig.state.ServiceField.refAddress1 = first == QLatin1String("refused") ? refused : first.startsWith(QLatin1Char('/')) ? site.Url(first) : first;
+    rig.state.ServiceField.refAddress2 = second.isEmpty() ? QString() : site.Url(second);
     rig.cycle.RefPing();
     QCOMPARE(!rig.cycle.RefTime(0).isEmpty(), firstTimed);
     QCOMPARE(rig.cycle.RefTime(1), QString());
@@ -526,9 +527,9 @@ private slots:
     QFETCH(QString, lastPass);
     QFETCH(bool, repeated);
     Rig rig;
-    Module1::ServiceOk = true;
-    Module1::ServiceField[0] = site.Url("/ref1");
-    Module1::ServiceField[1] = site.Url("/ref2");
+    rig.state.ServiceOk = true;
+    rig.state.ServiceField.refAddress1 = site.Url("/ref1");
+    rig.state.ServiceField.refAddress2 = site.Url("/ref2");
     rig.settings.delay = QStringLiteral("1000");
     rig.cycle.LastRefTime = lastPass;
     Clock::SetFixed(QDateTime(QDate(2026, 12, 6), QTime(0, 0, 30)));
@@ -541,8 +542,8 @@ private slots:
   // The sixth red warning of a clock hour starts a reference pass.
   void sixthRedWarningOfTheHour() {
     Rig rig;
-    Module1::ServiceField[0] = site.Url("/ref1");
-    Module1::ServiceField[1] = site.Url("/ref2");
+    rig.state.ServiceField.refAddress1 = site.Url("/ref1");
+    rig.state.ServiceField.refAddress2 = site.Url("/ref2");
     rig.settings.urls = {site.Url("/blue")};
     rig.settings.warning = {QStringLiteral("0.1"), QStringLiteral("0.2")};
     rig.cycle.WarnHour = Clock::TimeOfDay().toString(QStringLiteral("HH"));

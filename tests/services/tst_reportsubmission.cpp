@@ -19,6 +19,7 @@
 
 using Outcome = ReportSubmission::Outcome;
 Q_DECLARE_METATYPE(Outcome)
+Q_DECLARE_METATYPE(Module1::FcTest)
 
 namespace {
 
@@ -39,6 +40,7 @@ class ReportSubmissionTest : public QObject {
 
   FakeVendor vendor;
   FakeWhois whois;
+  Module1 state;
   HttpClient client;
   ResultsModel results;
   StatusPanels bar2{5};
@@ -58,6 +60,7 @@ class ReportSubmissionTest : public QObject {
 
   Outcome Submit() {
     ReportSubmission::Context context{
+        state,
         results,
         urls,
         ref1,
@@ -123,9 +126,9 @@ private slots:
 
   void init() {
     TestEnvironment::Current()->Clear();
-    Module1::ResetState();
-    Module1::VendorURL = vendor.BaseUrl();
-    Module1::WhoisURL = whois.BaseUrl();
+    state = Module1();
+    state.VendorURL = vendor.BaseUrl();
+    state.WhoisURL = whois.BaseUrl();
     HttpClient::SetTimeLimitMs(60000);
     SettingsStore::FirstRunSetup();
     accountId = SettingsStore::GetAccountId();
@@ -170,7 +173,7 @@ private slots:
         {QStringLiteral("10:00:04"), QStringLiteral("3.000"), QStringLiteral("1"), ResultsModel::Red},
         {QStringLiteral("10:00:05"), QStringLiteral("0.300"), QStringLiteral("2"), ResultsModel::Blue},
     });
-    Module1::FcTestState = 0;
+    state.FcTestState = Module1::FcTest::None;
     boxes->answers << MessageBoxes::Yes << MessageBoxes::Yes;
 
     QCOMPARE(Submit(), Outcome::AllDone);
@@ -231,19 +234,27 @@ private slots:
     QCOMPARE(panel1, QStringList{QStringLiteral("Building Report")} + perSite + perSite +
                          QStringList{QStringLiteral("All Done")});
     QCOMPARE(finishedCount, 1);
-    QVERIFY(Module1::ReportSubmitted);
+    QVERIFY(state.ReportSubmitted);
   }
 
-  // A finished fc test sends the site's fc summary.
+  // Only a finished fc test sends the site's fc summary; one still running sends "0?0".
+  void fcSummaryOfAFinishedFcTest_data() {
+    QTest::addColumn<Module1::FcTest>("fcTest");
+    QTest::addColumn<QStringList>("sent");
+    QTest::newRow("finished") << Module1::FcTest::Finished << QStringList{"3\\0.812-1", "3\\0.812-2"};
+    QTest::newRow("running") << Module1::FcTest::Running << QStringList{"0?0", "0?0"};
+  }
   void fcSummaryOfAFinishedFcTest() {
+    QFETCH(Module1::FcTest, fcTest);
+    QFETCH(QStringList, sent);
     urls = QStringList{QStringLiteral("http://example.com"), QStringLiteral("http://example.org")};
     AddRows({{QStringLiteral("10:00:01"), QStringLiteral("0.200"), QStringLiteral("2")}});
-    Module1::FcTestState = 1;
+    state.FcTestState = fcTest;
     boxes->answers << MessageBoxes::Yes << MessageBoxes::Yes;
     QCOMPARE(Submit(), Outcome::AllDone);
     QCOMPARE(vendor.reports.size(), 2);
-    QCOMPARE(vendor.reports.at(0).split(QLatin1Char('|')).value(21), QStringLiteral("3\\0.812-1"));
-    QCOMPARE(vendor.reports.at(1).split(QLatin1Char('|')).value(21), QStringLiteral("3\\0.812-2"));
+    QCOMPARE(vendor.reports.at(0).split(QLatin1Char('|')).value(21), sent.at(0));
+    QCOMPARE(vendor.reports.at(1).split(QLatin1Char('|')).value(21), sent.at(1));
   }
 
   // Whatever the texts hold, the service decodes the same record and the WHOIS service the same name.
@@ -311,7 +322,7 @@ private slots:
     QCOMPARE(boxes->shown.size(), 1);
     QCOMPARE(bar2.Text(1), QStringLiteral("Host: hostco.net"));
     QCOMPARE(finishedCount, 0);
-    QVERIFY(!Module1::ReportSubmitted);
+    QVERIFY(!state.ReportSubmitted);
   }
 
   // The report service's answers for two sites.
@@ -367,7 +378,7 @@ private slots:
       }
     }
     QCOMPARE(bar2.Text(1), panel);
-    QCOMPARE(Module1::ReportSubmitted, submitted);
+    QCOMPARE(state.ReportSubmitted, submitted);
     QCOMPARE(finishedCount, submitted ? 1 : 0);
   }
 
@@ -422,7 +433,7 @@ private slots:
       QCOMPARE(vendor.reports.at(0).split(QLatin1Char('|')).mid(1, 3), sent);
     if (outcome != Outcome::AllDone) {
       QCOMPARE(bar2.Text(1), QStringLiteral("Retrieving Whois. Please wait"));
-      QVERIFY(!Module1::ReportSubmitted);
+      QVERIFY(!state.ReportSubmitted);
       QCOMPARE(finishedCount, 0);
     }
   }
@@ -506,7 +517,7 @@ private slots:
     QCOMPARE(panel1, QStringList{QStringLiteral("Building Report")});
     QCOMPARE(whois.Server().RequestCount() + vendor.Server().RequestCount(), 0);
     QVERIFY(boxes->shown.isEmpty());
-    QVERIFY(!Module1::ReportSubmitted);
+    QVERIFY(!state.ReportSubmitted);
   }
 
   // A request that fails ends the submission without a message.
@@ -521,17 +532,17 @@ private slots:
     QFETCH(bool, whoisFails);
     QFETCH(QString, panel);
     const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::UnusedPort());
-    (whoisFails ? Module1::WhoisURL : Module1::VendorURL) = refused;
+    (whoisFails ? state.WhoisURL : state.VendorURL) = refused;
     urls = QStringList{QStringLiteral("http://www.example.com")};
     boxes->answers << MessageBoxes::Yes;
-    Module1::ReportSubmitted = false;
+    state.ReportSubmitted = false;
 
     QCOMPARE(Submit(), Outcome::Failed);
     QCOMPARE(busy.last(), false);
     QCOMPARE(light.last(), false);
     QCOMPARE(OtherBoxTexts(), QStringList());
     QCOMPARE(bar2.Text(1), panel);
-    QVERIFY(!Module1::ReportSubmitted);
+    QVERIFY(!state.ReportSubmitted);
     QCOMPARE(finishedCount, 0);
   }
 

@@ -17,8 +17,11 @@ namespace {
 const QStringList Preset = {QStringLiteral("old0"), QStringLiteral("old1"), QStringLiteral("old2"),
                             QStringLiteral("03-05-2024"), QStringLiteral("old4"), QStringLiteral("old5")};
 
-QStringList Fields() {
-  return QStringList(Module1::ServiceField.begin(), Module1::ServiceField.end());
+QStringList Fields(ServiceAnswer answer) {
+  QStringList fields;
+  for (int i = 0; i < ServiceAnswer::FieldCount; ++i)
+    fields << answer.Field(i);
+  return fields;
 }
 
 } // namespace
@@ -28,20 +31,21 @@ class ServiceQueryTest : public QObject {
 
   FakeVendor vendor;
   HttpClient client;
+  Module1 state;
   QList<bool> waits;
   QString accountId;
 
   bool Query() {
-    return ServiceQuery::QueryService(client, [this](bool waiting) { waits << waiting; });
+    return ServiceQuery::QueryService(state, client, [this](bool waiting) { waits << waiting; });
   }
 
 private slots:
   void init() {
     TestEnvironment::Current()->Clear();
-    Module1::ResetState();
-    Module1::VendorURL = vendor.BaseUrl();
-    for (int i = 0; i < 6; ++i)
-      Module1::ServiceField[size_t(i)] = Preset.at(i);
+    state = Module1();
+    state.VendorURL = vendor.BaseUrl();
+    for (int i = 0; i < ServiceAnswer::FieldCount; ++i)
+      state.ServiceField.Field(i) = Preset.at(i);
     HttpClient::SetTimeLimitMs(60000);
     SettingsStore::FirstRunSetup();
     accountId = SettingsStore::GetAccountId();
@@ -92,15 +96,15 @@ private slots:
 
     vendor.QueueQuery(answer);
     QCOMPARE(Query(), result);
-    QCOMPARE(Module1::ServiceOk, serviceOk);
-    QCOMPARE(Fields(), fields);
+    QCOMPARE(state.ServiceOk, serviceOk);
+    QCOMPARE(Fields(state.ServiceField), fields);
     QCOMPARE(waits, (QList<bool>{true, false}));
     QCOMPARE(vendor.queries, QStringList{accountId});
   }
 
   // The address ends with the identifier and its trailing dot, unescaped.
   void requestAddress() {
-    QVERIFY(ServiceQuery::QueryUrl(accountId).endsWith(QStringLiteral("/cgi-bin/tarvik/ref.cgi?k=") + accountId));
+    QVERIFY(ServiceQuery::QueryUrl(state.VendorURL, accountId).endsWith(QStringLiteral("/cgi-bin/tarvik/ref.cgi?k=") + accountId));
     QVERIFY(accountId.endsWith(QLatin1Char('.')));
     vendor.QueueQuery("a|b|1.1.0|d");
     QVERIFY(Query());
@@ -125,11 +129,11 @@ private slots:
       HttpClient::SetTimeLimitMs(300);
       vendorUrl = stall.Url();
     }
-    Module1::VendorURL = vendorUrl;
+    state.VendorURL = vendorUrl;
     QVERIFY(!Query());
     QCOMPARE(waits, (QList<bool>{true, false}));
-    QVERIFY(!Module1::ServiceOk);
-    QCOMPARE(Fields(), Preset);
+    QVERIFY(!state.ServiceOk);
+    QCOMPARE(Fields(state.ServiceField), Preset);
   }
 
   // An error page of the server is not an answer of the service.
@@ -146,16 +150,16 @@ private slots:
     QVERIFY(!Query());
     QCOMPARE(vendor.queries.size(), 1);
     QCOMPARE(waits, (QList<bool>{true, false}));
-    QVERIFY(!Module1::ServiceOk);
-    QCOMPARE(Fields(), Preset);
+    QVERIFY(!state.ServiceOk);
+    QCOMPARE(Fields(state.ServiceField), Preset);
   }
 
   // An answer longer than the client keeps is cut: its start is not taken for a record.
   void oversizedAnswer() {
     vendor.QueueQuery("http://a/|http://b/|1.1.0|04-01-2024|" + QByteArray(100 * 1024, 'x'));
     QVERIFY(!Query());
-    QVERIFY(!Module1::ServiceOk);
-    QCOMPARE(Fields(), Preset);
+    QVERIFY(!state.ServiceOk);
+    QCOMPARE(Fields(state.ServiceField), Preset);
   }
 
   // The waiting signal covers the whole wait: it is on while the service takes its time.

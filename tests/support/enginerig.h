@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/module1.h"
 #include "core/statuspanels.h"
 #include "engine/runsettings.h"
 #include "engine/testcycle.h"
@@ -10,16 +11,18 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-// The test engine with everything it works on, for tests that drive it without a window. The delay
-// starts at one second so that a switched-on engine samples at its first tick.
+// The test engine with everything it works on, for tests that drive it without a window: a fresh
+// program-wide state, an empty table. The delay starts at one second so that a switched-on engine
+// samples at its first tick.
 struct EngineRig {
+  Module1 state;
   RunSettings settings;
   ResultsModel results;
   StatusPanels bar1{3, {QStringLiteral("Best Time"), QStringLiteral("Worst Time"), QStringLiteral("Average")}};
   StatusPanels bar2{5};
   HttpClientArray inet1;
   HttpClient inet2;
-  TestCycle cycle{settings, results, bar1, bar2, inet1, inet2};
+  TestCycle cycle{state, settings, results, bar1, bar2, inet1, inet2};
 
   EngineRig() { settings.delay = QStringLiteral("1"); }
   ~EngineRig() { cycle.Shutdown(); }

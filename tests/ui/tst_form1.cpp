@@ -1,4 +1,5 @@
 // The main window built from the control table, and the URL list through the real widgets.
+#include "core/module1.h"
 #include "core/statuspanels.h"
 #include "platform/programfolder.h"
 #include "testenvironment.h"
@@ -60,11 +61,16 @@ QString Caption(QWidget* widget) {
 class Form1Test : public QObject {
   Q_OBJECT
 
+  Module1 state;
+
 private slots:
-  void init() { TestEnvironment::Current()->Clear(); }
+  void init() {
+    TestEnvironment::Current()->Clear();
+    state = Module1();
+  }
 
   void everyControlOfTheTableIsInPlace() {
-    Form1 form;
+    Form1 form(state);
     int count = 0;
     const ControlMap::Control* table = ControlMap::Table(&count);
     QVERIFY(count > 40);
@@ -84,7 +90,7 @@ private slots:
   }
 
   void initialStateOfTheWindow() {
-    Form1 form;
+    Form1 form(state);
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik vok"));
     QCOMPARE(form.Check1->text(), QStringLiteral("OFF"));
     QVERIFY(form.Check1->isCheckable() && !form.Check1->isChecked());
@@ -119,7 +125,7 @@ private slots:
   }
 
   void windowKeepsItsSize() {
-    Form1 form;
+    Form1 form(state);
     form.show();
     const QSize size = form.size();
     form.resize(size + QSize(200, 100));
@@ -128,11 +134,11 @@ private slots:
 
   void missingOrUnreadableFileGivesAnEmptyList() {
     {
-      Form1 form;
+      Form1 form(state);
       QCOMPARE(form.List1->count(), 0);
     }
     QVERIFY(QDir().mkpath(UrlsPath())); // a folder where the file should be
-    Form1 form;
+    Form1 form(state);
     QCOMPARE(form.List1->count(), 0);
     QDir().rmdir(UrlsPath());
   }
@@ -152,12 +158,12 @@ private slots:
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, entries);
     WriteUrlsFile(bytes);
-    Form1 form;
+    Form1 form(state);
     QCOMPARE(Entries(&form), entries);
   }
 
   void addDelAndPickThroughTheWidgets() {
-    Form1 form;
+    Form1 form(state);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.Frame2->show();
@@ -217,7 +223,7 @@ private slots:
     form.Text1->setText(QString());
     form.Command1_Click(0);
     QCOMPARE(UrlsFile(), QByteArray("\r\n"));
-    Form1 again;
+    Form1 again(state);
     QCOMPARE(Entries(&again), QStringList{""});
   }
 
@@ -234,7 +240,7 @@ private slots:
   void trailingSlashOnlyWhenTheFocusMovesOn() {
     QFETCH(QString, away);
     QFETCH(QString, text);
-    Form1 form;
+    Form1 form(state);
     form.Frame1->hide();
     form.Frame2->show();
     form.show();
@@ -271,7 +277,7 @@ private slots:
   // "Del" removes the entry the field shows.
   void arrowKeysPickAnEntry() {
     WriteUrlsFile("http://a.test\r\nhttp://b.test\r\nhttp://c.test\r\n");
-    Form1 form;
+    Form1 form(state);
     form.Frame1->hide();
     form.Frame2->show();
     form.show();
@@ -300,7 +306,7 @@ private slots:
 
   void unwritableFolderKeepsTheListWithoutMessage() {
     QVERIFY(QDir().mkpath(UrlsPath())); // the file cannot be created: a folder has its name
-    Form1 form;
+    Form1 form(state);
     form.Text1->setText(QStringLiteral("http://a.test"));
     form.Command1_Click(0);
     QCOMPARE(Entries(&form), QStringList{"http://a.test"});

@@ -63,15 +63,17 @@ QString Trace(Form1& form, const ScriptedBoxes& boxes, const RecordingShell& she
 class MainWindowTest : public QObject {
   Q_OBJECT
 
+  Module1 state;
+
 private slots:
   void init() {
     TestEnvironment::Current()->Clear();
-    Module1::ResetState();
-    Module1::VendorURL = QStringLiteral("http://vendor.test/");
+    state = Module1();
+    state.VendorURL = QStringLiteral("http://vendor.test/");
   }
 
   void headerClickSortsByText() {
-    Form1 form;
+    Form1 form(state);
     form.show();
     AddRow(*form.Results, "10:00:00", "9.000", "1");
     AddRow(*form.Results, "10:00:01", "10.000", "1");
@@ -92,7 +94,7 @@ private slots:
   }
 
   void selectingARowReportsItsSite() {
-    Form1 form;
+    Form1 form(state);
     form.show();
     AddUrls(form, {"http://one.test", "http://two.test"});
     AddRow(*form.Results, "10:00:00", "0.300", "1");
@@ -125,7 +127,7 @@ private slots:
     QFETCH(bool, logWritten);
     ScriptedBoxes scripted;
     scripted.answers << MessageBoxes::Answer(answer);
-    Form1 form;
+    Form1 form(state);
     form.show();
     AddUrls(form, {"http://one.test"});
     AddRow(*form.Results, "10:00:00", "0.300", "1");
@@ -149,7 +151,7 @@ private slots:
   }
 
   void optionBoxesFollowTheRunLength() {
-    Form1 form;
+    Form1 form(state);
     form.show();
     QTest::keyClick(form.Text4[0], Qt::Key_5);
     for (QCheckBox* box : form.Check3)
@@ -174,26 +176,26 @@ private slots:
   }
 
   void uncheckingStopDropsTheFcMarker() {
-    Form1 form;
+    Form1 form(state);
     form.show();
     form.Text4[0]->setText(QStringLiteral("60"));
     form.Check3[3]->setChecked(true);
-    Module1::FcTestState = 2;
+    state.FcTestState = Module1::FcTest::Running;
     form.Check1->setToolTip(QStringLiteral("tip"));
     QTest::mouseClick(form.Check3[3], Qt::LeftButton);
-    QCOMPARE(int(Module1::FcTestState), 0);
+    QCOMPARE(state.FcTestState, Module1::FcTest::None);
     QCOMPARE(form.Check1->toolTip(), QString());
-    Module1::FcTestState = 2;
+    state.FcTestState = Module1::FcTest::Running;
     QTest::mouseClick(form.Check3[3], Qt::LeftButton); // checked again: both values are still 60
-    QCOMPARE(int(Module1::FcTestState), 2);
+    QCOMPARE(state.FcTestState, Module1::FcTest::Running);
     form.Text2->setText(QStringLiteral("30"));
-    QCOMPARE(int(Module1::FcTestState), 2);
+    QCOMPARE(state.FcTestState, Module1::FcTest::Running);
     form.Text4[0]->setText(QStringLiteral("50"));
-    QCOMPARE(int(Module1::FcTestState), 0);
+    QCOMPARE(state.FcTestState, Module1::FcTest::None);
   }
 
   void samplersTextResizesTheClientArray() {
-    Form1 form;
+    Form1 form(state);
     form.Text3->setText(QStringLiteral("3"));
     QCOMPARE(form.Inet1->Count(), 3);
     form.Text3->setText(QStringLiteral("0"));
@@ -201,7 +203,7 @@ private slots:
   }
 
   void menuPanelOpensAndCloses() {
-    Form1 form;
+    Form1 form(state);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QVERIFY(!form.Frame5->isVisible());
@@ -222,7 +224,7 @@ private slots:
   }
 
   void configureSwitchesPanels() {
-    Form1 form;
+    Form1 form(state);
     form.show();
     form.Label2_Click(4);
     QVERIFY(!form.Frame1->isVisible() && form.Frame2->isVisible());
@@ -235,7 +237,7 @@ private slots:
   void itemsThatOpenFilesAndShowNotices() {
     ScriptedBoxes boxes;
     RecordingShell shell;
-    Form1 form;
+    Form1 form(state);
     form.show();
     form.Label2_Click(0);
     form.Label2_Click(1);
@@ -254,7 +256,7 @@ private slots:
 
   void submitResultsGuards() {
     ScriptedBoxes boxes;
-    Form1 form;
+    Form1 form(state);
     // No URL: never enough results.
     form.Label2_Click(3);
     AddUrls(form, {"http://one.test", "http://two.test"});
@@ -266,7 +268,7 @@ private slots:
     form.Label2_Click(3); // testing on wins over the count
     form.Cycle->Check1_MouseUp(false, 1);
     AddRow(*form.Results, "10:00:00", "0.100", "2");
-    Module1::ReportSubmitted = true;
+    state.ReportSubmitted = true;
     form.Label2_Click(0);
     form.Label2_Click(3);
     QCOMPARE(boxes.Texts(), (QStringList{"Not enough results to submit", "Not enough results to submit",
@@ -280,7 +282,7 @@ private slots:
     ScriptedBoxes boxes;
     LoopbackServer site;
     site.Serve(QStringLiteral("/vok.txt"), "vok\r\n");
-    Form1 form;
+    Form1 form(state);
     form.show();
     AddUrls(form, {site.BaseUrl()});
     AddRow(*form.Results, "10:00:00", "0.100", "1");
@@ -293,7 +295,7 @@ private slots:
     QVERIFY(form.Check3[3]->isChecked());
     QVERIFY(form.Cycle->Testing());
     QCOMPARE(form.Check1->text(), QStringLiteral("ON"));
-    QCOMPARE(int(Module1::FcTestState), 2);
+    QCOMPARE(state.FcTestState, Module1::FcTest::Running);
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik - fc test in progress"));
     form.Label2_Click(0);
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik - Warning!, fc test in progress"));
@@ -302,7 +304,7 @@ private slots:
     // A real click on the switch cancels the fc test before it stops testing.
     QTest::mouseClick(form.Check1, Qt::LeftButton);
     QCOMPARE(boxes.Texts(), QStringList{"fc test canceled"});
-    QCOMPARE(int(Module1::FcTestState), 0);
+    QCOMPARE(state.FcTestState, Module1::FcTest::None);
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik vok"));
     QVERIFY(!form.Cycle->Testing());
     QCOMPARE(form.Check1->text(), QStringLiteral("OFF"));
@@ -312,7 +314,7 @@ private slots:
   void statusLightLinksToTheProductPage() {
     ScriptedBoxes boxes;
     RecordingShell shell;
-    Form1 form;
+    Form1 form(state);
     form.show();
     form.Image1_MouseMove();
     QCOMPARE(form.Image1->toolTip(), QStringLiteral("Click to navigate to Tarvik Website"));
@@ -359,11 +361,11 @@ private slots:
     QStringList traces;
     QString untouched;
     for (const QString way : {"click", "Return", "Space", "press action"}) {
-      Module1::ResetState();
-      Module1::VendorURL = QStringLiteral("http://vendor.test/");
+      state = Module1();
+      state.VendorURL = QStringLiteral("http://vendor.test/");
       ScriptedBoxes boxes;
       RecordingShell shell;
-      Form1 form;
+      Form1 form(state);
       form.show();
       QVERIFY(QTest::qWaitForWindowActive(&form));
       QCOMPARE(QApplication::focusWidget(), form.Label2[0]);
@@ -404,7 +406,7 @@ private slots:
   // Alt+M opens the menu panel with the focus on its first item; Escape closes it and puts the
   // focus back on " Menu ". Only the focused item shows a mark.
   void menuPanelShortcuts() {
-    Form1 form;
+    Form1 form(state);
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
     const QImage unfocused = form.Label2[1]->grab().toImage();
@@ -418,7 +420,7 @@ private slots:
   }
 
   void switchWithAnEmptyListSpringsBack() {
-    Form1 form;
+    Form1 form(state);
     form.show();
     QTest::mouseClick(form.Check1, Qt::LeftButton);
     QVERIFY(!form.Check1->isChecked());

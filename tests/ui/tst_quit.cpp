@@ -43,16 +43,18 @@ bool RunsToTheEnd(int limitMs) {
 class QuitTest : public QObject {
   Q_OBJECT
 
+  Module1 state;
+
 private slots:
   void init() {
     TestEnvironment::Current()->Clear();
-    Module1::ResetState();
+    state = Module1();
   }
 
   void quitAsksWhileARunCountsDown() {
     ScriptedBoxes boxes;
     boxes.answers << MessageBoxes::No << MessageBoxes::Yes;
-    auto* form = new Form1;
+    auto* form = new Form1(state);
     form->show();
     const auto row = form->Results->AddRow(QStringLiteral("10:00:00"));
     form->Results->SetText(row, ResultsModel::Ping, QStringLiteral("0.100"));
@@ -75,7 +77,7 @@ private slots:
 
   // Closing the window with its close control adds the session to the sub-log as Quit does, once.
   void closeControlUpdatesTheSubLog() {
-    auto* form = new Form1;
+    auto* form = new Form1(state);
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form));
     for (int i = 0; i < 2; ++i) {
@@ -92,7 +94,7 @@ private slots:
   void closingTheWindowDuringAFetchEndsCleanly() {
     LoopbackServer site;
     site.Serve(QStringLiteral("/vok.txt"), "vok\r\n", 5000);
-    auto* form = new Form1;
+    auto* form = new Form1(state);
     form->show();
     form->Text1->setText(site.BaseUrl());
     form->Command1_Click(0);

@@ -21,6 +21,8 @@
 class ServicesTest : public QObject {
   Q_OBJECT
 
+  Module1 state;
+
   LoopbackServer site;
 
   void AddSite(Form1& form, const QString& url) {
@@ -33,7 +35,7 @@ private slots:
 
   void init() {
     TestEnvironment::Current()->Clear();
-    Module1::ResetState();
+    state = Module1();
     SettingsStore::FirstRunSetup();
   }
 
@@ -42,9 +44,9 @@ private slots:
     boxes.answers << MessageBoxes::Yes;
     RecordingShell shell;
     FakeVendor vendor;
-    Module1::VendorURL = vendor.BaseUrl();
+    state.VendorURL = vendor.BaseUrl();
     vendor.QueueQuery(site.Url("/ref1").toUtf8() + "|" + site.Url("/ref2").toUtf8() + "|1.2.0|12-01-2026");
-    Form1 form;
+    Form1 form(state);
     AddSite(form, site.BaseUrl());
 
     QTest::mouseClick(form.Check1, Qt::LeftButton);
@@ -54,7 +56,7 @@ private slots:
     QCOMPARE(boxes.shown.at(0).title, QStringLiteral("Visit Velmora website?"));
     QCOMPARE(boxes.shown.at(0).buttons, MessageBoxes::YesNo);
     QCOMPARE(shell.opened, QStringList{vendor.BaseUrl() + "tarvik"});
-    QVERIFY(Module1::ServiceOk);
+    QVERIFY(state.ServiceOk);
     QCOMPARE(form.StatusBar2->Text(3).startsWith(QLatin1String("! ")), false);
 
     // The reference pings of the first pass fill the two boxes.
@@ -70,8 +72,8 @@ private slots:
 
   void failedQueryIsAskedAgain() {
     ScriptedBoxes boxes;
-    Module1::VendorURL = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::UnusedPort());
-    Form1 form;
+    state.VendorURL = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::UnusedPort());
+    Form1 form(state);
     AddSite(form, site.BaseUrl());
     QTest::mouseClick(form.Check1, Qt::LeftButton);
     QVERIFY(form.Cycle->Testing());
@@ -79,7 +81,7 @@ private slots:
     QTest::mouseClick(form.Check1, Qt::LeftButton);
 
     FakeVendor vendor;
-    Module1::VendorURL = vendor.BaseUrl();
+    state.VendorURL = vendor.BaseUrl();
     vendor.QueueQuery("http://r1.test/|http://r2.test/|1.1.0||x");
     QTest::mouseClick(form.Check1, Qt::LeftButton);
     QCOMPARE(vendor.queries.size(), 1);
@@ -95,10 +97,10 @@ private slots:
     boxes.answers << MessageBoxes::Yes;
     FakeVendor vendor;
     FakeWhois whois;
-    Module1::VendorURL = vendor.BaseUrl();
-    Module1::WhoisURL = whois.BaseUrl();
+    state.VendorURL = vendor.BaseUrl();
+    state.WhoisURL = whois.BaseUrl();
     whois.SetRecord(QStringLiteral("example.test"), FakeWhois::Record({"ns1.hoster.test", "ns2.hoster.test"}));
-    Form1 form;
+    Form1 form(state);
     AddSite(form, QStringLiteral("http://www.example.test"));
     for (int i = 0; i < 10; ++i) {
       const auto row = form.Results->AddRow(QStringLiteral("10:%1:00").arg(i, 2, 10, QLatin1Char('0')));
@@ -123,7 +125,7 @@ private slots:
     QCOMPARE(form.StatusBar2->Text(1), QStringLiteral("All Done"));
     QCOMPARE(form.PictureShown(), int(TestCycle::LightSubmitted));
     QVERIFY(form.Timer2->isActive());
-    QVERIFY(Module1::ReportSubmitted);
+    QVERIFY(state.ReportSubmitted);
     QVERIFY(!QApplication::overrideCursor());
     QVERIFY(!form.Frame5->isVisible());
 

@@ -54,7 +54,7 @@ void Startup::Main() {
   state.ServiceField.date = Clock::DateText();
   // Before anything is written: what a killed run left half-written goes.
   Leftovers::Remove();
-  SettingsStore::SaveRegString(QStringLiteral("100"), ProgramFolder::Path());
+  SettingsStore::SaveRegString(SettingsStore::Name::ProgramFolder, ProgramFolder::Path());
   ProvideHelpPage();
 
   if (!form2) {
@@ -66,7 +66,7 @@ void Startup::Main() {
   }
   form2->show();
 
-  if (SettingsStore::GetRegString(QStringLiteral("101")).isEmpty()) {
+  if (SettingsStore::GetRegString(SettingsStore::Name::AccountId).isEmpty()) {
     SettingsStore::FirstRunSetup();
   } else {
     // A damaged identifier is replaced by a fresh one before the window reads it.

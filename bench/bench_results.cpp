@@ -10,6 +10,7 @@
 #include "core/statuspanels.h"
 #include "platform/numbers.h"
 #include "results/resultsmodel.h"
+#include "results/sitepanels.h"
 #include "results/statistics.h"
 
 #include <QCoreApplication>
@@ -66,7 +67,7 @@ public:
     model.SetText(row, ResultsModel::Ping, Numbers::Fixed3(millis / 1000.0));
     model.SetText(row, ResultsModel::SiteId, QString::number(site + 1));
     model.SetText(row, ResultsModel::Average,
-                  withAverage ? Statistics::SiteAverage(model, bar1, site) : QStringLiteral("0.250"));
+                  withAverage ? Statistics::SiteAverage(model, site + 1) : QStringLiteral("0.250"));
     return row;
   }
 
@@ -78,13 +79,14 @@ public:
     for (int site = 0; site < Sites; ++site) {
       const ResultsModel::RowId row = Sample(site, packet, false);
       timer.start();
-      const QString average = Statistics::SiteAverage(model, bar1, site);
+      const QString average = Statistics::SiteAverage(model, site + 1);
+      SitePanels::ShowAverage(bar1, average);
       spent += timer.nsecsElapsed();
       model.SetText(row, ResultsModel::Average, average);
     }
     timer.start();
     for (int site = 1; site <= Sites; ++site)
-      Statistics::ShowBestWorst(model, bar1, site);
+      SitePanels::ShowBestWorst(bar1, Statistics::BestWorstOf(model, site));
     spent += timer.nsecsElapsed();
     return spent;
   }

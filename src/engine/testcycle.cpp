@@ -10,6 +10,7 @@
 #include "platform/numbers.h"
 #include "platform/shell.h"
 #include "results/reportlog.h"
+#include "results/sitepanels.h"
 #include "results/statistics.h"
 #include "services/servicequery.h"
 
@@ -293,8 +294,8 @@ void TestCycle::SamplingPass() {
       break;
   }
 
-  for (int k = 1; k <= settings.urls.size(); ++k)
-    Statistics::ShowBestWorst(results, bar1, k);
+  for (int siteId = 1; siteId <= settings.urls.size(); ++siteId)
+    SitePanels::ShowBestWorst(bar1, Statistics::BestWorstOf(results, siteId));
   if (abortPass) {
     // Whichever sampler was waiting, the pass ends on the state of its transfer.
     bar2.SetText(3, Cancelled);
@@ -346,8 +347,12 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
     results.SetText(row, ResultsModel::Result, QStringLiteral("TXT"));
   }
   results.SetText(row, ResultsModel::Ping, pingText);
-  results.SetText(row, ResultsModel::SiteId, QString::number(sampler + 1));
-  results.SetText(row, ResultsModel::Average, Statistics::SiteAverage(results, bar1, sampler));
+  // Sampler i tests the URL list's entry i: the site whose Site ID is i + 1.
+  const int siteId = sampler + 1;
+  results.SetText(row, ResultsModel::SiteId, QString::number(siteId));
+  const QString average = Statistics::SiteAverage(results, siteId);
+  SitePanels::ShowAverage(bar1, average);
+  results.SetText(row, ResultsModel::Average, average);
 }
 
 void TestCycle::EndOfRunCheck() {

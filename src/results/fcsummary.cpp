@@ -1,6 +1,5 @@
 #include "results/fcsummary.h"
 
-#include "core/statuspanels.h"
 #include "platform/numbers.h"
 #include "results/resultsmodel.h"
 
@@ -23,7 +22,7 @@ std::optional<int> MinuteOfDay(const QString& eventTime) {
 
 } // namespace
 
-QString FcSummary(const ResultsModel& model, StatusPanels& bar2, int siteId, bool fcTestFinished) {
+FcFigures FcSummary(const ResultsModel& model, int siteId, bool fcTestFinished) {
   using Col = ResultsModel::Column;
   const int count = model.Count();
 
@@ -87,6 +86,5 @@ QString FcSummary(const ResultsModel& model, StatusPanels& bar2, int siteId, boo
   else if (over20Count >= 2)
     code += QLatin1Char('+') + Numbers::PlainSingle(over20Figure);
 
-  bar2.SetText(3, QStringLiteral("fc: ") + (slowCount == 0 ? QStringLiteral("0?0") : code));
-  return code;
+  return {code, slowCount};
 }

@@ -3,7 +3,6 @@
 #include <QString>
 
 class ResultsModel;
-class StatusPanels;
 
 // The fc summary of one site: a short code that counts the site's slow samples and carries its
 // latest average, made for the fc test (60 passes at 60-second intervals).
@@ -30,7 +29,11 @@ class StatusPanels;
 // while its fetch is outstanding ("Sent", no Site ID), failed and cancelled samples ("Failed").
 // They start no span and are never the site's last row. The table's last row, which ends the
 // span, is taken as it stands.
-//
-// Writes StatusBar2 panel 3: "fc: " + "0?0" when the slow count ends up 0, else "fc: " + the code.
-// Returns the code. fcTestFinished: the last run was a finished fc test.
-QString FcSummary(const ResultsModel& model, StatusPanels& bar2, int siteId, bool fcTestFinished);
+struct FcFigures {
+  QString code;
+  int slowCount = 0;  // as the code counts them: 0 whenever the code is "0?0"
+};
+
+// The fc summary of the site siteId; fcTestFinished: the last run was a finished fc test. Writes
+// no panel (SitePanels::ShowFcSummary shows it).
+FcFigures FcSummary(const ResultsModel& model, int siteId, bool fcTestFinished);

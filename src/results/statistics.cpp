@@ -1,6 +1,5 @@
 #include "results/statistics.h"
 
-#include "core/statuspanels.h"
 #include "platform/numbers.h"
 #include "results/resultsmodel.h"
 
@@ -41,8 +40,8 @@ double ReadBack(const QString& text) {
   return Numbers::Strict(text).value_or(Numbers::Value(text));
 }
 
-// ShowBestWorst's figures for one site (rows matched by their Site ID read strictly).
-struct BestWorst {
+// BestWorstOf's running figures for one site (rows matched by their Site ID read strictly).
+struct BestWorstTally {
   bool any = false;
   double best = 0;
   double worst = 0;
@@ -212,7 +211,7 @@ struct Totals {
 
 // ---- Best and worst without a scan ----
 //
-// Over a site's rows in display order, with every ping at least 0, ShowBestWorst's running figures
+// Over a site's rows in display order, with every ping at least 0, BestWorstOf's running figures
 // come to this: after the last ping of 0 (or from the first row when there is none) best is the
 // lowest and worst the highest ping, the earlier row winning ties. When the last row is a 0, best is
 // that row and worst the highest ping between the last two 0 rows (or before the only one); with no
@@ -277,9 +276,9 @@ struct Summary {
     return both;
   }
 
-  // ShowBestWorst's figures for a site whose rows this summarises (at least one row).
-  BestWorst Figures() const {
-    BestWorst figures;
+  // BestWorstOf's figures for a site whose rows this summarises (at least one row).
+  BestWorstTally Figures() const {
+    BestWorstTally figures;
     figures.any = true;
     Peak best = low;
     Peak worst = high;
@@ -465,7 +464,7 @@ struct SiteState {
 
 // Every site's figures, kept with the model and brought up to date by its changes.
 //
-// SiteAverage and ShowBestWorst answer from figures that do not depend on the order of the rows
+// SiteAverage and BestWorstOf answer from figures that do not depend on the order of the rows
 // (the sum of a site's pings in thousandths) or that follow every change of it (the site lists,
 // which take a row in at its place in O(log n) comparisons of places plus one chunk's work), so a
 // sorted table costs them no more than an unsorted one. After a sort the lists are built again
@@ -503,7 +502,7 @@ public:
       lists.At(*site).Insert(model, {row, quint32(figures.millis)});
     if (allStale)
       return;
-    Follow(bestWorst, site, row, [&](BestWorst& state) { state.Add(figures.ping, row); });
+    Follow(bestWorst, site, row, [&](BestWorstTally& state) { state.Add(figures.ping, row); });
     Follow(tallies, TallySite(figures), row, [&](SiteTally& state) { state.Add(figures, row); });
   }
 
@@ -521,13 +520,13 @@ public:
     listsValid = true;
   }
 
-  BestWorst BestWorstOf(double site) {
+  BestWorstTally BestWorstOf(double site) {
     if (!listsValid)
       RebuildLists();
     const SiteList* list = lists.Find(site);
     if (list && list->irregular > 0)
       return Lookup(bestWorst, site);
-    return !list || list->Empty() ? BestWorst() : list->Total().Figures();
+    return !list || list->Empty() ? BestWorstTally() : list->Total().Figures();
   }
 
   // The running sum of SiteAverage and the count of rows.
@@ -600,7 +599,7 @@ private:
     SiteState<Figures>* state = StaleOnly ? sites.Find(*site) : &sites.At(*site);
     if (!state || (StaleOnly && !state->stale))
       return;
-    if constexpr (std::is_same_v<Figures, BestWorst>)
+    if constexpr (std::is_same_v<Figures, BestWorstTally>)
       state->figures.Add(figures.ping, row);
     else
       state->figures.Add(figures, row);
@@ -643,7 +642,7 @@ private:
   SiteMap<SiteList> lists; // by the strict Site ID
   bool listsValid = false;
   bool allStale = true;
-  SiteMap<SiteState<BestWorst>> bestWorst;
+  SiteMap<SiteState<BestWorstTally>> bestWorst;
   SiteMap<SiteState<SiteTally>> tallies;
 };
 
@@ -659,27 +658,21 @@ Cache& CacheOf(const ResultsModel& model) {
 
 } // namespace
 
-void Statistics::ShowBestWorst(const ResultsModel& model, StatusPanels& bar1, int siteId) {
-  const BestWorst figures = CacheOf(model).BestWorstOf(siteId);
-  if (!figures.any)
-    return;
-  bar1.SetText(1, QStringLiteral("BT: ") + model.Text(figures.bestRow, ResultsModel::EventTime) +
-                      QStringLiteral("   PING: ") + Numbers::Plain(figures.best));
-  const QString worst = Numbers::Plain(figures.worst);
-  if (Numbers::Value(worst) > 0)
-    bar1.SetText(2, QStringLiteral("WT: ") + model.Text(figures.worstRow, ResultsModel::EventTime) +
-                        QStringLiteral("   PING: ") + worst);
+std::optional<BestWorst> Statistics::BestWorstOf(const ResultsModel& model, int siteId) {
+  const BestWorstTally tally = CacheOf(model).BestWorstOf(siteId);
+  if (!tally.any)
+    return std::nullopt;
+  return BestWorst{tally.best, model.Text(tally.bestRow, ResultsModel::EventTime), tally.worst,
+                               model.Text(tally.worstRow, ResultsModel::EventTime)};
 }
 
-QString Statistics::SiteAverage(const ResultsModel& model, StatusPanels& bar1, int siteIndex) {
-  const auto [sum, count] = CacheOf(model).SumOf(double(siteIndex) + 1);
-  QString average = count > 0 ? Numbers::Fixed3(sum / double(count)) : QStringLiteral("0.000");
-  bar1.SetText(3, QStringLiteral("Avg: ") + average);
-  return average;
+QString Statistics::SiteAverage(const ResultsModel& model, int siteId) {
+  const auto [sum, count] = CacheOf(model).SumOf(siteId);
+  return count > 0 ? Numbers::Fixed3(sum / double(count)) : QStringLiteral("0.000");
 }
 
-SiteFigures Statistics::SiteStatistics(const ResultsModel& model, int siteIndex) {
-  const SiteTally tally = CacheOf(model).TallyOf(double(siteIndex) + 1);
+SiteFigures Statistics::SiteStatistics(const ResultsModel& model, int siteId) {
+  const SiteTally tally = CacheOf(model).TallyOf(siteId);
   SiteFigures figures;
   figures.count = tally.count;
   figures.best = tally.bestIsText ? Numbers::Fixed3(tally.best) : Numbers::Plain(tally.best);

@@ -73,8 +73,8 @@ public:
 
     const int n = int(c.urls.size());
     Outcome outcome = Outcome::AllDone;
-    for (int i = 0; i < n; ++i) {
-      const std::optional<Outcome> early = SendSite(i);
+    for (int siteId = 1; siteId <= n; ++siteId) {
+      const std::optional<Outcome> early = SendSite(siteId);
       if (early == Outcome::DailyLimit) {
         outcome = Outcome::DailyLimit;
         break;
@@ -92,8 +92,8 @@ public:
   }
 
 private:
-  // Reports site index i. Nothing when it was accepted; otherwise how the submission goes on.
-  std::optional<Outcome> SendSite(int i) {
+  // Reports the site siteId. Nothing when it was accepted; otherwise how the submission goes on.
+  std::optional<Outcome> SendSite(int siteId) {
     const ResultsModel& results = c.results;
     const int rows = results.Count();
     const int n = int(c.urls.size());
@@ -101,14 +101,14 @@ private:
 
     // First and last rows of the site; a site without rows keeps the previous site's texts.
     for (int pos = 0; pos < rows; ++pos) {
-      if (OfSite(pos, i)) {
+      if (OfSite(pos, siteId)) {
         firstRow = {results.TextAt(pos, ResultsModel::EventTime), results.TextAt(pos, ResultsModel::Ping)};
         break;
       }
     }
-    const QString url = c.urls.at(i).toLower();
+    const QString url = c.urls.at(siteId - 1).toLower();
     for (int pos = rows - 1; pos >= 0; --pos) {
-      if (OfSite(pos, i)) {
+      if (OfSite(pos, siteId)) {
         lastRow = {results.TextAt(pos, ResultsModel::EventTime), results.TextAt(pos, ResultsModel::Ping)};
         break;
       }
@@ -116,7 +116,7 @@ private:
     qint32 blue = 0;
     qint32 red = 0;
     for (int pos = rows - 1; pos >= 0; --pos) {
-      if (!OfSite(pos, i))
+      if (!OfSite(pos, siteId))
         continue;
       const int colour = results.Colour(results.RowAt(pos));
       if (colour == ResultsModel::Blue)
@@ -164,8 +164,8 @@ private:
       lookup = host;
     }
 
-    const SiteFigures figures = Statistics::SiteStatistics(results, i);
-    QString fc = c.fcSummary ? c.fcSummary(i + 1) : QString();
+    const SiteFigures figures = Statistics::SiteStatistics(results, siteId);
+    QString fc = c.fcSummary ? c.fcSummary(siteId) : QString();
     if (c.state.FcTestState != Module1::FcTest::Finished)
       fc = QStringLiteral("0?0");
 
@@ -210,8 +210,8 @@ private:
     return Outcome::Refused;
   }
 
-  // Whether the row at pos belongs to site index i (its Site ID read as a number is i + 1).
-  bool OfSite(int pos, int i) const { return c.results.FiguresAt(pos).siteValue == double(i) + 1.0; }
+  // Whether the row at pos belongs to the site siteId (its Site ID read as a number).
+  bool OfSite(int pos, int siteId) const { return c.results.FiguresAt(pos).siteValue == double(siteId); }
 
   FetchResult Fetch(const QString& address) {
     Light(true);

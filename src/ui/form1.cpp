@@ -13,6 +13,7 @@
 #include "results/fcsummary.h"
 #include "results/reportlog.h"
 #include "results/resultsmodel.h"
+#include "results/sitepanels.h"
 #include "results/statistics.h"
 #include "results/transferlog.h"
 #include "services/ownershipfile.h"
@@ -353,9 +354,9 @@ void Form1::ListView1_MouseUp(Qt::MouseButton button, const QPoint& position) {
   const QStringList urls = Urls();
   const QString url = *siteId >= 1 && *siteId <= urls.size() ? urls.at(*siteId - 1) : QString();
   StatusBar2->SetText(1, QStringLiteral("Selected: ") + url);
-  FcSummary(*Results, *StatusBar2, *siteId, state.FcTestState == Module1::FcTest::Finished);
-  Statistics::ShowBestWorst(*Results, *StatusBar1, *siteId);
-  Statistics::SiteAverage(*Results, *StatusBar1, *siteId - 1);
+  ShowFcSummary(*siteId);
+  SitePanels::ShowBestWorst(*StatusBar1, Statistics::BestWorstOf(*Results, *siteId));
+  SitePanels::ShowAverage(*StatusBar1, Statistics::SiteAverage(*Results, *siteId));
 }
 
 void Form1::Lmenu_Click() {
@@ -445,6 +446,12 @@ void Form1::Label2_Click(int index) {
     Frame5->hide();
 }
 
+QString Form1::ShowFcSummary(int siteId) {
+  const FcFigures fc = FcSummary(*Results, siteId, state.FcTestState == Module1::FcTest::Finished);
+  SitePanels::ShowFcSummary(*StatusBar2, fc);
+  return fc.code;
+}
+
 void Form1::SubmitReport() {
   const ReportSubmission::Context context{
       state,
@@ -466,9 +473,7 @@ void Form1::SubmitReport() {
         Cycle->ShowPicture(TestCycle::LightSubmitted);
         Timer2->start();
       },
-      [this](int siteId) {
-        return FcSummary(*Results, *StatusBar2, siteId, state.FcTestState == Module1::FcTest::Finished);
-      },
+      [this](int siteId) { return ShowFcSummary(siteId); },
   };
   ReportSubmission::SubmitReport(context);
 }

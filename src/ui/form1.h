@@ -127,6 +127,8 @@ private:
   void SetUpMenuKeys();
   void SetMenuItemLook(int index, bool highlighted);
   void SubmitReport();
+  // Shows the site's fc summary in StatusBar2 panel 3 and returns its code.
+  QString ShowFcSummary(int siteId);
 
   Module1& state;
   QHash<QString, QWidget*> controls;

@@ -413,11 +413,11 @@ int main(int argc, char** argv) {
   Form1 form(state);
   QElapsedTimer fill;
   fill.start();
-  FillTable(*form.Results, TableRows);
+  FillTable(form.Results(), TableRows);
   form.show();
   QCoreApplication::processEvents();
   std::printf("(main window on the offscreen platform, %d rows in its table, filled in %.1f s)\n",
-              form.Results->Count(), double(fill.elapsed()) / 1000);
+              form.Results().Count(), double(fill.elapsed()) / 1000);
   for (const QString& path : paths) {
     std::printf("idle window, %s (%s added delay)\n", qPrintable(path), label(path));
     idle[path] = Compare(client, curl, httpUrl(path), fetches);

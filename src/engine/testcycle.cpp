@@ -86,9 +86,9 @@ void TestCycle::SetSwitch(bool pressed, const QString& caption) {
   emit SwitchChanged(pressed, caption);
 }
 
-void TestCycle::Check1_MouseUp(bool pressed, int shift) {
+void TestCycle::Check1_MouseUp(bool pressed, SwitchedBy by) {
   switchPressed = pressed;
-  if (shift == 0 && state.FcTestState != Module1::FcTest::None) {
+  if (by == SwitchedBy::Click && state.FcTestState != Module1::FcTest::None) {
     MessageBoxes::MsgBox(QStringLiteral("fc test canceled"));
     state.FcTestState = Module1::FcTest::None;
     emit CaptionChanged(Module1::AppTitle + QStringLiteral(" vok"));
@@ -133,8 +133,8 @@ void TestCycle::SwitchOn() {
   if (settings.urls.isEmpty()) {
     // The list was emptied while the query waited: show the configuration and the help instead.
     if (MenuAction) {
-      MenuAction(4);
-      MenuAction(7);
+      MenuAction(MenuItem::Configure);
+      MenuAction(MenuItem::Help);
     }
     return;
   }
@@ -374,7 +374,7 @@ void TestCycle::EndOfRunCheck() {
   // Nothing to stop when testing was switched off during the tick.
   if (settings.option[RunSettings::Stop] && Testing()) {
     StopRequested = true;
-    Check1_MouseUp(false, 1);
+    Check1_MouseUp(false, SwitchedBy::Program);
   }
   if (state.FcTestState == Module1::FcTest::Running) {
     state.FcTestState = Module1::FcTest::Finished;
@@ -413,6 +413,11 @@ void TestCycle::Inet1_StateChanged(int index, int) {
     client->Cancel();
   bar2.SetText(3, client->ResponseInfo());
   QCoreApplication::processEvents();
+}
+
+void TestCycle::ShowSubmitted() {
+  ShowPicture(LightSubmitted);
+  Timer2->start();
 }
 
 void TestCycle::SetStatusLight(bool on) {

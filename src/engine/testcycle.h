@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/menuitem.h"
 #include "engine/runsettings.h"
 #include "results/resultsmodel.h"
 
@@ -28,14 +29,18 @@ class TestCycle : public QObject {
 public:
   // Pictures of the status light: idle, waiting for a remote answer, report submitted, at rest.
   enum Picture { LightIdle = 1, LightWaiting = 2, LightSubmitted = 3, LightRest = 4 };
+  // Who turned the switch: a plain click (no Shift, Ctrl or Alt held), or the program itself (a
+  // click with one of those keys held counts as the program's). Only a plain click cancels an fc
+  // test.
+  enum class SwitchedBy { Click, Program };
 
   TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1, StatusPanels& statusBar2,
             HttpClientArray& inet1, HttpClient& inet2, QObject* parent = nullptr);
   ~TestCycle() override;
 
   // The switch's mouse-up. `pressed` is the switch's state after the click toggled it (or after the
-  // caller set it); shift is 0 for a real click without modifier keys.
-  void Check1_MouseUp(bool pressed, int shift);
+  // caller set it).
+  void Check1_MouseUp(bool pressed, SwitchedBy by);
   bool SwitchPressed() const { return switchPressed; }
   QString SwitchCaption() const { return switchCaption; }
   bool Testing() const;
@@ -50,6 +55,8 @@ public:
   void SetStatusLight(bool on);
   void ShowPicture(int picture);
   int PictureShown() const { return picture; }
+  // A report was submitted: the light shows it, and Timer2 puts the resting picture back.
+  void ShowSubmitted();
 
   // Reference pings: both reference addresses timed into the two reference boxes.
   void RefPing();
@@ -68,11 +75,6 @@ public:
   // tick that is still running does nothing more: no end-of-run options, no countdown.
   void Shutdown();
 
-  QTimer* Timer1 = nullptr;
-  QTimer* Timer2 = nullptr;
-  QTimer* Timer3 = nullptr;
-  QTimer* Timer4 = nullptr;
-
   qint32 TickCount = 0;
   qint32 RoundCount = 0;
   bool ServiceQueried = false;
@@ -85,7 +87,7 @@ public:
   // The first switch-on's service query: true when a record was received whole.
   std::function<bool()> QueryService;
   // Runs an item of the menu panel (Configure, Help) when testing cannot start after all.
-  std::function<void(int index)> MenuAction;
+  std::function<void(MenuItem item)> MenuAction;
   // How many repeats of a slow first-pass sample are made before its measurement is kept.
   static constexpr int MaxFirstPassRepeats = 5;
 
@@ -108,6 +110,13 @@ private:
                       bool cancelled);
 
   Module1& state;
+  // The timers, children of the cycle by these names: the tick (1 s), the light's rest after a
+  // submission (10 s), the countdown (50 ms) and the waiting counter (1 s).
+  QTimer* Timer1 = nullptr;
+  QTimer* Timer2 = nullptr;
+  QTimer* Timer3 = nullptr;
+  QTimer* Timer4 = nullptr;
+
   RunSettings& settings;
   ResultsModel& results;
   StatusPanels& bar1;

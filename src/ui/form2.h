@@ -11,9 +11,10 @@ class Form2 : public QWidget {
 public:
   explicit Form2(const QString& vendorAddress, QWidget* parent = nullptr);
 
-  QTimer* Timer1 = nullptr;
-
 signals:
   // The splash time is over: the main window is to be shown.
   void Timer1_Timer();
+
+private:
+  QTimer* Timer1 = nullptr;  // once, 3500 ms after the window was made
 };

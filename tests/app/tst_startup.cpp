@@ -4,6 +4,7 @@
 #include "settings/valuecodec.h"
 #include "scriptedboxes.h"
 #include "testenvironment.h"
+#include "form1controls.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "app/startup.h"
@@ -34,14 +35,14 @@ QString Encoded(const QString& plain) {
   return ValueCodec::EncodeValue(plain, QStringLiteral("Tarvik"));
 }
 
-QStringList ControlTexts(Form1* form) {
-  return {form->Text3->text(), form->Text2->text(), form->Text5[0]->text(), form->Text5[1]->text(),
-          form->Text4[0]->text(), form->Text4[1]->text()};
+QStringList ControlTexts(const Form1Controls& ui) {
+  return {ui.Text3->text(), ui.Text2->text(), ui.Text5[0]->text(), ui.Text5[1]->text(),
+          ui.Text4[0]->text(), ui.Text4[1]->text()};
 }
 
-QString CheckStates(Form1* form) {
+QString CheckStates(const Form1Controls& ui) {
   QString states;
-  for (QCheckBox* box : form->Check3)
+  for (QCheckBox* box : ui.Check3)
     states += box->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
   return states;
 }
@@ -87,12 +88,14 @@ private slots:
     QTRY_VERIFY_WITH_TIMEOUT(startup->MainWindow()->isVisible(), 6000);
     QVERIFY(clock.elapsed() >= 3400);
     QVERIFY(!splash->isVisible());
-    QVERIFY(!splash->Timer1->isActive());
+    QVERIFY(!splash->findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
 
     Form1* form = startup->MainWindow();
-    QCOMPARE(ControlTexts(form), (QStringList{"1", "60", "1", "20", "", ""}));
-    QCOMPARE(CheckStates(form), QStringLiteral("0000"));
-    QCOMPARE(form->Text7->text(), id.left(15));
+
+    const Form1Controls ui(*form);
+    QCOMPARE(ControlTexts(ui), (QStringList{"1", "60", "1", "20", "", ""}));
+    QCOMPARE(CheckStates(ui), QStringLiteral("0000"));
+    QCOMPARE(ui.Text7->text(), id.left(15));
     QCOMPARE(form->windowTitle(), QStringLiteral("Tarvik vok"));
   }
 
@@ -141,10 +144,11 @@ private slots:
     startup->Main();
     // On a later start the main window exists (hidden) before the splash time is over.
     Form1* form = startup->MainWindow();
+    const Form1Controls ui(*form);
     QVERIFY(!form->isVisible());
-    QCOMPARE(ControlTexts(form), texts);
-    QCOMPARE(CheckStates(form), checks);
-    QCOMPARE(form->Text7->text(), id.left(15));
+    QCOMPARE(ControlTexts(ui), texts);
+    QCOMPARE(CheckStates(ui), checks);
+    QCOMPARE(ui.Text7->text(), id.left(15));
     QCOMPARE(Store().value(QStringLiteral("100")).toString(), ProgramFolder::Path());
     // Nothing the start-up loads is written back.
     QCOMPARE(Store().value(QStringLiteral("102")).toString(), Encoded(packed));
@@ -157,7 +161,7 @@ private slots:
     startup->Main();
     const QString id = SettingsStore::GetAccountId();
     QVERIFY(QRegularExpression(QStringLiteral("^([0-9A-Z]{3}\\.){4}$")).match(id).hasMatch());
-    QCOMPARE(startup->MainWindow()->Text7->text(), id.left(15));
+    QCOMPARE(Form1Controls(*startup->MainWindow()).Text7->text(), id.left(15));
     // The rest of the stored settings is still loaded, not replaced by a first start.
     QCOMPARE(Store().value(QStringLiteral("105")).toString(), QStringLiteral("0000"));
   }
@@ -169,8 +173,9 @@ private slots:
     startup->Main();
     QTRY_VERIFY_WITH_TIMEOUT(startup->MainWindow()->isVisible(), 6000);
     Form1* form = startup->MainWindow();
-    QCOMPARE(ControlTexts(form), (QStringList{"1", "60", "1", "20", "", ""}));
-    QCOMPARE(form->Text7->text(), QString());
+    const Form1Controls ui(*form);
+    QCOMPARE(ControlTexts(ui), (QStringList{"1", "60", "1", "20", "", ""}));
+    QCOMPARE(ui.Text7->text(), QString());
     QVERIFY(QDir().rmdir(file));
   }
 
@@ -184,13 +189,14 @@ private slots:
     ScriptedBoxes boxes;
     startup->Main();
     Form1* form = startup->MainWindow();
+    const Form1Controls ui(*form);
     form->show();
-    form->Text1->setText(QStringLiteral("http://a.test"));
+    ui.Text1->setText(QStringLiteral("http://a.test"));
     form->Command1_Click(0);
-    QCOMPARE(form->List1->count(), 1);
-    form->Label2_Click(6);
-    form->Label2_Click(0);
-    form->Label2_Click(2);
+    QCOMPARE(ui.List1->count(), 1);
+    form->Label2_Click(MenuItem::Hatching);
+    form->Label2_Click(MenuItem::Menu);
+    form->Label2_Click(MenuItem::SubmitLog);
     form->mnuSave_Click();
     QCOMPARE(boxes.Texts(), (QStringList{"Vok Hatched", "This function is not operational in this version. Coming soon"}));
     QCOMPARE(SettingsStore::GetRegString(QStringLiteral("100")), ProgramFolder::Path());
@@ -259,7 +265,7 @@ private slots:
     for (const QString& other : QDir(settingsFolder).entryList(QDir::Files | QDir::Hidden))
       QFile::remove(settingsFolder + QLatin1Char('/') + other);
     QCOMPARE(gone, removed);
-    QCOMPARE(startup->MainWindow()->List1->count(), 1);
+    QCOMPARE(Form1Controls(*startup->MainWindow()).List1->count(), 1);
     QFile kept(target);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("keep me"));
@@ -268,6 +274,7 @@ private slots:
   void closingTheMainWindowEndsTheProgram() {
     startup->Main();
     Form1* form = startup->MainWindow();
+    const Form1Controls ui(*form);
     form->show();
     bool ended = false;
     QTimer::singleShot(0, form, [&] {

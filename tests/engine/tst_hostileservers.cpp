@@ -314,7 +314,7 @@ private slots:
     Ticker ticker;
     QElapsedTimer clock;
     clock.start();
-    rig.cycle.Check1_MouseUp(true, 1);
+    rig.SwitchOn();
     QVERIFY(rig.cycle.Testing());
     QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.Testing(), 4 * limitMs + 10000);
     qInfo("%s: pass took %lld ms, longest event-loop pause %lld ms, %d connections", qPrintable(kind),

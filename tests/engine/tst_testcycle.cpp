@@ -172,7 +172,7 @@ private slots:
     QCOMPARE(rig.cycle.SwitchCaption(), QStringLiteral("OFF"));
     QVERIFY(!rig.cycle.SwitchPressed());
     QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
-    QVERIFY(!rig.cycle.Timer3->isActive() && !rig.cycle.Timer4->isActive());
+    QVERIFY(!rig.Timer("Timer3")->isActive() && !rig.Timer("Timer4")->isActive());
     QCOMPARE(rig.inet1.Count(), 1);
 
     // Save wrote one block of the whole table to the report log.
@@ -232,14 +232,14 @@ private slots:
   void listEmptiedDuringTheServiceQuery() {
     Rig rig;
     rig.settings.urls = {site.Url("/fast")};
-    QList<int> shown;
-    rig.cycle.MenuAction = [&](int index) { shown << index; };
+    QList<MenuItem> shown;
+    rig.cycle.MenuAction = [&](MenuItem item) { shown << item; };
     rig.cycle.QueryService = [&] {
       rig.settings.urls.clear();
       return false;
     };
     rig.SwitchOn();
-    QCOMPARE(shown, (QList<int>{4, 7}));
+    QCOMPARE(shown, (QList<MenuItem>{MenuItem::Configure, MenuItem::Help}));
     QVERIFY(!rig.cycle.Testing());
     QVERIFY(rig.cycle.SwitchPressed());
     QCOMPARE(rig.cycle.SwitchCaption(), QStringLiteral("OFF"));
@@ -272,7 +272,7 @@ private slots:
     rig.settings.runLength = QStringLiteral("1");
     rig.settings.option[RunSettings::Restart] = true;
     int ticks = 0;
-    connect(rig.cycle.Timer1, &QTimer::timeout, this, [&] { ++ticks; });
+    connect(rig.Timer("Timer1"), &QTimer::timeout, this, [&] { ++ticks; });
     site.ClearRequests();
     rig.SwitchOn();
     QTest::qWait(3500);

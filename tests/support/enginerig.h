@@ -10,6 +10,7 @@
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTimer>
 
 // The test engine with everything it works on, for tests that drive it without a window: a fresh
 // program-wide state, an empty table. The delay starts at one second so that a switched-on engine
@@ -29,8 +30,11 @@ struct EngineRig {
   EngineRig(const EngineRig&) = delete;
   EngineRig& operator=(const EngineRig&) = delete;
 
-  void SwitchOn() { cycle.Check1_MouseUp(true, 1); }
-  void SwitchOff() { cycle.Check1_MouseUp(false, 1); }
+  // Switched as the program switches it (an fc test is not cancelled).
+  void SwitchOn() { cycle.Check1_MouseUp(true, TestCycle::SwitchedBy::Program); }
+  void SwitchOff() { cycle.Check1_MouseUp(false, TestCycle::SwitchedBy::Program); }
+  // The cycle's timers, by their names ("Timer1" ... "Timer4").
+  QTimer* Timer(const char* name) const { return cycle.findChild<QTimer*>(QString::fromLatin1(name)); }
   QString Text(int position, int column) const { return results.TextAt(position, column); }
   QStringList Column(int column) const {
     QStringList texts;

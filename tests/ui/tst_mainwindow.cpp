@@ -11,6 +11,7 @@
 #include "scriptedboxes.h"
 #include "testenvironment.h"
 #include "ui/clicklabel.h"
+#include "form1controls.h"
 #include "ui/form1.h"
 
 #include <QAccessible>
@@ -38,8 +39,9 @@ void AddRow(ResultsModel& model, const QString& time, const QString& ping, const
 }
 
 void AddUrls(Form1& form, const QStringList& urls) {
+  const Form1Controls ui(form);
   for (const QString& url : urls) {
-    form.Text1->setText(url);
+    ui.Text1->setText(url);
     form.Command1_Click(0);
   }
 }
@@ -50,10 +52,11 @@ QPoint CellCentre(QTableView* view, int row, int column) {
 
 // What the window did: the boxes shown, the files and pages opened, the panels, the caption.
 QString Trace(Form1& form, const ScriptedBoxes& boxes, const RecordingShell& shell) {
+  const Form1Controls ui(form);
   return QStringList{boxes.Texts().join(QLatin1Char(';')), shell.opened.join(QLatin1Char(';')),
-                     QStringLiteral("menu panel %1").arg(form.Frame5->isVisible()),
-                     QStringLiteral("configuration %1").arg(form.Frame2->isVisible()),
-                     QStringLiteral("Configure framed %1").arg(form.Label2[4]->frameShape() != QFrame::NoFrame),
+                     QStringLiteral("menu panel %1").arg(ui.Frame5->isVisible()),
+                     QStringLiteral("configuration %1").arg(ui.Frame2->isVisible()),
+                     QStringLiteral("Configure framed %1").arg(ui.Label2[4]->frameShape() != QFrame::NoFrame),
                      form.windowTitle(), QStringLiteral("shown %1").arg(form.isVisible())}
       .join(QStringLiteral(" | "));
 }
@@ -74,44 +77,46 @@ private slots:
 
   void headerClickSortsByText() {
     Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
-    AddRow(*form.Results, "10:00:00", "9.000", "1");
-    AddRow(*form.Results, "10:00:01", "10.000", "1");
-    AddRow(*form.Results, "10:00:02", "0.500", "1");
-    QHeaderView* header = form.ListView1->horizontalHeader();
+    AddRow(form.Results(), "10:00:00", "9.000", "1");
+    AddRow(form.Results(), "10:00:01", "10.000", "1");
+    AddRow(form.Results(), "10:00:02", "0.500", "1");
+    QHeaderView* header = ui.ListView1->horizontalHeader();
     const QPoint ping(header->sectionViewportPosition(1) + 5, header->height() / 2);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, ping);
-    QCOMPARE(form.Results->TextAt(0, ResultsModel::Ping), QStringLiteral("9.000"));
+    QCOMPARE(form.Results().TextAt(0, ResultsModel::Ping), QStringLiteral("9.000"));
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, ping);
-    QCOMPARE(form.Results->TextAt(0, ResultsModel::Ping), QStringLiteral("0.500"));
-    QCOMPARE(form.Results->TextAt(1, ResultsModel::Ping), QStringLiteral("10.000"));
+    QCOMPARE(form.Results().TextAt(0, ResultsModel::Ping), QStringLiteral("0.500"));
+    QCOMPARE(form.Results().TextAt(1, ResultsModel::Ping), QStringLiteral("10.000"));
     // A new row takes its sorted place.
-    AddRow(*form.Results, "10:00:03", "1.000", "1");
-    QCOMPARE(form.Results->TextAt(2, ResultsModel::Ping), QStringLiteral("10.000"));
+    AddRow(form.Results(), "10:00:03", "1.000", "1");
+    QCOMPARE(form.Results().TextAt(2, ResultsModel::Ping), QStringLiteral("10.000"));
     // The view shows the model's order and cannot edit it.
-    QCOMPARE(form.ListView1->model()->index(1, 1).data().toString(), QStringLiteral("1.000"));
-    QVERIFY(!(form.ListView1->model()->flags(form.ListView1->model()->index(0, 0)) & Qt::ItemIsEditable));
+    QCOMPARE(ui.ListView1->model()->index(1, 1).data().toString(), QStringLiteral("1.000"));
+    QVERIFY(!(ui.ListView1->model()->flags(ui.ListView1->model()->index(0, 0)) & Qt::ItemIsEditable));
   }
 
   void selectingARowReportsItsSite() {
     Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
     AddUrls(form, {"http://one.test", "http://two.test"});
-    AddRow(*form.Results, "10:00:00", "0.300", "1");
-    AddRow(*form.Results, "10:00:01", "0.400", "2");
-    AddRow(*form.Results, "10:00:02", "0.200", "2");
-    const auto pending = form.Results->AddRow(QStringLiteral("10:00:03"));
-    form.Results->SetText(pending, ResultsModel::Ping, QStringLiteral("Sent"));
+    AddRow(form.Results(), "10:00:00", "0.300", "1");
+    AddRow(form.Results(), "10:00:01", "0.400", "2");
+    AddRow(form.Results(), "10:00:02", "0.200", "2");
+    const auto pending = form.Results().AddRow(QStringLiteral("10:00:03"));
+    form.Results().SetText(pending, ResultsModel::Ping, QStringLiteral("Sent"));
 
-    QTest::mouseClick(form.ListView1->viewport(), Qt::LeftButton, {}, CellCentre(form.ListView1, 1, 0));
-    QCOMPARE(form.StatusBar2->Text(1), QStringLiteral("Selected: http://two.test"));
-    QCOMPARE(form.StatusBar1->Text(1), QStringLiteral("BT: 10:00:02   PING: 0.2"));
-    QCOMPARE(form.StatusBar1->Text(2), QStringLiteral("WT: 10:00:01   PING: 0.4"));
-    QCOMPARE(form.StatusBar1->Text(3), QStringLiteral("Avg: 0.300"));
+    QTest::mouseClick(ui.ListView1->viewport(), Qt::LeftButton, {}, CellCentre(ui.ListView1, 1, 0));
+    QCOMPARE(ui.StatusBar2->Text(1), QStringLiteral("Selected: http://two.test"));
+    QCOMPARE(ui.StatusBar1->Text(1), QStringLiteral("BT: 10:00:02   PING: 0.2"));
+    QCOMPARE(ui.StatusBar1->Text(2), QStringLiteral("WT: 10:00:01   PING: 0.4"));
+    QCOMPARE(ui.StatusBar1->Text(3), QStringLiteral("Avg: 0.300"));
 
     // A row whose fetch is outstanding has no site: nothing changes, nothing fails.
-    QTest::mouseClick(form.ListView1->viewport(), Qt::LeftButton, {}, CellCentre(form.ListView1, 3, 0));
-    QCOMPARE(form.StatusBar2->Text(1), QStringLiteral("Selected: http://two.test"));
+    QTest::mouseClick(ui.ListView1->viewport(), Qt::LeftButton, {}, CellCentre(ui.ListView1, 3, 0));
+    QCOMPARE(ui.StatusBar2->Text(1), QStringLiteral("Selected: http://two.test"));
   }
 
   void resetAsksAboutTheLog_data() {
@@ -128,125 +133,132 @@ private slots:
     ScriptedBoxes scripted;
     scripted.answers << MessageBoxes::Answer(answer);
     Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
     AddUrls(form, {"http://one.test"});
-    AddRow(*form.Results, "10:00:00", "0.300", "1");
-    form.StatusBar1->SetText(3, QStringLiteral("Avg: 0.300"));
+    AddRow(form.Results(), "10:00:00", "0.300", "1");
+    ui.StatusBar1->SetText(3, QStringLiteral("Avg: 0.300"));
 
     // The right button opens the "Edit" menu with "Reset" and "Save".
-    QTest::mouseClick(form.ListView1->viewport(), Qt::RightButton, {}, CellCentre(form.ListView1, 0, 0));
-    QTRY_VERIFY(form.Tmenu->isVisible());
-    QCOMPARE(form.Tmenu->title(), QStringLiteral("Edit"));
-    QCOMPARE(form.Tmenu->actions().at(0)->text(), QStringLiteral("Reset"));
-    QCOMPARE(form.Tmenu->actions().at(1)->text(), QStringLiteral("Save"));
-    form.Tmenu->actions().at(0)->trigger();
-    form.Tmenu->hide();
+    QTest::mouseClick(ui.ListView1->viewport(), Qt::RightButton, {}, CellCentre(ui.ListView1, 0, 0));
+    QTRY_VERIFY(ui.Tmenu->isVisible());
+    QCOMPARE(ui.Tmenu->title(), QStringLiteral("Edit"));
+    QCOMPARE(ui.Tmenu->actions().at(0)->text(), QStringLiteral("Reset"));
+    QCOMPARE(ui.Tmenu->actions().at(1)->text(), QStringLiteral("Save"));
+    ui.Tmenu->actions().at(0)->trigger();
+    ui.Tmenu->hide();
 
     QCOMPARE(scripted.Texts(), boxes);
     QCOMPARE(scripted.shown.at(0).buttons, MessageBoxes::YesNo);
     QCOMPARE(scripted.shown.at(0).title, QStringLiteral("Tarvik"));
-    QCOMPARE(form.Results->Count(), 0);
+    QCOMPARE(form.Results().Count(), 0);
     QCOMPARE(QFile::exists(ProgramFolder::File(QStringLiteral("tarvik.log"))), logWritten);
-    QCOMPARE(form.StatusBar1->Text(3), QStringLiteral("Avg: 0.300"));
+    QCOMPARE(ui.StatusBar1->Text(3), QStringLiteral("Avg: 0.300"));
   }
 
   void optionBoxesFollowTheRunLength() {
     Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
-    QTest::keyClick(form.Text4[0], Qt::Key_5);
-    for (QCheckBox* box : form.Check3)
+    QTest::keyClick(ui.Text4[0], Qt::Key_5);
+    for (QCheckBox* box : ui.Check3)
       QVERIFY(box->isEnabled());
-    QVERIFY(!form.Text4[1]->isEnabled());
+    QVERIFY(!ui.Text4[1]->isEnabled());
     // "Restart" governs "Keep last" and its count.
-    QTest::mouseClick(form.Check3[0], Qt::LeftButton);
-    QVERIFY(form.Check3[0]->isChecked());
-    QVERIFY(form.Check3[2]->isEnabled() && form.Text4[1]->isEnabled());
-    QTest::mouseClick(form.Check3[0], Qt::LeftButton);
-    QVERIFY(!form.Check3[2]->isEnabled() && !form.Text4[1]->isEnabled());
+    QTest::mouseClick(ui.Check3[0], Qt::LeftButton);
+    QVERIFY(ui.Check3[0]->isChecked());
+    QVERIFY(ui.Check3[2]->isEnabled() && ui.Text4[1]->isEnabled());
+    QTest::mouseClick(ui.Check3[0], Qt::LeftButton);
+    QVERIFY(!ui.Check3[2]->isEnabled() && !ui.Text4[1]->isEnabled());
     // A change of the run length enables every box again; a checked box stays checked while disabled.
-    QTest::mouseClick(form.Check3[1], Qt::LeftButton);
-    QTest::keyClick(form.Text4[0], Qt::Key_0);
-    QVERIFY(form.Check3[2]->isEnabled());
-    form.Text4[0]->clear();
-    for (QCheckBox* box : form.Check3)
+    QTest::mouseClick(ui.Check3[1], Qt::LeftButton);
+    QTest::keyClick(ui.Text4[0], Qt::Key_0);
+    QVERIFY(ui.Check3[2]->isEnabled());
+    ui.Text4[0]->clear();
+    for (QCheckBox* box : ui.Check3)
       QVERIFY(!box->isEnabled());
-    QVERIFY(form.Check3[1]->isChecked());
-    QVERIFY(form.Settings.option[RunSettings::Save]);
-    QCOMPARE(form.Settings.runLength, QString());
+    QVERIFY(ui.Check3[1]->isChecked());
+    QVERIFY(form.Settings().option[RunSettings::Save]);
+    QCOMPARE(form.Settings().runLength, QString());
   }
 
   void uncheckingStopDropsTheFcMarker() {
     Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
-    form.Text4[0]->setText(QStringLiteral("60"));
-    form.Check3[3]->setChecked(true);
+    ui.Text4[0]->setText(QStringLiteral("60"));
+    ui.Check3[3]->setChecked(true);
     state.FcTestState = Module1::FcTest::Running;
-    form.Check1->setToolTip(QStringLiteral("tip"));
-    QTest::mouseClick(form.Check3[3], Qt::LeftButton);
+    ui.Check1->setToolTip(QStringLiteral("tip"));
+    QTest::mouseClick(ui.Check3[3], Qt::LeftButton);
     QCOMPARE(state.FcTestState, Module1::FcTest::None);
-    QCOMPARE(form.Check1->toolTip(), QString());
+    QCOMPARE(ui.Check1->toolTip(), QString());
     state.FcTestState = Module1::FcTest::Running;
-    QTest::mouseClick(form.Check3[3], Qt::LeftButton); // checked again: both values are still 60
+    QTest::mouseClick(ui.Check3[3], Qt::LeftButton); // checked again: both values are still 60
     QCOMPARE(state.FcTestState, Module1::FcTest::Running);
-    form.Text2->setText(QStringLiteral("30"));
+    ui.Text2->setText(QStringLiteral("30"));
     QCOMPARE(state.FcTestState, Module1::FcTest::Running);
-    form.Text4[0]->setText(QStringLiteral("50"));
+    ui.Text4[0]->setText(QStringLiteral("50"));
     QCOMPARE(state.FcTestState, Module1::FcTest::None);
   }
 
   void samplersTextResizesTheClientArray() {
     Form1 form(state);
-    form.Text3->setText(QStringLiteral("3"));
-    QCOMPARE(form.Inet1->Count(), 3);
-    form.Text3->setText(QStringLiteral("0"));
-    QCOMPARE(form.Inet1->Count(), 1);
+    const Form1Controls ui(form);
+    ui.Text3->setText(QStringLiteral("3"));
+    QCOMPARE(ui.Inet1->Count(), 3);
+    ui.Text3->setText(QStringLiteral("0"));
+    QCOMPARE(ui.Inet1->Count(), 1);
   }
 
   void menuPanelOpensAndCloses() {
     Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QVERIFY(!form.Frame5->isVisible());
-    QTest::mouseClick(form.Label2[0], Qt::LeftButton);
-    QVERIFY(form.Frame5->isVisible());
+    QVERIFY(!ui.Frame5->isVisible());
+    QTest::mouseClick(ui.Label2[0], Qt::LeftButton);
+    QVERIFY(ui.Frame5->isVisible());
     // Moving over the panel's items highlights them one at a time and keeps the panel open.
-    QTest::mouseMove(form.Label2[3]);
-    QTRY_COMPARE(form.Label2[3]->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-    QVERIFY(form.Label2[3]->font().underline());
-    QTest::mouseMove(form.Label2[7]);
-    QTRY_VERIFY(form.Label2[7]->font().underline());
-    QVERIFY(!form.Label2[3]->font().underline());
-    QCOMPARE(form.Label2[3]->palette().color(QPalette::WindowText), QColor(0, 0, 0));
-    QVERIFY(form.Frame5->isVisible());
+    QTest::mouseMove(ui.Label2[3]);
+    QTRY_COMPARE(ui.Label2[3]->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QVERIFY(ui.Label2[3]->font().underline());
+    QTest::mouseMove(ui.Label2[7]);
+    QTRY_VERIFY(ui.Label2[7]->font().underline());
+    QVERIFY(!ui.Label2[3]->font().underline());
+    QCOMPARE(ui.Label2[3]->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    QVERIFY(ui.Frame5->isVisible());
     // A move over the bare window closes it.
     QTest::mouseMove(&form, QPoint(form.width() - 3, 620 / 15));
-    QTRY_VERIFY(!form.Frame5->isVisible());
+    QTRY_VERIFY(!ui.Frame5->isVisible());
   }
 
   void configureSwitchesPanels() {
     Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
-    form.Label2_Click(4);
-    QVERIFY(!form.Frame1->isVisible() && form.Frame2->isVisible());
-    QCOMPARE(form.Label2[4]->frameShape(), QFrame::Box);
-    form.Label2_Click(4);
-    QVERIFY(form.Frame1->isVisible() && !form.Frame2->isVisible());
-    QCOMPARE(form.Label2[4]->frameShape(), QFrame::NoFrame);
+    form.Label2_Click(MenuItem::Configure);
+    QVERIFY(!ui.Frame1->isVisible() && ui.Frame2->isVisible());
+    QCOMPARE(ui.Label2[4]->frameShape(), QFrame::Box);
+    form.Label2_Click(MenuItem::Configure);
+    QVERIFY(ui.Frame1->isVisible() && !ui.Frame2->isVisible());
+    QCOMPARE(ui.Label2[4]->frameShape(), QFrame::NoFrame);
   }
 
   void itemsThatOpenFilesAndShowNotices() {
     ScriptedBoxes boxes;
     RecordingShell shell;
     Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
-    form.Label2_Click(0);
-    form.Label2_Click(1);
-    QVERIFY(!form.Frame5->isVisible());
-    form.Label2_Click(0);
-    form.Label2_Click(7);
-    QVERIFY(form.Frame5->isVisible());
-    form.Label2_Click(2);
-    form.Label2_Click(6);
+    form.Label2_Click(MenuItem::Menu);
+    form.Label2_Click(MenuItem::ShowLog);
+    QVERIFY(!ui.Frame5->isVisible());
+    form.Label2_Click(MenuItem::Menu);
+    form.Label2_Click(MenuItem::Help);
+    QVERIFY(ui.Frame5->isVisible());
+    form.Label2_Click(MenuItem::SubmitLog);
+    form.Label2_Click(MenuItem::Hatching);
     QCOMPARE(shell.opened, (QStringList{ProgramFolder::File("tarvik.log"), ProgramFolder::File("tarvik-help.html")}));
     QCOMPARE(boxes.Texts(), (QStringList{"This function is not operational in this version. Coming soon", "Vok Hatched"}));
     QFile marker(ProgramFolder::File(QStringLiteral("vok.txt")));
@@ -257,25 +269,26 @@ private slots:
   void submitResultsGuards() {
     ScriptedBoxes boxes;
     Form1 form(state);
+    const Form1Controls ui(form);
     // No URL: never enough results.
-    form.Label2_Click(3);
+    form.Label2_Click(MenuItem::SubmitResults);
     AddUrls(form, {"http://one.test", "http://two.test"});
     for (int i = 0; i < 4; ++i)
-      AddRow(*form.Results, "10:00:00", "0.100", "1");
-    form.Label2_Click(3);
-    form.Check1->setChecked(true);
-    form.Cycle->Check1_MouseUp(true, 1);
-    form.Label2_Click(3); // testing on wins over the count
-    form.Cycle->Check1_MouseUp(false, 1);
-    AddRow(*form.Results, "10:00:00", "0.100", "2");
+      AddRow(form.Results(), "10:00:00", "0.100", "1");
+    form.Label2_Click(MenuItem::SubmitResults);
+    ui.Check1->setChecked(true);
+    form.Cycle().Check1_MouseUp(true, TestCycle::SwitchedBy::Program);
+    form.Label2_Click(MenuItem::SubmitResults); // testing on wins over the count
+    form.Cycle().Check1_MouseUp(false, TestCycle::SwitchedBy::Program);
+    AddRow(form.Results(), "10:00:00", "0.100", "2");
     state.ReportSubmitted = true;
-    form.Label2_Click(0);
-    form.Label2_Click(3);
+    form.Label2_Click(MenuItem::Menu);
+    form.Label2_Click(MenuItem::SubmitResults);
     QCOMPARE(boxes.Texts(), (QStringList{"Not enough results to submit", "Not enough results to submit",
                                           "You cannot submit while tests are in progress",
                                           "This report was already submited"}));
     QCOMPARE(boxes.shown.last().icon, MessageBoxes::Information);
-    QVERIFY(form.Frame5->isVisibleTo(&form));
+    QVERIFY(ui.Frame5->isVisibleTo(&form));
   }
 
   void fcTestStartsAPresetRunAndAClickCancelsIt() {
@@ -283,50 +296,52 @@ private slots:
     LoopbackServer site;
     site.Serve(QStringLiteral("/vok.txt"), "vok\r\n");
     Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
     AddUrls(form, {site.BaseUrl()});
-    AddRow(*form.Results, "10:00:00", "0.100", "1");
-    form.Label2_Click(4);
-    form.Label2_Click(8);
-    QCOMPARE(form.Results->Count(), 0);
-    QVERIFY(form.Frame1->isVisible() && !form.Frame2->isVisible());
-    QCOMPARE(form.Text4[0]->text(), QStringLiteral("60"));
-    QCOMPARE(form.Text2->text(), QStringLiteral("60"));
-    QVERIFY(form.Check3[3]->isChecked());
-    QVERIFY(form.Cycle->Testing());
-    QCOMPARE(form.Check1->text(), QStringLiteral("ON"));
+    AddRow(form.Results(), "10:00:00", "0.100", "1");
+    form.Label2_Click(MenuItem::Configure);
+    form.Label2_Click(MenuItem::FcTest);
+    QCOMPARE(form.Results().Count(), 0);
+    QVERIFY(ui.Frame1->isVisible() && !ui.Frame2->isVisible());
+    QCOMPARE(ui.Text4[0]->text(), QStringLiteral("60"));
+    QCOMPARE(ui.Text2->text(), QStringLiteral("60"));
+    QVERIFY(ui.Check3[3]->isChecked());
+    QVERIFY(form.Cycle().Testing());
+    QCOMPARE(ui.Check1->text(), QStringLiteral("ON"));
     QCOMPARE(state.FcTestState, Module1::FcTest::Running);
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik - fc test in progress"));
-    form.Label2_Click(0);
+    form.Label2_Click(MenuItem::Menu);
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik - Warning!, fc test in progress"));
-    QTRY_COMPARE_WITH_TIMEOUT(form.Results->Count(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(form.Results().Count(), 1, 5000);
 
     // A real click on the switch cancels the fc test before it stops testing.
-    QTest::mouseClick(form.Check1, Qt::LeftButton);
+    QTest::mouseClick(ui.Check1, Qt::LeftButton);
     QCOMPARE(boxes.Texts(), QStringList{"fc test canceled"});
     QCOMPARE(state.FcTestState, Module1::FcTest::None);
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik vok"));
-    QVERIFY(!form.Cycle->Testing());
-    QCOMPARE(form.Check1->text(), QStringLiteral("OFF"));
-    QVERIFY(!form.Check1->isChecked());
+    QVERIFY(!form.Cycle().Testing());
+    QCOMPARE(ui.Check1->text(), QStringLiteral("OFF"));
+    QVERIFY(!ui.Check1->isChecked());
   }
 
   void statusLightLinksToTheProductPage() {
     ScriptedBoxes boxes;
     RecordingShell shell;
     Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
     form.Image1_MouseMove();
-    QCOMPARE(form.Image1->toolTip(), QStringLiteral("Click to navigate to Tarvik Website"));
-    QTest::mouseClick(form.Image1, Qt::LeftButton);
+    QCOMPARE(ui.Image1->toolTip(), QStringLiteral("Click to navigate to Tarvik Website"));
+    QTest::mouseClick(ui.Image1, Qt::LeftButton);
     QCOMPARE(shell.opened, QStringList{"http://vendor.test/tarvik"});
-    form.Cycle->SetStatusLight(true);
+    form.Cycle().SetStatusLight(true);
     form.Image1_MouseMove();
     form.Image1_Click();
-    QCOMPARE(form.Image1->toolTip(), QStringLiteral("Click to navigate to Tarvik Website"));
-    form.Cycle->ShowPicture(TestCycle::LightSubmitted);
+    QCOMPARE(ui.Image1->toolTip(), QStringLiteral("Click to navigate to Tarvik Website"));
+    form.Cycle().ShowPicture(TestCycle::LightSubmitted);
     form.Image1_MouseMove();
-    QCOMPARE(form.Image1->toolTip(), QStringLiteral("All Done"));
+    QCOMPARE(ui.Image1->toolTip(), QStringLiteral("All Done"));
     form.Image1_Click();
     QCOMPARE(boxes.Texts(), QStringList{"All Done"});
     QCOMPARE(shell.opened.size(), 1);
@@ -366,12 +381,13 @@ private slots:
       ScriptedBoxes boxes;
       RecordingShell shell;
       Form1 form(state);
+      const Form1Controls ui(form);
       form.show();
       QVERIFY(QTest::qWaitForWindowActive(&form));
-      QCOMPARE(QApplication::focusWidget(), form.Label2[0]);
+      QCOMPARE(QApplication::focusWidget(), ui.Label2[0]);
       if (panelOpen)
-        QTest::mouseClick(form.Label2[0], Qt::LeftButton);
-      QWidget* widget = item < 0 ? static_cast<QWidget*>(form.Image1) : form.Label2[item];
+        QTest::mouseClick(ui.Label2[0], Qt::LeftButton);
+      QWidget* widget = item < 0 ? static_cast<QWidget*>(ui.Image1) : ui.Label2[item];
 
       QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
       QVERIFY(accessible);
@@ -407,25 +423,27 @@ private slots:
   // focus back on " Menu ". Only the focused item shows a mark.
   void menuPanelShortcuts() {
     Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    const QImage unfocused = form.Label2[1]->grab().toImage();
+    const QImage unfocused = ui.Label2[1]->grab().toImage();
     QTest::keyClick(form.windowHandle(), Qt::Key_M, Qt::AltModifier);
-    QVERIFY(form.Frame5->isVisible());
-    QCOMPARE(QApplication::focusWidget(), form.Label2[1]);
-    QVERIFY(form.Label2[1]->grab().toImage() != unfocused);
+    QVERIFY(ui.Frame5->isVisible());
+    QCOMPARE(QApplication::focusWidget(), ui.Label2[1]);
+    QVERIFY(ui.Label2[1]->grab().toImage() != unfocused);
     QTest::keyClick(form.windowHandle(), Qt::Key_Escape);
-    QVERIFY(!form.Frame5->isVisible());
-    QCOMPARE(QApplication::focusWidget(), form.Label2[0]);
+    QVERIFY(!ui.Frame5->isVisible());
+    QCOMPARE(QApplication::focusWidget(), ui.Label2[0]);
   }
 
   void switchWithAnEmptyListSpringsBack() {
     Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
-    QTest::mouseClick(form.Check1, Qt::LeftButton);
-    QVERIFY(!form.Check1->isChecked());
-    QCOMPARE(form.Check1->text(), QStringLiteral("OFF"));
-    QVERIFY(!form.Cycle->Testing());
+    QTest::mouseClick(ui.Check1, Qt::LeftButton);
+    QVERIFY(!ui.Check1->isChecked());
+    QCOMPARE(ui.Check1->text(), QStringLiteral("OFF"));
+    QVERIFY(!form.Cycle().Testing());
   }
 };
 

@@ -37,14 +37,13 @@ bool HistoryConnection::Open() {
   if (!db.isValid())
     db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
   db.setDatabaseName(path);
-  QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(LockWaitMs);
-  if (mode == Mode::ReadOnly)
-    options += QStringLiteral(";QSQLITE_OPEN_READONLY");
-  db.setConnectOptions(options);
+  db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(LockWaitMs));
   if (!db.open()) {
     error = db.lastError();
     return false;
   }
+  if (mode == Mode::ReadOnly)
+    QSqlQuery(db).exec(QStringLiteral("PRAGMA query_only = 1"));
   return true;
 }
 

@@ -527,7 +527,7 @@ std::optional<HistorySample> HistoryQuery::Nearest(const QString& url, HistorySa
                                          "ttfb_us, status, result, remote_ip, http_version, bytes");
   std::optional<HistorySample> nearest;
   qint64 distance = std::numeric_limits<qint64>::max();
-  for (const char* direction : {"<= ?3 ORDER BY at_utc DESC, id DESC", ">= ?3 ORDER BY at_utc, id"}) {
+  for (const char* direction : {"<= ?3 ORDER BY at_utc DESC, id DESC", ">= ?3 ORDER BY at_utc, id DESC"}) {
     SqliteStatement statement(
         connection.Handle(), QStringLiteral("SELECT %1 FROM samples WHERE url = ?1 AND kind = ?2 AND at_utc %2 LIMIT 1")
                                  .arg(columns, QLatin1String(direction)));

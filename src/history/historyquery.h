@@ -135,7 +135,8 @@ public:
   HistoryChart Chart(const HistorySpan& span, const QStringList& urls,
                      const QDateTime& now = QDateTime::currentDateTimeUtc());
 
-  // The sample of an address (of one kind) nearest in time to `at`; none when it has none.
+  // The sample of an address (of one kind) nearest in time to `at`: of two equally near, the
+  // earlier; of samples taken at one moment, the last appended. None when the address has none.
   std::optional<HistorySample> Nearest(const QString& url, HistorySample::Kind kind, const QDateTime& at);
 
   // Every sample of the span (of `urls` only, when given) in id order, as a row of the columns of

@@ -8,6 +8,7 @@
 
 #include <QPromise>
 #include <QSqlQuery>
+#include <QThread>
 #include <QThreadPool>
 
 #include <algorithm>
@@ -23,7 +24,7 @@
 #include <sqlite3.h>
 
 // The span as bounds on the stored time texts: from <= at_utc < to.
-struct HistoryQuery::Bounds {
+struct HistoryBounds {
   QString from;      // "" when open
   QString to;        // "~" (after every time text) when open
   qint64 fromMs = 0; // when !openFrom
@@ -37,41 +38,70 @@ struct HistoryQuery::Bounds {
 namespace {
 
 constexpr qint64 Minute = 60000;
+// A pass over the table is cut into parts of at least this many rows, at most MaxScanParts.
+constexpr qint64 ScanPartRows = 100000;
+constexpr int MaxScanParts = 4;
 
-// The columns the summaries and charts read, in this order.
+// The conditions of a span, for a WHERE clause that has others before them; its values are bound
+// by BindSpan() as ?1 (from), ?2 (to) and ?3 (run). Only what limits anything is asked, so that a
+// pass over every row compares nothing it need not. Reference pings belong to a span by their time.
+QString SpanTerms(const HistoryBounds& bounds, bool withRun = true) {
+  QString terms;
+  if (!bounds.openFrom)
+    terms += QStringLiteral(" AND at_utc >= ?1");
+  if (!bounds.openTo)
+    terms += QStringLiteral(" AND at_utc < ?2");
+  if (withRun && bounds.runId >= 0)
+    terms += QStringLiteral(" AND (kind = 'ref' OR run_id = ?3)");
+  return terms;
+}
+
+void BindSpan(SqliteStatement& statement, const HistoryBounds& bounds) {
+  statement.Bind(1, bounds.from);
+  statement.Bind(2, bounds.to);
+  statement.Bind(3, bounds.runId);
+}
+
+// The columns the summaries and charts read, in this order: the kind as 0 (site), 1 (reference) or
+// -1, and whether a failed sample was cancelled, worked out by SQLite, so that a row costs as few
+// calls and copies as can be. Every statement reading them returns the rows of an address in id
+// order, or in time order and of one time in id order.
 const QString RowColumns =
-    QStringLiteral("id, kind, url, at_utc, ping_us, dns_us, connect_us, tls_us, ttfb_us, result");
-enum RowColumn { ColId, ColKind, ColUrl, ColAt, ColPing, ColDns, ColConnect, ColTls, ColTtfb, ColResult };
+    QStringLiteral("CASE kind WHEN 'site' THEN 0 WHEN 'ref' THEN 1 ELSE -1 END, url, at_utc, ping_us, dns_us, "
+                   "connect_us, tls_us, ttfb_us, CASE WHEN ping_us IS NULL THEN result = '%1' END")
+        .arg(HistorySample::CancelledResult());
+enum RowColumn { ColKind, ColUrl, ColAt, ColPing, ColDns, ColConnect, ColTls, ColTtfb, ColCancelled };
+
+// An integer column with NULL as -1. One call for all but the value 0, which NULL reads as too.
+qint64 IntOrNone(const SqliteStatement& statement, int column) {
+  const qint64 value = statement.RawInt(column);
+  return value != 0 || !statement.IsNull(column) ? value : -1;
+}
 
 // The reading of one row of RowColumns.
 struct Row {
   bool ok = false; // a known kind and a time that reads
   bool ref = false;
-  qint64 id = 0;
   qint64 atMs = 0;
   qint64 pingUs = -1;
   bool cancelled = false;
 };
 
 Row ReadRow(const SqliteStatement& statement) {
-  static const QByteArray cancelledText = HistorySample::CancelledResult().toUtf8();
   Row row;
-  const QByteArrayView kind = statement.Text(ColKind);
-  if (kind == "ref")
-    row.ref = true;
-  else if (kind != "site")
-    return row;
-  if (!HistoryTime::Parse(statement.Text(ColAt), &row.atMs))
+  const qint64 kind = statement.RawInt(ColKind);
+  if (kind < 0 || !HistoryTime::Parse(statement.Text(ColAt), &row.atMs))
     return row;
   row.ok = true;
-  row.id = statement.Int(ColId);
-  row.pingUs = statement.Int(ColPing);
-  row.cancelled = row.pingUs < 0 && statement.Text(ColResult) == QByteArrayView(cancelledText);
+  row.ref = kind == 1;
+  row.pingUs = IntOrNone(statement, ColPing);
+  row.cancelled = row.pingUs < 0 && statement.RawInt(ColCancelled) != 0;
   return row;
 }
 
 void AddPhases(HistoryStats::PhaseMeans& phases, const SqliteStatement& statement, qint64 pingUs) {
-  phases.Add(pingUs, statement.Int(ColDns), statement.Int(ColConnect), statement.Int(ColTls), statement.Int(ColTtfb));
+  phases.Add(pingUs, IntOrNone(statement, ColDns), IntOrNone(statement, ColConnect), IntOrNone(statement, ColTls),
+             IntOrNone(statement, ColTtfb));
 }
 
 HistoryPhases PhasesOf(const HistoryStats::PhaseMeans& means) {
@@ -94,6 +124,7 @@ QDateTime Utc(qint64 ms) {
 struct Group {
   bool ref = false;
   QString url;
+  std::string key;  // the address's UTF-8 bytes
   qint64 samples = 0;
   qint64 failures = 0;
   qint64 cancelled = 0;
@@ -102,7 +133,6 @@ struct Group {
   std::vector<qint64> failureMinutes; // the minute of each failure
   HistoryStats::PhaseMeans phases;
   qint64 lastMs = std::numeric_limits<qint64>::min();
-  qint64 lastId = -1;
   qint64 lastPing = -1;
 };
 
@@ -130,10 +160,27 @@ public:
       ++group.failures;
       group.failureMinutes.push_back(minute);
     }
-    if (row.atMs > group.lastMs || (row.atMs == group.lastMs && row.id > group.lastId)) {
+    if (row.atMs >= group.lastMs) {  // of one time, the row read last is the one appended last
       group.lastMs = row.atMs;
-      group.lastId = row.id;
       group.lastPing = row.pingUs;
+    }
+  }
+
+  // Adds what another Groups gathered from later rows (greater ids).
+  void Merge(Groups&& later) {
+    for (Group& next : later.groups) {
+      Group& group = Find(next.ref, QByteArrayView(next.key.data(), qsizetype(next.key.size())));
+      group.samples += next.samples;
+      group.failures += next.failures;
+      group.cancelled += next.cancelled;
+      group.pings.insert(group.pings.end(), next.pings.begin(), next.pings.end());
+      group.pingMinutes.insert(group.pingMinutes.end(), next.pingMinutes.begin(), next.pingMinutes.end());
+      group.failureMinutes.insert(group.failureMinutes.end(), next.failureMinutes.begin(), next.failureMinutes.end());
+      group.phases.Merge(next.phases);
+      if (next.lastMs >= group.lastMs) {
+        group.lastMs = next.lastMs;
+        group.lastPing = next.lastPing;
+      }
     }
   }
 
@@ -150,12 +197,25 @@ private:
     Group& group = groups.emplace_back();
     group.ref = ref;
     group.url = QString::fromUtf8(url.data(), url.size());
+    group.key = std::string(key);
     return group;
   }
 
   std::vector<Group> groups;
   std::unordered_map<std::string, size_t, TextHash, std::equal_to<>> byUrl[2];
 };
+
+// Reads the rows of the span with ids from `first` to `last` into `groups`; the SQLite result code.
+int ScanPart(sqlite3* db, const HistoryBounds& bounds, qint64 first, qint64 last, Groups* groups) {
+  SqliteStatement scan(db, QStringLiteral("SELECT %1 FROM samples NOT INDEXED WHERE rowid BETWEEN ?5 AND ?6%2")
+                               .arg(RowColumns, SpanTerms(bounds)));
+  BindSpan(scan, bounds);
+  scan.Bind(5, first);
+  scan.Bind(6, last);
+  while (scan.Step())
+    groups->Add(scan);
+  return scan.ErrorCode();
+}
 
 SiteSummary Summarize(const Group& group, const std::vector<qint64>& referenceMinutes) {
   SiteSummary line;
@@ -293,8 +353,8 @@ void HistoryQuery::Fail(HistoryProblem::Kind kind) {
   error = HistoryProblem::ReadLine(kind, connection.Path());
 }
 
-HistoryQuery::Bounds HistoryQuery::Resolve(const HistorySpan& span) {
-  Bounds bounds;
+HistoryBounds HistoryQuery::Resolve(const HistorySpan& span) {
+  HistoryBounds bounds;
   if (span.from.isValid()) {
     bounds.openFrom = false;
     bounds.fromMs = span.from.toMSecsSinceEpoch();
@@ -329,7 +389,7 @@ HistoryQuery::Bounds HistoryQuery::Resolve(const HistorySpan& span) {
 QList<SiteSummary> HistoryQuery::Summary(const HistorySpan& span, const QStringList& urls, Plan plan) {
   if (!IsOpen())
     return {};
-  const Bounds bounds = Resolve(span);
+  const HistoryBounds bounds = Resolve(span);
   if (bounds.empty)
     return {};
   sqlite3* db = connection.Handle();
@@ -359,16 +419,40 @@ QList<SiteSummary> HistoryQuery::Summary(const HistorySpan& span, const QStringL
     return statement.ErrorCode() == SQLITE_OK;
   };
   if (plan == Plan::Scan) {
-    SqliteStatement scan(db, QStringLiteral("SELECT %1 FROM samples NOT INDEXED WHERE at_utc >= ?1 AND at_utc < ?2 "
-                                            "AND (kind = 'ref' OR ?3 < 0 OR run_id = ?3)")
-                                 .arg(RowColumns));
-    scan.Bind(1, bounds.from);
-    scan.Bind(2, bounds.to);
-    scan.Bind(3, bounds.runId);
-    if (!read(scan)) {
-      Fail(HistoryProblem::Of(scan.ErrorCode()));
-      return {};
+    // A pass over the table, cut by id into parts read at once on threads of their own (each with
+    // its own connection) when there are enough rows for that to pay.
+    SqliteStatement ids(db, QStringLiteral("SELECT min(rowid), max(rowid) FROM samples"));
+    const qint64 first = ids.Step() ? ids.Int(0) : 0;
+    const qint64 last = ids.Int(1);
+    const qint64 rows = last - first + 1;
+    const int parts = int(qBound<qint64>(1, rows / ScanPartRows, qint64(qBound(1, QThread::idealThreadCount(), MaxScanParts))));
+    std::vector<Groups> partGroups(static_cast<size_t>(parts));
+    std::vector<int> codes(static_cast<size_t>(parts), SQLITE_OK);
+    const auto range = [&](int part) {
+      return std::pair<qint64, qint64>(first + rows * part / parts, first + rows * (part + 1) / parts - 1);
+    };
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int part = 1; part < parts; ++part) {
+      threads.emplace_back(QThread::create([&, part] {
+        HistoryConnection own(connection.Path(), HistoryConnection::Mode::ReadOnly);
+        const auto [from, to] = range(part);
+        codes[size_t(part)] = own.Open() ? ScanPart(own.Handle(), bounds, from, to, &partGroups[size_t(part)])
+                                         : SQLITE_CANTOPEN;
+      }));
+      threads.back()->start();
     }
+    codes[0] = ScanPart(db, bounds, range(0).first, range(0).second, &partGroups[0]);
+    for (const auto& thread : threads)
+      thread->wait();
+    for (int part = 0; part < parts; ++part) {
+      if (codes[size_t(part)] != SQLITE_OK) {
+        Fail(HistoryProblem::Of(codes[size_t(part)]));
+        return {};
+      }
+      if (part > 0)
+        partGroups[0].Merge(std::move(partGroups[size_t(part)]));
+    }
+    groups = std::move(partGroups[0]);
   } else {
     QStringList addresses = urls;
     if (addresses.isEmpty()) {
@@ -379,25 +463,20 @@ QList<SiteSummary> HistoryQuery::Summary(const HistorySpan& span, const QStringL
         return {};
       }
     }
-    SqliteStatement sites(db, QStringLiteral("SELECT %1 FROM samples WHERE url = ?1 AND kind = 'site' "
-                                             "AND at_utc >= ?2 AND at_utc < ?3 AND (?4 < 0 OR run_id = ?4)")
-                                  .arg(RowColumns));
+    SqliteStatement sites(
+        db, QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND kind = 'site'%2").arg(RowColumns, SpanTerms(bounds)));
     for (const QString& url : std::as_const(addresses)) {
       sites.Reset();
-      sites.Bind(1, url);
-      sites.Bind(2, bounds.from);
-      sites.Bind(3, bounds.to);
-      sites.Bind(4, bounds.runId);
+      BindSpan(sites, bounds);
+      sites.Bind(4, url);
       if (!read(sites)) {
         Fail(HistoryProblem::Of(sites.ErrorCode()));
         return {};
       }
     }
-    SqliteStatement references(db, QStringLiteral("SELECT %1 FROM samples WHERE kind = 'ref' AND at_utc >= ?1 "
-                                                  "AND at_utc < ?2")
-                                       .arg(RowColumns));
-    references.Bind(1, bounds.from);
-    references.Bind(2, bounds.to);
+    SqliteStatement references(
+        db, QStringLiteral("SELECT %1 FROM samples WHERE kind = 'ref'%2").arg(RowColumns, SpanTerms(bounds, false)));
+    BindSpan(references, bounds);
     if (!read(references)) {
       Fail(HistoryProblem::Of(references.ErrorCode()));
       return {};
@@ -424,7 +503,7 @@ HistoryChart HistoryQuery::Chart(const HistorySpan& span, const QStringList& url
   }
   if (!IsOpen())
     return chart;
-  const Bounds bounds = Resolve(span);
+  const HistoryBounds bounds = Resolve(span);
   sqlite3* db = connection.Handle();
 
   // The time axis: open ends from the samples of these sites and of the references.
@@ -467,15 +546,12 @@ HistoryChart HistoryQuery::Chart(const HistorySpan& span, const QStringList& url
   if (bounds.empty)
     return chart;
 
-  SqliteStatement sites(db, QStringLiteral("SELECT %1 FROM samples WHERE url = ?1 AND kind = 'site' AND at_utc >= ?2 "
-                                           "AND at_utc < ?3 AND (?4 < 0 OR run_id = ?4) ORDER BY at_utc, id")
-                                .arg(RowColumns));
+  SqliteStatement sites(db, QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND kind = 'site'%2 ORDER BY at_utc, id")
+                                .arg(RowColumns, SpanTerms(bounds)));
   for (HistorySeries& series : chart.sites) {
     sites.Reset();
-    sites.Bind(1, series.url);
-    sites.Bind(2, bounds.from);
-    sites.Bind(3, bounds.to);
-    sites.Bind(4, bounds.runId);
+    BindSpan(sites, bounds);
+    sites.Bind(4, series.url);
     SeriesBuilder builder(&series, chart.bucketMs);
     while (sites.Step()) {
       const Row row = ReadRow(sites);
@@ -489,11 +565,9 @@ HistoryChart HistoryQuery::Chart(const HistorySpan& span, const QStringList& url
     }
   }
 
-  SqliteStatement references(db, QStringLiteral("SELECT %1 FROM samples WHERE kind = 'ref' AND at_utc >= ?1 "
-                                                "AND at_utc < ?2 ORDER BY at_utc, id")
-                                     .arg(RowColumns));
-  references.Bind(1, bounds.from);
-  references.Bind(2, bounds.to);
+  SqliteStatement references(db, QStringLiteral("SELECT %1 FROM samples WHERE kind = 'ref'%2 ORDER BY at_utc, id")
+                                     .arg(RowColumns, SpanTerms(bounds, false)));
+  BindSpan(references, bounds);
   std::map<QString, std::pair<HistorySeries, std::unique_ptr<SeriesBuilder>>> byUrl;
   while (references.Step()) {
     const Row row = ReadRow(references);
@@ -572,12 +646,11 @@ bool HistoryQuery::Samples(const HistorySpan& span, const QStringList& urls,
                            const std::function<bool(const SqliteStatement&)>& row) {
   if (!IsOpen())
     return false;
-  const Bounds bounds = Resolve(span);
+  const HistoryBounds bounds = Resolve(span);
   if (bounds.empty)
     return true;
-  QString sql = QStringLiteral("SELECT %1 FROM samples WHERE at_utc >= ?1 AND at_utc < ?2 "
-                               "AND (kind = 'ref' OR ?3 < 0 OR run_id = ?3)")
-                    .arg(HistorySchema::SampleColumns().join(QStringLiteral(", ")));
+  QString sql = QStringLiteral("SELECT %1 FROM samples WHERE 1%2")
+                    .arg(HistorySchema::SampleColumns().join(QStringLiteral(", ")), SpanTerms(bounds));
   if (!urls.isEmpty()) {
     QStringList parameters;
     for (qsizetype i = 0; i < urls.size(); ++i)
@@ -585,9 +658,7 @@ bool HistoryQuery::Samples(const HistorySpan& span, const QStringList& urls,
     sql += QStringLiteral(" AND url IN (%1)").arg(parameters.join(QStringLiteral(", ")));
   }
   SqliteStatement statement(connection.Handle(), sql + QStringLiteral(" ORDER BY id"));
-  statement.Bind(1, bounds.from);
-  statement.Bind(2, bounds.to);
-  statement.Bind(3, bounds.runId);
+  BindSpan(statement, bounds);
   for (qsizetype i = 0; i < urls.size(); ++i)
     statement.Bind(int(i + 4), urls.at(i));
   while (statement.Step())

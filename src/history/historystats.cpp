@@ -56,6 +56,13 @@ void PhaseMeans::Add(qint64 totalUs, qint64 dnsUs, qint64 connectUs, qint64 tlsU
     add(Transfer, totalUs - ttfbUs);
 }
 
+void PhaseMeans::Merge(const PhaseMeans& other) {
+  for (int phase = 0; phase < PhaseCount; ++phase) {
+    sum[phase] += other.sum[phase];
+    count[phase] += other.count[phase];
+  }
+}
+
 double PhaseMeans::Mean(Phase phase) const {
   return count[phase] > 0 ? sum[phase] / double(count[phase]) : -1;
 }

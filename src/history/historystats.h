@@ -29,6 +29,7 @@ enum Phase { NameLookup, Connect, Tls, FirstByte, Transfer, PhaseCount };
 class PhaseMeans {
 public:
   void Add(qint64 totalUs, qint64 dnsUs, qint64 connectUs, qint64 tlsUs, qint64 ttfbUs);
+  void Merge(const PhaseMeans& other);
   // The mean duration of a phase in microseconds; -1 when no sample had it.
   double Mean(Phase phase) const;
 

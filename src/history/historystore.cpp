@@ -310,8 +310,10 @@ void Writer::Run() {
   QElapsedTimer sincePrune; // since the last retention pass ended
   bool pruning = false;
   QString cutoff;
+  // Swapped with the queue at every commit and cleared after it, so that the queue gets its
+  // capacity back and Append() seldom has to grow it.
+  std::vector<Item> items;
   for (;;) {
-    std::vector<Item> items;
     quint64 last = 0;
     bool commit = false;
     bool stopping = false;
@@ -350,6 +352,7 @@ void Writer::Run() {
         Fail(error);
         return;
       }
+      items.clear();
       QMutexLocker lock(&s->mutex);
       s->begun.merge(begun);
       s->written = last;

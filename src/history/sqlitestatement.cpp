@@ -68,6 +68,10 @@ qint64 SqliteStatement::Int(int column) const {
   return IsNull(column) ? -1 : sqlite3_column_int64(statement, column);
 }
 
+qint64 SqliteStatement::RawInt(int column) const {
+  return sqlite3_column_int64(statement, column);
+}
+
 double SqliteStatement::Real(int column) const {
   return sqlite3_column_double(statement, column);
 }

@@ -37,6 +37,9 @@ public:
   Type TypeOf(int column) const;
   bool IsNull(int column) const;
   qint64 Int(int column) const;
+  // The same without looking for NULL, which reads as 0: one call fewer for a column that cannot
+  // be NULL (ifnull() in the query).
+  qint64 RawInt(int column) const;
   double Real(int column) const;
   QByteArrayView Text(int column) const; // valid until the next Step()
   QString String(int column) const;

@@ -188,7 +188,7 @@ public:
 
 private:
   Group& Find(bool ref, QByteArrayView url) {
-    auto& index = byUrl[ref ? 1 : 0];
+    auto& index = ref ? referencesByUrl : sitesByUrl;
     const std::string_view key(url.data(), size_t(url.size()));
     const auto found = index.find(key);
     if (found != index.end())
@@ -202,7 +202,9 @@ private:
   }
 
   std::vector<Group> groups;
-  std::unordered_map<std::string, size_t, TextHash, std::equal_to<>> byUrl[2];
+  using Index = std::unordered_map<std::string, size_t, TextHash, std::equal_to<>>;
+  Index sitesByUrl;
+  Index referencesByUrl;
 };
 
 // Reads the rows of the span with ids from `first` to `last` into `groups`; the SQLite result code.

@@ -22,8 +22,8 @@
 #include <QThread>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -86,7 +86,7 @@ bool Exec(QSqlDatabase& db, const QString& sql) {
 // 20; 1 % fail; pings from 20 to 420 ms with a slow one now and then; phases that add up.
 bool MakeFile(const QString& path, qint64 nowMs) {
   {
-    HistoryStore store;  // the layout
+    HistoryStore store; // the layout
     if (!store.Open(path))
       return false;
   }
@@ -112,17 +112,18 @@ bool MakeFile(const QString& path, qint64 nowMs) {
                         .arg(columns, values.arg(start, 0, 'f', 3).arg(step, 0, 'f', 6).arg(QLatin1String(kind), url)));
   };
   const double seconds = 30.0 * 86400;
-  const bool made = Exec(db, QStringLiteral("BEGIN")) &&
-                    fill(1000000, seconds / 1e6, "site",
-                         QStringLiteral("CASE WHEN i % 10 = 0 THEN 'https://site01.example' ELSE "
-                                        "printf('https://site%02d.example', 2 + (i / 10 * 9 + i % 10 - 1) % 19) END")) &&
-                    fill(1000, seconds / 1000, "site", QStringLiteral("'https://site21.example'")) &&
-                    fill(8640, seconds / 8640, "ref",
-                         QStringLiteral("CASE WHEN i % 2 = 0 THEN 'http://ref1.example' ELSE 'http://ref2.example' END")) &&
-                    Exec(db, QStringLiteral("INSERT INTO runs(id, started_utc, samplers, delay_s, warn1_s, warn2_s) "
-                                            "VALUES(1, '%1', 20, 60, 1, 20)")
-                                 .arg(HistoryTime::Text(nowMs - 30 * Day))) &&
-                    Exec(db, QStringLiteral("COMMIT")) && Exec(db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+  const bool made =
+      Exec(db, QStringLiteral("BEGIN")) &&
+      fill(1000000, seconds / 1e6, "site",
+           QStringLiteral("CASE WHEN i % 10 = 0 THEN 'https://site01.example' ELSE "
+                          "printf('https://site%02d.example', 2 + (i / 10 * 9 + i % 10 - 1) % 19) END")) &&
+      fill(1000, seconds / 1000, "site", QStringLiteral("'https://site21.example'")) &&
+      fill(8640, seconds / 8640, "ref",
+           QStringLiteral("CASE WHEN i % 2 = 0 THEN 'http://ref1.example' ELSE 'http://ref2.example' END")) &&
+      Exec(db, QStringLiteral("INSERT INTO runs(id, started_utc, samplers, delay_s, warn1_s, warn2_s) "
+                              "VALUES(1, '%1', 20, 60, 1, 20)")
+                   .arg(HistoryTime::Text(nowMs - 30 * Day))) &&
+      Exec(db, QStringLiteral("COMMIT")) && Exec(db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
   db.close();
   db = QSqlDatabase();
   QSqlDatabase::removeDatabase(QStringLiteral("bench-make"));
@@ -267,7 +268,8 @@ int main(int argc, char** argv) {
       if (oldest && HistoryTime::Text(oldest->at) >= cutoff)
         break;
     }
-    std::printf("  %-52s %8.1f s\n", "retention: 30 to 20 days (~336k samples) deleted in", double(timer.elapsed()) / 1000);
+    std::printf("  %-52s %8.1f s\n", "retention: 30 to 20 days (~336k samples) deleted in",
+                double(timer.elapsed()) / 1000);
     PrintLatencies("Append(), one every ms meanwhile", ns);
   }
 
@@ -275,7 +277,8 @@ int main(int argc, char** argv) {
   for (const char* name : {"all.csv", "all.jsonl"}) {
     QString line;
     timer.start();
-    const int code = HistoryExport::Run(path, folder + QLatin1Char('/') + QLatin1String(name), QString(), QString(), {}, &line);
+    const int code =
+        HistoryExport::Run(path, folder + QLatin1Char('/') + QLatin1String(name), QString(), QString(), {}, &line);
     std::printf("  %-52s %8.1f ms, %.0f MB (%s)\n", name, double(timer.nsecsElapsed()) / 1e6,
                 double(QFileInfo(folder + QLatin1Char('/') + QLatin1String(name)).size()) / 1e6,
                 code == 0 ? "written" : qPrintable(line));

@@ -25,8 +25,8 @@ enum class Format { Csv, JsonLines };
 // The exit codes of Write() and Run(), which the command line returns.
 enum ExitCode {
   Written = 0,
-  BadArgument = 2,         // the same code as any other bad command line
-  DatabaseUnreadable = 3,  // missing, damaged or locked history file
+  BadArgument = 2,        // the same code as any other bad command line
+  DatabaseUnreadable = 3, // missing, damaged or locked history file
   FileUnwritable = 4,
 };
 

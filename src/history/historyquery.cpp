@@ -124,7 +124,7 @@ QDateTime Utc(qint64 ms) {
 struct Group {
   bool ref = false;
   QString url;
-  std::string key;  // the address's UTF-8 bytes
+  std::string key; // the address's UTF-8 bytes
   qint64 samples = 0;
   qint64 failures = 0;
   qint64 cancelled = 0;
@@ -160,7 +160,7 @@ public:
       ++group.failures;
       group.failureMinutes.push_back(minute);
     }
-    if (row.atMs >= group.lastMs) {  // of one time, the row read last is the one appended last
+    if (row.atMs >= group.lastMs) { // of one time, the row read last is the one appended last
       group.lastMs = row.atMs;
       group.lastPing = row.pingUs;
     }
@@ -170,6 +170,10 @@ public:
   void Merge(Groups&& later) {
     for (Group& next : later.groups) {
       Group& group = Find(next.ref, QByteArrayView(next.key.data(), qsizetype(next.key.size())));
+      if (group.samples == 0) {
+        group = std::move(next);
+        continue;
+      }
       group.samples += next.samples;
       group.failures += next.failures;
       group.cancelled += next.cancelled;
@@ -217,6 +221,83 @@ int ScanPart(sqlite3* db, const HistoryBounds& bounds, qint64 first, qint64 last
   while (scan.Step())
     groups->Add(scan);
   return scan.ErrorCode();
+}
+
+// A pass over the whole table, cut by id into parts read at once on threads of their own (each
+// with a connection of its own) when there are enough rows for that to pay; the parts' groups are
+// merged in id order. The SQLite result code.
+int ScanInParts(sqlite3* db, const QString& path, const HistoryBounds& bounds, Groups* groups) {
+  SqliteStatement ids(db, QStringLiteral("SELECT min(rowid), max(rowid) FROM samples"));
+  if (!ids.Step())
+    return ids.ErrorCode();
+  const qint64 first = ids.Int(0);
+  const qint64 rows = ids.Int(1) - first + 1;
+  if (ids.IsNull(0) || rows <= 0)
+    return SQLITE_OK;
+  const int threads = qBound(1, QThread::idealThreadCount(), MaxScanParts);
+  const int parts = int(qBound<qint64>(1, rows / ScanPartRows, qint64(threads)));
+  const auto firstOf = [&](int part) { return first + rows * part / parts; };
+  std::vector<Groups> partGroups(static_cast<size_t>(parts));
+  std::vector<int> codes(static_cast<size_t>(parts), SQLITE_OK);
+  std::vector<std::unique_ptr<QThread>> helpers;
+  for (int part = 1; part < parts; ++part) {
+    helpers.emplace_back(QThread::create([&, part] {
+      HistoryConnection own(path, HistoryConnection::Mode::ReadOnly);
+      codes[size_t(part)] =
+          own.Open() ? ScanPart(own.Handle(), bounds, firstOf(part), firstOf(part + 1) - 1, &partGroups[size_t(part)])
+                     : SQLITE_CANTOPEN;
+    }));
+    helpers.back()->start();
+  }
+  codes[0] = ScanPart(db, bounds, firstOf(0), firstOf(1) - 1, &partGroups[0]);
+  for (const auto& helper : helpers)
+    helper->wait();
+  for (int part = 0; part < parts; ++part) {
+    if (codes[size_t(part)] != SQLITE_OK)
+      return codes[size_t(part)];
+    groups->Merge(std::move(partGroups[size_t(part)]));
+  }
+  return SQLITE_OK;
+}
+
+// Auto's choice for every address: Index when the span covers under a quarter of the file's time
+// (from its first sample to its last, by id), Scan otherwise.
+HistoryQuery::Plan PlanFor(sqlite3* db, const HistoryBounds& bounds) {
+  if (bounds.openFrom && bounds.openTo)
+    return HistoryQuery::Plan::Scan;
+  SqliteStatement extent(db, QStringLiteral("SELECT (SELECT at_utc FROM samples ORDER BY id LIMIT 1), "
+                                            "(SELECT at_utc FROM samples ORDER BY id DESC LIMIT 1)"));
+  qint64 first = 0;
+  qint64 last = 0;
+  if (!extent.Step() || !HistoryTime::Parse(extent.Text(0), &first) || !HistoryTime::Parse(extent.Text(1), &last) ||
+      last <= first)
+    return HistoryQuery::Plan::Scan;
+  const qint64 from = bounds.openFrom ? first : qBound(first, bounds.fromMs, last);
+  const qint64 to = bounds.openTo ? last : qBound(first, bounds.toMs, last);
+  return 4 * (to - from) < last - first ? HistoryQuery::Plan::Index : HistoryQuery::Plan::Scan;
+}
+
+// The sites' rows address by address through the index on (url, at_utc), then the reference pings
+// through theirs. The SQLite result code.
+int ReadByAddress(sqlite3* db, const QStringList& addresses, const HistoryBounds& bounds, Groups* groups) {
+  SqliteStatement sites(
+      db,
+      QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND kind = 'site'%2").arg(RowColumns, SpanTerms(bounds)));
+  for (const QString& url : addresses) {
+    sites.Reset();
+    BindSpan(sites, bounds);
+    sites.Bind(4, url);
+    while (sites.Step())
+      groups->Add(sites);
+    if (sites.ErrorCode() != SQLITE_OK)
+      return sites.ErrorCode();
+  }
+  SqliteStatement references(
+      db, QStringLiteral("SELECT %1 FROM samples WHERE kind = 'ref'%2").arg(RowColumns, SpanTerms(bounds, false)));
+  BindSpan(references, bounds);
+  while (references.Step())
+    groups->Add(references);
+  return references.ErrorCode();
 }
 
 SiteSummary Summarize(const Group& group, const std::vector<qint64>& referenceMinutes) {
@@ -396,65 +477,13 @@ QList<SiteSummary> HistoryQuery::Summary(const HistorySpan& span, const QStringL
     return {};
   sqlite3* db = connection.Handle();
 
-  if (plan == Plan::Auto) {
-    plan = urls.isEmpty() ? Plan::Scan : Plan::Index;
-    if (urls.isEmpty() && !(bounds.openFrom && bounds.openTo)) {
-      // The share of the file's time the span covers, from the first and the last sample.
-      SqliteStatement extent(db, QStringLiteral("SELECT (SELECT at_utc FROM samples ORDER BY id LIMIT 1), "
-                                                "(SELECT at_utc FROM samples ORDER BY id DESC LIMIT 1)"));
-      qint64 first = 0;
-      qint64 last = 0;
-      if (extent.Step() && HistoryTime::Parse(extent.Text(0), &first) && HistoryTime::Parse(extent.Text(1), &last) &&
-          last > first) {
-        const qint64 from = bounds.openFrom ? first : qBound(first, bounds.fromMs, last);
-        const qint64 to = bounds.openTo ? last : qBound(first, bounds.toMs, last);
-        if (4 * (to - from) < last - first)
-          plan = Plan::Index;
-      }
-    }
-  }
+  if (plan == Plan::Auto)
+    plan = urls.isEmpty() ? PlanFor(db, bounds) : Plan::Index;
 
   Groups groups;
-  const auto read = [&](SqliteStatement& statement) {
-    while (statement.Step())
-      groups.Add(statement);
-    return statement.ErrorCode() == SQLITE_OK;
-  };
+  int code = SQLITE_OK;
   if (plan == Plan::Scan) {
-    // A pass over the table, cut by id into parts read at once on threads of their own (each with
-    // its own connection) when there are enough rows for that to pay.
-    SqliteStatement ids(db, QStringLiteral("SELECT min(rowid), max(rowid) FROM samples"));
-    const qint64 first = ids.Step() ? ids.Int(0) : 0;
-    const qint64 last = ids.Int(1);
-    const qint64 rows = last - first + 1;
-    const int parts = int(qBound<qint64>(1, rows / ScanPartRows, qint64(qBound(1, QThread::idealThreadCount(), MaxScanParts))));
-    std::vector<Groups> partGroups(static_cast<size_t>(parts));
-    std::vector<int> codes(static_cast<size_t>(parts), SQLITE_OK);
-    const auto range = [&](int part) {
-      return std::pair<qint64, qint64>(first + rows * part / parts, first + rows * (part + 1) / parts - 1);
-    };
-    std::vector<std::unique_ptr<QThread>> threads;
-    for (int part = 1; part < parts; ++part) {
-      threads.emplace_back(QThread::create([&, part] {
-        HistoryConnection own(connection.Path(), HistoryConnection::Mode::ReadOnly);
-        const auto [from, to] = range(part);
-        codes[size_t(part)] = own.Open() ? ScanPart(own.Handle(), bounds, from, to, &partGroups[size_t(part)])
-                                         : SQLITE_CANTOPEN;
-      }));
-      threads.back()->start();
-    }
-    codes[0] = ScanPart(db, bounds, range(0).first, range(0).second, &partGroups[0]);
-    for (const auto& thread : threads)
-      thread->wait();
-    for (int part = 0; part < parts; ++part) {
-      if (codes[size_t(part)] != SQLITE_OK) {
-        Fail(HistoryProblem::Of(codes[size_t(part)]));
-        return {};
-      }
-      if (part > 0)
-        partGroups[0].Merge(std::move(partGroups[size_t(part)]));
-    }
-    groups = std::move(partGroups[0]);
+    code = ScanInParts(db, connection.Path(), bounds, &groups);
   } else {
     QStringList addresses = urls;
     if (addresses.isEmpty()) {
@@ -465,24 +494,11 @@ QList<SiteSummary> HistoryQuery::Summary(const HistorySpan& span, const QStringL
         return {};
       }
     }
-    SqliteStatement sites(
-        db, QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND kind = 'site'%2").arg(RowColumns, SpanTerms(bounds)));
-    for (const QString& url : std::as_const(addresses)) {
-      sites.Reset();
-      BindSpan(sites, bounds);
-      sites.Bind(4, url);
-      if (!read(sites)) {
-        Fail(HistoryProblem::Of(sites.ErrorCode()));
-        return {};
-      }
-    }
-    SqliteStatement references(
-        db, QStringLiteral("SELECT %1 FROM samples WHERE kind = 'ref'%2").arg(RowColumns, SpanTerms(bounds, false)));
-    BindSpan(references, bounds);
-    if (!read(references)) {
-      Fail(HistoryProblem::Of(references.ErrorCode()));
-      return {};
-    }
+    code = ReadByAddress(db, addresses, bounds, &groups);
+  }
+  if (code != SQLITE_OK) {
+    Fail(HistoryProblem::Of(code));
+    return {};
   }
   error.clear();
 
@@ -548,8 +564,9 @@ HistoryChart HistoryQuery::Chart(const HistorySpan& span, const QStringList& url
   if (bounds.empty)
     return chart;
 
-  SqliteStatement sites(db, QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND kind = 'site'%2 ORDER BY at_utc, id")
-                                .arg(RowColumns, SpanTerms(bounds)));
+  SqliteStatement sites(db,
+                        QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND kind = 'site'%2 ORDER BY at_utc, id")
+                            .arg(RowColumns, SpanTerms(bounds)));
   for (HistorySeries& series : chart.sites) {
     sites.Reset();
     BindSpan(sites, bounds);

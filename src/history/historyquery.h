@@ -145,7 +145,8 @@ public:
   // Every sample of the span (of `urls` only, when given) in id order, as a row of the columns of
   // HistorySchema::SampleColumns(), handed to `row`, which returns false to stop early. False
   // when reading failed (ErrorText()); stopping early is no failure.
-  bool Samples(const HistorySpan& span, const QStringList& urls, const std::function<bool(const SqliteStatement&)>& row);
+  bool Samples(const HistorySpan& span, const QStringList& urls,
+               const std::function<bool(const SqliteStatement&)>& row);
 
   // A run by its id; none when there is no such run.
   std::optional<HistoryRun> Run(qint64 id);

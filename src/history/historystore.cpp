@@ -54,6 +54,7 @@ struct HistoryStoreShared {
 
   QString path;
   HistoryStore* store = nullptr; // outlives both threads: Close() waits for them
+  quint64 opening = 0;           // which of the store's openings this is
 
   QMutex mutex;
   QWaitCondition wake; // for the writer: a flush is due, or stop
@@ -82,9 +83,11 @@ struct HistoryStoreShared {
     done.wakeAll();
     wake.wakeAll();
     if (report) {
+      // Emitted on the store's thread, unless the store has opened a file anew meanwhile.
       HistoryStore* target = store;
+      const quint64 from = opening;
       QMetaObject::invokeMethod(
-          target, [target, line] { emit target->Failed(line); }, Qt::QueuedConnection);
+          target, [target, from, line] { target->Report(from, line); }, Qt::QueuedConnection);
     }
   }
 };
@@ -419,6 +422,7 @@ bool HistoryStore::Open(const QString& path) {
   shared = std::make_shared<Shared>();
   shared->path = path;
   shared->store = this;
+  shared->opening = ++openings;
   shared->retentionDays = retentionDays;
   writer.reset(QThread::create([s = shared] { Writer(s).Run(); }));
   writer->setObjectName(QStringLiteral("HistoryWriter"));
@@ -459,6 +463,11 @@ void HistoryStore::Close() {
   }
   writer->wait();
   writer.reset();
+}
+
+void HistoryStore::Report(quint64 from, const QString& line) {
+  if (from == openings)
+    emit Failed(line);
 }
 
 bool HistoryStore::IsOn() const {

@@ -70,8 +70,12 @@ signals:
   void Failed(const QString& line);
 
 private:
+  friend struct HistoryStoreShared;
+  void Report(quint64 from, const QString& line);
+
   std::shared_ptr<HistoryStoreShared> shared; // with the writer and checker threads
   std::unique_ptr<QThread> writer;
   std::unique_ptr<QThread> checker;
   int retentionDays = DefaultRetentionDays;
+  quint64 openings = 0;
 };

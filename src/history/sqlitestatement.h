@@ -33,7 +33,7 @@ public:
   void Reset();
 
   // Columns are 0-based. An integer column that is NULL reads as -1.
-  enum class Type { Null, Integer, Real, Text };  // a blob counts as text
+  enum class Type { Null, Integer, Real, Text }; // a blob counts as text
   Type TypeOf(int column) const;
   bool IsNull(int column) const;
   qint64 Int(int column) const;

@@ -24,7 +24,7 @@ private slots:
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("history.sqlite"));
     qint64 kept = 0;        // samples in the file after the previous kill
-    qint64 worstLossMs = 0;  // the oldest sample a kill lost, before the kill
+    qint64 worstLossMs = 0; // the oldest sample a kill lost, before the kill
     qint64 lost = 0;
     for (int round = 0; round < Rounds; ++round) {
       QProcess child;
@@ -65,7 +65,8 @@ private slots:
       HistoryFile file(path);
       QVERIFY(file.IsOpen());
       QCOMPARE(file.Value(QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
-      const QList<QVariantList> rows = file.Rows(QStringLiteral("SELECT id, packet, ping_us, length(result) FROM samples ORDER BY id"));
+      const QList<QVariantList> rows =
+          file.Rows(QStringLiteral("SELECT id, packet, ping_us, length(result) FROM samples ORDER BY id"));
       for (qsizetype i = 0; i < rows.size(); ++i) {
         const QVariantList expected{i + 1, i + 1, i + 1, 100};
         if (rows[i] != expected)
@@ -73,21 +74,25 @@ private slots:
       }
       const qint64 count = rows.size();
       const qint64 appended = seen.last().second;
-      QVERIFY2(count <= appended + 1, qPrintable(QStringLiteral("round %1: %2 rows of %3 samples").arg(round).arg(count).arg(appended)));
+      QVERIFY2(count <= appended + 1,
+               qPrintable(QStringLiteral("round %1: %2 rows of %3 samples").arg(round).arg(count).arg(appended)));
       for (const auto& [at, packet] : seen) {
         if (packet <= count)
           continue;
         worstLossMs = qMax(worstLossMs, killedAt - at);
         QVERIFY2(killedAt - at <= LossLimitMs,
                  qPrintable(QStringLiteral("round %1: sample %2, appended %3 ms before the kill, is lost")
-                                .arg(round).arg(packet).arg(killedAt - at)));
+                                .arg(round)
+                                .arg(packet)
+                                .arg(killedAt - at)));
         break;
       }
       lost += appended - qMin(appended, count);
       kept = count;
     }
     qInfo("%lld samples kept after %d kills; %lld lost in all; the oldest lost sample was appended %lld ms before "
-          "its kill", kept, Rounds, lost, worstLossMs);
+          "its kill",
+          kept, Rounds, lost, worstLossMs);
   }
 };
 

@@ -3,11 +3,11 @@
 // the span and address choices; the command line's arguments and exit codes; a failed export
 // leaves no file and keeps an earlier one.
 #include "filesizelimit.h"
-#include "historyfile.h"
 #include "history/historyexport.h"
 #include "history/historyschema.h"
 #include "history/historystore.h"
 #include "history/historytime.h"
+#include "historyfile.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -78,7 +78,7 @@ bool ReadCsv(const QByteArray& bytes, QList<QList<Field>>* records) {
       record.clear();
       continue;
     }
-    return false;  // a record must end in CR LF
+    return false; // a record must end in CR LF
   }
   return record.isEmpty();
 }
@@ -129,8 +129,8 @@ class HistoryExportTest : public QObject {
         bool isNumber = false;
         const qlonglong number = field.text.toLongLong(&isNumber);
         row << (field.text.isEmpty() && !field.quoted ? QVariant()
-                : isNumber && !field.quoted        ? QVariant(number)
-                                                   : QVariant(field.text));
+                : isNumber && !field.quoted           ? QVariant(number)
+                                                      : QVariant(field.text));
       }
       rows << row;
     }
@@ -152,7 +152,7 @@ class HistoryExportTest : public QObject {
       if (!document.isObject() || document.object().keys().size() != columns.size())
         return {{QStringLiteral("bad line"), QString::fromUtf8(line)}};
       qsizetype at = 0;
-      for (const QString& column : columns) {  // the schema's order, as written
+      for (const QString& column : columns) { // the schema's order, as written
         at = line.indexOf('"' + column.toUtf8() + "\":", at);
         if (at < 0)
           return {{QStringLiteral("order"), QString::fromUtf8(line)}};
@@ -160,7 +160,9 @@ class HistoryExportTest : public QObject {
       QVariantList row;
       for (const QString& column : columns) {
         const QJsonValue value = document.object().value(column);
-        row << (value.isNull() ? QVariant() : value.isDouble() ? QVariant(qlonglong(value.toInteger())) : QVariant(value.toString()));
+        row << (value.isNull()     ? QVariant()
+                : value.isDouble() ? QVariant(qlonglong(value.toInteger()))
+                                   : QVariant(value.toString()));
       }
       rows << row;
     }
@@ -173,10 +175,12 @@ private slots:
     database = dir.filePath(QStringLiteral("history.sqlite"));
     HistoryStore store;
     QVERIFY(store.Open(database));
-    const QStringList urls{"http://plain.test", "http://a.test/x,y", "http://q.test/\"quoted\"", "http://cr.test/a\rb",
-                           "http://lf.test/a\nb", "http://crlf.test/a\r\nb", "http://é.test/✓"};
-    const QStringList results{"", " => 1", "Timed out", "say \"hi\", then\r\nleave", "tab\tand\\backslash",
-                              QString(QChar(1)) + "control", "\"", ","};
+    const QStringList urls{"http://plain.test",   "http://a.test/x,y",   "http://q.test/\"quoted\"",
+                           "http://cr.test/a\rb", "http://lf.test/a\nb", "http://crlf.test/a\r\nb",
+                           "http://é.test/✓"};
+    const QStringList results{
+        "",   " => 1", "Timed out", "say \"hi\", then\r\nleave", "tab\tand\\backslash", QString(QChar(1)) + "control",
+        "\"", ","};
     for (int i = 0; i < 60; ++i) {
       HistorySample sample;
       sample.at = Now.addSecs(-3600 * 40 + i * 3600 * 40 / 60);
@@ -210,7 +214,8 @@ private slots:
   void readsBackEqual() {
     QFETCH(QString, name);
     QString line;
-    QCOMPARE(HistoryExport::Run(database, Out(name), QString(), QString(), {}, &line, Now), int(HistoryExport::Written));
+    QCOMPARE(HistoryExport::Run(database, Out(name), QString(), QString(), {}, &line, Now),
+             int(HistoryExport::Written));
     QCOMPARE(line, QStringLiteral("60 samples written to %1").arg(Out(name)));
     const QList<QVariantList> expected = Expected();
     QCOMPARE(expected.size(), 60);
@@ -229,22 +234,33 @@ private slots:
     QTest::addColumn<QString>("where");
     QTest::addColumn<QVariantList>("values");
     const QString dayAgo = HistoryTime::Text(Now.addDays(-1));
-    QTest::newRow("last 24h") << "" << "24h" << QStringList() << "WHERE at_utc >= ?" << QVariantList{dayAgo};
-    QTest::newRow("last 1440m") << "" << "1440m" << QStringList() << "WHERE at_utc >= ?" << QVariantList{dayAgo};
-    QTest::newRow("last 1d") << "" << "1d" << QStringList() << "WHERE at_utc >= ?" << QVariantList{dayAgo};
-    QTest::newRow("last 30s") << "" << "30s" << QStringList() << "WHERE at_utc >= ?"
+    QTest::newRow("last 24h") << ""
+                              << "24h" << QStringList() << "WHERE at_utc >= ?" << QVariantList{dayAgo};
+    QTest::newRow("last 1440m") << ""
+                                << "1440m" << QStringList() << "WHERE at_utc >= ?" << QVariantList{dayAgo};
+    QTest::newRow("last 1d") << ""
+                             << "1d" << QStringList() << "WHERE at_utc >= ?" << QVariantList{dayAgo};
+    QTest::newRow("last 30s") << ""
+                              << "30s" << QStringList() << "WHERE at_utc >= ?"
                               << QVariantList{HistoryTime::Text(Now.addSecs(-30))};
-    QTest::newRow("last 1w") << "" << "1w" << QStringList() << "" << QVariantList{};
-    QTest::newRow("since, UTC") << "2030-01-14T12:00:00Z" << "" << QStringList() << "WHERE at_utc >= ?" << QVariantList{dayAgo};
-    QTest::newRow("since, offset") << "2030-01-14T14:00:00.000+02:00" << "" << QStringList() << "WHERE at_utc >= ?"
-                                   << QVariantList{dayAgo};
-    QTest::newRow("since, a date") << "2030-01-15" << "" << QStringList() << "WHERE at_utc >= ?"
-                                   << QVariantList{HistoryTime::Text(QDateTime(QDate(2030, 1, 15), QTime(0, 0)).toUTC())};
-    QTest::newRow("addresses") << "" << "" << QStringList{"http://a.test/x,y", "http://crlf.test/a\r\nb"}
+    QTest::newRow("last 1w") << ""
+                             << "1w" << QStringList() << "" << QVariantList{};
+    QTest::newRow("since, UTC") << "2030-01-14T12:00:00Z"
+                                << "" << QStringList() << "WHERE at_utc >= ?" << QVariantList{dayAgo};
+    QTest::newRow("since, offset") << "2030-01-14T14:00:00.000+02:00"
+                                   << "" << QStringList() << "WHERE at_utc >= ?" << QVariantList{dayAgo};
+    QTest::newRow("since, a date") << "2030-01-15"
+                                   << "" << QStringList() << "WHERE at_utc >= ?"
+                                   << QVariantList{
+                                          HistoryTime::Text(QDateTime(QDate(2030, 1, 15), QTime(0, 0)).toUTC())};
+    QTest::newRow("addresses") << ""
+                               << "" << QStringList{"http://a.test/x,y", "http://crlf.test/a\r\nb"}
                                << "WHERE url IN (?, ?)" << QVariantList{"http://a.test/x,y", "http://crlf.test/a\r\nb"};
-    QTest::newRow("addresses and time") << "" << "24h" << QStringList{"http://é.test/✓"}
-                                        << "WHERE url = ? AND at_utc >= ?" << QVariantList{"http://é.test/✓", dayAgo};
-    QTest::newRow("nothing") << "" << "" << QStringList{"http://none.test"} << "WHERE 0" << QVariantList{};
+    QTest::newRow("addresses and time") << ""
+                                        << "24h" << QStringList{"http://é.test/✓"} << "WHERE url = ? AND at_utc >= ?"
+                                        << QVariantList{"http://é.test/✓", dayAgo};
+    QTest::newRow("nothing") << ""
+                             << "" << QStringList{"http://none.test"} << "WHERE 0" << QVariantList{};
   }
 
   void chooses() {
@@ -255,9 +271,11 @@ private slots:
     QFETCH(QVariantList, values);
     const QList<QVariantList> expected = Expected(where, values);
     QString line;
-    QCOMPARE(HistoryExport::Run(database, Out("chosen.csv"), since, last, urls, &line, Now), int(HistoryExport::Written));
+    QCOMPARE(HistoryExport::Run(database, Out("chosen.csv"), since, last, urls, &line, Now),
+             int(HistoryExport::Written));
     QCOMPARE(CsvRows(Out("chosen.csv")), expected);
-    QCOMPARE(HistoryExport::Run(database, Out("chosen.jsonl"), since, last, urls, &line, Now), int(HistoryExport::Written));
+    QCOMPARE(HistoryExport::Run(database, Out("chosen.jsonl"), since, last, urls, &line, Now),
+             int(HistoryExport::Written));
     QCOMPARE(JsonRows(Out("chosen.jsonl")), expected);
     QCOMPARE(line, QStringLiteral("%1 samples written to %2").arg(expected.size()).arg(Out("chosen.jsonl")));
   }
@@ -265,14 +283,14 @@ private slots:
   // A span of one run holds that run's sites and, by time alone, the reference pings.
   void runSpan() {
     HistoryFile file(database);
-    QVERIFY(file.Exec(QStringLiteral("INSERT INTO runs(id, started_utc) VALUES(3, ?)"), {HistoryTime::Text(Now.addDays(-1))}));
+    QVERIFY(file.Exec(QStringLiteral("INSERT INTO runs(id, started_utc) VALUES(3, ?)"),
+                      {HistoryTime::Text(Now.addDays(-1))}));
     HistorySpan span;
     span.runId = 3;
     QString line;
     QCOMPARE(HistoryExport::Write(database, Out("run.csv"), span, {}, &line), int(HistoryExport::Written));
-    QCOMPARE(CsvRows(Out("run.csv")),
-             Expected(QStringLiteral("WHERE at_utc >= ? AND (run_id = 3 OR kind = 'ref')"),
-                      {HistoryTime::Text(Now.addDays(-1).addSecs(-60))}));
+    QCOMPARE(CsvRows(Out("run.csv")), Expected(QStringLiteral("WHERE at_utc >= ? AND (run_id = 3 OR kind = 'ref')"),
+                                               {HistoryTime::Text(Now.addDays(-1).addSecs(-60))}));
     QVERIFY(file.Exec(QStringLiteral("DELETE FROM runs")));
   }
 
@@ -286,29 +304,41 @@ private slots:
     QTest::addColumn<QString>("line");
     const QString db = QStringLiteral("<db>");
     const QString out = QStringLiteral("<dir>/out.csv");
-    QTest::newRow("written") << db << out << "" << "7d" << QStringList() << 0 << "60 samples written to <dir>/out.csv";
-    QTest::newRow("another ending") << db << "<dir>/out.txt" << "" << "" << QStringList() << 2
+    QTest::newRow("written") << db << out << ""
+                             << "7d" << QStringList() << 0 << "60 samples written to <dir>/out.csv";
+    QTest::newRow("another ending") << db << "<dir>/out.txt"
+                                    << ""
+                                    << "" << QStringList() << 2
                                     << "Cannot export to <dir>/out.txt: the file name must end in .csv or .jsonl";
-    QTest::newRow("no ending") << db << "<dir>/csv" << "" << "" << QStringList() << 2
+    QTest::newRow("no ending") << db << "<dir>/csv"
+                               << ""
+                               << "" << QStringList() << 2
                                << "Cannot export to <dir>/csv: the file name must end in .csv or .jsonl";
-    QTest::newRow("since and last") << db << out << "2030-01-01" << "24h" << QStringList() << 2
-                                    << "--since and --last cannot be used together";
-    QTest::newRow("since, not a date") << db << out << "yesterday" << "" << QStringList() << 2
+    QTest::newRow("since and last") << db << out << "2030-01-01"
+                                    << "24h" << QStringList() << 2 << "--since and --last cannot be used together";
+    QTest::newRow("since, not a date") << db << out << "yesterday"
+                                       << "" << QStringList() << 2
                                        << "--since: 'yesterday' is not an ISO 8601 date or date and time";
-    QTest::newRow("since, no such day") << db << out << "2030-02-30" << "" << QStringList() << 2
+    QTest::newRow("since, no such day") << db << out << "2030-02-30"
+                                        << "" << QStringList() << 2
                                         << "--since: '2030-02-30' is not an ISO 8601 date or date and time";
     for (const char* span : {"5y", "0h", "h", "24", "-1d", "1.5h", "24 h"})
       QTest::addRow("last %s", span) << db << out << "" << span << QStringList() << 2
                                      << QStringLiteral("--last: '%1' is not a span such as 30m, 24h or 7d").arg(span);
-    QTest::newRow("an empty address") << db << out << "" << "" << QStringList{""} << 2 << "--url needs an address";
-    QTest::newRow("no history") << "<dir>/missing.sqlite" << out << "" << "" << QStringList() << 3
+    QTest::newRow("an empty address") << db << out << ""
+                                      << "" << QStringList{""} << 2 << "--url needs an address";
+    QTest::newRow("no history") << "<dir>/missing.sqlite" << out << ""
+                                << "" << QStringList() << 3
                                 << "Cannot read the history <dir>/missing.sqlite: no such file";
-    QTest::newRow("damaged history") << "<dir>/garbage.sqlite" << out << "" << "" << QStringList() << 3
+    QTest::newRow("damaged history") << "<dir>/garbage.sqlite" << out << ""
+                                     << "" << QStringList() << 3
                                      << "Cannot read the history <dir>/garbage.sqlite: it is damaged";
-    QTest::newRow("no such folder") << db << "<dir>/missing/out.csv" << "" << "" << QStringList() << 4
-                                    << "Cannot write <dir>/missing/out.csv: ";
-    QTest::newRow("a folder in the way") << db << "<dir>/folder.csv" << "" << "" << QStringList() << 4
-                                         << "Cannot write <dir>/folder.csv: ";
+    QTest::newRow("no such folder") << db << "<dir>/missing/out.csv"
+                                    << ""
+                                    << "" << QStringList() << 4 << "Cannot write <dir>/missing/out.csv: ";
+    QTest::newRow("a folder in the way") << db << "<dir>/folder.csv"
+                                         << ""
+                                         << "" << QStringList() << 4 << "Cannot write <dir>/folder.csv: ";
   }
 
   // A bad argument, an unreadable history and an unwritable file each give their own code and
@@ -355,7 +385,7 @@ private slots:
     QString line;
     int code = 0;
     {
-      FileSizeLimit limit(2000);  // the export is some 20 KB
+      FileSizeLimit limit(2000); // the export is some 20 KB
       if (!limit.Active())
         QSKIP("the file size limit cannot be set here");
       code = HistoryExport::Run(database, file, QString(), QString(), {}, &line, Now);
@@ -377,11 +407,13 @@ private slots:
       store.Append(sample);
     QVERIFY(store.Flush());
     QString line;
-    QCOMPARE(HistoryExport::Run(live, Out("live.csv"), QString(), QString(), {}, &line, Now), int(HistoryExport::Written));
+    QCOMPARE(HistoryExport::Run(live, Out("live.csv"), QString(), QString(), {}, &line, Now),
+             int(HistoryExport::Written));
     QCOMPARE(line, QStringLiteral("10 samples written to %1").arg(Out("live.csv")));
     store.Append(sample);
     QVERIFY(store.Flush());
-    QCOMPARE(HistoryExport::Run(live, Out("live.csv"), QString(), QString(), {}, &line, Now), int(HistoryExport::Written));
+    QCOMPARE(HistoryExport::Run(live, Out("live.csv"), QString(), QString(), {}, &line, Now),
+             int(HistoryExport::Written));
     QCOMPARE(line, QStringLiteral("11 samples written to %1").arg(Out("live.csv")));
   }
 };

@@ -1,11 +1,11 @@
 // Summaries and charts of the history against plain reference computations on random samples,
 // for every kind of span and both ways of reading; the nearest-rank percentiles; the "local
 // network?" mark on small fixtures; the chart's bucket widths; the nearest sample.
-#include "historyfile.h"
 #include "history/historyquery.h"
 #include "history/historystats.h"
 #include "history/historystore.h"
 #include "history/historytime.h"
+#include "historyfile.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -90,11 +90,11 @@ bool Same(double a, double b) {
 
 #define COMPARE_PHASES(actual, expected)                                                                               \
   do {                                                                                                                 \
-    QVERIFY2(Same((actual).nameLookupUs, (expected).nameLookupUs), "name lookup");                                    \
-    QVERIFY2(Same((actual).connectUs, (expected).connectUs), "connect");                                              \
-    QVERIFY2(Same((actual).tlsUs, (expected).tlsUs), "TLS");                                                          \
-    QVERIFY2(Same((actual).firstByteUs, (expected).firstByteUs), "first byte");                                       \
-    QVERIFY2(Same((actual).transferUs, (expected).transferUs), "transfer");                                           \
+    QVERIFY2(Same((actual).nameLookupUs, (expected).nameLookupUs), "name lookup");                                     \
+    QVERIFY2(Same((actual).connectUs, (expected).connectUs), "connect");                                               \
+    QVERIFY2(Same((actual).tlsUs, (expected).tlsUs), "TLS");                                                           \
+    QVERIFY2(Same((actual).firstByteUs, (expected).firstByteUs), "first byte");                                        \
+    QVERIFY2(Same((actual).transferUs, (expected).transferUs), "transfer");                                            \
   } while (false)
 
 // A span as the test resolves it: [from, to), the run of the sites (-1: any).
@@ -131,8 +131,8 @@ class HistoryQueryTest : public QObject {
   Q_OBJECT
 
   QTemporaryDir dir;
-  QString path;                        // the file of random samples
-  std::vector<HistorySample> samples;  // what it holds, in id order
+  QString path;                       // the file of random samples
+  std::vector<HistorySample> samples; // what it holds, in id order
 
   // Which samples the span holds: sites by time and run, references by time alone.
   std::vector<size_t> InRange(const Range& range) const {
@@ -193,9 +193,8 @@ class HistoryQueryTest : public QObject {
         if (s.at >= samples[last].at)
           last = i;
       }
-      line.lossPercent = line.samples > line.cancelled
-                             ? 100.0 * double(line.failures) / double(line.samples - line.cancelled)
-                             : 0;
+      line.lossPercent =
+          line.samples > line.cancelled ? 100.0 * double(line.failures) / double(line.samples - line.cancelled) : 0;
       line.lastAt = samples[last].at;
       line.lastUs = samples[last].pingUs;
       line.phases = Phases(all);
@@ -330,7 +329,8 @@ class HistoryQueryTest : public QObject {
       qint64 from, to, run;
     } spans[] = {
         {"this run", HistorySpan::Of(HistorySpan::Preset::ThisRun, 2, Now), Run2Start - Minute, open, 2},
-        {"an ended run", HistorySpan::Of(HistorySpan::Preset::ThisRun, 1, Now), Run1Start - Minute, Run1End + Minute, 1},
+        {"an ended run", HistorySpan::Of(HistorySpan::Preset::ThisRun, 1, Now), Run1Start - Minute, Run1End + Minute,
+         1},
         {"no run", HistorySpan::Of(HistorySpan::Preset::ThisRun, 0, Now), 0, 0, 0},
         {"last hour", HistorySpan::Of(HistorySpan::Preset::LastHour, 2, Now), NowMs - Hour, open, -1},
         {"24 hours", HistorySpan::Of(HistorySpan::Preset::Last24Hours, 2, Now), NowMs - Day, open, -1},
@@ -356,9 +356,9 @@ private slots:
     for (int i = 0; i < 1500; ++i)
       times.push_back(NowMs - 2 * Hour + qint64(random.bounded(2.0 * double(Hour))));
     std::sort(times.begin(), times.end());
-    for (int i = 0; i < 30; ++i)  // the same moment twice
+    for (int i = 0; i < 30; ++i) // the same moment twice
       times.insert(times.begin() + random.bounded(int(times.size())), times[random.bounded(int(times.size()))]);
-    for (int i = 0; i < 20; ++i)  // late arrivals
+    for (int i = 0; i < 20; ++i) // late arrivals
       times.push_back(NowMs - qint64(random.bounded(40.0 * double(Day))));
 
     for (const qint64 at : times) {
@@ -391,9 +391,10 @@ private slots:
     }
     Write(path, samples);
     HistoryFile file(path);
-    QVERIFY(file.Exec(QStringLiteral("INSERT INTO runs(id, started_utc, ended_utc, samplers, delay_s, warn1_s, warn2_s) "
-                                     "VALUES(1, ?, ?, 1, 60, 1, 20), (2, ?, NULL, 2, 30, 0.5, 10)"),
-                      {HistoryTime::Text(Run1Start), HistoryTime::Text(Run1End), HistoryTime::Text(Run2Start)}));
+    QVERIFY(
+        file.Exec(QStringLiteral("INSERT INTO runs(id, started_utc, ended_utc, samplers, delay_s, warn1_s, warn2_s) "
+                                 "VALUES(1, ?, ?, 1, 60, 1, 20), (2, ?, NULL, 2, 30, 0.5, 10)"),
+                  {HistoryTime::Text(Run1Start), HistoryTime::Text(Run1End), HistoryTime::Text(Run2Start)}));
   }
 
   void percentile_data() {
@@ -436,9 +437,7 @@ private slots:
     }
   }
 
-  void summaryMatchesReference_data() {
-    SpanRows();
-  }
+  void summaryMatchesReference_data() { SpanRows(); }
 
   // Every span, read both ways and the way Auto picks, gives the reference's figures.
   void summaryMatchesReference() {
@@ -450,7 +449,8 @@ private slots:
     if (run != 0)
       QVERIFY(expected.size() == 5);
     HistoryQuery query(path);
-    for (const HistoryQuery::Plan plan : {HistoryQuery::Plan::Scan, HistoryQuery::Plan::Index, HistoryQuery::Plan::Auto}) {
+    for (const HistoryQuery::Plan plan :
+         {HistoryQuery::Plan::Scan, HistoryQuery::Plan::Index, HistoryQuery::Plan::Auto}) {
       CompareSummaries(query.Summary(span, {}, plan), expected);
       if (QTest::currentTestFailed())
         qWarning("plan %d", int(plan));
@@ -464,23 +464,31 @@ private slots:
   }
 
   void localNetworkMark_data() {
-    QTest::addColumn<QList<int>>("slow");              // minutes of the site's slow samples
-    QTest::addColumn<QList<int>>("referenceFailed");   // minutes of failed reference pings
-    QTest::addColumn<QList<int>>("referenceSlow");     // of reference pings above the references' p95
-    QTest::addColumn<QList<int>>("referenceUsual");    // of ordinary reference pings
-    QTest::addColumn<bool>("references");              // 60 ordinary reference pings far away
+    QTest::addColumn<QList<int>>("slow");            // minutes of the site's slow samples
+    QTest::addColumn<QList<int>>("referenceFailed"); // minutes of failed reference pings
+    QTest::addColumn<QList<int>>("referenceSlow");   // of reference pings above the references' p95
+    QTest::addColumn<QList<int>>("referenceUsual");  // of ordinary reference pings
+    QTest::addColumn<bool>("references");            // 60 ordinary reference pings far away
     QTest::addColumn<qint64>("matched");
     QTest::addColumn<bool>("mark");
     const QList<int> five{10, 30, 50, 70, 90};
     QTest::newRow("all match") << five << five << QList<int>{} << QList<int>{} << true << qint64(5) << true;
-    QTest::newRow("three of five, one a minute later") << five << QList<int>{10, 30, 51} << QList<int>{} << QList<int>{} << true << qint64(3) << true;
-    QTest::newRow("three of five, one a minute earlier") << five << QList<int>{9, 30, 50} << QList<int>{} << QList<int>{} << true << qint64(3) << true;
-    QTest::newRow("two of five") << five << QList<int>{10, 30} << QList<int>{} << QList<int>{} << true << qint64(2) << false;
-    QTest::newRow("two minutes away") << five << QList<int>{12, 32, 52, 68, 88} << QList<int>{} << QList<int>{} << true << qint64(0) << false;
-    QTest::newRow("slow reference pings") << five << QList<int>{10} << QList<int>{69, 90} << QList<int>{} << true << qint64(3) << true;
-    QTest::newRow("ordinary reference pings") << five << QList<int>{} << QList<int>{} << five << true << qint64(0) << false;
-    QTest::newRow("too few slow samples") << QList<int>{10, 30} << QList<int>{10, 30} << QList<int>{} << QList<int>{} << true << qint64(2) << false;
-    QTest::newRow("no reference pings") << five << QList<int>{} << QList<int>{} << QList<int>{} << false << qint64(0) << false;
+    QTest::newRow("three of five, one a minute later")
+        << five << QList<int>{10, 30, 51} << QList<int>{} << QList<int>{} << true << qint64(3) << true;
+    QTest::newRow("three of five, one a minute earlier")
+        << five << QList<int>{9, 30, 50} << QList<int>{} << QList<int>{} << true << qint64(3) << true;
+    QTest::newRow("two of five") << five << QList<int>{10, 30} << QList<int>{} << QList<int>{} << true << qint64(2)
+                                 << false;
+    QTest::newRow("two minutes away") << five << QList<int>{12, 32, 52, 68, 88} << QList<int>{} << QList<int>{} << true
+                                      << qint64(0) << false;
+    QTest::newRow("slow reference pings")
+        << five << QList<int>{10} << QList<int>{69, 90} << QList<int>{} << true << qint64(3) << true;
+    QTest::newRow("ordinary reference pings")
+        << five << QList<int>{} << QList<int>{} << five << true << qint64(0) << false;
+    QTest::newRow("too few slow samples")
+        << QList<int>{10, 30} << QList<int>{10, 30} << QList<int>{} << QList<int>{} << true << qint64(2) << false;
+    QTest::newRow("no reference pings") << five << QList<int>{} << QList<int>{} << QList<int>{} << false << qint64(0)
+                                        << false;
   }
 
   // A site of 100 samples, one a minute, slow in the given minutes (the slow samples are the
@@ -543,9 +551,7 @@ private slots:
       QVERIFY2(buckets >= 250, qPrintable(QString::number(buckets)));
   }
 
-  void chartMatchesReference_data() {
-    SpanRows();
-  }
+  void chartMatchesReference_data() { SpanRows(); }
 
   // Buckets, failure marks and references as the plain computation has them; the time axis from
   // the span, its open ends from the samples and `now`.
@@ -576,7 +582,8 @@ private slots:
 
     QCOMPARE(chart.sites.size(), 2);
     for (qsizetype i = 0; i < chosen.size(); ++i) {
-      CompareSeries(chart.sites[i], ReferenceSeries({from, to, run}, HistorySample::Kind::Site, chosen[i], chart.bucketMs));
+      CompareSeries(chart.sites[i],
+                    ReferenceSeries({from, to, run}, HistorySample::Kind::Site, chosen[i], chart.bucketMs));
       QVERIFY(!QTest::currentTestFailed());
       QVERIFY(chart.sites[i].buckets.size() <= HistoryStats::MaxBuckets + 1);
     }
@@ -597,7 +604,7 @@ private slots:
     std::vector<qint64> probes{NowMs - 41 * Day, NowMs + Day};
     for (int i = 0; i < 300; ++i)
       probes.push_back(NowMs - qint64(random.bounded(40.0 * double(Day))));
-    for (size_t i = 0; i < samples.size(); i += 97)  // exactly on samples
+    for (size_t i = 0; i < samples.size(); i += 97) // exactly on samples
       probes.push_back(samples[i].at.toMSecsSinceEpoch());
     for (const qint64 probe : probes) {
       const HistorySample* best = nullptr;
@@ -666,21 +673,25 @@ private slots:
   // the figures of reading it address by address (which the reference checks above).
   void largeFileReadInParts() {
     const QString large = dir.filePath(QStringLiteral("large.sqlite"));
-    { HistoryStore layout; QVERIFY(layout.Open(large)); }
+    {
+      HistoryStore layout;
+      QVERIFY(layout.Open(large));
+    }
     HistoryFile file(large);
     // Ids and times in step but for one address whose samples all have one time (its last sample
     // is then the last appended, in the last part); pings and failures spread by multiplicative
     // hashing.
-    QVERIFY2(file.Exec(QStringLiteral(
-                 "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 249999) "
-                 "INSERT INTO samples(at_utc, kind, url, run_id, ping_us, dns_us, connect_us, tls_us, ttfb_us, result) "
-                 "SELECT strftime('%Y-%m-%dT%H:%M:%fZ', CASE WHEN i % 5 = 4 THEN 1893801600 ELSE 1893456000 + (i / 3) * 7 "
-                 "END, 'unixepoch'), "
-                 "CASE WHEN i % 17 = 0 THEN 'ref' ELSE 'site' END, 'http://s' || (i % 5) || '.test', 1 + i % 2, "
-                 "CASE WHEN (i * 2654435761) % 100 < 3 THEN NULL ELSE 1000 + (i * 40503) % 90000 END, "
-                 "i % 700, 800 + i % 900, 0, 2000 + i % 3000, CASE WHEN i % 301 = 0 THEN 'Cancelled' ELSE '' END "
-                 "FROM n")),
-             qPrintable(file.Error().text()));
+    QVERIFY2(
+        file.Exec(QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 249999) "
+            "INSERT INTO samples(at_utc, kind, url, run_id, ping_us, dns_us, connect_us, tls_us, ttfb_us, result) "
+            "SELECT strftime('%Y-%m-%dT%H:%M:%fZ', CASE WHEN i % 5 = 4 THEN 1893801600 ELSE 1893456000 + (i / 3) * 7 "
+            "END, 'unixepoch'), "
+            "CASE WHEN i % 17 = 0 THEN 'ref' ELSE 'site' END, 'http://s' || (i % 5) || '.test', 1 + i % 2, "
+            "CASE WHEN (i * 2654435761) % 100 < 3 THEN NULL ELSE 1000 + (i * 40503) % 90000 END, "
+            "i % 700, 800 + i % 900, 0, 2000 + i % 3000, CASE WHEN i % 301 = 0 THEN 'Cancelled' ELSE '' END "
+            "FROM n")),
+        qPrintable(file.Error().text()));
     QVERIFY(file.Exec(QStringLiteral("INSERT INTO runs(id, started_utc) VALUES(2, '2030-01-01T00:00:00.000Z')")));
     HistoryQuery query(large);
     HistorySpan run;

@@ -2,11 +2,11 @@
 // become in the file, the retention, two programs on one file, and every way the file can be
 // unusable (history turns itself off with one line, the caller goes on).
 #include "filesizelimit.h"
-#include "historyfile.h"
 #include "history/historyschema.h"
 #include "history/historysettings.h"
 #include "history/historystore.h"
 #include "history/historytime.h"
+#include "historyfile.h"
 #include "settings/settingsstore.h"
 #include "testenvironment.h"
 
@@ -58,8 +58,9 @@ void MakeFile(const QString& path, int version) {
       QVERIFY2(file.Exec(statement), qPrintable(file.Error().text()));
   QVERIFY(file.Exec(QStringLiteral("PRAGMA user_version = %1").arg(version)));
   if (version >= 1)
-    QVERIFY(file.Exec(QStringLiteral("INSERT INTO samples(at_utc, kind, url, ping_us) VALUES(?, 'site', 'http://old.test', 5)"),
-                      {HistoryTime::Text(QDateTime::currentDateTimeUtc())}));
+    QVERIFY(file.Exec(
+        QStringLiteral("INSERT INTO samples(at_utc, kind, url, ping_us) VALUES(?, 'site', 'http://old.test', 5)"),
+        {HistoryTime::Text(QDateTime::currentDateTimeUtc())}));
 }
 
 } // namespace
@@ -126,7 +127,8 @@ private slots:
     QCOMPARE(file.Value(QStringLiteral("PRAGMA user_version")).toInt(), HistorySchema::Version);
     QCOMPARE(file.Rows(QStringLiteral("SELECT id, url FROM samples ORDER BY id")),
              (QList<QVariantList>{{1, "http://old.test"}, {2, "http://a.test"}}));
-    QVERIFY(file.Value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'samples_ref_at'")).toInt() == 1);
+    QVERIFY(file.Value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'samples_ref_at'")).toInt() ==
+            1);
   }
 
   void newerLayoutIsLeftAlone() {
@@ -169,13 +171,13 @@ private slots:
     store.Append(full);
 
     HistorySample failed;
-    failed.at = QDateTime(QDate(2024, 5, 1), QTime(11, 30, 0, 5), Qt::OffsetFromUTC, 2 * 3600);  // 09:30:00.005Z
+    failed.at = QDateTime(QDate(2024, 5, 1), QTime(11, 30, 0, 5), Qt::OffsetFromUTC, 2 * 3600); // 09:30:00.005Z
     failed.kind = HistorySample::Kind::Ref;
     failed.url = QStringLiteral("http://ref.test");
     failed.result = QStringLiteral("Host not found");
     store.Append(failed);
 
-    HistorySample untimed;  // no time: the time of Append()
+    HistorySample untimed; // no time: the time of Append()
     untimed.url = QStringLiteral("http://c.test");
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
     store.Append(untimed);
@@ -187,14 +189,14 @@ private slots:
     QCOMPARE(rows.size(), 3);
     QCOMPARE(Texts(rows[0]), (QStringList{"1", "2024-05-01T09:30:00.250Z", "site", full.url, "7", "2", "12", "250123",
                                           "1000", "2000", "0", "240000", "404", " => 1", "::1", "2", "0"}));
-    QCOMPARE(Texts(rows[1]), (QStringList{"2", "2024-05-01T09:30:00.005Z", "ref", "http://ref.test", "NULL", "NULL",
-                                          "NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "Host not found",
-                                          "NULL", "NULL", "NULL"}));
+    QCOMPARE(Texts(rows[1]),
+             (QStringList{"2", "2024-05-01T09:30:00.005Z", "ref", "http://ref.test", "NULL", "NULL", "NULL", "NULL",
+                          "NULL", "NULL", "NULL", "NULL", "NULL", "Host not found", "NULL", "NULL", "NULL"}));
     qint64 at = 0;
     QVERIFY(HistoryTime::Parse(rows[2][1].toString().toUtf8(), &at));
     QVERIFY(at >= before && at <= after);
-    QCOMPARE(Texts(rows[2]).mid(2), (QStringList{"site", "http://c.test", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL",
-                                                 "NULL", "NULL", "NULL", "", "NULL", "NULL", "NULL"}));
+    QCOMPARE(Texts(rows[2]).mid(2), (QStringList{"site", "http://c.test", "NULL", "NULL", "NULL", "NULL", "NULL",
+                                                 "NULL", "NULL", "NULL", "NULL", "", "NULL", "NULL", "NULL"}));
   }
 
   void runsHaveTheirOwnRows() {
@@ -278,10 +280,11 @@ private slots:
         QVERIFY(file.Exec(QStringLiteral("INSERT INTO samples(at_utc, kind, url, ping_us) VALUES(?, 'site', ?, ?)"),
                           {HistoryTime::Text(now.addDays(-days)), QStringLiteral("http://%1.test").arg(days), days}));
       // Runs: ended 91 and 89 days ago; never ended, begun 91 days ago.
-      QVERIFY(file.Exec(QStringLiteral("INSERT INTO runs(id, started_utc, ended_utc) VALUES(1, ?, ?), (2, ?, ?), (3, ?, NULL)"),
-                        {HistoryTime::Text(now.addDays(-92)), HistoryTime::Text(now.addDays(-91)),
-                         HistoryTime::Text(now.addDays(-90)), HistoryTime::Text(now.addDays(-89)),
-                         HistoryTime::Text(now.addDays(-91))}));
+      QVERIFY(file.Exec(
+          QStringLiteral("INSERT INTO runs(id, started_utc, ended_utc) VALUES(1, ?, ?), (2, ?, ?), (3, ?, NULL)"),
+          {HistoryTime::Text(now.addDays(-92)), HistoryTime::Text(now.addDays(-91)),
+           HistoryTime::Text(now.addDays(-90)), HistoryTime::Text(now.addDays(-89)),
+           HistoryTime::Text(now.addDays(-91))}));
       QVERIFY(file.Exec(QStringLiteral("COMMIT")));
     }
     HistoryFile file(path);
@@ -294,7 +297,7 @@ private slots:
     HistoryStore store;
     QCOMPARE(store.RetentionDays(), 90);
     QVERIFY(store.Open(path));
-    const qint64 run = store.BeginRun(1, 60, 1, 20);  // this store's open run stays
+    const qint64 run = store.BeginRun(1, 60, 1, 20); // this store's open run stays
     QTRY_COMPARE_WITH_TIMEOUT(kept(), (QList<int>{89, 11, 9, 0}), 20000);
     QTRY_COMPARE_WITH_TIMEOUT(file.Rows(QStringLiteral("SELECT id FROM runs ORDER BY id")),
                               (QList<QVariantList>{{2}, {run}}), 5000);
@@ -308,7 +311,7 @@ private slots:
     store.Append(old);
     QVERIFY(store.Flush());
     store.Close();
-    QVERIFY(store.Open(path));  // a retention pass runs at every opening
+    QVERIFY(store.Open(path)); // a retention pass runs at every opening
     QVERIFY(store.Flush());
     store.Close();
     QCOMPARE(kept(), (QList<int>{9, 0, 1000}));
@@ -375,7 +378,7 @@ private slots:
       QVERIFY(holder->Exec(QStringLiteral("BEGIN EXCLUSIVE")));
       QVERIFY(holder->Exec(QStringLiteral("INSERT INTO runs(started_utc) VALUES('x')")));
       if (how == "exclusive mode")
-        QVERIFY(holder->Exec(QStringLiteral("COMMIT")));  // the lock stays with the connection
+        QVERIFY(holder->Exec(QStringLiteral("COMMIT"))); // the lock stays with the connection
     } else if (how == "full") {
       {
         HistoryStore store;
@@ -431,12 +434,18 @@ private slots:
     QTest::addColumn<bool>("enabledRead");
     QTest::addColumn<int>("retentionRead");
     QTest::newRow("missing") << QString() << QString() << true << 90;
-    QTest::newRow("set") << "false" << "30" << false << 30;
-    QTest::newRow("zero keeps all") << "true" << "0" << true << 0;
-    QTest::newRow("zero is off") << "0" << "36500" << false << 36500;
-    QTest::newRow("damaged") << "maybe" << "ninety" << true << 90;
-    QTest::newRow("out of range") << "TRUE" << "36501" << true << 90;
-    QTest::newRow("negative") << "FALSE" << "-1" << false << 90;
+    QTest::newRow("set") << "false"
+                         << "30" << false << 30;
+    QTest::newRow("zero keeps all") << "true"
+                                    << "0" << true << 0;
+    QTest::newRow("zero is off") << "0"
+                                 << "36500" << false << 36500;
+    QTest::newRow("damaged") << "maybe"
+                             << "ninety" << true << 90;
+    QTest::newRow("out of range") << "TRUE"
+                                  << "36501" << true << 90;
+    QTest::newRow("negative") << "FALSE"
+                              << "-1" << false << 90;
   }
 
   void settings() {

@@ -31,6 +31,9 @@ int MinuteOfDay(const QTime& time) {
   return time.hour() * 60 + time.minute();
 }
 
+// The Result of a sample whose fetch was abandoned by switching off, and panel 3 after its pass.
+const QString Cancelled = QStringLiteral("Cancelled");
+
 // Rounds halves to even; a value outside the 32-bit range gives `fallback`.
 qint32 Whole(double value, qint32 fallback = 0) {
   return Numbers::ToInt32(value).value_or(fallback);
@@ -164,6 +167,7 @@ void TestCycle::SwitchOff() {
 }
 
 void TestCycle::Shutdown() {
+  shutDown = true;
   StopRequested = false;
   SwitchOff();
   inet2.Cancel();
@@ -176,6 +180,7 @@ void TestCycle::Timer1_Timer() {
   // A tick that arrives while a pass waits for a fetch is skipped.
   if (ticking)
     return;
+  extraTickAllowed = true;
   SampleTick();
   if (Module1::ServiceOk && !LastRefTime.isEmpty()) {
     const QTime last = QTime::fromString(LastRefTime, QStringLiteral("HH:mm:ss"));
@@ -191,25 +196,28 @@ void TestCycle::SampleTick() {
   abortPass = false;
   ++TickCount;
   QCoreApplication::processEvents();
-  // A delay below one second (zero, negative, or no number at all) never samples.
+  // A delay below one second (zero, negative, or no number at all) never samples. Switching off
+  // (while events ran here, or during the pass) ends the pass but not the tick: the end-of-run
+  // check and the countdown still run. Only a program that is ending skips them.
   const double delay = Numbers::Value(settings.delay);
-  if (!abortPass && delay >= 1 && delay == double(TickCount)) {
-    if (SamplingPass() == Outcome::Aborted) {
-      ticking = false;
-      return;
-    }
-  }
-  if (!abortPass)
+  if (!abortPass && delay >= 1 && delay == double(TickCount))
+    SamplingPass();
+  if (!shutDown) {
     EndOfRunCheck();
-  Countdown();
+    Countdown();
+  }
   ticking = false;
   if (restartQueued) {
     restartQueued = false;
-    // The extra tick of a restart runs as an ordinary tick of its own, queued at once.
-    QTimer::singleShot(0, this, [this] {
-      if (Testing())
-        SampleTick();
-    });
+    // The extra tick of a restart runs as an ordinary tick of its own, queued at once; at most one
+    // runs per tick of Timer1, so a restart within the extra tick waits for the next timer tick.
+    if (extraTickAllowed) {
+      extraTickAllowed = false;
+      QTimer::singleShot(0, this, [this] {
+        if (Testing())
+          SampleTick();
+      });
+    }
   }
 }
 
@@ -236,12 +244,12 @@ FetchResult TestCycle::Fetch(int sampler, const QString& url) {
   return result;
 }
 
-TestCycle::Outcome TestCycle::SamplingPass() {
+void TestCycle::SamplingPass() {
   ++RoundCount;
   if (Module1::ServiceOk && RoundCount == 1 && !Module1::ServiceField[0].isEmpty())
     RefPing();
   if (abortPass)
-    return Outcome::Aborted;
+    return;
 
   // The sampler count is read again after every fetch: a change made while a fetch waited takes
   // effect when that fetch has ended.
@@ -256,21 +264,18 @@ TestCycle::Outcome TestCycle::SamplingPass() {
     int repeats = 0;
     for (;;) {
       fetched = Fetch(i, url);
-      if (abortPass) {
-        results.SetText(row, ResultsModel::Ping, QStringLiteral("Failed"));
-        results.SetText(row, ResultsModel::Result, QStringLiteral("Cancelled"));
-        results.SetText(row, ResultsModel::Packet, QString::number(RoundCount));
-        results.SetText(row, ResultsModel::SiteId, QString::number(i + 1));
-        return Outcome::Aborted;
-      }
+      if (abortPass)
+        break;
       if (!fetched.ok) {
-        // A failed fetch is made once more from the start; a second failure is recorded.
+        // A failed fetch is made once more from the start; when that fails too, the failure is
+        // recorded. Each failure has its retry, a failed first-pass repeat too.
         if (!retried) {
           retried = true;
           continue;
         }
         break;
       }
+      retried = false;
       const double p = Numbers::Value(Numbers::Fixed3(fetched.seconds));
       const bool slow = p >= Numbers::Value(settings.warning[0]) || p >= Numbers::Value(settings.warning[1]);
       // In the first pass of a run a slow sample is measured again, at most a few times.
@@ -281,24 +286,31 @@ TestCycle::Outcome TestCycle::SamplingPass() {
       }
       break;
     }
-    CompleteSample(row, i, url, fetched);
+    // A fetch abandoned by switching off completes its row as a cancelled sample and ends the pass.
+    CompleteSample(row, i, url, fetched, abortPass);
     if (abortPass)
-      return Outcome::Aborted;
+      break;
   }
 
   for (int k = 1; k <= settings.urls.size(); ++k)
     Statistics::ShowBestWorst(results, bar1, k);
+  if (abortPass) {
+    // Whichever sampler was waiting, the pass ends on the state of its transfer.
+    bar2.SetText(3, Cancelled);
+    return;
+  }
   const QString waited = bar2.Text(3);
   if (!waited.isEmpty() && results.Count() > 0)
     results.SetText(results.RowAt(results.Count() - 1), ResultsModel::Result, waited);
-  return Outcome::Done;
 }
 
-void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& fetched) {
+void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& fetched,
+                               bool cancelled) {
   TickCount = 0;
   results.SetText(row, ResultsModel::Result, QString());
-  const QString pingText = fetched.ok ? Numbers::Fixed3(fetched.seconds) : QStringLiteral("Failed");
-  if (fetched.ok) {
+  const bool ok = fetched.ok && !cancelled;
+  const QString pingText = ok ? Numbers::Fixed3(fetched.seconds) : QStringLiteral("Failed");
+  if (ok) {
     const double p = Numbers::Value(pingText);
     if (p >= Numbers::Value(settings.warning[1])) {
       results.SetMark(row, ResultsModel::Red, true);
@@ -311,7 +323,7 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
       results.SetText(row, ResultsModel::Result,
                       results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + settings.warning[0]);
     }
-  } else {
+  } else if (!cancelled) {
     results.SetMark(row, ResultsModel::Red, true);
   }
   results.SetText(row, ResultsModel::Packet, QString::number(RoundCount));
@@ -319,7 +331,9 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
   bar2.SetText(1, QStringLiteral("Site: ") + firstSite + QStringLiteral(" =  ") + url.mid(7));
   bar2.SetText(2, settings.delay + QStringLiteral(" sec"));
 
-  if (!fetched.ok) {
+  if (cancelled) {
+    results.SetText(row, ResultsModel::Result, Cancelled);
+  } else if (!fetched.ok) {
     results.SetText(row, ResultsModel::Result, fetched.error);
   } else if (fetched.body.startsWith(QLatin1String("vok")) && fetched.body.size() <= 6) {
     QCoreApplication::processEvents();
@@ -351,7 +365,8 @@ void TestCycle::EndOfRunCheck() {
     bar2.SetText(1, QStringLiteral("Restarting at: ") + settings.runLength);
     restartQueued = true;
   }
-  if (settings.option[RunSettings::Stop]) {
+  // Nothing to stop when testing was switched off during the tick.
+  if (settings.option[RunSettings::Stop] && Testing()) {
     StopRequested = true;
     Check1_MouseUp(false, 1);
   }

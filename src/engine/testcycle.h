@@ -21,7 +21,7 @@ struct FetchResult;
 //
 // Every fetch waits in a local event loop, so timer ticks, clicks and other handlers run while it
 // waits: ticks that arrive during a pass are skipped, and switching off (or quitting) ends the
-// outstanding fetch at once.
+// outstanding fetch at once, its row completed as a cancelled sample.
 class TestCycle : public QObject {
   Q_OBJECT
 public:
@@ -63,7 +63,8 @@ public:
   // fetch waits the change is held back and made when that fetch has ended.
   void Text3_Change(const QString& samplers);
 
-  // Ends any outstanding fetch and switches testing off without a message (closing the program).
+  // Ends any outstanding fetch and switches testing off without a message (closing the program). A
+  // tick that is still running does nothing more: no end-of-run options, no countdown.
   void Shutdown();
 
   QTimer* Timer1 = nullptr;
@@ -94,17 +95,16 @@ signals:
   void CaptionChanged(const QString& caption);
 
 private:
-  enum class Outcome { Done, Aborted };
-  Outcome SamplingPass();
+  void SamplingPass();
   void EndOfRunCheck();
   void Countdown();
   void SwitchOn();
   void SwitchOff();
   void SetSwitch(bool pressed, const QString& caption);
-  void RunRestartTick();
   FetchResult Fetch(int sampler, const QString& url);
   void ResizeSamplers(const QString& samplers);
-  void CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& result);
+  void CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& result,
+                      bool cancelled);
 
   RunSettings& settings;
   ResultsModel& results;
@@ -118,8 +118,10 @@ private:
   int picture = LightRest;
   std::array<QString, 2> refTime;
   bool ticking = false;      // a SampleTick is running
-  bool abortPass = false;    // testing was switched off while a pass ran
+  bool abortPass = false;    // testing was switched off while a tick ran
+  bool shutDown = false;     // the program is ending: a running tick does nothing more
   bool restartQueued = false;
+  bool extraTickAllowed = false; // the last Timer1 tick may still be followed by one extra tick
   bool fetching = false;
   std::optional<QString> pendingSamplers;
 };

@@ -18,9 +18,10 @@ struct HistorySample {
   int siteId = -1;    // the row's Site ID; -1: none
   int packet = -1;    // the row's Packet; -1: none
   qint64 pingUs = -1; // the whole fetch (libcurl's TOTAL) in microseconds; -1: the sample failed
-  // The phases as libcurl reports them, cumulative from the start of the request, in microseconds:
-  // name lookup done (NAMELOOKUP), connected (CONNECT), TLS handshake done (APPCONNECT, 0 for plain
-  // http), first byte (STARTTRANSFER). -1: unknown.
+  // The phases as libcurl reports them (FetchResult), cumulative from the start of the request, in
+  // microseconds: name lookup done (NAMELOOKUP), connected (CONNECT), TLS handshake done
+  // (APPCONNECT; -1 for plain http, and 0 is taken the same way), first byte (STARTTRANSFER).
+  // -1: unknown.
   qint64 dnsUs = -1;
   qint64 connectUs = -1;
   qint64 tlsUs = -1;
@@ -28,7 +29,7 @@ struct HistorySample {
   int status = 0;      // HTTP status; 0 or less: none arrived (stored as NULL)
   QString result;      // the row's Result text, or the failure text (stored as given, '' when empty)
   QString remoteIp;    // empty: unknown (NULL)
-  QString httpVersion; // "1.1", "2"; empty: unknown (NULL)
+  QString httpVersion; // "1.0", "1.1", "2", "3"; empty: unknown (NULL)
   qint64 bytes = -1;   // body bytes received; -1: unknown
 
   // The failure text of a request that the program itself ended (testing switched off). A failed

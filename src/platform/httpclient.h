@@ -4,16 +4,36 @@
 #include <QString>
 
 // The outcome of one fetch.
+//
+// The times are libcurl's own, taken on the network thread that runs every transfer (see
+// HttpClient): whatever the caller's thread does while it waits cannot lengthen them. The phase
+// times (…Us) are in microseconds and, as libcurl gives them, cumulative: each counts from the
+// start of the request, not from the end of the phase before it. So on an https fetch
+// 0 < dnsUs <= connectUs <= tlsUs <= ttfbUs <= totalUs, and the TLS handshake alone took
+// tlsUs - connectUs. When redirects were followed, totalUs covers every hop; libcurl adds up the
+// hops' phase times too (each hop's figure counted from that hop's start). A phase time is -1 when
+// it is unknown: the phase did not happen (tlsUs of an http fetch) or the request failed or was
+// cancelled before it.
 struct FetchResult {
   bool ok = false;      // the whole body arrived (any HTTP status, 404 and 500 included)
   QString body;         // the body as text (UTF-8, or Latin-1 when it is not valid UTF-8); at most
                         // the first MaxBodyBytes bytes are kept. Empty on failure.
-  double seconds = 0;   // span of the request on a monotonic clock: from just before the request
-                        // is issued to the arrival of its last byte
-  int status = 0;       // HTTP status code, 0 when none arrived
+  double seconds = 0;   // the Ping: totalUs in seconds (0 when unknown), from the start of the
+                        // request to the arrival of its last byte
+  int status = 0;       // HTTP status code of the last response, 0 when none arrived
   bool truncated = false; // the body was longer than MaxBodyBytes: only its start is in `body`
   QString error;        // short text on failure: "Bad address", "Connection refused",
                         // "Host not found", "Timed out", "Cancelled", "Busy", ...
+
+  qint64 dnsUs = -1;      // name lookup done (CURLINFO_NAMELOOKUP_TIME_T)
+  qint64 connectUs = -1;  // TCP connection made (CURLINFO_CONNECT_TIME_T)
+  qint64 tlsUs = -1;      // TLS handshake done (CURLINFO_APPCONNECT_TIME_T); -1 without TLS
+  qint64 ttfbUs = -1;     // first byte of the answer received (CURLINFO_STARTTRANSFER_TIME_T)
+  qint64 totalUs = -1;    // last byte received, or the request ended (CURLINFO_TOTAL_TIME_T)
+  QString remoteIp;       // the address of the server that answered last ("127.0.0.1", "::1");
+                          // empty when no connection was made
+  QString httpVersion;    // of the last response: "1.0", "1.1", "2" or "3"; empty when none
+  qint64 bytes = 0;       // body bytes received, the whole body (also when only its start is kept)
 };
 
 // One HTTP client: fetches an address as text, synchronously for its caller.
@@ -23,11 +43,14 @@ struct FetchResult {
 // may change state under the caller, cancel the request or unload the client. Failures come back in
 // the result; nothing is thrown.
 //
-// Every request is a plain GET of an "http" or "https" address on a connection of its own: no
-// connection reuse, no cache, no cookies, no headers beyond those Qt sends itself. Redirects are
-// followed as Qt does by default (never from https to http). An HTTP error status is not a
-// failure: its body is returned. A request that has not ended after TimeLimitMs() fails with
-// "Timed out".
+// The transfer itself runs on the client layer's network thread (libcurl), never on the caller's
+// thread; the caller's wait ends when that thread hands the finished result over. Every request is
+// a plain GET of an "http" or "https" address on a connection of its own: no connection reuse, no
+// TLS session resumed (every https request is a full handshake), no name lookup cached, no proxy,
+// no cache, no cookies and no headers beyond Host and Accept. Certificates are verified against
+// the system's trust store (see SetTrustStoreFile()). Redirects are followed, at most 20, only to
+// http or https and never from https to http. An HTTP error status is not a failure: its body is
+// returned. A request that has not ended after TimeLimitMs() fails with "Timed out".
 //
 // Lifetime: do not delete a client while its OpenUrl() waits; call Release(), which cancels the
 // request and deletes the client only once OpenUrl() has returned. (Deleting it directly while it
@@ -53,8 +76,9 @@ public:
   // ResponseInfo() untouched; it emits no StateChanged.
   FetchResult OpenUrl(const QString& url);
 
-  // Ends the outstanding request at once: the waiting OpenUrl() returns a failure "Cancelled".
-  // Does nothing when the client is idle.
+  // Ends the outstanding request at once: the waiting OpenUrl() returns a failure "Cancelled" and
+  // the network thread closes the request's connection. A request whose result has already been
+  // handed over is not cancelled any more. Does nothing when the client is idle.
   void Cancel();
 
   // Cancels any outstanding request and deletes the client once no OpenUrl() of it is waiting
@@ -74,6 +98,12 @@ public:
   // are taken as 1.
   static void SetTimeLimitMs(int ms);
   static int TimeLimitMs();
+
+  // The certificates every https request trusts: the PEM file at path, or the system's trust store
+  // (libcurl's default CA bundle) when path is empty, which is the default. A new path is loaded
+  // once, before the next request starts, and shared by every connection after it; the same path
+  // again changes nothing. Tests and benchmarks use it to trust a local authority.
+  static void SetTrustStoreFile(const QString& path);
 
   // Whether a text is an address OpenUrl() fetches.
   static bool IsFetchable(const QString& url);

@@ -6,6 +6,8 @@
 // answers and record what was shown; the windowed program installs a QMessageBox implementation.
 class MessageBoxes {
 public:
+  // A YesNo box has no escape answer: Escape and the window's close control do nothing, so it is
+  // always answered Yes or No. A YesNoCancel box takes them as Cancel, an OkOnly box as Ok.
   enum Buttons { OkOnly, YesNo, YesNoCancel };
   enum Icon { NoIcon, Information, Question };
   enum Answer { Ok, Yes, No, Cancel };

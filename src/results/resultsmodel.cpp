@@ -6,10 +6,15 @@
 #include <QByteArrayView>
 #include <QHash>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -192,6 +197,35 @@ void ReadSite(Row& row, const QString& text) {
   row.flags |= SiteInt;
 }
 
+// Hands freed memory back to the system. The C library keeps freed heap blocks for reuse, so the
+// scratch space of a sort of a million rows (tens of MB) or a cleared table would otherwise stay
+// in the program's resident size.
+void ReleaseFreeMemory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
+
+// What the statistics read of a row.
+ResultsModel::Figures FiguresOfRow(const Row& row) {
+  ResultsModel::Figures figures;
+  figures.pingIsNumber = row.flags & PingNumber;
+  figures.ping = row.ping;
+  figures.pingMillis = row.flags & PingMillis;
+  if (figures.pingMillis)
+    figures.millis = std::llround(row.ping * 1000.0);
+  if (row.flags & SiteInt) {
+    figures.siteStrict = row.site;
+    figures.siteValue = row.site;
+  } else if (!(row.flags & SiteEmpty)) {
+    const QByteArrayView bytes = Bytes(row, ResultsModel::SiteId);
+    const QString text = QString::fromUtf8(bytes.data(), bytes.size());
+    figures.siteStrict = Numbers::Strict(text);
+    figures.siteValue = Numbers::Value(text);
+  }
+  return figures;
+}
+
 // The first index in [0, n) for which `before` is false; `before` holds for a leading part only.
 template <typename Predicate>
 int PartitionPoint(int n, Predicate before) {
@@ -207,12 +241,215 @@ int PartitionPoint(int n, Predicate before) {
   return lo;
 }
 
+// Room for one more item in a chunk, grown by an eighth at a time so that chunks filled by
+// inserts in the middle waste little memory.
+void MakeRoom(std::vector<quint32>& items, size_t most) {
+  if (items.size() == items.capacity())
+    items.reserve(std::min(most, items.size() + items.size() / 8 + 4));
+}
+
+// The display order: the rows' storage indexes in chunks of at most ChunkSize. Inserting a row
+// anywhere (its sorted place) moves the entries of one chunk and shifts the chunks' start
+// positions, never a whole table's worth; a row's position is its chunk's start plus its place in
+// the chunk. Chunks keep a stable id; `ranked` orders them.
+class Sequence {
+public:
+  static constexpr int ChunkSize = 512;
+
+  int Count() const { return count; }
+
+  quint32 At(int position) const {
+    const size_t r = RankAt(position);
+    return chunks[ranked[r]][size_t(position - starts[r])];
+  }
+
+  int PositionOf(quint32 index) const {
+    const quint32 id = chunkOf[index];
+    return starts[rankOf[id]] + Find(chunks[id], index);
+  }
+
+  // Whether one stored row stands before another; only rows of one chunk need to be looked for.
+  bool Precedes(quint32 a, quint32 b) const {
+    const quint32 ca = chunkOf[a];
+    const quint32 cb = chunkOf[b];
+    if (ca != cb)
+      return rankOf[ca] < rankOf[cb];
+    return Find(chunks[ca], a) < Find(chunks[ca], b);
+  }
+
+  // Puts a row at a position: a new row (the next storage index) or one taken out by Erase.
+  void Insert(int position, quint32 index) {
+    if (index >= chunkOf.size())
+      chunkOf.resize(size_t(index) + 1);
+    if (ranked.empty())
+      AddChunk(0);
+    size_t r = position == count ? ranked.size() - 1 : RankAt(position);
+    if (chunks[ranked[r]].size() == size_t(ChunkSize)) {
+      if (position == count) {
+        AddChunk(ranked.size()); // appending: start a new chunk, leave the full one full
+        r = ranked.size() - 1;
+      } else {
+        Split(r);
+        if (position - starts[r] > int(chunks[ranked[r]].size()))
+          ++r;
+      }
+    }
+    const quint32 id = ranked[r];
+    std::vector<quint32>& items = chunks[id];
+    if (position == count)
+      items.reserve(ChunkSize); // the rows that follow will fill it
+    else
+      MakeRoom(items, ChunkSize);
+    items.insert(items.begin() + (position - starts[r]), index);
+    chunkOf[index] = id;
+    for (size_t k = r + 1; k < starts.size(); ++k)
+      ++starts[k];
+    ++count;
+  }
+
+  void Erase(int position) {
+    const size_t r = RankAt(position);
+    const quint32 id = ranked[r];
+    std::vector<quint32>& items = chunks[id];
+    items.erase(items.begin() + (position - starts[r]));
+    for (size_t k = r + 1; k < starts.size(); ++k)
+      --starts[k];
+    --count;
+    if (items.empty())
+      RemoveChunk(r);
+  }
+
+  // A whole new order of every row (a sort): the storage index at each position. The chunks are
+  // left with some room, so that the rows that come next into the sorted order seldom split one.
+  template <typename IndexAt>
+  void Assign(int rows, IndexAt indexAt) {
+    constexpr int Fill = ChunkSize * 7 / 8;
+    Clear();
+    chunkOf.resize(size_t(rows));
+    for (int i = 0; i < rows; ++i) {
+      if (i % Fill == 0) {
+        AddChunk(ranked.size());
+        chunks[ranked.back()].reserve(size_t(std::min(Fill, rows - i)));
+      }
+      const quint32 id = ranked.back();
+      const quint32 index = indexAt(i);
+      chunks[id].push_back(index);
+      chunkOf[index] = id;
+    }
+    count = rows;
+    for (size_t r = 0; r < ranked.size(); ++r)
+      starts[r] = int(r) * Fill;
+  }
+
+  void Clear() {
+    std::vector<std::vector<quint32>>().swap(chunks);
+    std::vector<quint32>().swap(ranked);
+    std::vector<int>().swap(starts);
+    std::vector<quint32>().swap(rankOf);
+    std::vector<quint32>().swap(chunkOf);
+    std::vector<quint32>().swap(unused);
+    count = 0;
+    hint = 0;
+  }
+
+  // Calls function(items) with each chunk's storage indexes, in display order.
+  template <typename Function>
+  void ForEachChunk(Function function) const {
+    for (const quint32 id : ranked)
+      function(chunks[id]);
+  }
+
+private:
+  // Where a chunk holds a storage index (it must hold it), looked for in blocks of 16 compared
+  // without branches.
+  static int Find(const std::vector<quint32>& items, quint32 index) {
+    const quint32* item = items.data();
+    size_t i = 0;
+    for (; i + 16 <= items.size(); i += 16) {
+      unsigned hit = 0;
+#pragma GCC unroll 1 // kept as a loop, the compiler makes it vector compares
+      for (size_t k = 0; k < 16; ++k)
+        hit |= unsigned(item[i + k] == index);
+      if (hit != 0)
+        break;
+    }
+    while (item[i] != index)
+      ++i;
+    return int(i);
+  }
+
+  // The rank of the chunk holding a position (0 <= position < count). Scans that walk the table
+  // in order find it at the hint or the chunk after it.
+  size_t RankAt(int position) const {
+    const auto holds = [&](size_t r) {
+      return r < ranked.size() && position >= starts[r] && position - starts[r] < int(chunks[ranked[r]].size());
+    };
+    if (!holds(hint)) {
+      if (holds(hint + 1))
+        ++hint;
+      else
+        hint = size_t(std::upper_bound(starts.begin(), starts.end(), position) - starts.begin()) - 1;
+    }
+    return hint;
+  }
+
+  // A new empty chunk at a rank.
+  void AddChunk(size_t r) {
+    quint32 id = 0;
+    if (unused.empty()) {
+      id = quint32(chunks.size());
+      chunks.emplace_back();
+      rankOf.push_back(0);
+    } else {
+      id = unused.back();
+      unused.pop_back();
+    }
+    const int start = r < starts.size() ? starts[r] : count;
+    ranked.insert(ranked.begin() + qsizetype(r), id);
+    starts.insert(starts.begin() + qsizetype(r), start);
+    for (size_t k = r; k < ranked.size(); ++k)
+      rankOf[ranked[k]] = quint32(k);
+  }
+
+  void RemoveChunk(size_t r) {
+    const quint32 id = ranked[r];
+    std::vector<quint32>().swap(chunks[id]);
+    unused.push_back(id);
+    ranked.erase(ranked.begin() + qsizetype(r));
+    starts.erase(starts.begin() + qsizetype(r));
+    for (size_t k = r; k < ranked.size(); ++k)
+      rankOf[ranked[k]] = quint32(k);
+  }
+
+  // Moves the second half of a full chunk into a new chunk right after it.
+  void Split(size_t r) {
+    AddChunk(r + 1);
+    std::vector<quint32>& from = chunks[ranked[r]];
+    std::vector<quint32>& to = chunks[ranked[r + 1]];
+    const auto half = from.begin() + ChunkSize / 2;
+    to.assign(half, from.end());
+    from.erase(half, from.end());
+    from.shrink_to_fit();
+    for (const quint32 index : to)
+      chunkOf[index] = ranked[r + 1];
+    starts[r + 1] = starts[r] + int(from.size());
+  }
+
+  std::vector<std::vector<quint32>> chunks; // by id: storage indexes in display order
+  std::vector<quint32> ranked;              // rank -> chunk id
+  std::vector<int> starts;                  // rank -> display position of the chunk's first row
+  std::vector<quint32> rankOf;              // chunk id -> rank
+  std::vector<quint32> chunkOf;             // storage index -> chunk id
+  std::vector<quint32> unused;              // ids of emptied chunks
+  int count = 0;
+  mutable size_t hint = 0;
+};
+
 } // namespace
 
 struct ResultsModel::Impl {
-  std::vector<Row> rows;       // by storage index; RowId = base + storage index
-  std::vector<quint32> order;  // display position -> storage index
-  std::vector<quint32> place;  // storage index -> display position
+  std::vector<Row> rows; // by storage index; RowId = base + storage index
+  Sequence order;        // display order
   quint32 base = 0;
   std::vector<int> palette{Black, Red, Blue};
   QHash<quint32, int> oddColours; // storage index -> colour, once the palette is full
@@ -236,11 +473,6 @@ struct ResultsModel::Impl {
     return descending ? c > 0 : c < 0;
   }
 
-  void Renumber(int from, int to) {
-    for (int i = from; i <= to; ++i)
-      place[order[size_t(i)]] = quint32(i);
-  }
-
   quint8 PaletteIndex(int colour) {
     const auto it = std::find(palette.begin(), palette.end(), colour);
     if (it != palette.end())
@@ -259,11 +491,13 @@ struct ResultsModel::Impl {
       quint32 length;
     };
     std::vector<Key> keys;
-    keys.reserve(order.size());
-    for (quint32 index : order) {
-      const QByteArrayView text = Bytes(rows[index], sortColumn);
-      keys.push_back({SortPrefix(text), index, quint32(std::min<qsizetype>(text.size(), 0xFFFFFFFF))});
-    }
+    keys.reserve(size_t(order.Count()));
+    order.ForEachChunk([&](const std::vector<quint32>& items) {
+      for (const quint32 index : items) {
+        const QByteArrayView text = Bytes(rows[index], sortColumn);
+        keys.push_back({SortPrefix(text), index, quint32(std::min<qsizetype>(text.size(), 0xFFFFFFFF))});
+      }
+    });
     const auto less = [this](const Key& a, const Key& b) {
       if (a.prefix != b.prefix)
         return a.prefix < b.prefix;
@@ -275,10 +509,16 @@ struct ResultsModel::Impl {
       std::stable_sort(keys.begin(), keys.end(), [&less](const Key& a, const Key& b) { return less(b, a); });
     else
       std::stable_sort(keys.begin(), keys.end(), less);
-    for (size_t i = 0; i < keys.size(); ++i)
-      order[i] = keys[i].index;
-    if (!order.empty())
-      Renumber(0, int(order.size()) - 1);
+    order.Assign(int(keys.size()), [&keys](int i) { return keys[size_t(i)].index; });
+  }
+
+  const Row& RowAtPosition(int position) const { return rows[order.At(position)]; }
+
+  // Whether a row at a position is in sort order with its neighbours.
+  bool InPlace(int position) const {
+    const Row& row = RowAtPosition(position);
+    return (position == 0 || !Before(row, RowAtPosition(position - 1))) &&
+           (position + 1 == order.Count() || !Before(RowAtPosition(position + 1), row));
   }
 };
 
@@ -328,7 +568,7 @@ QStringList ResultsModel::ColumnCaptions() {
 }
 
 int ResultsModel::Count() const {
-  return int(d->order.size());
+  return d->order.Count();
 }
 
 ResultsModel::RowId ResultsModel::AddRow(const QString& eventTime) {
@@ -337,16 +577,13 @@ ResultsModel::RowId ResultsModel::AddRow(const QString& eventTime) {
   Store(row, EventTime, eventTime.toUtf8());
 
   const int count = Count();
-  int p = count;
-  if (d->sorted)
-    p = PartitionPoint(count, [&](int m) { return !d->Before(row, d->rows[d->order[size_t(m)]]); });
+  // A new row counts as the last of the present order: among equal texts it goes last.
+  const int p = d->sorted ? PartitionPoint(count, [&](int m) { return !d->Before(row, d->RowAtPosition(m)); }) : count;
 
   beginInsertRows(QModelIndex(), p, p);
   d->rows.push_back(row);
   const auto index = quint32(d->rows.size() - 1);
-  d->order.insert(d->order.begin() + p, index);
-  d->place.push_back(quint32(p));
-  d->Renumber(p, count);
+  d->order.Insert(p, index);
   endInsertRows();
   return d->base + index;
 }
@@ -360,11 +597,12 @@ void ResultsModel::SetText(RowId id, int column, const QString& text) {
   if (Bytes(row, column) == QByteArrayView(bytes))
     return;
 
-  int p = int(d->place[size_t(index)]);
+  int p = d->order.PositionOf(quint32(index));
   Attachment* statistics = d->statistics.get();
   const bool figuresChange = column == Ping || column == SiteId;
+  const bool mayMove = d->sorted && column == d->sortColumn;
   Figures before;
-  if (statistics && (figuresChange || (d->sorted && column == d->sortColumn)))
+  if (statistics && (figuresChange || mayMove))
     before = FiguresOf(id);
   Store(row, column, bytes);
   if (column == Ping)
@@ -372,28 +610,25 @@ void ResultsModel::SetText(RowId id, int column, const QString& text) {
   else if (column == SiteId)
     ReadSite(row, text);
 
-  bool moved = false;
-  if (d->sorted && column == d->sortColumn) {
-    // The row's sorted place among the others; among equal texts it keeps its present order.
+  // A row whose sort text changed goes to its sorted place among the others; among equal texts it
+  // keeps its present order.
+  const bool move = mayMove && !d->InPlace(p);
+  if (statistics && (figuresChange || move))
+    statistics->RowLeaving(id, before);
+  if (move) {
+    const auto other = [&](int m) -> const Row& { return d->RowAtPosition(m < p ? m : m + 1); };
     const int others = Count() - 1;
-    const auto other = [&](int m) -> const Row& { return d->rows[d->order[size_t(m < p ? m : m + 1)]]; };
     const int lo = PartitionPoint(others, [&](int m) { return d->Before(other(m), row); });
     const int hi = PartitionPoint(others, [&](int m) { return !d->Before(row, other(m)); });
     const int q = std::clamp(p, lo, hi);
-    if (q != p) {
-      beginMoveRows(QModelIndex(), p, p, QModelIndex(), q > p ? q + 1 : q);
-      if (q > p)
-        std::rotate(d->order.begin() + p, d->order.begin() + p + 1, d->order.begin() + q + 1);
-      else
-        std::rotate(d->order.begin() + q, d->order.begin() + p, d->order.begin() + p + 1);
-      d->Renumber(std::min(p, q), std::max(p, q));
-      endMoveRows();
-      p = q;
-      moved = true;
-    }
+    beginMoveRows(QModelIndex(), p, p, QModelIndex(), q > p ? q + 1 : q);
+    d->order.Erase(p);
+    d->order.Insert(q, quint32(index));
+    endMoveRows();
+    p = q;
   }
-  if (statistics && (figuresChange || moved))
-    statistics->RowChanged(id, p, before, FiguresOf(id));
+  if (statistics && (figuresChange || move))
+    statistics->RowEntering(id, FiguresOf(id));
   const QModelIndex cell = this->index(p, column);
   emit dataChanged(cell, cell, {Qt::DisplayRole});
 }
@@ -420,7 +655,7 @@ void ResultsModel::SetMark(RowId id, int colour, bool bold) {
   if (row.mark == mark && entry != OddColour)
     return;
   row.mark = mark;
-  const int p = int(d->place[size_t(index)]);
+  const int p = d->order.PositionOf(quint32(index));
   emit dataChanged(this->index(p, 0), this->index(p, ColumnCount - 1), {ColourRole, BoldRole});
 }
 
@@ -445,23 +680,31 @@ void ResultsModel::Clear() {
   d->base += quint32(d->rows.size());
   // Give the memory back: a cleared table of a million rows should not keep its 70 MB.
   std::vector<Row>().swap(d->rows);
-  std::vector<quint32>().swap(d->order);
-  std::vector<quint32>().swap(d->place);
+  d->order.Clear();
   d->oddColours.clear();
   if (d->statistics)
     d->statistics->Cleared();
+  ReleaseFreeMemory();
   endResetModel();
 }
 
 ResultsModel::RowId ResultsModel::RowAt(int position) const {
   if (position < 0 || position >= Count())
     return NoRow;
-  return d->base + d->order[size_t(position)];
+  return d->base + d->order.At(position);
 }
 
 int ResultsModel::PositionOf(RowId id) const {
   const int index = d->Index(id);
-  return index < 0 ? -1 : int(d->place[size_t(index)]);
+  return index < 0 ? -1 : d->order.PositionOf(quint32(index));
+}
+
+bool ResultsModel::StandsBefore(RowId a, RowId b) const {
+  const int first = d->Index(a);
+  const int second = d->Index(b);
+  if (first < 0 || second < 0)
+    return second >= 0;
+  return d->order.Precedes(quint32(first), quint32(second));
 }
 
 QString ResultsModel::TextAt(int position, int column) const {
@@ -480,12 +723,13 @@ void ResultsModel::ColumnClick(int column) {
   std::vector<quint32> indexes;
   indexes.reserve(size_t(before.size()));
   for (const QModelIndex& index : before)
-    indexes.push_back(d->order[size_t(index.row())]);
+    indexes.push_back(d->order.At(index.row()));
   d->SortAll();
+  ReleaseFreeMemory();
   QModelIndexList after;
   after.reserve(before.size());
   for (qsizetype i = 0; i < before.size(); ++i)
-    after.append(index(int(d->place[indexes[size_t(i)]]), before.at(i).column()));
+    after.append(index(d->order.PositionOf(indexes[size_t(i)]), before.at(i).column()));
   changePersistentIndexList(before, after);
   if (d->statistics)
     d->statistics->Reordered();
@@ -509,30 +753,23 @@ ResultsModel::Figures ResultsModel::FiguresAt(int position) const {
 }
 
 ResultsModel::Figures ResultsModel::FiguresOf(RowId id) const {
-  Figures figures;
   const int index = d->Index(id);
-  if (index < 0)
-    return figures;
-  const Row& row = d->rows[size_t(index)];
-  figures.pingIsNumber = row.flags & PingNumber;
-  figures.ping = row.ping;
-  figures.pingMillis = row.flags & PingMillis;
-  if (figures.pingMillis)
-    figures.millis = std::llround(row.ping * 1000.0);
-  if (row.flags & SiteInt) {
-    figures.siteStrict = row.site;
-    figures.siteValue = row.site;
-  } else if (!(row.flags & SiteEmpty)) {
-    const QByteArrayView bytes = Bytes(row, SiteId);
-    const QString text = QString::fromUtf8(bytes.data(), bytes.size());
-    figures.siteStrict = Numbers::Strict(text);
-    figures.siteValue = Numbers::Value(text);
-  }
-  return figures;
+  return index < 0 ? Figures() : FiguresOfRow(d->rows[size_t(index)]);
 }
 
-ResultsModel::RowId ResultsModel::StoredRow(int index) const {
-  return index >= 0 && index < Count() ? d->base + quint32(index) : NoRow;
+void ResultsModel::ForEachInOrder(const std::function<void(RowId, const Figures&)>& function) const {
+  // Rows in display order lie scattered in storage once the table has been sorted: fetch a few
+  // rows ahead so that their reads overlap.
+  constexpr size_t Ahead = 16;
+  d->order.ForEachChunk([&](const std::vector<quint32>& items) {
+    for (size_t i = 0; i < items.size(); ++i) {
+#if defined(__GNUC__)
+      if (i + Ahead < items.size())
+        __builtin_prefetch(&d->rows[items[i + Ahead]]);
+#endif
+      function(d->base + items[i], FiguresOfRow(d->rows[items[i]]));
+    }
+  });
 }
 
 ResultsModel::Attachment* ResultsModel::StatisticsState() const {

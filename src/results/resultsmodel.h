@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -12,7 +13,9 @@
 // Once sorting has been switched on the table keeps every row, old and new, in sort order.
 //
 // Rows are stored compactly (the six texts packed as UTF-8 into one small buffer per row), so that
-// a table of a million rows stays well under 100 bytes a row.
+// a table of a million rows stays well under 100 bytes a row. The display order is kept in chunks,
+// so that putting a row at its sorted place, or finding a row's position, touches one chunk and the
+// chunks' start positions rather than every row after it.
 class ResultsModel : public QAbstractTableModel {
   Q_OBJECT
 public:
@@ -60,6 +63,9 @@ public:
   RowId RowAt(int position) const;
   // -1 for an unknown row.
   int PositionOf(RowId row) const;
+  // Whether row a stands before row b in display order (an unknown row stands before all others);
+  // quicker than comparing their positions.
+  bool StandsBefore(RowId a, RowId b) const;
   QString TextAt(int position, int column) const;
 
   // A header click: sort by that column's text, toggling one direction flag for the whole table
@@ -84,16 +90,19 @@ public:
   };
   Figures FiguresAt(int position) const;
   Figures FiguresOf(RowId row) const;
-  // The rows in the order they were added (index 0 to Count() - 1), for scans that need no order.
-  RowId StoredRow(int index) const;
+  // Every row in display order with its figures; quicker than asking position by position.
+  void ForEachInOrder(const std::function<void(RowId, const Figures&)>& function) const;
 
   // The statistics keep running figures per site with the model and follow its changes here.
   class Attachment {
   public:
     virtual ~Attachment() = default;
-    // A row's Ping or Site ID changed, or the row moved to another place of a sorted table;
-    // `position` is its place afterwards. (A new row has no Ping yet and needs no notice.)
-    virtual void RowChanged(RowId row, int position, const Figures& before, const Figures& after) = 0;
+    // A row's Ping or Site ID is changing, or the row is moving to another place of a sorted
+    // table: RowLeaving comes first, with the row's figures before the change and while the rows
+    // still stand in their old order; RowEntering follows with the figures afterwards, the row in
+    // its new place. (A new row has no Ping yet and needs no notice.)
+    virtual void RowLeaving(RowId row, const Figures& figures) = 0;
+    virtual void RowEntering(RowId row, const Figures& figures) = 0;
     // A sort: any row may have moved.
     virtual void Reordered() = 0;
     // Clear: every row is gone.

@@ -5,6 +5,7 @@
 #include "results/resultsmodel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -16,6 +17,24 @@ namespace {
 
 using RowId = ResultsModel::RowId;
 using Figures = ResultsModel::Figures;
+
+// The running sum of SiteAverage is exact in thousandths below this: 15 significant digits.
+constexpr qint64 ExactLimit = 1'000'000'000'000'000;
+
+// The first index in [0, n) for which `before` is false; `before` holds for a leading part only.
+template <typename Predicate>
+int PartitionPoint(int n, Predicate before) {
+  int lo = 0;
+  int hi = n;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    if (before(mid))
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
 
 // A number's own text read back: strictly, so that "1E-06" stays 0.000001.
 double ReadBack(const QString& text) {
@@ -74,7 +93,6 @@ struct SiteTally {
   RowId worstRow = ResultsModel::NoRow;
 
   void Add(const Figures& figures, RowId row) {
-    static constexpr qint64 ExactLimit = 1'000'000'000'000'000; // 15 significant digits
     const double p = figures.ping;
     ++count;
     if (exact && figures.pingMillis && millis + figures.millis < ExactLimit) {
@@ -156,14 +174,6 @@ private:
   std::unordered_map<double, T> other;
 };
 
-// The figures of one site over its rows in display order.
-template <typename Figures>
-struct SiteState {
-  Figures figures;
-  RowId lastRow = ResultsModel::NoRow; // the site's last row taken in
-  bool stale = false;                   // to be worked out again from the rows before use
-};
-
 // Which site a row counts for, if any: best and worst read the Site ID strictly, the averages read
 // its leading number; rows whose Ping is not a number count for none.
 std::optional<double> BestWorstSite(const Figures& row) {
@@ -174,54 +184,399 @@ std::optional<double> TallySite(const Figures& row) {
   return row.pingIsNumber ? std::optional<double>(row.siteValue) : std::nullopt;
 }
 
-// Every site's figures, kept with the model and brought up to date by its changes.
-//
-// A row that starts to count for a site after all of that site's rows (the usual case: the newest
-// row gets its Ping and Site ID) is simply taken in. Any other change (a counted row changes or
-// moves, a row starts to count among earlier ones) marks the sites concerned stale; they are
-// worked out again, all together in one scan, when one of them is asked for. A sort makes every
-// site stale.
-class Cache : public ResultsModel::Attachment {
-public:
-  explicit Cache(const ResultsModel& model) : model(model) {}
+// Whether a counted row's ping is a "d.ddd" text of fewer than 2^32 thousandths, as the cycle
+// writes them. The figures below that need no scan hold only such rows.
+bool Regular(const Figures& row) {
+  return row.pingMillis && row.millis <= 0xFFFFFFFF;
+}
 
-  void RowChanged(RowId row, int position, const Figures& before, const Figures& after) override {
-    if (allStale)
-      return;
-    Follow(bestWorst, BestWorstSite(before), BestWorstSite(after), row, position,
-           [&](BestWorst& figures) { figures.Add(after.ping, row); });
-    Follow(tallies, TallySite(before), TallySite(after), row, position,
-           [&](SiteTally& figures) { figures.Add(after, row); });
+// SiteAverage's figures that need no order. While every ping of a site is regular and their sum
+// stays within 15 digits, the running sum carried through its plain-form text is exactly the sum
+// of the thousandths, in whatever order the rows stand.
+struct Totals {
+  qint64 count = 0;
+  qint64 irregular = 0;
+  quint64 millis = 0; // of the regular rows: below 2^64 for any number of rows a table can hold
+
+  void Add(const Figures& figures, int sign) {
+    count += sign;
+    if (!Regular(figures))
+      irregular += sign;
+    else if (sign > 0)
+      millis += quint64(figures.millis);
+    else
+      millis -= quint64(figures.millis);
+  }
+  bool Exact() const { return irregular == 0 && millis < quint64(ExactLimit); }
+};
+
+// ---- Best and worst without a scan ----
+//
+// Over a site's rows in display order, with every ping at least 0, ShowBestWorst's running figures
+// come to this: after the last ping of 0 (or from the first row when there is none) best is the
+// lowest and worst the highest ping, the earlier row winning ties. When the last row is a 0, best is
+// that row and worst the highest ping between the last two 0 rows (or before the only one); with no
+// such row worst is 0 and panel 2 keeps its text. A Summary holds exactly what is needed to tell
+// this for a stretch of rows, and two stretches' summaries combine into that of both.
+
+// A site's row with its ping in thousandths.
+struct ListEntry {
+  RowId row;
+  quint32 millis;
+};
+
+// The highest (or lowest) ping of a stretch and its earliest row.
+struct Peak {
+  bool any = false;
+  quint32 millis = 0;
+  RowId row = ResultsModel::NoRow;
+};
+
+// Of two stretches' peaks, a before b: the earlier stretch keeps a tie.
+Peak Higher(const Peak& a, const Peak& b) {
+  return !a.any || (b.any && b.millis > a.millis) ? b : a;
+}
+
+Peak Lower(const Peak& a, const Peak& b) {
+  return !a.any || (b.any && b.millis < a.millis) ? b : a;
+}
+
+struct Summary {
+  qint64 zeros = 0;                     // rows with a ping of 0
+  RowId lastZero = ResultsModel::NoRow; // the last of them
+  Peak low;                             // lowest after the last 0 (of all, with no 0)
+  Peak high;                            // highest after the last 0 (of all, with no 0)
+  Peak head;                            // highest before the first 0
+  Peak gap;                             // highest between the last two 0s
+
+  static Summary Of(const ListEntry& entry) {
+    Summary summary;
+    if (entry.millis == 0) {
+      summary.zeros = 1;
+      summary.lastZero = entry.row;
+    } else {
+      summary.low = summary.high = {true, entry.millis, entry.row};
+    }
+    return summary;
   }
 
-  void Reordered() override { allStale = true; }
+  // This stretch followed by the next one.
+  Summary Then(const Summary& next) const {
+    Summary both = *this;
+    if (next.zeros == 0) {
+      both.low = Lower(low, next.low);
+      both.high = Higher(high, next.high);
+      return both;
+    }
+    both.zeros = zeros + next.zeros;
+    both.lastZero = next.lastZero;
+    both.low = next.low;
+    both.high = next.high;
+    both.head = zeros == 0 ? Higher(high, next.head) : head;
+    both.gap = next.zeros >= 2 ? next.gap : (zeros > 0 ? Higher(high, next.head) : Peak());
+    return both;
+  }
+
+  // ShowBestWorst's figures for a site whose rows this summarises (at least one row).
+  BestWorst Figures() const {
+    BestWorst figures;
+    figures.any = true;
+    Peak best = low;
+    Peak worst = high;
+    if (zeros > 0 && !low.any) { // the last row is a 0
+      best = {true, 0, lastZero};
+      worst = zeros >= 2 ? gap : head;
+      if (!worst.any)
+        worst = {true, 0, lastZero};
+    }
+    figures.best = double(best.millis) / 1000.0;
+    figures.bestRow = best.row;
+    figures.worst = double(worst.millis) / 1000.0;
+    figures.worstRow = worst.row;
+    return figures;
+  }
+};
+
+// The regular rows of one site that best and worst count, in display order, in chunks with a
+// summary each. A row, or its place, is found by comparing rows' places in the display order.
+class SiteList {
+public:
+  static constexpr int ChunkSize = 256;
+
+  // Rows that count but whose ping is not regular: while there are any, the site is worked out by
+  // a scan instead.
+  qint64 irregular = 0;
+
+  bool Empty() const { return chunks.empty(); }
+
+  // Adds a row after all others, starting a new chunk after `fill` rows.
+  void Append(const ListEntry& entry, size_t fill = ChunkSize) {
+    if (chunks.empty() || chunks.back().entries.size() >= fill)
+      chunks.emplace_back();
+    Chunk& chunk = chunks.back();
+    chunk.entries.reserve(fill); // the rows that follow will fill it
+    chunk.entries.push_back(entry);
+    chunk.summary = chunk.summary.Then(Summary::Of(entry));
+    Changed(chunks.size() - 1);
+  }
+
+  void Insert(const ResultsModel& model, const ListEntry& entry) {
+    if (chunks.empty() || model.StandsBefore(chunks.back().entries.back().row, entry.row)) {
+      Append(entry);
+      return;
+    }
+    // The last chunk that starts before the row (or the first), and the place in it.
+    size_t c = size_t(std::max(0, ChunksUpTo(model, entry.row) - 1));
+    size_t at = Before(model, chunks[c], entry.row);
+    if (chunks[c].entries.size() == size_t(ChunkSize)) {
+      Chunk next;
+      next.entries.assign(chunks[c].entries.begin() + ChunkSize / 2, chunks[c].entries.end());
+      chunks[c].entries.resize(ChunkSize / 2);
+      chunks[c].entries.shrink_to_fit();
+      Summarise(next);
+      chunks.insert(chunks.begin() + qsizetype(c) + 1, std::move(next));
+      tree.clear();
+      if (at > size_t(ChunkSize / 2)) {
+        Summarise(chunks[c]);
+        ++c;
+        at -= ChunkSize / 2;
+      }
+    }
+    MakeRoom(chunks[c].entries);
+    chunks[c].entries.insert(chunks[c].entries.begin() + qsizetype(at), entry);
+    Summarise(chunks[c]);
+    Changed(c);
+  }
+
+  // Takes a row out; the rows must still stand in the order the list has them.
+  void Erase(const ResultsModel& model, RowId row) {
+    const int c = ChunksUpTo(model, row) - 1;
+    if (c < 0)
+      return;
+    std::vector<ListEntry>& entries = chunks[size_t(c)].entries;
+    const size_t at = Before(model, chunks[size_t(c)], row);
+    Q_ASSERT(at < entries.size() && entries[at].row == row);
+    if (at >= entries.size() || entries[at].row != row)
+      return;
+    entries.erase(entries.begin() + qsizetype(at));
+    if (entries.empty()) {
+      chunks.erase(chunks.begin() + c);
+      tree.clear();
+    } else {
+      Summarise(chunks[size_t(c)]);
+      Changed(size_t(c));
+    }
+  }
+
+  void ClearEntries() {
+    std::vector<Chunk>().swap(chunks);
+    tree.clear();
+  }
+
+  // The summary of all the site's rows (at least one chunk).
+  const Summary& Total() const {
+    if (tree.empty()) {
+      leaves = std::bit_ceil(chunks.size());
+      tree.assign(2 * leaves, Summary());
+      for (size_t c = 0; c < chunks.size(); ++c)
+        tree[leaves + c] = chunks[c].summary;
+      for (size_t i = leaves - 1; i >= 1; --i)
+        tree[i] = tree[2 * i].Then(tree[2 * i + 1]);
+    }
+    return tree[1];
+  }
+
+private:
+  struct Chunk {
+    std::vector<ListEntry> entries;
+    Summary summary;
+  };
+
+  // Room for one more entry in a chunk, grown by an eighth at a time so that chunks filled by
+  // inserts in the middle waste little memory.
+  static void MakeRoom(std::vector<ListEntry>& entries) {
+    if (entries.size() == entries.capacity())
+      entries.reserve(std::min(size_t(ChunkSize), entries.size() + entries.size() / 8 + 4));
+  }
+
+  // The summary of a chunk's rows, in one pass.
+  static void Summarise(Chunk& chunk) {
+    Summary summary;
+    Peak low;  // since the last 0
+    Peak high; // since the last 0
+    for (const ListEntry& entry : chunk.entries) {
+      if (entry.millis == 0) {
+        (summary.zeros == 0 ? summary.head : summary.gap) = high;
+        ++summary.zeros;
+        summary.lastZero = entry.row;
+        low = high = Peak();
+        continue;
+      }
+      if (!low.any || entry.millis < low.millis)
+        low = {true, entry.millis, entry.row};
+      if (!high.any || entry.millis > high.millis)
+        high = {true, entry.millis, entry.row};
+    }
+    summary.low = low;
+    summary.high = high;
+    chunk.summary = summary;
+  }
+
+  // How many chunks start with a row or before it.
+  int ChunksUpTo(const ResultsModel& model, RowId row) const {
+    return PartitionPoint(int(chunks.size()),
+                          [&](int c) { return !model.StandsBefore(row, chunks[size_t(c)].entries.front().row); });
+  }
+
+  // How many of a chunk's rows stand before a row.
+  static size_t Before(const ResultsModel& model, const Chunk& chunk, RowId row) {
+    return size_t(PartitionPoint(int(chunk.entries.size()),
+                                 [&](int i) { return model.StandsBefore(chunk.entries[size_t(i)].row, row); }));
+  }
+
+  // A chunk's summary changed: so do those above it in the tree (a tree that is to be built anew
+  // waits; so does one that has no place for the chunk yet).
+  void Changed(size_t c) {
+    if (tree.empty() || c >= leaves) {
+      tree.clear();
+      return;
+    }
+    size_t i = leaves + c;
+    tree[i] = chunks[c].summary;
+    for (i /= 2; i >= 1; i /= 2)
+      tree[i] = tree[2 * i].Then(tree[2 * i + 1]);
+  }
+
+  std::vector<Chunk> chunks;
+  // The chunks' summaries combined pairwise up to the whole list, so that the whole list's summary
+  // follows a change of one chunk in O(log n): leaves from `leaves` on (the empty summary beyond
+  // the last chunk), node i combines nodes 2i and 2i + 1; built again when chunks come or go.
+  mutable std::vector<Summary> tree;
+  mutable size_t leaves = 0;
+};
+
+// The figures of one site over its rows in display order, worked out row by row.
+template <typename Figures>
+struct SiteState {
+  Figures figures;
+  RowId lastRow = ResultsModel::NoRow; // the site's last row taken in
+  bool stale = false;                   // to be worked out again from the rows before use
+};
+
+// Every site's figures, kept with the model and brought up to date by its changes.
+//
+// SiteAverage and ShowBestWorst answer from figures that do not depend on the order of the rows
+// (the sum of a site's pings in thousandths) or that follow every change of it (the site lists,
+// which take a row in at its place in O(log n) comparisons of places plus one chunk's work), so a
+// sorted table costs them no more than an unsorted one. After a sort the lists are built again
+// once, when next needed.
+//
+// The rest goes row by row in display order, as the definitions do: SiteStatistics always, and the
+// other two for a site with an irregular ping. A row that starts to count for a site
+// after all of that site's rows (the usual case in an unsorted table: the newest row gets its Ping
+// and Site ID) is simply taken in. Any other change marks the sites concerned stale; they are worked
+// out again, all together in one scan, when one of them is asked for. A sort makes every site stale.
+class Cache : public ResultsModel::Attachment {
+public:
+  explicit Cache(const ResultsModel& model) : model(model) {
+    model.ForEachInOrder([this](RowId, const Figures& figures) { Count(figures, 1); });
+    RebuildLists();
+  }
+
+  void RowLeaving(RowId row, const Figures& figures) override {
+    Count(figures, -1);
+    const std::optional<double> site = BestWorstSite(figures);
+    if (site && listsValid && Regular(figures))
+      lists.At(*site).Erase(model, row);
+    if (allStale)
+      return;
+    if (site)
+      bestWorst.At(*site).stale = true;
+    if (const std::optional<double> tallySite = TallySite(figures))
+      tallies.At(*tallySite).stale = true;
+  }
+
+  void RowEntering(RowId row, const Figures& figures) override {
+    Count(figures, 1);
+    const std::optional<double> site = BestWorstSite(figures);
+    if (site && listsValid && Regular(figures))
+      lists.At(*site).Insert(model, {row, quint32(figures.millis)});
+    if (allStale)
+      return;
+    Follow(bestWorst, site, row, [&](BestWorst& state) { state.Add(figures.ping, row); });
+    Follow(tallies, TallySite(figures), row, [&](SiteTally& state) { state.Add(figures, row); });
+  }
+
+  void Reordered() override {
+    allStale = true;
+    listsValid = false;
+  }
 
   void Cleared() override {
     bestWorst.Clear();
     tallies.Clear();
+    totals.Clear();
+    lists.Clear();
     allStale = false;
+    listsValid = true;
   }
 
-  BestWorst BestWorstOf(double site) { return Lookup(bestWorst, site); }
+  BestWorst BestWorstOf(double site) {
+    if (!listsValid)
+      RebuildLists();
+    const SiteList* list = lists.Find(site);
+    if (list && list->irregular > 0)
+      return Lookup(bestWorst, site);
+    return !list || list->Empty() ? BestWorst() : list->Total().Figures();
+  }
+
+  // The running sum of SiteAverage and the count of rows.
+  std::pair<double, qint64> SumOf(double site) {
+    const Totals* figures = totals.Find(site);
+    if (!figures || figures->count == 0)
+      return {0, 0};
+    if (figures->Exact())
+      return {double(figures->millis) / 1000.0, figures->count};
+    const SiteTally tally = TallyOf(site);
+    return {tally.sum, tally.count};
+  }
+
   SiteTally TallyOf(double site) { return Lookup(tallies, site); }
 
 private:
+  // The figures that do not depend on the order: the sums and the rows left out of the lists.
+  void Count(const Figures& figures, int sign) {
+    if (const std::optional<double> site = TallySite(figures))
+      totals.At(*site).Add(figures, sign);
+    if (const std::optional<double> site = BestWorstSite(figures); site && !Regular(figures))
+      lists.At(*site).irregular += sign;
+  }
+
+  // The site lists in the present display order. Their chunks are left with some room, so that
+  // the rows that come next into the sorted order seldom split one.
+  void RebuildLists() {
+    lists.ForEach([](SiteList& list) { list.ClearEntries(); });
+    model.ForEachInOrder([this](RowId row, const Figures& figures) {
+      const std::optional<double> site = BestWorstSite(figures);
+      if (site && Regular(figures))
+        lists.At(*site).Append({row, quint32(figures.millis)}, SiteList::ChunkSize * 7 / 8);
+    });
+    listsValid = true;
+  }
+
   template <typename Figures, typename AddRow>
-  void Follow(SiteMap<SiteState<Figures>>& sites, std::optional<double> was, std::optional<double> is, RowId row,
-              int position, AddRow add) {
-    if (was)
-      sites.At(*was).stale = true;
-    if (!is)
+  void Follow(SiteMap<SiteState<Figures>>& sites, std::optional<double> site, RowId row, AddRow add) {
+    if (!site)
       return;
-    SiteState<Figures>& site = sites.At(*is);
-    if (site.stale)
+    SiteState<Figures>& state = sites.At(*site);
+    if (state.stale)
       return;
-    if (model.PositionOf(site.lastRow) >= position) {
-      site.stale = true;
+    if (!model.StandsBefore(state.lastRow, row)) {
+      state.stale = true;
       return;
     }
-    add(site.figures);
-    site.lastRow = row;
+    add(state.figures);
+    state.lastRow = row;
   }
 
   template <typename Figures>
@@ -261,13 +616,11 @@ private:
   void RebuildAll() {
     bestWorst.Clear();
     tallies.Clear();
-    for (int position = 0; position < model.Count(); ++position)
-      Take<false>(model.RowAt(position), model.FiguresAt(position));
+    model.ForEachInOrder([this](RowId row, const Figures& figures) { Take<false>(row, figures); });
     allStale = false;
   }
 
-  // Works out every stale site again. The rows are scanned in the order they were added, which is
-  // quick; those of stale sites are then put in display order and taken in.
+  // Works out every stale site again, in one scan.
   void RebuildStale() {
     const auto reset = [](auto& state) {
       if (state.stale) {
@@ -278,23 +631,7 @@ private:
     bestWorst.ForEach(reset);
     tallies.ForEach(reset);
 
-    const auto isStale = [this](const Figures& figures) {
-      const std::optional<double> a = BestWorstSite(figures);
-      const std::optional<double> b = TallySite(figures);
-      const SiteState<BestWorst>* s = a ? bestWorst.Find(*a) : nullptr;
-      const SiteState<SiteTally>* t = b ? tallies.Find(*b) : nullptr;
-      return (s && s->stale) || (t && t->stale);
-    };
-    std::vector<std::pair<int, RowId>> rows;
-    for (int index = 0; index < model.Count(); ++index) {
-      const RowId row = model.StoredRow(index);
-      if (isStale(model.FiguresOf(row)))
-        rows.emplace_back(model.PositionOf(row), row);
-    }
-    if (model.Sorted())
-      std::sort(rows.begin(), rows.end());
-    for (const auto& [position, row] : rows)
-      Take<true>(row, model.FiguresOf(row));
+    model.ForEachInOrder([this](RowId row, const Figures& figures) { Take<true>(row, figures); });
 
     const auto fresh = [](auto& state) { state.stale = false; };
     bestWorst.ForEach(fresh);
@@ -302,6 +639,9 @@ private:
   }
 
   const ResultsModel& model;
+  SiteMap<Totals> totals; // by the leading-number Site ID
+  SiteMap<SiteList> lists; // by the strict Site ID
+  bool listsValid = false;
   bool allStale = true;
   SiteMap<SiteState<BestWorst>> bestWorst;
   SiteMap<SiteState<SiteTally>> tallies;
@@ -332,9 +672,8 @@ void Statistics::ShowBestWorst(const ResultsModel& model, StatusPanels& bar1, in
 }
 
 QString Statistics::SiteAverage(const ResultsModel& model, StatusPanels& bar1, int siteIndex) {
-  const SiteTally tally = CacheOf(model).TallyOf(double(siteIndex) + 1);
-  QString average = tally.count > 0 ? Numbers::Fixed3(tally.sum / double(tally.count))
-                                          : QStringLiteral("0.000");
+  const auto [sum, count] = CacheOf(model).SumOf(double(siteIndex) + 1);
+  QString average = count > 0 ? Numbers::Fixed3(sum / double(count)) : QStringLiteral("0.000");
   bar1.SetText(3, QStringLiteral("Avg: ") + average);
   return average;
 }

@@ -126,6 +126,8 @@ private:
     }
 
     // Find the hosting provider and have the user confirm it; No looks up the provider's own domain.
+    // Each site's search starts afresh: a first name server without a dot leaves no host.
+    QString host;
     QString lookup = url;
     Whois::NameServerList servers;
     for (;;) {
@@ -148,7 +150,7 @@ private:
       }
       const std::optional<QString> provider = Whois::HostOf(servers.first);
       if (!provider)
-        break;  // nothing to confirm: the host stays as it was
+        break;  // nothing to confirm: the host stays as this site's search left it
       host = *provider;
       c.bar2.SetText(1, QStringLiteral("Host: ") + host);
       const MessageBoxes::Answer confirmed = MessageBoxes::MsgBox(
@@ -235,7 +237,6 @@ private:
 
   const Context& c;
   // Carried from one URL to the next until set again.
-  QString host;
   RowTexts firstRow;
   RowTexts lastRow;
 };

@@ -4,6 +4,7 @@ namespace Whois {
 
 namespace {
 const QString Scheme = QStringLiteral("http://");
+const QString SecureScheme = QStringLiteral("https://");
 const QString NameServerLabel = QStringLiteral("Name Server:");
 // The value starts this many characters after the start of the label: the label and one separator.
 constexpr qsizetype ValueOffset = 13;
@@ -30,9 +31,13 @@ std::optional<QString> LookupName(const QString& urlText) {
       ++digits;
     }
   }
-  const qsizetype scheme = name.indexOf(Scheme);
-  if (scheme >= 0)
-    name = name.mid(scheme + Scheme.size());
+  // Everything up to and including the first scheme goes, whichever of the two it is.
+  const qsizetype plain = name.indexOf(Scheme);
+  const qsizetype secure = name.indexOf(SecureScheme);
+  if (secure >= 0 && (plain < 0 || secure < plain))
+    name = name.mid(secure + SecureScheme.size());
+  else if (plain >= 0)
+    name = name.mid(plain + Scheme.size());
   return name;
 }
 

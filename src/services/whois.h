@@ -9,13 +9,13 @@
 namespace Whois {
 
 // The name to look up for an address: its last two dot-separated labels, taken over the whole text
-// (a path with a dot counts too), then without anything up to and including the first "http://".
-// Nothing when the last two labels are numeric (an IPv4 address in dotted form): such an address
-// has no domain to look up. A text with fewer than two dots is kept whole before "http://" is
-// removed.
+// (a path with a dot counts too), then without anything up to and including the first "http://" or
+// "https://". Nothing when the last two labels are numeric (an IPv4 address in dotted form): such
+// an address has no domain to look up. A text with fewer than two dots is kept whole before the
+// scheme is removed.
 //
 //   "http://www.example.com" -> "example.com"       "http://example.com" -> "example.com"
-//   "http://192.168.1.20"    -> nothing
+//   "https://example.com"    -> "example.com"       "http://192.168.1.20" -> nothing
 std::optional<QString> LookupName(const QString& urlText);
 
 // The first two "Name Server:" values of a WHOIS answer.

@@ -49,6 +49,10 @@ bool IsOptionBoxes(const QString& text) {
 
 } // namespace
 
+QString FileName() {
+  return OpenStore()->fileName();
+}
+
 void SaveRegString(const QString& name, const QString& value) {
   auto settings = OpenStore();
   // A program killed just after it created the store's lock file leaves it empty; the lock would

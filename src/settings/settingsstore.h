@@ -7,6 +7,9 @@
 // A value that is missing, cannot be read or is not a string reads as "".
 namespace SettingsStore {
 
+// The file that holds the store.
+QString FileName();
+
 void SaveRegString(const QString& name, const QString& value);
 QString GetRegString(const QString& name);
 

@@ -86,7 +86,7 @@ QWidget* Create(const Control& c, QWidget* parent) {
     return label;
   }
   case K::MenuItem: {
-    auto* label = new ClickLabel(caption, parent);
+    auto* label = new ClickLabel(caption, QAccessible::Button, parent);
     label->setTextFormat(Qt::PlainText);
     label->setFont(QFont(QStringLiteral("Arial"), 7));
     label->setMouseTracking(true);
@@ -121,7 +121,7 @@ QWidget* Create(const Control& c, QWidget* parent) {
     return shape;
   }
   case K::Image: {
-    auto* image = new ClickLabel(parent);
+    auto* image = new ClickLabel(QString(), QAccessible::Link, parent);
     image->setAlignment(Qt::AlignCenter);
     image->setMouseTracking(true);
     return image;

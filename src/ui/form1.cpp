@@ -25,12 +25,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableView>
 #include <QTimer>
 
@@ -179,10 +181,13 @@ void Form1::ConnectControls() {
   connect(Image1, &ClickLabel::MouseMoved, this, &Form1::Image1_MouseMove);
   Label2[4]->setFrameShape(QFrame::NoFrame);
   setMouseTracking(true);
+  SetUpMenuKeys();
 
   connect(Command1[0], &QPushButton::clicked, this, [this] { Command1_Click(0); });
   connect(Command1[1], &QPushButton::clicked, this, [this] { Command1_Click(1); });
+  // An entry is picked by a click, and by any change of the selection (the arrow keys among them).
   connect(List1, &QListWidget::itemClicked, this, [this] { List1_Click(); });
+  connect(List1, &QListWidget::itemSelectionChanged, this, [this] { List1_Click(); });
   Text1->installEventFilter(this);
   BindSettings();
 }
@@ -258,9 +263,13 @@ void Form1::Command1_Click(int index) {
     const int selected = List1->currentRow();
     if (selected < 0 || selected >= List1->count() || !List1->currentItem()->isSelected())
       return;
-    delete List1->takeItem(selected);
-    List1->setCurrentRow(-1);
-    List1->clearSelection();
+    {
+      // The selection moves while the entry goes: that is no pick of another entry.
+      const QSignalBlocker quiet(List1);
+      delete List1->takeItem(selected);
+      List1->setCurrentRow(-1);
+      List1->clearSelection();
+    }
     UrlsChanged();
     UrlFile::Rewrite(Urls());
   }
@@ -275,8 +284,10 @@ void Form1::Text1_LostFocus() {
 }
 
 void Form1::List1_Click() {
-  if (QListWidgetItem* item = List1->currentItem())
-    Text1->setText(item->text());
+  // The selection changes before the current entry follows it: the selected entry is the one picked.
+  const QList<QListWidgetItem*> selected = List1->selectedItems();
+  if (!selected.isEmpty())
+    Text1->setText(selected.first()->text());
 }
 
 void Form1::ShowPicture(int n) {
@@ -459,6 +470,26 @@ void Form1::SubmitReport() {
   ReportSubmission::SubmitReport(context);
 }
 
+// The menu panel from the keyboard. Tab goes from " Menu " through the panel's items in reading
+// order, row by row, and on to the status light; Alt+M opens the panel on its first item; Escape
+// closes it. When the panel closes with the focus inside, the focus goes back to " Menu ".
+void Form1::SetUpMenuKeys() {
+  const int order[] = {0, 1, 3, 4, 7, 8, 2, 6, 5};
+  for (size_t i = 1; i < std::size(order); ++i)
+    setTabOrder(Label2[order[i - 1]], Label2[order[i]]);
+  setTabOrder(Label2[order[std::size(order) - 1]], Image1);
+
+  auto* openMenuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_M), this);
+  connect(openMenuKey, &QShortcut::activated, this, [this] {
+    Label2_Click(0);
+    Label2[1]->setFocus(Qt::ShortcutFocusReason);
+  });
+  closeMenuKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  closeMenuKey->setEnabled(false);
+  connect(closeMenuKey, &QShortcut::activated, Frame5, &QWidget::hide);
+  Frame5->installEventFilter(this);
+}
+
 void Form1::SetMenuItemLook(int index, bool highlighted) {
   ClickLabel* item = Label2[index];
   QPalette palette = item->palette();
@@ -518,8 +549,22 @@ void Form1::Image1_Click() {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Text1 && event->type() == QEvent::FocusOut)
-    Text1_LostFocus();
+  if (watched == Frame5 && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+    closeMenuKey->setEnabled(event->type() == QEvent::Show);
+    if (event->type() == QEvent::Hide && Frame5->isAncestorOf(QApplication::focusWidget()))
+      Label2[0]->setFocus(Qt::OtherFocusReason);
+  }
+  // The field loses the focus only when it moves on to another control of this window: not when its
+  // own context menu opens, nor when another window becomes active.
+  if (watched == Text1 && event->type() == QEvent::FocusOut) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    const bool movedOn = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                         reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason ||
+                         reason == Qt::OtherFocusReason;
+    const QWidget* next = QApplication::focusWidget();
+    if (movedOn && next && next != Text1 && next->window() == this)
+      Text1_LostFocus();
+  }
   if (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonRelease) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     ListView1_MouseUp(mouse->button(), mouse->position().toPoint());
@@ -528,8 +573,11 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-  // Closing the main window ends the program, the hidden splash window with it. An outstanding
-  // fetch is ended first.
+  // Closing the main window ends the program as "Quit" does, without its question: the session goes
+  // into the sub-log, an outstanding fetch is ended, the hidden splash window closes with it.
   event->accept();
+  if (closing)
+    return;  // already ending (Quit closes every window)
+  UpdateTransferLog(*Results);
   UnloadAll();
 }

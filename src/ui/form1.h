@@ -19,6 +19,7 @@ class QLineEdit;
 class QListWidget;
 class QMenu;
 class QPushButton;
+class QShortcut;
 class QTableView;
 class QTimer;
 class ResultsModel;
@@ -122,11 +123,13 @@ private:
   void UrlsChanged();
   void ShowPicture(int n);
 
+  void SetUpMenuKeys();
   void SetMenuItemLook(int index, bool highlighted);
   void SubmitReport();
 
   QHash<QString, QWidget*> controls;
   QList<QPixmap> ImageList1;
+  QShortcut* closeMenuKey = nullptr;  // Escape, while the menu panel is open
   int LastMenuItem = 0;
   bool closing = false;
 };

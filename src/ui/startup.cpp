@@ -1,5 +1,6 @@
 #include "ui/startup.h"
 
+#include "app/leftovers.h"
 #include "app/module1.h"
 #include "platform/clock.h"
 #include "platform/programfolder.h"
@@ -49,6 +50,8 @@ void Startup::Main() {
   Module1::VendorURL = Module1::VendorUrlSetting();
   Module1::WhoisURL = Module1::WhoisUrlSetting();
   Module1::ServiceField[3] = Clock::DateText();
+  // Before anything is written: what a killed run left half-written goes.
+  Leftovers::Remove();
   SettingsStore::SaveRegString(QStringLiteral("100"), ProgramFolder::Path());
   ProvideHelpPage();
 

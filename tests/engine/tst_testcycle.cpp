@@ -11,13 +11,18 @@
 #include "platform/programfolder.h"
 #include "results/resultsmodel.h"
 #include "enginerig.h"
+#include "resultrows.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -27,6 +32,47 @@ QByteArray ReadFile(const QString& name) {
   QFile file(ProgramFolder::File(name));
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+// A site that answers each connection by the next step of its script: a body cut short (a failed
+// fetch), "vok" after 300 ms (slow), or "vok" at once. Past the end of the script it answers at once.
+class ScriptedSite : public QObject {
+public:
+  enum Step { Cut, Slow, Fast };
+
+  explicit ScriptedSite(QList<Step> script) : script(std::move(script)) {
+    server.listen(QHostAddress::LocalHost, 0);
+    connect(&server, &QTcpServer::newConnection, this, [this] {
+      while (QTcpSocket* socket = server.nextPendingConnection()) {
+        const Step step = this->script.value(connections++, Fast);
+        auto request = std::make_shared<QByteArray>();
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::readyRead, socket, [socket, step, request] {
+          *request += socket->readAll();
+          if (!request->contains("\r\n\r\n"))
+            return;
+          if (step == Cut) {
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nvok");
+            socket->flush();
+            socket->abort();
+            return;
+          }
+          QTimer::singleShot(step == Slow ? 300 : 0, socket, [socket] {
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nvok\r\n");
+            socket->disconnectFromHost();
+          });
+        });
+      }
+    });
+  }
+
+  QString Url() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()); }
+  int Connections() const { return connections; }
+
+private:
+  QTcpServer server;
+  QList<Step> script;
+  int connections = 0;
+};
 
 } // namespace
 
@@ -216,6 +262,44 @@ private slots:
     QVERIFY(!QFile::exists(ProgramFolder::File(QStringLiteral("tmp.tmp"))));
   }
 
+  // With a delay of 1 and a run length of 1, Restart ends the run at every pass. The extra tick
+  // after a restart samples at once, but only one extra tick follows each tick of Timer1: the site
+  // sees at most two passes per timer tick.
+  void restartKeepsItsPace() {
+    Rig rig;
+    rig.settings.urls = {site.Url("/fast")};
+    rig.settings.runLength = QStringLiteral("1");
+    rig.settings.option[RunSettings::Restart] = true;
+    int ticks = 0;
+    connect(rig.cycle.Timer1, &QTimer::timeout, this, [&] { ++ticks; });
+    site.ClearRequests();
+    rig.SwitchOn();
+    QTest::qWait(3500);
+    rig.SwitchOff();
+    const int requests = site.RequestCount(QStringLiteral("/fast/vok.txt"));
+    site.ClearRequests();
+    QVERIFY2(ticks >= 2 && requests <= 2 * ticks && requests >= 2 * ticks - 1,
+             qPrintable(QStringLiteral("%1 requests in %2 ticks").arg(requests).arg(ticks)));
+    QCOMPARE(rig.results.Count(), requests);
+  }
+
+  // Every failed fetch has its retry, not only the first of a row: in a first pass a failure, a
+  // slow retry ("*"), a failed repeat and that repeat's own retry make four fetches into one row.
+  void everyFailureHasItsRetry() {
+    ScriptedSite scripted({ScriptedSite::Cut, ScriptedSite::Slow, ScriptedSite::Cut, ScriptedSite::Fast});
+    Rig rig;
+    rig.settings.urls = {scripted.Url()};
+    rig.settings.delay = QStringLiteral("60");
+    rig.settings.warning = {QStringLiteral("0.2"), QStringLiteral("0.5")};
+    rig.SwitchOn();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.Text(0, ResultsModel::SiteId), QStringLiteral("1"), 10000);
+    rig.SwitchOff();
+    QCOMPARE(scripted.Connections(), 4);
+    const QString ping = rig.Text(0, ResultsModel::Ping);
+    QVERIFY2(PingForm.match(ping).hasMatch() && ping.toDouble() < 0.2, qPrintable(ping));
+    QCOMPARE(rig.Text(0, ResultsModel::Result), QString());
+  }
+
   void waitingCounterAndSkippedTicks() {
     Rig rig;
     rig.settings.urls = {site.Url("/stall"), site.Url("/fast")};
@@ -234,29 +318,70 @@ private slots:
     QCOMPARE(rig.Column(ResultsModel::Packet), (QStringList{"1", "1"}));
   }
 
-  // Switching off while a fetch waits ends it at once: its row becomes a cancelled sample and
-  // nothing else is sampled.
+  // Switching off while a fetch waits ends it at once and ends the pass: the abandoned row is
+  // completed like a failed sample, with the Result "Cancelled" and no colour; the rows the pass had
+  // finished are in the best and worst panels; panel 3 says "Cancelled" whichever sampler waited.
+  void switchingOffDuringAFetch_data() {
+    QTest::addColumn<int>("waiting");
+    QTest::newRow("first sampler") << 0;
+    QTest::newRow("second sampler") << 1;
+  }
   void switchingOffDuringAFetch() {
+    QFETCH(int, waiting);
     Rig rig;
-    rig.settings.urls = {site.Url("/stall"), site.Url("/fast")};
+    rig.settings.urls = {site.Url("/fast"), site.Url("/fast")};
+    rig.settings.urls[waiting] = site.Url("/stall");
     rig.cycle.Text3_Change(QStringLiteral("2"));
     QString pingWhileWaiting;
-    // The click arrives while the first fetch waits (events run during the wait).
+    QString counterWhileWaiting;
+    // The click arrives while the stalled fetch waits (events run during the wait), after the
+    // waiting counter has counted a second.
     connect(&rig.results, &QAbstractItemModel::rowsInserted, this, [&] {
-      QTimer::singleShot(500, this, [&] {
-        pingWhileWaiting = rig.Text(0, ResultsModel::Ping);
+      if (rig.results.Count() != waiting + 1)
+        return;
+      QTimer::singleShot(1500, this, [&] {
+        pingWhileWaiting = rig.Text(waiting, ResultsModel::Ping);
+        counterWhileWaiting = rig.bar2.Text(3);
         rig.SwitchOff();
       });
-    }, Qt::SingleShotConnection);
+    });
     rig.SwitchOn();
     QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.Testing(), 5000);
     QTest::qWait(200);
     QCOMPARE(pingWhileWaiting, QStringLiteral("Sent"));
-    QCOMPARE(rig.results.Count(), 1);
-    QCOMPARE(rig.Text(0, ResultsModel::Ping), QStringLiteral("Failed"));
-    QCOMPARE(rig.Text(0, ResultsModel::Result), QStringLiteral("Cancelled"));
-    QCOMPARE(rig.Colour(0), ResultsModel::Black);
+    QCOMPARE(counterWhileWaiting, QStringLiteral("! 1"));
+    QCOMPARE(rig.results.Count(), waiting + 1);
+    QCOMPARE(rig.Text(waiting, ResultsModel::Ping), QStringLiteral("Failed"));
+    QCOMPARE(rig.Text(waiting, ResultsModel::Result), QStringLiteral("Cancelled"));
+    QCOMPARE(rig.Text(waiting, ResultsModel::SiteId), QString::number(waiting + 1));
+    QCOMPARE(rig.Text(waiting, ResultsModel::Packet), QStringLiteral("1"));
+    QVERIFY(!rig.Text(waiting, ResultsModel::Average).isEmpty());
+    QCOMPARE(rig.bar1.Text(3), QStringLiteral("Avg: ") + rig.Text(waiting, ResultsModel::Average));
+    QCOMPARE(rig.Colour(waiting), ResultsModel::Black);
+    QVERIFY(!rig.Bold(waiting));
+    if (waiting == 1)
+      QVERIFY2(rig.bar1.Text(1).startsWith(QStringLiteral("BT: ") + rig.Text(0, ResultsModel::EventTime) + QStringLiteral("   PING: ")),
+               qPrintable(rig.bar1.Text(1)));
+    QCOMPARE(rig.bar2.Text(3), QStringLiteral("Cancelled"));
     QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
+  }
+
+  // A switch-off handled while a tick lets events run, before its pass, leaves the tick its
+  // end-of-run check: the Save that is due is written.
+  void switchOffBeforeThePassKeepsTheEndOfRunCheck() {
+    Rig rig;
+    rig.settings.urls = {site.Url("/fast")};
+    rig.settings.delay = QStringLiteral("60");
+    rig.settings.runLength = QStringLiteral("1");
+    rig.settings.option[RunSettings::Save] = true;
+    Fill(rig.results, {{"10:00:00", "0.100", "0.100", "1"}});
+    rig.SwitchOn();
+    rig.cycle.RoundCount = 1;
+    // The click is waiting when the tick begins.
+    QMetaObject::invokeMethod(this, [&] { rig.SwitchOff(); }, Qt::QueuedConnection);
+    rig.cycle.Timer1_Timer();
+    QVERIFY(!rig.cycle.Testing());
+    QVERIFY2(ReadFile(QStringLiteral("tarvik.log")).contains("[PING:0.100]"), ReadFile(QStringLiteral("tarvik.log")).constData());
   }
 
   // While a fetch waits the user may sort the table, change the sampler count and clear the table:

@@ -1,3 +1,4 @@
+#include "hostileserver.h"
 #include "loopbackserver.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
@@ -10,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -25,22 +27,32 @@ class HttpClientTest : public QObject {
 
 private slots:
   void init() { HttpClient::SetTimeLimitMs(60000); }
+  void cleanup() { HttpClient::SetTrustStoreFile(QString()); }
 
   void returnsBodyOfAnyStatus_data();
   void returnsBodyOfAnyStatus();
   void measuresTheServerDelay_data();
   void measuresTheServerDelay();
+  void reportsThePhasesOfTheRequest();
   void timingEndsWhenTheLastByteArrives();
+  void busyCallerDoesNotLengthenThePing();
   void sendsIndependentPlainRequests();
   void followsRedirectsButNotToOtherSchemes();
   void refusesNonHttpAddresses_data();
   void refusesNonHttpAddresses();
   void reportsTransferFailures_data();
   void reportsTransferFailures();
+  void refusesOversizedHeaders_data();
+  void refusesOversizedHeaders();
   void cancelEndsTheWaitAtOnce();
   void timeLimitEndsTheRequest_data();
   void timeLimitEndsTheRequest();
   void keepsOnlyTheStartOfALargeBody();
+  void fetchesOverTls();
+  void refusesUntrustedCertificates_data();
+  void refusesUntrustedCertificates();
+  void redirectsNeverLeaveHttps_data();
+  void redirectsNeverLeaveHttps();
   void secondCallWhileBusyFailsAlone();
   void clientDeletedWhileWaiting();
   void arrayLoadsAndUnloadsIdempotently();
@@ -115,6 +127,27 @@ void HttpClientTest::measuresTheServerDelay() {
   QVERIFY2(result.seconds < delay + 0.3, qPrintable(QString::number(result.seconds)));
 }
 
+// The phases are libcurl's, cumulative from the start of the request: the server's delay lies
+// between the connection and the first byte of the answer.
+void HttpClientTest::reportsThePhasesOfTheRequest() {
+  LoopbackServer site;
+  site.Serve("/vok.txt", "vok\r\n", 100);
+  HttpClient client;
+
+  const FetchResult result = client.OpenUrl(site.Url("/vok.txt"));
+
+  QVERIFY2(result.ok, qPrintable(result.error));
+  QVERIFY(result.dnsUs > 0);
+  QVERIFY(result.connectUs >= result.dnsUs);
+  QCOMPARE(result.tlsUs, -1);  // no TLS on http
+  QVERIFY(result.ttfbUs >= result.connectUs + 100000);
+  QVERIFY(result.totalUs >= result.ttfbUs);
+  QCOMPARE(result.seconds, result.totalUs / 1e6);
+  QCOMPARE(result.remoteIp, QStringLiteral("127.0.0.1"));
+  QCOMPARE(result.httpVersion, QStringLiteral("1.1"));
+  QCOMPARE(result.bytes, 5);
+}
+
 // A modal dialog opened during the wait keeps the caller from resuming; the measured span must
 // still end when the answer arrived, not when the caller resumes.
 void HttpClientTest::timingEndsWhenTheLastByteArrives() {
@@ -137,6 +170,26 @@ void HttpClientTest::timingEndsWhenTheLastByteArrives() {
   QVERIFY(waitedMs >= 700);
   QVERIFY2(result.seconds >= 0.1 && result.seconds < 0.5,
            qPrintable(QString::number(result.seconds)));
+}
+
+// The caller's thread is blocked (a long sort, say) while the answer arrives: the Ping is the
+// transfer's own time, not the time until the caller got round to it. The server answers from a
+// thread of its own.
+void HttpClientTest::busyCallerDoesNotLengthenThePing() {
+  HostileServer site(HostileServer::Mode::PlainHttp);
+  HttpClient client;
+  QObject context;
+  Later(0, &context, [] { QThread::msleep(500); });
+
+  QElapsedTimer wall;
+  wall.start();
+  const FetchResult result = client.OpenUrl(site.Url(QStringLiteral("/vok.txt")));
+  const qint64 waitedMs = wall.elapsed();
+
+  QVERIFY2(result.ok, qPrintable(result.error));
+  QCOMPARE(result.body, QStringLiteral("vok\r\n"));
+  QVERIFY(waitedMs >= 500);
+  QVERIFY2(result.seconds < 0.25, qPrintable(QString::number(result.seconds)));
 }
 
 // Each request stands alone: its own connection, no cookie carried over, no cache or auth headers.
@@ -233,6 +286,8 @@ void HttpClientTest::refusesNonHttpAddresses() {
   QCOMPARE(states.count(), 1);
   QCOMPARE(states[0][0].toInt(), 1);
   QVERIFY(!HttpClient::IsFetchable(url));
+  QCOMPARE(result.totalUs, -1);
+  QCOMPARE(result.seconds, 0.0);
 }
 
 void HttpClientTest::reportsTransferFailures_data() {
@@ -270,6 +325,10 @@ void HttpClientTest::reportsTransferFailures() {
   QVERIFY(result.error != QLatin1String("Cancelled"));
   if (!error.isEmpty())
     QCOMPARE(result.error, error);
+  if (kind == 0)
+    QCOMPARE(result.connectUs, -1);  // the phases not reached are unknown
+  else
+    QVERIFY(result.connectUs > 0 && result.totalUs >= result.connectUs);
   QCOMPARE(shown, QStringList{result.error});
   QCOMPARE(client.ResponseCode(), HttpClient::CancelCode);
   QVERIFY(!client.Busy());
@@ -279,6 +338,30 @@ void HttpClientTest::reportsTransferFailures() {
   site.Serve("/vok.txt", "vok");
   QVERIFY(client.OpenUrl(site.Url("/vok.txt")).ok);
   QCOMPARE(client.ResponseCode(), 200);
+}
+
+void HttpClientTest::refusesOversizedHeaders_data() {
+  QTest::addColumn<int>("lines");
+  QTest::addColumn<int>("lineBytes");
+  QTest::newRow("one huge line") << 1 << 200 * 1024;
+  QTest::newRow("too many lines") << 300 << 1024;
+}
+
+void HttpClientTest::refusesOversizedHeaders() {
+  QFETCH(int, lines);
+  QFETCH(int, lineBytes);
+  LoopbackServer site;
+  LoopbackResponse bloated{"vok"};
+  for (int i = 0; i < lines; ++i)
+    bloated.AddHeader("X-Padding-" + QByteArray::number(i), QByteArray(lineBytes, 'h'));
+  site.Serve("/vok.txt", bloated);
+  HttpClient client;
+
+  const FetchResult result = client.OpenUrl(site.Url("/vok.txt"));
+
+  QVERIFY(!result.ok);
+  QCOMPARE(result.error, QStringLiteral("Bad response"));
+  QVERIFY(result.body.isEmpty());
 }
 
 void HttpClientTest::cancelEndsTheWaitAtOnce() {
@@ -357,12 +440,104 @@ void HttpClientTest::keepsOnlyTheStartOfALargeBody() {
   QCOMPARE(big.body.size(), 65536);
   QCOMPARE(big.body, QString(65536, QLatin1Char('a')));
   QVERIFY(big.truncated);
+  QCOMPARE(big.bytes, 10 * 1024 * 1024);  // every byte was read
 
   const FetchResult text = client.OpenUrl(site.Url("/big-utf8"));
   QVERIFY2(text.ok, qPrintable(text.error));
   QCOMPARE(text.body.size(), 1 + (65536 - 1) / 2);
   QCOMPARE(text.body.at(1), QChar(0xE9));
   QCOMPARE(text.body.back(), QChar(0xE9));
+}
+
+// https against a server whose certificate the local authority signed: verified, with a full
+// handshake between the connection and the request.
+void HttpClientTest::fetchesOverTls() {
+  HttpClient::SetTrustStoreFile(LoopbackServer::TlsFixture(QStringLiteral("ca.pem")));
+  LoopbackServer secure(LoopbackTls::TestAuthority);
+  QVERIFY(secure.IsListening());
+  secure.Serve("/vok.txt", "vok\r\n");
+  HttpClient client;
+
+  for (const QString& host : {QStringLiteral("127.0.0.1"), QStringLiteral("localhost")}) {
+    const QString url = QStringLiteral("https://%1:%2/vok.txt").arg(host).arg(secure.Port());
+    const FetchResult result = client.OpenUrl(url);
+    QVERIFY2(result.ok, qPrintable(host + QLatin1Char(' ') + result.error));
+    QCOMPARE(result.body, QStringLiteral("vok\r\n"));
+    QCOMPARE(result.status, 200);
+    QVERIFY(result.dnsUs > 0);
+    QVERIFY(result.connectUs >= result.dnsUs);
+    QVERIFY(result.tlsUs > result.connectUs);
+    QVERIFY(result.ttfbUs >= result.tlsUs);
+    QVERIFY(result.totalUs >= result.ttfbUs);
+    QVERIFY(!result.remoteIp.isEmpty());
+    QCOMPARE(result.httpVersion, QStringLiteral("1.1"));
+  }
+  const QList<LoopbackRequest> requests = secure.Requests();
+  QCOMPARE(requests.size(), 2);
+  QVERIFY(requests[0].clientPort != requests[1].clientPort);
+}
+
+void HttpClientTest::refusesUntrustedCertificates_data() {
+  QTest::addColumn<LoopbackTls>("tls");
+  QTest::addColumn<QString>("trusted");  // the trust store file; empty: the system's
+  QTest::addColumn<QString>("error");
+  const QString authority = LoopbackServer::TlsFixture(QStringLiteral("ca.pem"));
+  QTest::newRow("self-signed") << LoopbackTls::SelfSigned << authority << QStringLiteral("Certificate self-signed");
+  QTest::newRow("unknown authority") << LoopbackTls::TestAuthority << QString()
+                                     << QStringLiteral("Certificate not trusted");
+}
+
+void HttpClientTest::refusesUntrustedCertificates() {
+  QFETCH(LoopbackTls, tls);
+  QFETCH(QString, trusted);
+  QFETCH(QString, error);
+  HttpClient::SetTrustStoreFile(trusted);
+  LoopbackServer secure(tls);
+  secure.Serve("/vok.txt", "vok");
+  HttpClient client;
+  QSignalSpy states(&client, &HttpClient::StateChanged);
+
+  const FetchResult result = client.OpenUrl(secure.Url("/vok.txt"));
+
+  QVERIFY(!result.ok);
+  QCOMPARE(result.error, error);
+  QVERIFY(result.body.isEmpty());
+  QCOMPARE(states.count(), 1);
+  QCOMPARE(secure.RequestCount(), 0);  // nothing was sent over the untrusted connection
+}
+
+void HttpClientTest::redirectsNeverLeaveHttps_data() {
+  QTest::addColumn<bool>("fromTls");
+  QTest::addColumn<bool>("toTls");
+  QTest::addColumn<QString>("error");  // empty: followed
+  QTest::newRow("https to https") << true << true << QString();
+  QTest::newRow("http to https") << false << true << QString();
+  QTest::newRow("https to http") << true << false << QStringLiteral("Insecure redirect");
+}
+
+void HttpClientTest::redirectsNeverLeaveHttps() {
+  QFETCH(bool, fromTls);
+  QFETCH(bool, toTls);
+  QFETCH(QString, error);
+  HttpClient::SetTrustStoreFile(LoopbackServer::TlsFixture(QStringLiteral("ca.pem")));
+  LoopbackServer from(fromTls ? LoopbackTls::TestAuthority : LoopbackTls::Off);
+  LoopbackServer to(toTls ? LoopbackTls::TestAuthority : LoopbackTls::Off);
+  to.Serve("/vok.txt", "vok");
+  from.Redirect("/moved", to.Url("/vok.txt"));
+  HttpClient client;
+
+  const FetchResult result = client.OpenUrl(from.Url("/moved"));
+
+  QCOMPARE(from.RequestCount("/moved"), 1);
+  if (error.isEmpty()) {
+    QVERIFY2(result.ok, qPrintable(result.error));
+    QCOMPARE(result.body, QStringLiteral("vok"));
+    QCOMPARE(to.RequestCount("/vok.txt"), 1);
+  } else {
+    QVERIFY(!result.ok);
+    QCOMPARE(result.error, error);
+    QCOMPARE(to.RequestCount(), 0);
+  }
 }
 
 // A handler running during the wait calls OpenUrl on the same client: that call fails alone.

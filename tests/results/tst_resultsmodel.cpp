@@ -54,6 +54,7 @@ private slots:
   void sortIsStableAndFollowsUtf16Order();
   void sortedTableKeepsNewAndChangedRowsInPlace();
   void persistentIndexesFollowTheirRows();
+  void bigSortedTableAndItsSignals();
 
   void modelTester();
 };
@@ -306,6 +307,65 @@ void tst_ResultsModel::persistentIndexesFollowTheirRows() {
   model.SetText(model.RowAt(2), ResultsModel::Ping, QStringLiteral("0.000"));
   QCOMPARE(first.row(), 0);
   QCOMPARE(first.data().toString(), QStringLiteral("0.000"));
+}
+
+// A table of several thousand rows, far beyond the chunks the display order is kept in, sorted by
+// texts with many ties while rows are added, rewritten and moved: it stays in order, positions and
+// handles agree, and a list that follows only the model's signals ends up in the same order.
+void tst_ResultsModel::bigSortedTableAndItsSignals() {
+  ResultsModel model;
+  QList<RowId> seen; // the display order as the signals tell it
+  connect(&model, &QAbstractItemModel::rowsInserted, this, [&](const QModelIndex&, int first, int last) {
+    for (int i = first; i <= last; ++i)
+      seen.insert(i, model.RowAt(i));
+  });
+  connect(&model, &QAbstractItemModel::rowsMoved, this,
+          [&](const QModelIndex&, int start, int end, const QModelIndex&, int destination) {
+            QVERIFY(start == end);
+            seen.move(start, destination > start ? destination - 1 : destination);
+          });
+  connect(&model, &QAbstractItemModel::layoutChanged, this, [&] {
+    seen.clear();
+    for (int i = 0; i < model.Count(); ++i)
+      seen << model.RowAt(i);
+  });
+  const auto checkAll = [&](const QList<RowId>& rows) {
+    QVERIFY(InSortOrder(model));
+    QCOMPARE(seen.size(), model.Count());
+    for (int i = 0; i < model.Count(); ++i) {
+      QCOMPARE(model.RowAt(i), seen.at(i));
+      QCOMPARE(model.PositionOf(seen.at(i)), i);
+    }
+    QRandomGenerator pairs(1);
+    for (int n = 0; n < 200; ++n) {
+      const RowId a = rows.at(pairs.bounded(rows.size()));
+      const RowId b = rows.at(pairs.bounded(rows.size()));
+      QCOMPARE(model.StandsBefore(a, b), model.PositionOf(a) < model.PositionOf(b));
+    }
+  };
+
+  QRandomGenerator random(17);
+  const auto ping = [&] { return QString::number(random.bounded(12) / 4.0, 'f', 3); };
+  QList<RowId> rows;
+  for (int i = 0; i < 1500; ++i)
+    rows << AddFull(model, {QString::number(i), ping()});
+  model.ColumnClick(ResultsModel::Ping);
+  checkAll(rows);
+  for (int step = 0; step < 6000 && !QTest::currentTestFailed(); ++step) {
+    const int what = random.bounded(10);
+    if (what < 4) {
+      rows << model.AddRow(QString::number(rows.size()));
+      model.SetText(rows.last(), ResultsModel::Ping, random.bounded(2) ? ping() : QStringLiteral("Sent"));
+    } else if (what < 9) {
+      model.SetText(rows.at(random.bounded(rows.size())), random.bounded(3) ? ResultsModel::Ping : ResultsModel::Result,
+                    ping());
+    } else if (random.bounded(100) == 0) {
+      model.ColumnClick(random.bounded(2) ? ResultsModel::Ping : ResultsModel::Result);
+    }
+    if (step % 1000 == 999)
+      checkAll(rows);
+  }
+  checkAll(rows);
 }
 
 void tst_ResultsModel::modelTester() {

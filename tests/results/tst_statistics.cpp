@@ -156,6 +156,17 @@ void tst_Statistics::panels_data() {
   QTest::newRow("a ping of 0 restarts best and worst")
       << Rows{{"10:00:01", "0.500", "1"}, {"10:00:02", "0.000", "1"}, {"10:00:03", "0.300", "1"}} << 1
       << QStringList{"BT: 10:00:03   PING: 0.3", "WT: 10:00:03   PING: 0.3", "Avg: 0.267"};
+  // The last row a 0: best is that row; worst stays the highest since the 0 before it.
+  QTest::newRow("last row 0")
+      << Rows{{"10:00:01", "0.300", "1"}, {"10:00:02", "0.500", "1"}, {"10:00:03", "0.000", "1"}} << 1
+      << QStringList{"BT: 10:00:03   PING: 0", "WT: 10:00:02   PING: 0.5", "Avg: 0.267"};
+  QTest::newRow("last row 0, another 0 before")
+      << Rows{{"10:00:01", "0.900", "1"}, {"10:00:02", "0.000", "1"}, {"10:00:03", "0.200", "1"},
+              {"10:00:04", "0.300", "1"}, {"10:00:05", "0.000", "1"}}
+      << 1 << QStringList{"BT: 10:00:05   PING: 0", "WT: 10:00:04   PING: 0.3", "Avg: 0.280"};
+  QTest::newRow("two 0s last: panel 2 kept")
+      << Rows{{"10:00:01", "0.400", "1"}, {"10:00:02", "0.000", "1"}, {"10:00:03", "0.000", "1"}} << 1
+      << QStringList{"BT: 10:00:03   PING: 0", "Worst Time", "Avg: 0.133"};
   QTest::newRow("single row") << Rows{{"10:00:01", "1.000", "1"}} << 1
                               << QStringList{"BT: 10:00:01   PING: 1", "WT: 10:00:01   PING: 1", "Avg: 1.000"};
   QTest::newRow("only other sites' rows, panels kept")
@@ -250,25 +261,56 @@ void tst_Statistics::followDisplayOrder() {
   QCOMPARE(Statistics::SiteStatistics(model, 0).count, 0);
 }
 
+// How a random table is built: which texts its rows get, how many steps, and how often each kind
+// of step comes (in steps per 10000; the rest are queries). Every answer a step gets is checked
+// against the full scan; the Average of a completed row only in `checks` of 10000 (a full scan
+// per row makes big tables slow).
+struct Mix {
+  QStringList pings;
+  QStringList sites;
+  int steps = 0;
+  int adds = 0;
+  int completions = 0;
+  int rewrites = 0; // an old row's Ping or Site ID
+  int sorts = 0;
+  int clears = 0;
+  int checks = 10000;
+};
+Q_DECLARE_METATYPE(Mix)
+
 void tst_Statistics::incrementalEqualsFullScan_data() {
   QTest::addColumn<quint32>("seed");
-  QTest::addColumn<bool>("sorting");
+  QTest::addColumn<Mix>("mix");
+  // Odd texts: pings and Site IDs in other forms, which the statistics work out by a scan.
+  const Mix odd{{"0.250", "0.120", "0.000", "0.450", "0.250", "1.000", "12.031", "0.001", "Failed", "Cancelled",
+                 "0.1", "0.0015", " 0.5", "1e3", "0.2504", "-0.100", "3", "0.333", "20.000", "0.000", "2abc", "01"},
+                {"1", "2", "3", "1", "2", "1", "3", "1.0", "01", "0", "2abc", " 3", "1e0", "-1", "1024", "2.5",
+                 "0.250", "Failed"},
+                1500, 2500, 2500, 0, 0, 20, 10000};
+  // The cycle's texts, with many 0s and ties, in few sites, and tables big enough that a site's
+  // rows fill many of the chunks they are kept in.
+  const Mix cycle{{"0.000", "0.000", "0.120", "0.250", "0.250", "0.300", "1.000", "9.000", "10.000", "0.001",
+                   "2.000", "Failed", "Cancelled"},
+                  {"1", "2", "1", "2", "3"},
+                  6000, 4600, 4600, 400, 40, 1, 500};
   for (quint32 seed = 1; seed <= 12; ++seed) {
-    QTest::addRow("append only %u", seed) << seed << false;
-    QTest::addRow("with sorts and edits %u", seed) << seed << true;
+    QTest::addRow("append only %u", seed) << seed << odd;
+    Mix sorted = odd;
+    sorted.rewrites = 200;
+    sorted.sorts = 100;
+    QTest::addRow("odd texts, sorts and edits %u", seed) << seed << sorted;
   }
+  for (quint32 seed = 1; seed <= 4; ++seed)
+    QTest::addRow("cycle texts, sorts and edits %u", seed) << seed << cycle;
 }
 
-// Random tables built the way the cycle builds them (a row is added, then completed, with queries
-// in between, as a click during a fetch makes them), with zeros, ties, failed rows, odd texts,
-// plus sorts, edits of old rows and resets; every answer must equal the full scan's.
+// Random tables built the way the cycle builds them (a row is added, then completed and given its
+// Average, with queries in between, as a click during a fetch makes them), with zeros, ties, failed
+// rows and odd texts, plus sorts by every column in both directions, rows added into the sorted
+// order, rewrites of old rows' Ping and Site ID, and resets; every answer must equal the full scan's.
 void tst_Statistics::incrementalEqualsFullScan() {
   QFETCH(quint32, seed);
-  QFETCH(bool, sorting);
-  const QStringList pings = {"0.250", "0.120", "0.000", "0.450", "0.250", "1.000", "12.031", "0.001",
-                             "Failed", "Cancelled", "0.1", "0.0015", " 0.5", "1e3", "0.2504", "-0.100",
-                             "3", "0.333", "20.000", "0.000"};
-  const QStringList sites = {"1", "2", "3", "1", "2", "1", "3", "1.0", "01", "0", "2abc", " 3", "1e0", "-1", "1024", "2.5"};
+  QFETCH(Mix, mix);
   QRandomGenerator random(seed);
   ResultsModel model;
   StatusPanels fast(3, StartTexts);
@@ -281,24 +323,41 @@ void tst_Statistics::incrementalEqualsFullScan() {
         .arg(random.bounded(60), 2, 10, QLatin1Char('0'))
         .arg(random.bounded(60), 2, 10, QLatin1Char('0'));
   };
-  for (int step = 0; step < 1500; ++step) {
-    const int what = random.bounded(1000);
-    if (what < 250) {
+  const auto randomPing = [&] { return mix.pings.at(random.bounded(mix.pings.size())); };
+  const auto randomSite = [&] { return mix.sites.at(random.bounded(mix.sites.size())); };
+  for (int step = 0; step < mix.steps && !QTest::currentTestFailed(); ++step) {
+    int what = random.bounded(10000);
+    if ((what -= mix.adds) < 0) {
       const RowId row = model.AddRow(randomTime());
       model.SetText(row, ResultsModel::Ping, QStringLiteral("Sent"));
+      model.SetText(row, ResultsModel::Packet, QString::number(step));
       pending << row;
       all << row;
-    } else if (what < 500 && !pending.isEmpty()) {
+    } else if ((what -= mix.completions) < 0) {
+      if (pending.isEmpty())
+        continue;
       const RowId row = pending.takeAt(random.bounded(pending.size()) / 2); // mostly the oldest
-      model.SetText(row, ResultsModel::Ping, pings.at(random.bounded(pings.size())));
-      model.SetText(row, ResultsModel::SiteId, sites.at(random.bounded(sites.size())));
-    } else if (what < 520 && sorting && !all.isEmpty()) {
+      model.SetText(row, ResultsModel::Ping, randomPing());
+      const QString site = randomSite();
+      model.SetText(row, ResultsModel::SiteId, site);
+      const int index = int(Numbers::Value(site)) - 1;
+      const QString average = Statistics::SiteAverage(model, fast, index);
+      if (random.bounded(10000) < mix.checks)
+        QCOMPARE(average, Reference::SiteAverage(model, slow, index));
+      else
+        slow.SetText(3, fast.Text(3)); // unchecked: the panels stay alike
+      model.SetText(row, ResultsModel::Average, average);
+    } else if ((what -= mix.rewrites) < 0) {
+      if (all.isEmpty())
+        continue;
       const RowId row = all.at(random.bounded(all.size()));
-      model.SetText(row, random.bounded(2) ? ResultsModel::Ping : ResultsModel::SiteId,
-                    random.bounded(2) ? pings.at(random.bounded(pings.size())) : sites.at(random.bounded(sites.size())));
-    } else if (what < 530 && sorting) {
+      if (random.bounded(2))
+        model.SetText(row, ResultsModel::Ping, randomPing());
+      else
+        model.SetText(row, ResultsModel::SiteId, randomSite());
+    } else if ((what -= mix.sorts) < 0) {
       model.ColumnClick(random.bounded(6));
-    } else if (what < 532) {
+    } else if ((what -= mix.clears) < 0) {
       model.Clear();
       pending.clear();
       all.clear();

@@ -396,8 +396,7 @@ private slots:
     QTest::newRow("short Name Server: line ends silently")
         << QByteArray("Name Server:\nName Server: ns2.hostco.net\n") << 200 << Outcome::Failed << QStringList()
         << QStringList();
-    // No dot in the first name server: nothing to confirm, and the host stays as it was (empty for
-    // the first site).
+    // No dot in the first name server: nothing to confirm, and no host.
     QTest::newRow("name server without a dot") << FakeWhois::Record({"localhost", "other"}) << 200
                                                << Outcome::AllDone << QStringList()
                                                << QStringList{"", "localhost", "other"};
@@ -428,16 +427,21 @@ private slots:
     }
   }
 
-  // The second site's name server has no dot: its report carries the first site's host, unasked.
-  void hostCarriedOver() {
-    urls = QStringList{QStringLiteral("http://www.example.com"), QStringLiteral("http://www.other.com")};
+  // Each site is looked up afresh: an "https://" address loses its scheme like an "http://" one, and
+  // a second site whose first name server has no dot sends no host rather than the first site's.
+  void eachSiteIsLookedUpAfresh() {
+    urls = QStringList{QStringLiteral("https://www.example.com"), QStringLiteral("https://other.com")};
     whois.SetRecord(QStringLiteral("other.com"), FakeWhois::Record({"localhost", "other"}));
     boxes->answers << MessageBoxes::Yes;
     QCOMPARE(Submit(), Outcome::AllDone);
-    QCOMPARE(FoundHostTexts().size(), 1);
+    CheckEnding();
+    QCOMPARE(whois.lookups, (QStringList{QStringLiteral("example.com"), QStringLiteral("other.com")}));
+    QCOMPARE(FoundHostTexts(), QStringList{QStringLiteral("https://www.example.com report is for hostco.net Is this correct?")});
     QCOMPARE(vendor.reports.size(), 2);
-    QCOMPARE(vendor.reports.at(1).split(QLatin1Char('|')).mid(1, 3),
-             (QStringList{"hostco.net", "localhost", "other"}));
+    QCOMPARE(vendor.reports.at(0).split(QLatin1Char('|')).mid(1, 4),
+             (QStringList{"hostco.net", "ns1.hostco.net", "ns2.hostco.net", "https://www.example.com"}));
+    QCOMPARE(vendor.reports.at(1).split(QLatin1Char('|')).mid(1, 4),
+             (QStringList{"", "localhost", "other", "https://other.com"}));
   }
 
   // An address of dotted numbers has no domain: no lookup is made.

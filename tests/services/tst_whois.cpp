@@ -31,9 +31,10 @@ private slots:
     QTest::newRow("last two labels numeric") << "http://host.10.20" << false << "";
     QTest::newRow("IPv4 without scheme") << "10.0.0.1" << false << "";
     QTest::newRow("two dots, nothing between") << "a.." << false << "";
-    QTest::newRow("https is not removed") << "https://example.com" << true << "https://example.com";
+    QTest::newRow("two labels over https") << "https://example.com" << true << "example.com";
     QTest::newRow("https reduced by its labels") << "https://www.example.com" << true << "example.com";
     QTest::newRow("only the first http:// goes") << "http://http://example.com" << true << "http://example.com";
+    QTest::newRow("only the first scheme goes") << "https://http://example.com" << true << "http://example.com";
     QTest::newRow("upper-case scheme stays") << "HTTP://example.com" << true << "HTTP://example.com";
     QTest::newRow("trailing dot") << "http://www.example.com." << true << "com.";
     QTest::newRow("no dot") << "http://localhost" << true << "localhost";

@@ -32,8 +32,9 @@ QByteArray RequestPath(const QByteArray& request) {
 // Lives in the server's thread: the listening socket and every connection.
 class HostileServer::Worker : public QObject {
 public:
-  Worker(HostileServer::Mode mode, std::atomic<int>& connections, std::atomic<qint64>& bodyBytes)
-      : mode(mode), connections(connections), bodyBytes(bodyBytes) {}
+  Worker(HostileServer::Mode mode, std::atomic<int>& connections, std::atomic<int>& open,
+         std::atomic<qint64>& bodyBytes)
+      : mode(mode), connections(connections), open(open), bodyBytes(bodyBytes) {}
 
   quint16 Listen() {
     tcp = new QTcpServer(this);
@@ -47,6 +48,8 @@ public:
 private:
   void Accept(QTcpSocket* socket) {
     ++connections;
+    ++open;
+    QObject::connect(socket, &QObject::destroyed, [this] { --open; });
     QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     if (mode == Mode::NotHttp) {
       // Such a server speaks first, then gives up on a peer that does not answer in its protocol.
@@ -154,6 +157,7 @@ private:
 
   HostileServer::Mode mode;
   std::atomic<int>& connections;
+  std::atomic<int>& open;
   std::atomic<qint64>& bodyBytes;
   QTcpServer* tcp = nullptr;
 };
@@ -161,7 +165,7 @@ private:
 HostileServer::HostileServer(Mode mode, QObject* parent) : QObject(parent) {
   m_thread.setObjectName(QStringLiteral("HostileServer"));
   m_thread.start();
-  m_worker = new Worker(mode, m_connections, m_bodyBytes);
+  m_worker = new Worker(mode, m_connections, m_open, m_bodyBytes);
   m_worker->moveToThread(&m_thread);
   QMetaObject::invokeMethod(m_worker, [this] { m_port = m_worker->Listen(); }, Qt::BlockingQueuedConnection);
 }

@@ -43,6 +43,8 @@ public:
 
   // Connections accepted so far.
   int ConnectionCount() const { return m_connections.load(); }
+  // Connections not closed yet (by either side).
+  int OpenConnectionCount() const { return m_open.load(); }
   // Body bytes written so far over every connection.
   qint64 BodyBytesSent() const { return m_bodyBytes.load(); }
 
@@ -52,5 +54,6 @@ private:
   Worker* m_worker = nullptr;
   quint16 m_port = 0;
   std::atomic<int> m_connections{0};
+  std::atomic<int> m_open{0};
   std::atomic<qint64> m_bodyBytes{0};
 };

@@ -1,9 +1,14 @@
 #include "loopbackserver.h"
 
 #include <QAbstractHttpServer>
+#include <QFile>
 #include <QHostAddress>
 #include <QHttpServerRequest>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -102,21 +107,38 @@ private:
   LoopbackServer* m_owner;
 };
 
-LoopbackServer::LoopbackServer(QObject* parent)
-    : QObject(parent), m_server(std::make_unique<Server>(this)) {
-  m_tcp = new QTcpServer(this);
+LoopbackServer::LoopbackServer(LoopbackTls tls, QObject* parent)
+    : QObject(parent), m_server(std::make_unique<Server>(this)), m_tls(tls != LoopbackTls::Off) {
+  if (m_tls) {
+    const QString name = tls == LoopbackTls::TestAuthority ? QStringLiteral("server") : QStringLiteral("selfsigned");
+    QFile key(TlsFixture(name + QStringLiteral(".key")));
+    if (!key.open(QIODevice::ReadOnly))
+      qFatal("LoopbackServer: cannot read %s", qPrintable(key.fileName()));
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setLocalCertificate(QSslCertificate::fromPath(TlsFixture(name + QStringLiteral(".pem"))).value(0));
+    config.setPrivateKey(QSslKey(&key, QSsl::Ec));
+    auto* server = new QSslServer(this);
+    server->setSslConfiguration(config);
+    m_tcp = server;
+  } else {
+    m_tcp = new QTcpServer(this);
+  }
   if (m_tcp->listen(QHostAddress::LocalHost, 0))
     m_server->bind(m_tcp);
 }
 
 LoopbackServer::~LoopbackServer() = default;
 
+QString LoopbackServer::TlsFixture(const QString& name) {
+  return QStringLiteral(TARVIK_TLS_FIXTURES "/") + name;
+}
+
 bool LoopbackServer::IsListening() const { return m_tcp->isListening(); }
 
 quint16 LoopbackServer::Port() const { return m_tcp->serverPort(); }
 
 QString LoopbackServer::BaseUrl() const {
-  return QStringLiteral("http://127.0.0.1:%1").arg(Port());
+  return QStringLiteral("%1://127.0.0.1:%2").arg(m_tls ? QStringLiteral("https") : QStringLiteral("http")).arg(Port());
 }
 
 QString LoopbackServer::Url(const QString& path) const { return BaseUrl() + path; }

@@ -16,6 +16,16 @@
 //     return LoopbackResponse{r.query.queryItemValue("k").toUtf8()};
 //   });
 //
+// A LoopbackServer made with a LoopbackTls other than Off speaks HTTPS: with TestAuthority its
+// certificate (for 127.0.0.1 and localhost) is signed by the local authority of the fixture file
+// "ca.pem", which a client trusts after HttpClient::SetTrustStoreFile(TlsFixture("ca.pem"));
+// with SelfSigned it is signed by nobody. The fixtures live in tests/support/tls, made by its
+// make-certs.sh, valid until 2125.
+//
+//   LoopbackServer secure(LoopbackTls::TestAuthority);
+//   secure.Serve("/vok.txt", "vok");
+//   client.OpenUrl(secure.Url("/vok.txt"));           // https://127.0.0.1:<port>/vok.txt
+//
 // StallServer: a raw TCP server for the cases a web server cannot make: it accepts connections and
 // then never answers (Silent), answers one byte at a time (Trickle), or cuts the connection
 // (CutAfterRequest, CutMidBody).
@@ -74,17 +84,22 @@ struct LoopbackRequest {
   bool HasHeader(const QByteArray& name) const;
 };
 
+enum class LoopbackTls { Off, TestAuthority, SelfSigned };
+
 class LoopbackServer : public QObject {
   Q_OBJECT
 public:
   using Handler = std::function<LoopbackResponse(const LoopbackRequest&)>;
 
-  explicit LoopbackServer(QObject* parent = nullptr);
+  explicit LoopbackServer(LoopbackTls tls = LoopbackTls::Off, QObject* parent = nullptr);
   ~LoopbackServer() override;
+
+  // The path of a TLS fixture file ("ca.pem", "server.pem", "server.key", "selfsigned.pem", ...).
+  static QString TlsFixture(const QString& name);
 
   bool IsListening() const;
   quint16 Port() const;
-  QString BaseUrl() const;                // "http://127.0.0.1:<port>", no trailing slash
+  QString BaseUrl() const;                // "http://127.0.0.1:<port>" (https with TLS), no trailing slash
   QString Url(const QString& path) const; // BaseUrl() + path; path starts with "/"
 
   // Serves a fixed answer at path (the query is ignored when matching). A later call for the same
@@ -117,6 +132,7 @@ private:
 
   std::unique_ptr<Server> m_server;
   QTcpServer* m_tcp = nullptr;
+  bool m_tls = false;
   std::map<QString, Handler> m_handlers;
   QList<LoopbackRequest> m_requests;
 };

@@ -221,6 +221,83 @@ private slots:
     QCOMPARE(Entries(&again), QStringList{""});
   }
 
+  // The URL field's trailing-slash rule runs when the focus moves to another control of the window:
+  // Tab strips one slash; opening the field's own context menu or switching to another window, twice
+  // each, strips none.
+  void trailingSlashOnlyWhenTheFocusMovesOn_data() {
+    QTest::addColumn<QString>("away");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("Tab to the next control") << "tab" << "http:/";
+    QTest::newRow("the field's context menu") << "menu" << "http://";
+    QTest::newRow("another window") << "window" << "http://";
+  }
+  void trailingSlashOnlyWhenTheFocusMovesOn() {
+    QFETCH(QString, away);
+    QFETCH(QString, text);
+    Form1 form;
+    form.Frame1->hide();
+    form.Frame2->show();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.Text1->setFocus();
+    QTRY_VERIFY(form.Text1->hasFocus());
+
+    if (away == QLatin1String("tab")) {
+      QTest::keyClick(form.windowHandle(), Qt::Key_Tab);
+      QTRY_VERIFY(!form.Text1->hasFocus());
+      QVERIFY(form.isAncestorOf(QApplication::focusWidget()));
+    }
+    for (int i = 0; away == QLatin1String("menu") && i < 2; ++i) {
+      const QPoint inField = form.Text1->mapTo(&form, form.Text1->rect().center());
+      QTest::mouseClick(form.windowHandle(), Qt::RightButton, {}, inField);
+      QTRY_VERIFY(QApplication::activePopupWidget());
+      QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+      QTRY_VERIFY(!QApplication::activePopupWidget());
+      QTRY_VERIFY(form.Text1->hasFocus());
+    }
+    for (int i = 0; away == QLatin1String("window") && i < 2; ++i) {
+      QWidget other;
+      other.show();
+      other.activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(&other));
+      form.activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(&form));
+      QTRY_VERIFY(form.Text1->hasFocus());
+    }
+    QCOMPARE(form.Text1->text(), text);
+  }
+
+  // Choosing an entry with the arrow keys copies it into the URL field as a click does, so that
+  // "Del" removes the entry the field shows.
+  void arrowKeysPickAnEntry() {
+    WriteUrlsFile("http://a.test\r\nhttp://b.test\r\nhttp://c.test\r\n");
+    Form1 form;
+    form.Frame1->hide();
+    form.Frame2->show();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.Text1->setFocus();
+    QTRY_VERIFY(form.Text1->hasFocus());
+    QTest::keyClick(form.windowHandle(), Qt::Key_Tab);
+    QTRY_VERIFY(form.List1->hasFocus());
+
+    QStringList shown;
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Up}) {
+      QTest::keyClick(form.windowHandle(), key);
+      QVERIFY(form.List1->currentItem() && form.List1->currentItem()->isSelected());
+      QCOMPARE(form.Text1->text(), form.List1->currentItem()->text());
+      shown << form.Text1->text();
+    }
+    QCOMPARE(shown.at(0), shown.at(2));
+    QVERIFY(shown.at(0) != shown.at(1));
+
+    const QString picked = form.Text1->text();
+    QTest::mouseClick(form.Command1[1], Qt::LeftButton);
+    QCOMPARE(form.List1->count(), 2);
+    QVERIFY(!Entries(&form).contains(picked));
+    QCOMPARE(UrlsFile(), (Entries(&form).join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+  }
+
   void unwritableFolderKeepsTheListWithoutMessage() {
     QVERIFY(QDir().mkpath(UrlsPath())); // the file cannot be created: a folder has its name
     Form1 form;

@@ -13,6 +13,7 @@
 #include "ui/clicklabel.h"
 #include "ui/form1.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -45,6 +46,16 @@ void AddUrls(Form1& form, const QStringList& urls) {
 
 QPoint CellCentre(QTableView* view, int row, int column) {
   return view->visualRect(view->model()->index(row, column)).center();
+}
+
+// What the window did: the boxes shown, the files and pages opened, the panels, the caption.
+QString Trace(Form1& form, const ScriptedBoxes& boxes, const RecordingShell& shell) {
+  return QStringList{boxes.Texts().join(QLatin1Char(';')), shell.opened.join(QLatin1Char(';')),
+                     QStringLiteral("menu panel %1").arg(form.Frame5->isVisible()),
+                     QStringLiteral("configuration %1").arg(form.Frame2->isVisible()),
+                     QStringLiteral("Configure framed %1").arg(form.Label2[4]->frameShape() != QFrame::NoFrame),
+                     form.windowTitle(), QStringLiteral("shown %1").arg(form.isVisible())}
+      .join(QStringLiteral(" | "));
 }
 
 } // namespace
@@ -317,6 +328,93 @@ private slots:
     form.Image1_Click();
     QCOMPARE(boxes.Texts(), QStringList{"All Done"});
     QCOMPARE(shell.opened.size(), 1);
+  }
+
+  // The menu panel and the status light without a mouse. Each item, and the light's link, is a
+  // button (a link) with a press action for assistive technology and is reached with Tab from the
+  // " Menu " item, where the window starts, in reading order; Return, Space and the press action
+  // each do exactly what a click does.
+  void menuWithoutAMouse_data() {
+    QTest::addColumn<int>("item");  // index of Label2; -1 the status light
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("panelOpen");
+    QTest::addColumn<int>("tabs");  // from " Menu "; -1: not reached (disabled)
+    QTest::newRow("Menu") << 0 << "Menu" << false << 0;
+    QTest::newRow("Show log") << 1 << "Show log" << true << 1;
+    QTest::newRow("Submit Results") << 3 << "Submit Results" << true << 2;
+    QTest::newRow("Configure") << 4 << "Configure" << true << 3;
+    QTest::newRow("Help") << 7 << "Help" << true << 4;
+    QTest::newRow("fc Test") << 8 << "fc Test" << true << 5;
+    QTest::newRow("Hatching") << 6 << "Hatching" << true << 6;
+    QTest::newRow("Quit") << 5 << "Quit" << true << 7;
+    QTest::newRow("Submit log (disabled)") << 2 << "Submit log" << true << -1;
+    QTest::newRow("status light") << -1 << "Status light" << false << 1;
+  }
+  void menuWithoutAMouse() {
+    QFETCH(int, item);
+    QFETCH(QString, name);
+    QFETCH(bool, panelOpen);
+    QFETCH(int, tabs);
+
+    QStringList traces;
+    QString untouched;
+    for (const QString way : {"click", "Return", "Space", "press action"}) {
+      Module1::ResetState();
+      Module1::VendorURL = QStringLiteral("http://vendor.test/");
+      ScriptedBoxes boxes;
+      RecordingShell shell;
+      Form1 form;
+      form.show();
+      QVERIFY(QTest::qWaitForWindowActive(&form));
+      QCOMPARE(QApplication::focusWidget(), form.Label2[0]);
+      if (panelOpen)
+        QTest::mouseClick(form.Label2[0], Qt::LeftButton);
+      QWidget* widget = item < 0 ? static_cast<QWidget*>(form.Image1) : form.Label2[item];
+
+      QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+      QVERIFY(accessible);
+      QCOMPARE(accessible->role(), item < 0 ? QAccessible::Link : QAccessible::Button);
+      QCOMPARE(accessible->text(QAccessible::Name), name);
+      QVERIFY(accessible->actionInterface());
+      // A disabled item, like a disabled button, offers no press action.
+      QCOMPARE(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()), tabs >= 0);
+      QCOMPARE(accessible->state().disabled, tabs < 0);
+
+      if (way == QLatin1String("click")) {
+        untouched = Trace(form, boxes, shell);
+        QTest::mouseClick(widget, Qt::LeftButton);
+      } else if (way == QLatin1String("press action")) {
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+      } else {
+        if (tabs < 0)
+          continue;
+        for (int i = 0; i < tabs; ++i)
+          QTest::keyClick(form.windowHandle(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), widget);
+        QTest::keyClick(form.windowHandle(), way == QLatin1String("Return") ? Qt::Key_Return : Qt::Key_Space);
+      }
+      traces << way + QStringLiteral(": ") + Trace(form, boxes, shell);
+    }
+    for (const QString& trace : traces.mid(1))
+      QCOMPARE(trace.section(QStringLiteral(": "), 1), traces.at(0).section(QStringLiteral(": "), 1));
+    // A click on an enabled item does something.
+    QVERIFY2(tabs < 0 || traces.at(0) != QStringLiteral("click: ") + untouched, qPrintable(traces.at(0)));
+  }
+
+  // Alt+M opens the menu panel with the focus on its first item; Escape closes it and puts the
+  // focus back on " Menu ". Only the focused item shows a mark.
+  void menuPanelShortcuts() {
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    const QImage unfocused = form.Label2[1]->grab().toImage();
+    QTest::keyClick(form.windowHandle(), Qt::Key_M, Qt::AltModifier);
+    QVERIFY(form.Frame5->isVisible());
+    QCOMPARE(QApplication::focusWidget(), form.Label2[1]);
+    QVERIFY(form.Label2[1]->grab().toImage() != unfocused);
+    QTest::keyClick(form.windowHandle(), Qt::Key_Escape);
+    QVERIFY(!form.Frame5->isVisible());
+    QCOMPARE(QApplication::focusWidget(), form.Label2[0]);
   }
 
   void switchWithAnEmptyListSpringsBack() {

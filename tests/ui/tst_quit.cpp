@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 namespace {
 
@@ -68,6 +69,22 @@ private slots:
     QVERIFY(RunsToTheEnd(5000));
     QCOMPARE(boxes.shown.size(), 2);
     QVERIFY(SubLog().startsWith("Transfer bytes, Use time(min)\r\n3,"));
+    QVERIFY(!form->isVisible());
+    delete form;
+  }
+
+  // Closing the window with its close control adds the session to the sub-log as Quit does, once.
+  void closeControlUpdatesTheSubLog() {
+    auto* form = new Form1;
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    for (int i = 0; i < 2; ++i) {
+      const auto row = form->Results->AddRow(QStringLiteral("10:00:00"));
+      form->Results->SetText(row, ResultsModel::Ping, QStringLiteral("0.100"));
+    }
+    QTimer::singleShot(0, form, [form] { form->windowHandle()->close(); });
+    QVERIFY(RunsToTheEnd(5000));
+    QVERIFY2(SubLog().startsWith("Transfer bytes, Use time(min)\r\n6,"), SubLog().constData());
     QVERIFY(!form->isVisible());
     delete form;
   }

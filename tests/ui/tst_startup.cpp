@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QTemporaryFile>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRegularExpression>
@@ -189,6 +191,74 @@ private slots:
     QCOMPARE(boxes.Texts(), (QStringList{"Vok Hatched", "This function is not operational in this version. Coming soon"}));
     QCOMPARE(SettingsStore::GetRegString(QStringLiteral("100")), ProgramFolder::Path());
     qputenv("TARVIK_HOME", home);
+  }
+
+  // The temporary files that a killed program left beside the files it rewrites (urls.dat, the
+  // sub-log, tmp.tmp, vok.txt) and beside its settings file are removed at the next start; nothing
+  // else is, in those folders or elsewhere.
+  void leftoversOfAKilledProgramAreRemoved_data() {
+    QTest::addColumn<QString>("folder");  // "home" the program folder, "settings" the settings folder
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");    // "file", "folder", or "link" to a file elsewhere
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("URL list") << "home" << "urls.dat.hWxKqz" << "file" << true;
+    QTest::newRow("sub-log") << "home" << "sublog.log.QwErTy" << "file" << true;
+    QTest::newRow("keep-last file") << "home" << "tmp.tmp.zzzzzz" << "file" << true;
+    QTest::newRow("marker file") << "home" << "vok.txt.XXXXXX" << "file" << true;
+    QTest::newRow("settings file") << "settings" << "vmTARVIK.conf.ABCdef" << "file" << true;
+    QTest::newRow("report log: appended, never a temporary") << "home" << "tarvik.log.hWxKqz" << "file" << false;
+    QTest::newRow("a digit") << "home" << "urls.dat.hWx1qz" << "file" << false;
+    QTest::newRow("five letters") << "home" << "urls.dat.hWxKq" << "file" << false;
+    QTest::newRow("seven letters") << "home" << "urls.dat.hWxKqzz" << "file" << false;
+    QTest::newRow("no dot") << "home" << "urls.dathWxKqz" << "file" << false;
+    QTest::newRow("another file's") << "home" << "notes.txt.hWxKqz" << "file" << false;
+    QTest::newRow("settings name in the program folder") << "home" << "vmTARVIK.conf.hWxKqz" << "file" << false;
+    QTest::newRow("program file name in the settings folder") << "settings" << "urls.dat.hWxKqz" << "file" << false;
+    QTest::newRow("another program's settings") << "settings" << "other.conf.hWxKqz" << "file" << false;
+    QTest::newRow("a folder") << "home" << "urls.dat.hWxKqz" << "folder" << false;
+    QTest::newRow("a link") << "home" << "urls.dat.hWxKqz" << "link" << false;
+    QTest::newRow("in a folder below") << "home/sub" << "urls.dat.hWxKqz" << "file" << false;
+  }
+  void leftoversOfAKilledProgramAreRemoved() {
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(bool, removed);
+    TestEnvironment* environment = TestEnvironment::Current();
+    const QString settingsFolder = QFileInfo(environment->SettingsFile()).path();
+    QString where = folder == QLatin1String("settings") ? settingsFolder : environment->ProgramFolder();
+    if (folder.endsWith(QLatin1String("/sub")))
+      where += QStringLiteral("/sub");
+    QVERIFY(QDir().mkpath(where));
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("precious.txt"));
+    auto write = [](const QString& path, const QByteArray& bytes) {
+      QFile file(path);
+      return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    QVERIFY(write(ProgramFolder::File(QStringLiteral("urls.dat")), "http://a.test\r\n"));
+    QVERIFY(write(target, "keep me"));
+    const QString path = where + QLatin1Char('/') + name;
+    if (kind == QLatin1String("file"))
+      QVERIFY(write(path, "half a list"));
+    else if (kind == QLatin1String("folder"))
+      QVERIFY(QDir().mkpath(path + QStringLiteral("/inside")));
+    else
+      QVERIFY(QFile::link(target, path));
+
+    Startup::Main();
+    const QFileInfo left(path);
+    const bool gone = !left.exists() && !left.isSymLink();
+    QDir(where + QStringLiteral("/sub")).removeRecursively();
+    QDir(environment->ProgramFolder() + QLatin1Char('/') + name).removeRecursively();
+    QFile::remove(path);
+    for (const QString& other : QDir(settingsFolder).entryList(QDir::Files | QDir::Hidden))
+      QFile::remove(settingsFolder + QLatin1Char('/') + other);
+    QCOMPARE(gone, removed);
+    QCOMPARE(Startup::MainWindow()->List1->count(), 1);
+    QFile kept(target);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("keep me"));
   }
 
   void closingTheMainWindowEndsTheProgram() {

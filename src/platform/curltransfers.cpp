@@ -1,0 +1,480 @@
+#include "platform/curltransfers.h"
+
+#include <QEventLoop>
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+
+#include <cerrno>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// A response whose header section grows beyond this is given up as a bad response: a server that
+// sends header lines without end must not keep a transfer (and its memory) busy until the limit.
+constexpr qint64 MaxHeaderBytes = 256 * 1024;
+
+} // namespace
+
+namespace CurlTransfers {
+
+// What the network thread learns of a transfer. Written by the network thread while the transfer
+// runs; read by the waiting thread once the transfer has ended.
+struct Outcome {
+  CURLcode code = CURLE_OK;
+  long status = 0;
+  long httpVersion = 0;
+  long verifyResult = 0;  // OpenSSL's certificate verification result
+  long osErrno = 0;       // the system's error of a failed connect
+  long redirects = 0;
+  QByteArray lastUrl;     // the address of the last hop tried
+  QString remoteIp;
+  curl_off_t dnsUs = 0, connectUs = 0, tlsUs = 0, ttfbUs = 0, totalUs = 0;
+  QByteArray body;        // the first MaxBodyBytes bytes of the body
+  qint64 bytes = 0;       // every body byte received
+  bool truncated = false;
+  qint64 headerBytes = 0; // of the current response's header section
+  bool headerOverflow = false;
+};
+
+struct Transfer {
+  Transfer(QByteArray url, bool httpsOnly, long timeLimitMs, QEventLoop* waiter)
+      : url(std::move(url)), httpsOnly(httpsOnly), timeLimitMs(timeLimitMs), waiter(waiter) {}
+
+  // Fixed at the start.
+  const QByteArray url;
+  const bool httpsOnly;  // started on https: redirects to https only
+  const long timeLimitMs;
+
+  // Shared by both threads, under the mutex.
+  enum class State { Running, Ended, GivenUp };
+  std::mutex mutex;
+  State state = State::Running;
+  QEventLoop* waiter;
+
+  // The network thread's while the transfer runs.
+  CURL* easy = nullptr;
+  X509_STORE* store = nullptr;  // the trust store its connections use (one reference)
+  Outcome outcome;
+};
+
+namespace {
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+  Outcome& o = static_cast<Transfer*>(user)->outcome;
+  const size_t bytes = size * count;
+  const auto n = static_cast<qint64>(bytes);
+  o.bytes += n;
+  const qint64 room = HttpClient::MaxBodyBytes - o.body.size();
+  if (room > 0)
+    o.body.append(data, static_cast<qsizetype>(qMin(room, n)));
+  if (n > room)
+    o.truncated = true;
+  return bytes;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  Outcome& o = static_cast<Transfer*>(user)->outcome;
+  const size_t n = size * count;
+  if (n >= 5 && qstrncmp(data, "HTTP/", 5) == 0)
+    o.headerBytes = 0;  // the status line of a new response (after a redirect or a 1xx answer)
+  o.headerBytes += static_cast<qint64>(n);
+  if (o.headerBytes > MaxHeaderBytes) {
+    o.headerOverflow = true;
+    return 0;  // ends the transfer with CURLE_WRITE_ERROR
+  }
+  return n;
+}
+
+// Every connection verifies against the store loaded once per process, instead of loading the CA
+// bundle again for every connection.
+CURLcode UseTrustStore(CURL*, void* sslContext, void* store) {
+  SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), static_cast<X509_STORE*>(store));
+  return CURLE_OK;
+}
+
+// The single network thread: the multi handle, the transfers it runs, the trust store.
+class NetworkThread {
+public:
+  static NetworkThread& Instance() {
+    static NetworkThread thread;
+    return thread;
+  }
+
+  void Add(std::shared_ptr<Transfer> transfer) {
+    {
+      const std::lock_guard lock(m_mutex);
+      m_added.push_back(std::move(transfer));
+    }
+    curl_multi_wakeup(m_multi);
+  }
+
+  void Drop(std::shared_ptr<Transfer> transfer) {
+    {
+      const std::lock_guard lock(m_mutex);
+      m_dropped.push_back(std::move(transfer));
+    }
+    curl_multi_wakeup(m_multi);
+  }
+
+  void SetTrustStoreFile(const QString& path) {
+    const std::lock_guard lock(m_mutex);
+    if (path == m_storeFile)
+      return;  // the store loaded (or to be loaded) is that one
+    m_storeFile = path;
+    m_storeStale = true;
+  }
+
+  NetworkThread(const NetworkThread&) = delete;
+  NetworkThread& operator=(const NetworkThread&) = delete;
+
+private:
+  NetworkThread() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    m_multi = curl_multi_init();
+    m_thread = std::thread([this] { Run(); });
+  }
+
+  // At the end of the process: transfers still running are dropped.
+  ~NetworkThread() {
+    {
+      const std::lock_guard lock(m_mutex);
+      m_stop = true;
+    }
+    curl_multi_wakeup(m_multi);
+    m_thread.join();
+    curl_multi_cleanup(m_multi);
+    X509_STORE_free(m_store);
+    curl_global_cleanup();
+  }
+
+  void Run() {
+    std::vector<std::shared_ptr<Transfer>> added;
+    std::vector<std::shared_ptr<Transfer>> dropped;
+    for (;;) {
+      bool stop = false;
+      {
+        const std::lock_guard lock(m_mutex);
+        added.swap(m_added);
+        dropped.swap(m_dropped);
+        stop = m_stop;
+      }
+      for (const auto& transfer : dropped)
+        Close(*transfer);
+      dropped.clear();
+      if (stop) {
+        for (auto& [easy, transfer] : m_running)
+          Close(*transfer, false);
+        m_running.clear();
+        return;
+      }
+      if (!added.empty())
+        RefreshTrustStore();
+      for (auto& transfer : added)
+        Begin(std::move(transfer));
+      added.clear();
+
+      int running = 0;
+      curl_multi_perform(m_multi, &running);
+      int queued = 0;
+      while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+        if (message->msg == CURLMSG_DONE)
+          End(message->easy_handle, message->data.result);
+      }
+      // Sleeps until a socket is ready, a timeout of libcurl's is due or Add() or Drop() wakes it.
+      curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
+    }
+  }
+
+  // Loads the trust store when none is loaded yet or another was asked for. It happens here,
+  // before the transfers waiting to start are handed to libcurl, so that its cost falls into no
+  // transfer's times.
+  void RefreshTrustStore() {
+    QString file;
+    {
+      const std::lock_guard lock(m_mutex);
+      if (!m_storeStale)
+        return;
+      m_storeStale = false;
+      file = m_storeFile;
+    }
+    X509_STORE* store = X509_STORE_new();
+    if (!store)
+      return;
+    bool loaded = false;
+    if (!file.isEmpty()) {
+      loaded = X509_STORE_load_file(store, file.toLocal8Bit().constData()) == 1;
+    } else {
+      // libcurl's default CA bundle (Debian: /etc/ssl/certs/ca-certificates.crt).
+      const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+      if (info->cainfo)
+        loaded = X509_STORE_load_file(store, info->cainfo) == 1;
+      else if (info->capath)
+        loaded = X509_STORE_load_path(store, info->capath) == 1;
+      else
+        loaded = X509_STORE_set_default_paths(store) == 1;
+    }
+    if (!loaded)
+      qWarning("HttpClient: the trust store could not be loaded; https certificates will fail");
+    // As libcurl sets its own stores: a trusted certificate ends the chain, wherever it stands.
+    X509_STORE_set_flags(store, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
+    X509_STORE_free(m_store);
+    m_store = store;
+  }
+
+  void Begin(std::shared_ptr<Transfer> transfer) {
+    {
+      const std::lock_guard lock(transfer->mutex);
+      if (transfer->state != Transfer::State::Running)
+        return;  // given up before it started
+    }
+    Transfer& t = *transfer;
+    t.easy = curl_easy_init();
+    if (!t.easy) {
+      t.outcome.code = CURLE_OUT_OF_MEMORY;
+      Complete(t);
+      return;
+    }
+    if (m_store && X509_STORE_up_ref(m_store) == 1)
+      t.store = m_store;
+    CURL* easy = t.easy;
+    curl_easy_setopt(easy, CURLOPT_URL, t.url.constData());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, t.httpsOnly ? "https" : "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 20L);
+    // Every request is a first visit: its own connection, its own name lookup, a full handshake.
+    curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(easy, CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    // Straight to the site, whatever proxy the environment names.
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, t.timeLimitMs);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
+    // libcurl loads no CA bundle of its own and keeps no store of its own between connections
+    // (its cache would hold on to the first store it saw); the shared store is set on every TLS
+    // context.
+    curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+    curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, UseTrustStore);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, t.store);
+    if (curl_multi_add_handle(m_multi, easy) != CURLM_OK) {
+      t.outcome.code = CURLE_FAILED_INIT;
+      Close(t, false);
+      Complete(t);
+      return;
+    }
+    m_running.emplace(easy, std::move(transfer));
+  }
+
+  void End(CURL* easy, CURLcode code) {
+    const auto found = m_running.find(easy);
+    if (found == m_running.end())
+      return;
+    const std::shared_ptr<Transfer> transfer = found->second;
+    m_running.erase(found);
+    Outcome& o = transfer->outcome;
+    o.code = code;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &o.status);
+    curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &o.httpVersion);
+    curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &o.verifyResult);
+    curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &o.osErrno);
+    curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &o.redirects);
+    curl_easy_getinfo(easy, CURLINFO_NAMELOOKUP_TIME_T, &o.dnsUs);
+    curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &o.connectUs);
+    curl_easy_getinfo(easy, CURLINFO_APPCONNECT_TIME_T, &o.tlsUs);
+    curl_easy_getinfo(easy, CURLINFO_STARTTRANSFER_TIME_T, &o.ttfbUs);
+    curl_easy_getinfo(easy, CURLINFO_TOTAL_TIME_T, &o.totalUs);
+    const char* text = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &text) == CURLE_OK && text)
+      o.lastUrl = text;
+    text = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_PRIMARY_IP, &text) == CURLE_OK && text)
+      o.remoteIp = QString::fromLatin1(text);
+    Close(*transfer, false);
+    Complete(*transfer);
+  }
+
+  // Ends a transfer's work on this thread: its connection is closed, its handle freed.
+  void Close(Transfer& t, bool running = true) {
+    if (!t.easy)
+      return;
+    if (running)
+      m_running.erase(t.easy);
+    curl_multi_remove_handle(m_multi, t.easy);
+    curl_easy_cleanup(t.easy);
+    t.easy = nullptr;
+    X509_STORE_free(t.store);
+    t.store = nullptr;
+  }
+
+  // Hands the outcome over: the waiting thread is told, unless it has given the transfer up.
+  static void Complete(Transfer& t) {
+    const std::lock_guard lock(t.mutex);
+    if (t.state != Transfer::State::Running)
+      return;
+    t.state = Transfer::State::Ended;
+    if (t.waiter)
+      QMetaObject::invokeMethod(t.waiter, &QEventLoop::quit, Qt::QueuedConnection);
+  }
+
+  std::mutex m_mutex;
+  std::vector<std::shared_ptr<Transfer>> m_added;
+  std::vector<std::shared_ptr<Transfer>> m_dropped;
+  bool m_stop = false;
+  QString m_storeFile;
+  bool m_storeStale = true;
+
+  // The network thread's own.
+  CURLM* m_multi = nullptr;
+  std::unordered_map<CURL*, std::shared_ptr<Transfer>> m_running;
+  X509_STORE* m_store = nullptr;
+  std::thread m_thread;
+};
+
+qint64 Phase(curl_off_t us) { return us > 0 ? static_cast<qint64>(us) : -1; }
+
+QString HttpVersionText(long version) {
+  switch (version) {
+    case CURL_HTTP_VERSION_1_0: return QStringLiteral("1.0");
+    case CURL_HTTP_VERSION_1_1: return QStringLiteral("1.1");
+    case CURL_HTTP_VERSION_2_0: return QStringLiteral("2");
+    case CURL_HTTP_VERSION_3: return QStringLiteral("3");
+    default: return QString();
+  }
+}
+
+QString CertificateText(long verifyResult) {
+  switch (verifyResult) {
+    case X509_V_ERR_CERT_HAS_EXPIRED: return QStringLiteral("Certificate expired");
+    case X509_V_ERR_CERT_NOT_YET_VALID: return QStringLiteral("Certificate not yet valid");
+    case X509_V_ERR_CERT_REVOKED: return QStringLiteral("Certificate revoked");
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN: return QStringLiteral("Certificate self-signed");
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: return QStringLiteral("Certificate not trusted");
+    case X509_V_OK:  // the chain is good: libcurl found the name does not match the address
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH: return QStringLiteral("Certificate name mismatch");
+    default: return QStringLiteral("Certificate not valid");
+  }
+}
+
+QString FailureText(const Transfer& t) {
+  const Outcome& o = t.outcome;
+  switch (o.code) {
+    case CURLE_URL_MALFORMAT:
+      return o.redirects > 0 ? QStringLiteral("Bad redirect") : QStringLiteral("Bad address");
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      if (o.redirects > 0) {
+        return t.httpsOnly && o.lastUrl.startsWith("http:") ? QStringLiteral("Insecure redirect")
+                                                            : QStringLiteral("Bad redirect");
+      }
+      // The address was checked before: what libcurl refused is the answer, which was not HTTP.
+      return QStringLiteral("Bad response");
+    case CURLE_COULDNT_RESOLVE_HOST: return QStringLiteral("Host not found");
+    case CURLE_COULDNT_CONNECT:
+      if (o.osErrno == ENETUNREACH || o.osErrno == EHOSTUNREACH)
+        return QStringLiteral("Network unavailable");
+      return QStringLiteral("Connection refused");
+    case CURLE_OPERATION_TIMEDOUT: return QStringLiteral("Timed out");
+    case CURLE_SSL_CONNECT_ERROR: return QStringLiteral("TLS handshake failed");
+    case CURLE_PEER_FAILED_VERIFICATION: return CertificateText(o.verifyResult);
+    case CURLE_TOO_MANY_REDIRECTS: return QStringLiteral("Too many redirects");
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE: return QStringLiteral("Connection closed");
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_BAD_CONTENT_ENCODING: return QStringLiteral("Bad response");
+    case CURLE_WRITE_ERROR:
+      if (o.headerOverflow)
+        return QStringLiteral("Bad response");
+      break;
+    case CURLE_OUT_OF_MEMORY:
+      // What libcurl reports for a header line longer than it accepts (100 KB), too.
+      return QStringLiteral("Bad response");
+    default: break;
+  }
+  return QString::fromUtf8(curl_easy_strerror(o.code));
+}
+
+// UTF-8 when the bytes are valid UTF-8, Latin-1 otherwise. A body cut at the size limit may end
+// inside a character; that unfinished character is dropped rather than taken as invalid.
+QString DecodeBody(const QByteArray& bytes, bool truncated) {
+  QStringDecoder utf8(QStringDecoder::Utf8,
+                      truncated ? QStringDecoder::Flag::Default : QStringDecoder::Flag::Stateless);
+  QString text = utf8.decode(bytes);
+  if (!utf8.hasError())
+    return text;
+  return QString::fromLatin1(bytes);
+}
+
+} // namespace
+
+std::shared_ptr<Transfer> Start(const QString& url, int timeLimitMs, QEventLoop* waiter) {
+  const QUrl parsed(url, QUrl::TolerantMode);
+  auto transfer = std::make_shared<Transfer>(parsed.toEncoded(),
+                                             parsed.scheme() == QLatin1String("https"),
+                                             static_cast<long>(timeLimitMs), waiter);
+  NetworkThread::Instance().Add(transfer);
+  return transfer;
+}
+
+bool GiveUp(const std::shared_ptr<Transfer>& transfer) {
+  {
+    const std::lock_guard lock(transfer->mutex);
+    transfer->waiter = nullptr;
+    if (transfer->state == Transfer::State::Ended)
+      return false;
+    if (transfer->state == Transfer::State::GivenUp)
+      return true;
+    transfer->state = Transfer::State::GivenUp;
+  }
+  NetworkThread::Instance().Drop(transfer);
+  return true;
+}
+
+FetchResult Result(const Transfer& transfer) {
+  const Outcome& o = transfer.outcome;
+  FetchResult result;
+  result.status = static_cast<int>(o.status);
+  result.dnsUs = Phase(o.dnsUs);
+  result.connectUs = Phase(o.connectUs);
+  result.tlsUs = Phase(o.tlsUs);
+  result.ttfbUs = Phase(o.ttfbUs);
+  result.totalUs = Phase(o.totalUs);
+  result.seconds = result.totalUs > 0 ? static_cast<double>(result.totalUs) / 1e6 : 0;
+  result.remoteIp = o.remoteIp;
+  result.httpVersion = HttpVersionText(o.httpVersion);
+  result.bytes = o.bytes;
+  if (o.code == CURLE_OK) {
+    result.ok = true;
+    result.body = DecodeBody(o.body, o.truncated);
+    result.truncated = o.truncated;
+  } else {
+    result.error = FailureText(transfer);
+  }
+  return result;
+}
+
+void SetTrustStoreFile(const QString& path) { NetworkThread::Instance().SetTrustStoreFile(path); }
+
+} // namespace CurlTransfers

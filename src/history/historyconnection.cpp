@@ -6,8 +6,6 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-#include <sqlite3.h>
-
 namespace {
 
 QString NewConnectionName() {

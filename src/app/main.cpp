@@ -1,4 +1,6 @@
 #include "app/commandline.h"
+#include "history/historyexport.h"
+#include "platform/programfolder.h"
 #include "ui/qtplatform.h"
 #include "ui/startup.h"
 
@@ -36,6 +38,15 @@ int RunWindow(int argc, char* argv[]) {
   return code;
 }
 
+int RunExport(int argc, char* argv[], const CommandLine& line) {
+  const QCoreApplication app(argc, argv);
+  QString said;
+  const int code = HistoryExport::Run(ProgramFolder::File(QStringLiteral("history.sqlite")), line.exportFile,
+                                      line.since, line.last, line.urls, &said);
+  Print(code == HistoryExport::Written ? stdout : stderr, said);
+  return code;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -56,6 +67,9 @@ int main(int argc, char* argv[]) {
     case CommandLine::Mode::Version:
       Print(stdout, CommandLine::VersionText());
       return 0;
+    case CommandLine::Mode::Export:
+      return RunExport(argc, argv, line);
+    case CommandLine::Mode::Headless:
     case CommandLine::Mode::Window:
       break;
   }

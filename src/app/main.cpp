@@ -2,6 +2,8 @@
 #include "app/qtplatform.h"
 #include "app/startup.h"
 #include "core/module1.h"
+#include "history/historyexport.h"
+#include "platform/programfolder.h"
 
 #include <QApplication>
 
@@ -36,6 +38,15 @@ int RunWindow(int argc, char* argv[]) {
   return QApplication::exec();
 }
 
+int RunExport(int argc, char* argv[], const CommandLine& line) {
+  const QCoreApplication app(argc, argv);
+  QString said;
+  const int code = HistoryExport::Run(ProgramFolder::File(QStringLiteral("history.sqlite")), line.exportFile,
+                                      line.since, line.last, line.urls, &said);
+  Print(code == HistoryExport::Written ? stdout : stderr, said);
+  return code;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -57,6 +68,9 @@ int main(int argc, char* argv[]) {
     case CommandLine::Mode::Version:
       Print(stdout, CommandLine::VersionText());
       return 0;
+    case CommandLine::Mode::Export:
+      return RunExport(argc, argv, line);
+    case CommandLine::Mode::Headless:
     case CommandLine::Mode::Window:
       break;
   }

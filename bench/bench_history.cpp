@@ -1,0 +1,287 @@
+// Figures of the history file at one million samples over 30 days of 20 sites (one of them with
+// 100k samples, one more site with 1k) and two reference addresses: the summary of every span (the
+// Sites window's figures), the chart of one site, the cost of Append() on the caller's thread
+// (flat out, at a steady pace, and while the retention deletes a third of the file), opening,
+// the integrity check, export.
+//
+// Run a Release build: bench_history [folder]   (the file is made in a temporary folder otherwise)
+
+#include "history/historyexport.h"
+#include "history/historyquery.h"
+#include "history/historystore.h"
+#include "history/historytime.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr qint64 Day = 86400 * 1000LL;
+constexpr int Repeats = 5;
+
+double Ms(qint64 ns) {
+  return double(ns) / 1e6;
+}
+
+// Processor time of this process (every thread), in nanoseconds.
+qint64 CpuNs() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Runs `work` Repeats + 1 times; prints the first run and the median of the others, in elapsed
+// time and in processor time (of every thread: on a busy machine the elapsed time says more about
+// the other programs).
+void Time(const char* what, const std::function<void()>& work) {
+  std::vector<qint64> runs;
+  std::vector<qint64> cpu;
+  for (int i = 0; i <= Repeats; ++i) {
+    QElapsedTimer timer;
+    const qint64 cpuBefore = CpuNs();
+    timer.start();
+    work();
+    runs.push_back(timer.nsecsElapsed());
+    cpu.push_back(CpuNs() - cpuBefore);
+  }
+  const qint64 first = runs.front();
+  std::vector<qint64> rest(runs.begin() + 1, runs.end());
+  std::sort(rest.begin(), rest.end());
+  std::sort(cpu.begin() + 1, cpu.end());
+  std::printf("  %-44s first %7.1f ms, median of %d %7.1f ms (processor %7.1f ms)\n", what, Ms(first), Repeats,
+              Ms(rest[rest.size() / 2]), Ms(cpu[1 + Repeats / 2]));
+}
+
+void PrintLatencies(const char* what, std::vector<qint64> ns) {
+  std::sort(ns.begin(), ns.end());
+  const auto at = [&](double q) { return double(ns[size_t(q * double(ns.size() - 1))]) / 1000.0; };
+  std::printf("  %-52s median %.2f us, p99 %.2f us, max %.1f us (%zu calls)\n", what, at(0.5), at(0.99), at(1.0),
+              ns.size());
+}
+
+bool Exec(QSqlDatabase& db, const QString& sql) {
+  QSqlQuery query(db);
+  if (!query.exec(sql)) {
+    std::fprintf(stderr, "%s\n%s\n", qPrintable(sql), qPrintable(query.lastError().text()));
+    return false;
+  }
+  return true;
+}
+
+// The samples, made by SQLite itself (the store would take minutes for a million): times evenly
+// over the 30 days before `nowMs`; every tenth sample is site01's, the others go round sites 02 to
+// 20; 1 % fail; pings from 20 to 420 ms with a slow one now and then; phases that add up.
+bool MakeFile(const QString& path, qint64 nowMs) {
+  {
+    HistoryStore store; // the layout
+    if (!store.Open(path))
+      return false;
+  }
+  QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-make"));
+  db.setDatabaseName(path);
+  if (!db.open())
+    return false;
+  const double start = double(nowMs - 30 * Day) / 1000.0;
+  const QString columns = QStringLiteral("at_utc, kind, url, run_id, site_id, packet, ping_us, dns_us, connect_us, "
+                                         "tls_us, ttfb_us, status, result, remote_ip, http_version, bytes");
+  const QString values = QStringLiteral(
+      "SELECT strftime('%Y-%m-%dT%H:%M:%fZ', %1 + i * %2, 'unixepoch'), '%3', %4, 1, 1, i, "
+      "CASE WHEN f THEN NULL ELSE p END, CASE WHEN f THEN NULL ELSE 1000 + i % 3000 END, "
+      "CASE WHEN f THEN NULL ELSE 5000 + i % 9000 END, CASE WHEN f THEN NULL ELSE 15000 + i % 11000 END, "
+      "CASE WHEN f THEN NULL ELSE p - 3000 END, CASE WHEN f THEN NULL ELSE 200 END, "
+      "CASE WHEN f THEN 'Timed out' ELSE '' END, '192.0.2.1', '2', 4 "
+      "FROM (SELECT i, abs(random()) % 100 = 0 AS f, 20000 + abs(random()) % 400000 + "
+      "CASE WHEN abs(random()) % 50 = 0 THEN 1500000 ELSE 0 END AS p FROM n)");
+  const auto fill = [&](qint64 count, double step, const char* kind, const QString& url) {
+    return Exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                                   "INSERT INTO samples(%2) %3")
+                        .arg(count - 1)
+                        .arg(columns, values.arg(start, 0, 'f', 3).arg(step, 0, 'f', 6).arg(QLatin1String(kind), url)));
+  };
+  const double seconds = 30.0 * 86400;
+  const bool made =
+      Exec(db, QStringLiteral("BEGIN")) &&
+      fill(1000000, seconds / 1e6, "site",
+           QStringLiteral("CASE WHEN i % 10 = 0 THEN 'https://site01.example' ELSE "
+                          "printf('https://site%02d.example', 2 + (i / 10 * 9 + i % 10 - 1) % 19) END")) &&
+      fill(1000, seconds / 1000, "site", QStringLiteral("'https://site21.example'")) &&
+      fill(8640, seconds / 8640, "ref",
+           QStringLiteral("CASE WHEN i % 2 = 0 THEN 'http://ref1.example' ELSE 'http://ref2.example' END")) &&
+      Exec(db, QStringLiteral("INSERT INTO runs(id, started_utc, samplers, delay_s, warn1_s, warn2_s) "
+                              "VALUES(1, '%1', 20, 60, 1, 20)")
+                   .arg(HistoryTime::Text(nowMs - 30 * Day))) &&
+      Exec(db, QStringLiteral("COMMIT")) && Exec(db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+  db.close();
+  db = QSqlDatabase();
+  QSqlDatabase::removeDatabase(QStringLiteral("bench-make"));
+  return made;
+}
+
+HistorySample Sample(int i) {
+  HistorySample sample;
+  sample.at = QDateTime::currentDateTimeUtc();
+  sample.url = QStringLiteral("https://site%1.example").arg(i % 20 + 1, 2, 10, QLatin1Char('0'));
+  sample.runId = 1;
+  sample.siteId = i % 20 + 1;
+  sample.packet = i / 20;
+  sample.pingUs = 100000 + i % 1000;
+  sample.dnsUs = 1000;
+  sample.connectUs = 5000;
+  sample.tlsUs = 15000;
+  sample.ttfbUs = 90000;
+  sample.status = 200;
+  sample.remoteIp = QStringLiteral("192.0.2.1");
+  sample.httpVersion = QStringLiteral("2");
+  sample.bytes = 4;
+  return sample;
+}
+
+// Append() on this thread: `count` calls, `pauseUs` apart.
+std::vector<qint64> Appends(HistoryStore& store, int count, int pauseUs) {
+  std::vector<qint64> ns;
+  ns.reserve(size_t(count));
+  std::vector<HistorySample> samples;
+  for (int i = 0; i < count; ++i)
+    samples.push_back(Sample(i));
+  QElapsedTimer timer;
+  for (const HistorySample& sample : samples) {
+    timer.start();
+    store.Append(sample);
+    ns.push_back(timer.nsecsElapsed());
+    if (pauseUs > 0)
+      QThread::usleep(unsigned(pauseUs));
+  }
+  return ns;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QTemporaryDir temporary;
+  const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temporary.path();
+  const QString path = folder + QStringLiteral("/history.sqlite");
+  QFile::remove(path);
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+
+  QElapsedTimer timer;
+  timer.start();
+  if (!MakeFile(path, now.toMSecsSinceEpoch())) {
+    std::fprintf(stderr, "could not make the file\n");
+    return 1;
+  }
+  std::printf("history file: 1,009,640 samples (20 sites over 30 days, site01 100k; site21 1k; 2 references), "
+              "%.0f MB, made in %.1f s\n",
+              double(QFileInfo(path).size()) / 1e6, double(timer.elapsed()) / 1000);
+
+  std::printf("summaries (every address, every figure and the local-network mark):\n");
+  int lines = 0;
+  const auto summary = [&](HistorySpan::Preset preset, HistoryQuery::Plan plan = HistoryQuery::Plan::Auto) {
+    return [&, preset, plan] {
+      HistoryQuery query(path);
+      lines = int(query.Summary(HistorySpan::Of(preset, 1, now), {}, plan).size());
+    };
+  };
+  Time("30 days (a pass over the table)", summary(HistorySpan::Preset::Last30Days));
+  std::printf("  (%d lines)\n", lines);
+  Time("30 days, through the index instead", summary(HistorySpan::Preset::Last30Days, HistoryQuery::Plan::Index));
+  Time("7 days (through the index)", summary(HistorySpan::Preset::Last7Days));
+  Time("7 days, a pass over the table instead", summary(HistorySpan::Preset::Last7Days, HistoryQuery::Plan::Scan));
+  Time("24 hours", summary(HistorySpan::Preset::Last24Hours));
+  Time("last hour", summary(HistorySpan::Preset::LastHour));
+  Time("this run (all of it: run 1)", summary(HistorySpan::Preset::ThisRun));
+
+  std::printf("charts (30 days):\n");
+  int buckets = 0;
+  const auto chart = [&](const QString& url) {
+    return [&, url] {
+      HistoryQuery query(path);
+      buckets = int(query.Chart(HistorySpan::Of(HistorySpan::Preset::Last30Days, 1, now), {url}, now)
+                        .sites.first()
+                        .buckets.size());
+    };
+  };
+  Time("site01, 100k samples", chart(QStringLiteral("https://site01.example")));
+  std::printf("  (%d buckets)\n", buckets);
+  Time("site02, 47k samples", chart(QStringLiteral("https://site02.example")));
+  Time("site21, 1k samples", chart(QStringLiteral("https://site21.example")));
+
+  std::printf("the store on this file:\n");
+  {
+    HistoryStore store;
+    store.SetRetentionDays(0);
+    timer.start();
+    if (!store.Open(path))
+      return 1;
+    std::printf("  %-52s %8.1f ms\n", "Open()", double(timer.nsecsElapsed()) / 1e6);
+    PrintLatencies("Append(), flat out", Appends(store, 100000, 0));
+    timer.start();
+    store.Flush();
+    std::printf("  %-52s %8.1f ms\n", "Flush() after them", double(timer.nsecsElapsed()) / 1e6);
+    PrintLatencies("Append(), one every 200 us", Appends(store, 10000, 200));
+    store.Flush();
+  }
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-check"));
+    db.setDatabaseName(path);
+    db.open();
+    timer.start();
+    QSqlQuery check(db);
+    check.exec(QStringLiteral("PRAGMA quick_check(1)"));
+    check.next();
+    std::printf("  %-52s %8.1f ms (%s)\n", "integrity check after opening (its own thread)",
+                double(timer.nsecsElapsed()) / 1e6, qPrintable(check.value(0).toString()));
+    check.finish();
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(QStringLiteral("bench-check"));
+  {
+    // The retention at 20 days deletes a third of the file while samples keep coming.
+    HistoryStore store;
+    store.SetRetentionDays(20);
+    timer.start();
+    if (!store.Open(path))
+      return 1;
+    const QString cutoff = HistoryTime::Text(now.addDays(-20));
+    std::vector<qint64> ns;
+    int i = 0;
+    for (;;) {
+      const std::vector<qint64> some = Appends(store, 100, 1000);
+      ns.insert(ns.end(), some.begin(), some.end());
+      i += 100;
+      HistoryQuery query(path);
+      const std::optional<HistorySample> oldest =
+          query.Nearest(QStringLiteral("https://site02.example"), HistorySample::Kind::Site, now.addDays(-40));
+      if (oldest && HistoryTime::Text(oldest->at) >= cutoff)
+        break;
+    }
+    std::printf("  %-52s %8.1f s\n", "retention: 30 to 20 days (~336k samples) deleted in",
+                double(timer.elapsed()) / 1000);
+    PrintLatencies("Append(), one every ms meanwhile", ns);
+  }
+
+  std::printf("export of every sample:\n");
+  for (const char* name : {"all.csv", "all.jsonl"}) {
+    QString line;
+    timer.start();
+    const int code =
+        HistoryExport::Run(path, folder + QLatin1Char('/') + QLatin1String(name), QString(), QString(), {}, &line);
+    std::printf("  %-52s %8.1f ms, %.0f MB (%s)\n", name, double(timer.nsecsElapsed()) / 1e6,
+                double(QFileInfo(folder + QLatin1Char('/') + QLatin1String(name)).size()) / 1e6,
+                code == 0 ? "written" : qPrintable(line));
+  }
+  return 0;
+}

@@ -1,0 +1,71 @@
+#include "history/historyconnection.h"
+
+#include <QAtomicInteger>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+QString NewConnectionName() {
+  static QAtomicInteger<quint64> counter;
+  return QStringLiteral("tarvik-history-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+} // namespace
+
+HistoryConnection::HistoryConnection(const QString& path, Mode mode)
+    : path(path), mode(mode), name(NewConnectionName()) {}
+
+HistoryConnection::~HistoryConnection() {
+  if (db.isValid()) {
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(name);
+  }
+}
+
+bool HistoryConnection::Open() {
+  if (mode == Mode::ReadOnly && !QFileInfo::exists(path)) {
+    missing = true;
+    error = QSqlError(QStringLiteral("no such file"), QString(), QSqlError::ConnectionError);
+    return false;
+  }
+  if (!db.isValid())
+    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+  db.setDatabaseName(path);
+  db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(LockWaitMs));
+  if (!db.open()) {
+    error = db.lastError();
+    return false;
+  }
+  if (mode == Mode::ReadOnly)
+    QSqlQuery(db).exec(QStringLiteral("PRAGMA query_only = 1"));
+  return true;
+}
+
+sqlite3* HistoryConnection::Handle() const {
+  if (!db.isOpen())
+    return nullptr;
+  const QVariant handle = db.driver()->handle();
+  if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+    return nullptr;
+  return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+QStringList HistoryConnection::Addresses(QSqlError* error) {
+  QSqlQuery query(db);
+  query.setForwardOnly(true);
+  QStringList urls;
+  if (!query.exec(QStringLiteral(
+          "WITH RECURSIVE addresses(url) AS (SELECT min(url) FROM samples UNION ALL "
+          "SELECT (SELECT min(url) FROM samples WHERE url > addresses.url) FROM addresses WHERE url IS NOT NULL) "
+          "SELECT url FROM addresses WHERE url IS NOT NULL"))) {
+    *error = query.lastError();
+    return urls;
+  }
+  while (query.next())
+    urls << query.value(0).toString();
+  return urls;
+}

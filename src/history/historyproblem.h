@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QSqlError>
+#include <QString>
+
+// Why the history file cannot be used, and the one line that says so.
+namespace HistoryProblem {
+
+enum class Kind {
+  Damaged,    // not a database, truncated, or its tables are not the history's
+  Locked,     // another program holds a lock longer than HistoryConnection::LockWaitMs
+  Unwritable, // cannot be created or written (permissions, a read-only or full disk, ...)
+  Newer,      // written by a newer version of the program (a higher user_version)
+  Missing,    // does not exist (only for reading)
+};
+
+// From an SQLite result code (primary or extended).
+Kind Of(int sqliteCode);
+// From an error of Qt SQL's SQLite driver, whose native code is the SQLite result code.
+Kind Of(const QSqlError& error);
+
+// For the status panel when history turns itself off: "History is off: history.sqlite is damaged".
+// Names the file only.
+QString OffLine(Kind kind, const QString& path);
+
+// For a reader (the export): "Cannot read the history /path/history.sqlite: it is damaged". Names
+// the whole path.
+QString ReadLine(Kind kind, const QString& path);
+
+} // namespace HistoryProblem

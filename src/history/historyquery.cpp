@@ -1,0 +1,743 @@
+#include "history/historyquery.h"
+
+#include "history/historyproblem.h"
+#include "history/historyschema.h"
+#include "history/historystats.h"
+#include "history/historytime.h"
+#include "history/sqlitestatement.h"
+
+#include <QPromise>
+#include <QSqlQuery>
+#include <QThread>
+#include <QThreadPool>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include <sqlite3.h>
+
+// The span as bounds on the stored time texts: from <= at_utc < to.
+struct HistoryBounds {
+  QString from;      // "" when open
+  QString to;        // "~" (after every time text) when open
+  qint64 fromMs = 0; // when !openFrom
+  qint64 toMs = 0;   // when !openTo
+  bool openFrom = true;
+  bool openTo = true;
+  qint64 runId = -1;  // -1: any
+  bool empty = false; // nothing can match (an unknown run, an empty range)
+};
+
+namespace {
+
+constexpr qint64 Minute = 60000;
+// A pass over the table is cut into parts of at least this many rows, at most MaxScanParts.
+constexpr qint64 ScanPartRows = 100000;
+constexpr int MaxScanParts = 4;
+
+// The conditions of a span, for a WHERE clause that has others before them; its values are bound
+// by BindSpan() as ?1 (from), ?2 (to) and ?3 (run). Only what limits anything is asked, so that a
+// pass over every row compares nothing it need not. Reference pings belong to a span by their time.
+QString SpanTerms(const HistoryBounds& bounds, bool withRun = true) {
+  QString terms;
+  if (!bounds.openFrom)
+    terms += QStringLiteral(" AND at_utc >= ?1");
+  if (!bounds.openTo)
+    terms += QStringLiteral(" AND at_utc < ?2");
+  if (withRun && bounds.runId >= 0)
+    terms += QStringLiteral(" AND (kind = 'ref' OR run_id = ?3)");
+  return terms;
+}
+
+void BindSpan(SqliteStatement& statement, const HistoryBounds& bounds) {
+  statement.Bind(1, bounds.from);
+  statement.Bind(2, bounds.to);
+  statement.Bind(3, bounds.runId);
+}
+
+// The columns the summaries and charts read, in this order: the kind as 0 (site), 1 (reference) or
+// -1, and whether a failed sample was cancelled, worked out by SQLite, so that a row costs as few
+// calls and copies as can be. Every statement reading them returns the rows of an address in id
+// order, or in time order and of one time in id order.
+const QString RowColumns =
+    QStringLiteral("CASE kind WHEN 'site' THEN 0 WHEN 'ref' THEN 1 ELSE -1 END, url, at_utc, ping_us, dns_us, "
+                   "connect_us, tls_us, ttfb_us, CASE WHEN ping_us IS NULL THEN result = '%1' END")
+        .arg(HistorySample::CancelledResult());
+enum RowColumn { ColKind, ColUrl, ColAt, ColPing, ColDns, ColConnect, ColTls, ColTtfb, ColCancelled };
+
+// An integer column with NULL as -1. One call for all but the value 0, which NULL reads as too.
+qint64 IntOrNone(const SqliteStatement& statement, int column) {
+  const qint64 value = statement.RawInt(column);
+  return value != 0 || !statement.IsNull(column) ? value : -1;
+}
+
+// The reading of one row of RowColumns.
+struct Row {
+  bool ok = false; // a known kind and a time that reads
+  bool ref = false;
+  qint64 atMs = 0;
+  qint64 pingUs = -1;
+  bool cancelled = false;
+};
+
+Row ReadRow(const SqliteStatement& statement) {
+  Row row;
+  const qint64 kind = statement.RawInt(ColKind);
+  if (kind < 0 || !HistoryTime::Parse(statement.Text(ColAt), &row.atMs))
+    return row;
+  row.ok = true;
+  row.ref = kind == 1;
+  row.pingUs = IntOrNone(statement, ColPing);
+  row.cancelled = row.pingUs < 0 && statement.RawInt(ColCancelled) != 0;
+  return row;
+}
+
+void AddPhases(HistoryStats::PhaseMeans& phases, const SqliteStatement& statement, qint64 pingUs) {
+  phases.Add(pingUs, IntOrNone(statement, ColDns), IntOrNone(statement, ColConnect), IntOrNone(statement, ColTls),
+             IntOrNone(statement, ColTtfb));
+}
+
+HistoryPhases PhasesOf(const HistoryStats::PhaseMeans& means) {
+  HistoryPhases phases;
+  phases.nameLookupUs = means.Mean(HistoryStats::NameLookup);
+  phases.connectUs = means.Mean(HistoryStats::Connect);
+  phases.tlsUs = means.Mean(HistoryStats::Tls);
+  phases.firstByteUs = means.Mean(HistoryStats::FirstByte);
+  phases.transferUs = means.Mean(HistoryStats::Transfer);
+  return phases;
+}
+
+QDateTime Utc(qint64 ms) {
+  return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+}
+
+// ---- Summary --------------------------------------------------------------------------------
+
+// What the summary gathers of one address while the rows go by.
+struct Group {
+  bool ref = false;
+  QString url;
+  std::string key; // the address's UTF-8 bytes
+  qint64 samples = 0;
+  qint64 failures = 0;
+  qint64 cancelled = 0;
+  std::vector<qint64> pings;          // of the successful samples
+  std::vector<qint64> pingMinutes;    // the minute of each of them
+  std::vector<qint64> failureMinutes; // the minute of each failure
+  HistoryStats::PhaseMeans phases;
+  qint64 lastMs = std::numeric_limits<qint64>::min();
+  qint64 lastPing = -1;
+};
+
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+
+class Groups {
+public:
+  void Add(const SqliteStatement& statement) {
+    const Row row = ReadRow(statement);
+    if (!row.ok)
+      return;
+    Group& group = Find(row.ref, statement.Text(ColUrl));
+    ++group.samples;
+    const qint64 minute = HistoryTime::Minute(row.atMs);
+    if (row.pingUs >= 0) {
+      group.pings.push_back(row.pingUs);
+      group.pingMinutes.push_back(minute);
+      AddPhases(group.phases, statement, row.pingUs);
+    } else if (row.cancelled) {
+      ++group.cancelled;
+    } else {
+      ++group.failures;
+      group.failureMinutes.push_back(minute);
+    }
+    if (row.atMs >= group.lastMs) { // of one time, the row read last is the one appended last
+      group.lastMs = row.atMs;
+      group.lastPing = row.pingUs;
+    }
+  }
+
+  // Adds what another Groups gathered from later rows (greater ids).
+  void Merge(Groups&& later) {
+    for (Group& next : later.groups) {
+      Group& group = Find(next.ref, QByteArrayView(next.key.data(), qsizetype(next.key.size())));
+      if (group.samples == 0) {
+        group = std::move(next);
+        continue;
+      }
+      group.samples += next.samples;
+      group.failures += next.failures;
+      group.cancelled += next.cancelled;
+      group.pings.insert(group.pings.end(), next.pings.begin(), next.pings.end());
+      group.pingMinutes.insert(group.pingMinutes.end(), next.pingMinutes.begin(), next.pingMinutes.end());
+      group.failureMinutes.insert(group.failureMinutes.end(), next.failureMinutes.begin(), next.failureMinutes.end());
+      group.phases.Merge(next.phases);
+      if (next.lastMs >= group.lastMs) {
+        group.lastMs = next.lastMs;
+        group.lastPing = next.lastPing;
+      }
+    }
+  }
+
+  std::vector<Group>& All() { return groups; }
+
+private:
+  Group& Find(bool ref, QByteArrayView url) {
+    auto& index = ref ? referencesByUrl : sitesByUrl;
+    const std::string_view key(url.data(), size_t(url.size()));
+    const auto found = index.find(key);
+    if (found != index.end())
+      return groups[found->second];
+    index.emplace(std::string(key), groups.size());
+    Group& group = groups.emplace_back();
+    group.ref = ref;
+    group.url = QString::fromUtf8(url.data(), url.size());
+    group.key = std::string(key);
+    return group;
+  }
+
+  std::vector<Group> groups;
+  using Index = std::unordered_map<std::string, size_t, TextHash, std::equal_to<>>;
+  Index sitesByUrl;
+  Index referencesByUrl;
+};
+
+// Reads the rows of the span with ids from `first` to `last` into `groups`; the SQLite result code.
+int ScanPart(sqlite3* db, const HistoryBounds& bounds, qint64 first, qint64 last, Groups* groups) {
+  SqliteStatement scan(db, QStringLiteral("SELECT %1 FROM samples NOT INDEXED WHERE rowid BETWEEN ?5 AND ?6%2")
+                               .arg(RowColumns, SpanTerms(bounds)));
+  BindSpan(scan, bounds);
+  scan.Bind(5, first);
+  scan.Bind(6, last);
+  while (scan.Step())
+    groups->Add(scan);
+  return scan.ErrorCode();
+}
+
+// A pass over the whole table, cut by id into parts read at once on threads of their own (each
+// with a connection of its own) when there are enough rows for that to pay; the parts' groups are
+// merged in id order. The SQLite result code.
+int ScanInParts(sqlite3* db, const QString& path, const HistoryBounds& bounds, Groups* groups) {
+  SqliteStatement ids(db, QStringLiteral("SELECT min(rowid), max(rowid) FROM samples"));
+  if (!ids.Step())
+    return ids.ErrorCode();
+  const qint64 first = ids.Int(0);
+  const qint64 rows = ids.Int(1) - first + 1;
+  if (ids.IsNull(0) || rows <= 0)
+    return SQLITE_OK;
+  const int threads = qBound(1, QThread::idealThreadCount(), MaxScanParts);
+  const int parts = int(qBound<qint64>(1, rows / ScanPartRows, qint64(threads)));
+  const auto firstOf = [&](int part) { return first + rows * part / parts; };
+  std::vector<Groups> partGroups(static_cast<size_t>(parts));
+  std::vector<int> codes(static_cast<size_t>(parts), SQLITE_OK);
+  std::vector<std::unique_ptr<QThread>> helpers;
+  for (int part = 1; part < parts; ++part) {
+    helpers.emplace_back(QThread::create([&, part] {
+      HistoryConnection own(path, HistoryConnection::Mode::ReadOnly);
+      codes[size_t(part)] =
+          own.Open() ? ScanPart(own.Handle(), bounds, firstOf(part), firstOf(part + 1) - 1, &partGroups[size_t(part)])
+                     : SQLITE_CANTOPEN;
+    }));
+    helpers.back()->start();
+  }
+  codes[0] = ScanPart(db, bounds, firstOf(0), firstOf(1) - 1, &partGroups[0]);
+  for (const auto& helper : helpers)
+    helper->wait();
+  for (int part = 0; part < parts; ++part) {
+    if (codes[size_t(part)] != SQLITE_OK)
+      return codes[size_t(part)];
+    groups->Merge(std::move(partGroups[size_t(part)]));
+  }
+  return SQLITE_OK;
+}
+
+// Auto's choice for every address: Index when the span covers under a quarter of the file's time
+// (from its first sample to its last, by id), Scan otherwise.
+HistoryQuery::Plan PlanFor(sqlite3* db, const HistoryBounds& bounds) {
+  if (bounds.openFrom && bounds.openTo)
+    return HistoryQuery::Plan::Scan;
+  SqliteStatement extent(db, QStringLiteral("SELECT (SELECT at_utc FROM samples ORDER BY id LIMIT 1), "
+                                            "(SELECT at_utc FROM samples ORDER BY id DESC LIMIT 1)"));
+  qint64 first = 0;
+  qint64 last = 0;
+  if (!extent.Step() || !HistoryTime::Parse(extent.Text(0), &first) || !HistoryTime::Parse(extent.Text(1), &last) ||
+      last <= first)
+    return HistoryQuery::Plan::Scan;
+  const qint64 from = bounds.openFrom ? first : qBound(first, bounds.fromMs, last);
+  const qint64 to = bounds.openTo ? last : qBound(first, bounds.toMs, last);
+  return 4 * (to - from) < last - first ? HistoryQuery::Plan::Index : HistoryQuery::Plan::Scan;
+}
+
+// The sites' rows address by address through the index on (url, at_utc), then the reference pings
+// through theirs. The SQLite result code.
+int ReadByAddress(sqlite3* db, const QStringList& addresses, const HistoryBounds& bounds, Groups* groups) {
+  SqliteStatement sites(
+      db,
+      QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND kind = 'site'%2").arg(RowColumns, SpanTerms(bounds)));
+  for (const QString& url : addresses) {
+    sites.Reset();
+    BindSpan(sites, bounds);
+    sites.Bind(4, url);
+    while (sites.Step())
+      groups->Add(sites);
+    if (sites.ErrorCode() != SQLITE_OK)
+      return sites.ErrorCode();
+  }
+  SqliteStatement references(
+      db, QStringLiteral("SELECT %1 FROM samples WHERE kind = 'ref'%2").arg(RowColumns, SpanTerms(bounds, false)));
+  BindSpan(references, bounds);
+  while (references.Step())
+    groups->Add(references);
+  return references.ErrorCode();
+}
+
+SiteSummary Summarize(const Group& group, const std::vector<qint64>& referenceMinutes) {
+  SiteSummary line;
+  line.kind = group.ref ? HistorySample::Kind::Ref : HistorySample::Kind::Site;
+  line.url = group.url;
+  line.samples = group.samples;
+  line.failures = group.failures;
+  line.cancelled = group.cancelled;
+  const qint64 counted = group.samples - group.cancelled;
+  line.lossPercent = counted > 0 ? 100.0 * double(group.failures) / double(counted) : 0;
+  line.lastAt = Utc(group.lastMs);
+  line.lastUs = group.lastPing;
+  line.phases = PhasesOf(group.phases);
+  if (group.pings.empty())
+    return line;
+
+  const auto [least, most] = std::minmax_element(group.pings.begin(), group.pings.end());
+  line.minUs = *least;
+  line.maxUs = *most;
+  std::vector<qint64> ranked = group.pings;
+  qint64 percentiles[3];
+  HistoryStats::Percentiles(ranked, {50, 95, 99}, percentiles);
+  line.p50Us = percentiles[0];
+  line.p95Us = percentiles[1];
+  line.p99Us = percentiles[2];
+  double sum = 0;
+  for (const qint64 ping : group.pings)
+    sum += double(ping);
+  const double n = double(group.pings.size());
+  line.meanUs = sum / n;
+  double squares = 0;
+  for (const qint64 ping : group.pings)
+    squares += (double(ping) - line.meanUs) * (double(ping) - line.meanUs);
+  line.stddevUs = std::sqrt(squares / n);
+
+  if (!group.ref) {
+    for (size_t i = 0; i < group.pings.size(); ++i) {
+      if (group.pings[i] <= line.p95Us)
+        continue;
+      ++line.slowSamples;
+      const qint64 minute = group.pingMinutes[i];
+      const auto near = std::lower_bound(referenceMinutes.begin(), referenceMinutes.end(), minute - 1);
+      if (near != referenceMinutes.end() && *near <= minute + 1)
+        ++line.slowMatched;
+    }
+    line.localNetwork = line.slowSamples >= SiteSummary::LocalNetworkMinSlow && 2 * line.slowMatched > line.slowSamples;
+  }
+  return line;
+}
+
+// The minutes where a reference address was slow (above its own p95) or failed, sorted.
+std::vector<qint64> ReferenceMinutes(const std::vector<Group>& groups) {
+  std::vector<qint64> minutes;
+  for (const Group& group : groups) {
+    if (!group.ref)
+      continue;
+    minutes.insert(minutes.end(), group.failureMinutes.begin(), group.failureMinutes.end());
+    std::vector<qint64> ranked = group.pings;
+    const qint64 p95 = HistoryStats::Percentile(ranked, 95);
+    for (size_t i = 0; i < group.pings.size(); ++i)
+      if (group.pings[i] > p95)
+        minutes.push_back(group.pingMinutes[i]);
+  }
+  std::sort(minutes.begin(), minutes.end());
+  minutes.erase(std::unique(minutes.begin(), minutes.end()), minutes.end());
+  return minutes;
+}
+
+// ---- Chart ----------------------------------------------------------------------------------
+
+// Builds a series from rows in time order, one bucket at a time.
+class SeriesBuilder {
+public:
+  SeriesBuilder(HistorySeries* series, qint64 bucketMs) : series(series), bucketMs(bucketMs) {}
+
+  void Add(const Row& row, const SqliteStatement& statement) {
+    const qint64 start = HistoryStats::BucketStart(row.atMs, bucketMs);
+    if (start != bucket.startMs || bucket.samples == 0) {
+      Close();
+      bucket.startMs = start;
+    }
+    ++bucket.samples;
+    if (row.pingUs >= 0) {
+      pings.push_back(row.pingUs);
+      AddPhases(phases, statement, row.pingUs);
+    } else if (!row.cancelled) {
+      if (bucket.failures++ == 0)
+        series->failureMs.push_back(row.atMs);
+    }
+  }
+
+  // Ends the bucket being built, if any.
+  void Close() {
+    if (bucket.samples == 0)
+      return;
+    qint64 percentiles[3];
+    HistoryStats::Percentiles(pings, {10, 50, 90}, percentiles);
+    bucket.p10Us = percentiles[0];
+    bucket.medianUs = percentiles[1];
+    bucket.p90Us = percentiles[2];
+    bucket.phases = PhasesOf(phases);
+    series->buckets.push_back(bucket);
+    bucket = HistoryBucket();
+    pings.clear();
+    phases = HistoryStats::PhaseMeans();
+  }
+
+private:
+  HistorySeries* series;
+  qint64 bucketMs;
+  HistoryBucket bucket;
+  std::vector<qint64> pings;
+  HistoryStats::PhaseMeans phases;
+};
+
+} // namespace
+
+HistoryQuery::HistoryQuery(const QString& path) : connection(path, HistoryConnection::Mode::ReadOnly) {}
+
+bool HistoryQuery::IsOpen() {
+  if (opened)
+    return true;
+  if (!connection.Open()) {
+    Fail(connection.Missing() ? HistoryProblem::Kind::Missing : HistoryProblem::Of(connection.Error()));
+    return false;
+  }
+  opened = true;
+  error.clear();
+  // A larger page cache than SQLite's default 2 MB: the summaries read every page of the span.
+  QSqlQuery(connection.Database()).exec(QStringLiteral("PRAGMA cache_size = -32768"));
+  return true;
+}
+
+void HistoryQuery::Fail(HistoryProblem::Kind kind) {
+  error = HistoryProblem::ReadLine(kind, connection.Path());
+}
+
+HistoryBounds HistoryQuery::Resolve(const HistorySpan& span) {
+  HistoryBounds bounds;
+  if (span.from.isValid()) {
+    bounds.openFrom = false;
+    bounds.fromMs = span.from.toMSecsSinceEpoch();
+  }
+  if (span.to.isValid()) {
+    bounds.openTo = false;
+    bounds.toMs = span.to.toMSecsSinceEpoch();
+  }
+  if (span.runId >= 0) {
+    bounds.runId = span.runId;
+    const std::optional<HistoryRun> run = Run(span.runId);
+    if (!run) {
+      bounds.empty = true;
+    } else {
+      const qint64 started = run->started.toMSecsSinceEpoch() - Minute;
+      bounds.fromMs = bounds.openFrom ? started : qMax(bounds.fromMs, started);
+      bounds.openFrom = false;
+      if (run->ended.isValid()) {
+        const qint64 ended = run->ended.toMSecsSinceEpoch() + Minute;
+        bounds.toMs = bounds.openTo ? ended : qMin(bounds.toMs, ended);
+        bounds.openTo = false;
+      }
+    }
+  }
+  bounds.from = bounds.openFrom ? QString() : HistoryTime::Text(bounds.fromMs);
+  bounds.to = bounds.openTo ? QStringLiteral("~") : HistoryTime::Text(bounds.toMs);
+  if (!bounds.openFrom && !bounds.openTo && bounds.fromMs >= bounds.toMs)
+    bounds.empty = true;
+  return bounds;
+}
+
+QList<SiteSummary> HistoryQuery::Summary(const HistorySpan& span, const QStringList& urls, Plan plan) {
+  if (!IsOpen())
+    return {};
+  const HistoryBounds bounds = Resolve(span);
+  if (bounds.empty)
+    return {};
+  sqlite3* db = connection.Handle();
+
+  if (plan == Plan::Auto)
+    plan = urls.isEmpty() ? PlanFor(db, bounds) : Plan::Index;
+
+  Groups groups;
+  int code = SQLITE_OK;
+  if (plan == Plan::Scan) {
+    code = ScanInParts(db, connection.Path(), bounds, &groups);
+  } else {
+    QStringList addresses = urls;
+    if (addresses.isEmpty()) {
+      QSqlError listError;
+      addresses = connection.Addresses(&listError);
+      if (listError.isValid()) {
+        Fail(HistoryProblem::Of(listError));
+        return {};
+      }
+    }
+    code = ReadByAddress(db, addresses, bounds, &groups);
+  }
+  if (code != SQLITE_OK) {
+    Fail(HistoryProblem::Of(code));
+    return {};
+  }
+  error.clear();
+
+  std::vector<Group>& all = groups.All();
+  std::sort(all.begin(), all.end(),
+            [](const Group& a, const Group& b) { return a.ref != b.ref ? b.ref : a.url < b.url; });
+  const std::vector<qint64> referenceMinutes = ReferenceMinutes(all);
+  QList<SiteSummary> lines;
+  for (const Group& group : all)
+    if (urls.isEmpty() || urls.contains(group.url))
+      lines.push_back(Summarize(group, referenceMinutes));
+  return lines;
+}
+
+HistoryChart HistoryQuery::Chart(const HistorySpan& span, const QStringList& urls, const QDateTime& now) {
+  HistoryChart chart;
+  for (const QString& url : urls) {
+    HistorySeries& series = chart.sites.emplace_back();
+    series.url = url;
+  }
+  if (!IsOpen())
+    return chart;
+  const HistoryBounds bounds = Resolve(span);
+  sqlite3* db = connection.Handle();
+
+  // The time axis: open ends from the samples of these sites and of the references.
+  qint64 from = bounds.fromMs;
+  qint64 to = bounds.toMs;
+  if (bounds.openFrom || bounds.openTo) {
+    qint64 first = std::numeric_limits<qint64>::max();
+    qint64 last = std::numeric_limits<qint64>::min();
+    const auto extend = [&](SqliteStatement& statement) {
+      qint64 ms = 0;
+      if (!statement.Step())
+        return;
+      if (HistoryTime::Parse(statement.Text(0), &ms))
+        first = qMin(first, ms);
+      if (HistoryTime::Parse(statement.Text(1), &ms))
+        last = qMax(last, ms);
+    };
+    // Two statements: SQLite finds a min() or a max() through the index only when it is alone.
+    SqliteStatement ends(db, QStringLiteral("SELECT (SELECT min(at_utc) FROM samples WHERE url = ?1), "
+                                            "(SELECT max(at_utc) FROM samples WHERE url = ?1)"));
+    for (const QString& url : urls) {
+      ends.Reset();
+      ends.Bind(1, url);
+      extend(ends);
+    }
+    SqliteStatement referenceEnds(db, QStringLiteral("SELECT (SELECT min(at_utc) FROM samples WHERE kind = 'ref'), "
+                                                     "(SELECT max(at_utc) FROM samples WHERE kind = 'ref')"));
+    extend(referenceEnds);
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    if (bounds.openTo)
+      to = last == std::numeric_limits<qint64>::min() ? nowMs : qMax(nowMs, last + 1);
+    if (bounds.openFrom)
+      from = first == std::numeric_limits<qint64>::max() ? to - 3600 * 1000 : first;
+  }
+  if (to <= from)
+    to = from + 1;
+  chart.fromMs = from;
+  chart.toMs = to;
+  chart.bucketMs = HistoryStats::BucketMs(to - from);
+  if (bounds.empty)
+    return chart;
+
+  SqliteStatement sites(db,
+                        QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND kind = 'site'%2 ORDER BY at_utc, id")
+                            .arg(RowColumns, SpanTerms(bounds)));
+  for (HistorySeries& series : chart.sites) {
+    sites.Reset();
+    BindSpan(sites, bounds);
+    sites.Bind(4, series.url);
+    SeriesBuilder builder(&series, chart.bucketMs);
+    while (sites.Step()) {
+      const Row row = ReadRow(sites);
+      if (row.ok)
+        builder.Add(row, sites);
+    }
+    builder.Close();
+    if (sites.ErrorCode() != SQLITE_OK) {
+      Fail(HistoryProblem::Of(sites.ErrorCode()));
+      return chart;
+    }
+  }
+
+  SqliteStatement references(db, QStringLiteral("SELECT %1 FROM samples WHERE kind = 'ref'%2 ORDER BY at_utc, id")
+                                     .arg(RowColumns, SpanTerms(bounds, false)));
+  BindSpan(references, bounds);
+  std::map<QString, std::pair<HistorySeries, std::unique_ptr<SeriesBuilder>>> byUrl;
+  while (references.Step()) {
+    const Row row = ReadRow(references);
+    if (!row.ok)
+      continue;
+    auto& [series, builder] = byUrl[references.String(ColUrl)];
+    if (!builder) {
+      series.kind = HistorySample::Kind::Ref;
+      series.url = references.String(ColUrl);
+      builder = std::make_unique<SeriesBuilder>(&series, chart.bucketMs);
+    }
+    builder->Add(row, references);
+  }
+  if (references.ErrorCode() != SQLITE_OK) {
+    Fail(HistoryProblem::Of(references.ErrorCode()));
+    return chart;
+  }
+  for (auto& [url, entry] : byUrl) {
+    entry.second->Close();
+    chart.references.push_back(std::move(entry.first));
+  }
+  error.clear();
+  return chart;
+}
+
+std::optional<HistorySample> HistoryQuery::Nearest(const QString& url, HistorySample::Kind kind, const QDateTime& at) {
+  if (!IsOpen())
+    return std::nullopt;
+  const qint64 atMs = at.toMSecsSinceEpoch();
+  const QString columns = QStringLiteral("at_utc, run_id, site_id, packet, ping_us, dns_us, connect_us, tls_us, "
+                                         "ttfb_us, status, result, remote_ip, http_version, bytes");
+  std::optional<HistorySample> nearest;
+  qint64 distance = std::numeric_limits<qint64>::max();
+  for (const char* direction : {"<= ?3 ORDER BY at_utc DESC, id DESC", ">= ?3 ORDER BY at_utc, id DESC"}) {
+    SqliteStatement statement(
+        connection.Handle(), QStringLiteral("SELECT %1 FROM samples WHERE url = ?1 AND kind = ?2 AND at_utc %2 LIMIT 1")
+                                 .arg(columns, QLatin1String(direction)));
+    statement.Bind(1, url);
+    statement.Bind(2, kind == HistorySample::Kind::Ref ? QStringLiteral("ref") : QStringLiteral("site"));
+    statement.Bind(3, HistoryTime::Text(atMs));
+    qint64 ms = 0;
+    if (!statement.Step()) {
+      if (statement.ErrorCode() != SQLITE_OK) {
+        Fail(HistoryProblem::Of(statement.ErrorCode()));
+        return std::nullopt;
+      }
+      continue;
+    }
+    if (!HistoryTime::Parse(statement.Text(0), &ms) || std::abs(ms - atMs) >= distance)
+      continue;
+    distance = std::abs(ms - atMs);
+    HistorySample sample;
+    sample.at = Utc(ms);
+    sample.kind = kind;
+    sample.url = url;
+    sample.runId = statement.Int(1);
+    sample.siteId = int(statement.Int(2));
+    sample.packet = int(statement.Int(3));
+    sample.pingUs = statement.Int(4);
+    sample.dnsUs = statement.Int(5);
+    sample.connectUs = statement.Int(6);
+    sample.tlsUs = statement.Int(7);
+    sample.ttfbUs = statement.Int(8);
+    sample.status = statement.IsNull(9) ? 0 : int(statement.Int(9));
+    sample.result = statement.String(10);
+    sample.remoteIp = statement.String(11);
+    sample.httpVersion = statement.String(12);
+    sample.bytes = statement.Int(13);
+    nearest = sample;
+  }
+  error.clear();
+  return nearest;
+}
+
+bool HistoryQuery::Samples(const HistorySpan& span, const QStringList& urls,
+                           const std::function<bool(const SqliteStatement&)>& row) {
+  if (!IsOpen())
+    return false;
+  const HistoryBounds bounds = Resolve(span);
+  if (bounds.empty)
+    return true;
+  QString sql = QStringLiteral("SELECT %1 FROM samples WHERE 1%2")
+                    .arg(HistorySchema::SampleColumns().join(QStringLiteral(", ")), SpanTerms(bounds));
+  if (!urls.isEmpty()) {
+    QStringList parameters;
+    for (qsizetype i = 0; i < urls.size(); ++i)
+      parameters << QStringLiteral("?%1").arg(i + 4);
+    sql += QStringLiteral(" AND url IN (%1)").arg(parameters.join(QStringLiteral(", ")));
+  }
+  SqliteStatement statement(connection.Handle(), sql + QStringLiteral(" ORDER BY id"));
+  BindSpan(statement, bounds);
+  for (qsizetype i = 0; i < urls.size(); ++i)
+    statement.Bind(int(i + 4), urls.at(i));
+  while (statement.Step())
+    if (!row(statement))
+      return true;
+  if (statement.ErrorCode() != SQLITE_OK) {
+    Fail(HistoryProblem::Of(statement.ErrorCode()));
+    return false;
+  }
+  error.clear();
+  return true;
+}
+
+std::optional<HistoryRun> HistoryQuery::Run(qint64 id) {
+  if (!IsOpen())
+    return std::nullopt;
+  SqliteStatement statement(connection.Handle(), QStringLiteral("SELECT started_utc, ended_utc, samplers, delay_s, "
+                                                                "warn1_s, warn2_s FROM runs WHERE id = ?1"));
+  statement.Bind(1, id);
+  if (!statement.Step()) {
+    if (statement.ErrorCode() != SQLITE_OK)
+      Fail(HistoryProblem::Of(statement.ErrorCode()));
+    return std::nullopt;
+  }
+  HistoryRun run;
+  run.id = id;
+  qint64 ms = 0;
+  if (HistoryTime::Parse(statement.Text(0), &ms))
+    run.started = Utc(ms);
+  if (!statement.IsNull(1) && HistoryTime::Parse(statement.Text(1), &ms))
+    run.ended = Utc(ms);
+  run.samplers = int(statement.Int(2));
+  run.delaySeconds = statement.Real(3);
+  run.warning1Seconds = statement.Real(4);
+  run.warning2Seconds = statement.Real(5);
+  return run;
+}
+
+namespace {
+
+// Runs `work` on a thread of the global pool; the future gets its result.
+template <typename T, typename Work> QFuture<T> InBackground(Work work) {
+  auto promise = std::make_shared<QPromise<T>>();
+  QFuture<T> future = promise->future();
+  promise->start();
+  QThreadPool::globalInstance()->start([promise, work]() {
+    promise->addResult(work());
+    promise->finish();
+  });
+  return future;
+}
+
+} // namespace
+
+QFuture<QList<SiteSummary>> HistoryQuery::SummaryInBackground(const QString& path, const HistorySpan& span,
+                                                              const QStringList& urls) {
+  return InBackground<QList<SiteSummary>>([path, span, urls] { return HistoryQuery(path).Summary(span, urls); });
+}
+
+QFuture<HistoryChart> HistoryQuery::ChartInBackground(const QString& path, const HistorySpan& span,
+                                                      const QStringList& urls, const QDateTime& now) {
+  return InBackground<HistoryChart>([path, span, urls, now] { return HistoryQuery(path).Chart(span, urls, now); });
+}

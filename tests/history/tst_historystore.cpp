@@ -1,0 +1,478 @@
+// The history store: the layout of a new file and of one brought forward, what a sample and a run
+// become in the file, the retention, two programs on one file, and every way the file can be
+// unusable (history turns itself off with one line, the caller goes on).
+#include "filesizelimit.h"
+#include "history/historyschema.h"
+#include "history/historysettings.h"
+#include "history/historystore.h"
+#include "history/historytime.h"
+#include "historyfile.h"
+#include "settings/settingsstore.h"
+#include "testenvironment.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString Damaged = QStringLiteral("History is off: history.sqlite is damaged");
+const QString Locked = QStringLiteral("History is off: history.sqlite is locked by another program");
+const QString Unwritable = QStringLiteral("History is off: history.sqlite cannot be written");
+const QString Newer = QStringLiteral("History is off: history.sqlite was written by a newer version of Tarvik");
+
+HistorySample SiteSample(int packet, const QDateTime& at = QDateTime::currentDateTimeUtc()) {
+  HistorySample sample;
+  sample.at = at;
+  sample.url = QStringLiteral("http://a.test");
+  sample.packet = packet;
+  sample.siteId = 1;
+  sample.pingUs = 1000 + packet;
+  sample.status = 200;
+  return sample;
+}
+
+// A row as texts, NULL as "NULL", so that rows compare whatever the driver's value types.
+QStringList Texts(const QVariantList& row) {
+  QStringList texts;
+  for (const QVariant& value : row)
+    texts << (value.isNull() ? QStringLiteral("NULL") : value.toString());
+  return texts;
+}
+
+QByteArray ReadBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A file in the layout of the given version, with one sample; made by the layout's own steps.
+void MakeFile(const QString& path, int version) {
+  HistoryFile file(path);
+  for (int step = 1; step <= qMin(version, HistorySchema::Version); ++step)
+    for (const QString& statement : HistorySchema::Step(step))
+      QVERIFY2(file.Exec(statement), qPrintable(file.Error().text()));
+  QVERIFY(file.Exec(QStringLiteral("PRAGMA user_version = %1").arg(version)));
+  if (version >= 1)
+    QVERIFY(file.Exec(
+        QStringLiteral("INSERT INTO samples(at_utc, kind, url, ping_us) VALUES(?, 'site', 'http://old.test', 5)"),
+        {HistoryTime::Text(QDateTime::currentDateTimeUtc())}));
+}
+
+} // namespace
+
+class HistoryStoreTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir;
+  QString path;
+
+private slots:
+  void init() {
+    path = dir.filePath(QStringLiteral("history.sqlite"));
+    QVERIFY(QDir(dir.path()).removeRecursively());
+    QVERIFY(QDir().mkpath(dir.path()));
+  }
+
+  // A new file has exactly the published layout, in WAL mode.
+  void newFileHasTheLayout() {
+    HistoryStore store;
+    QVERIFY(store.Open(path));
+    QVERIFY(store.IsOn());
+    store.Close();
+    QVERIFY(!store.IsOn());
+
+    HistoryFile file(path);
+    QCOMPARE(file.Value(QStringLiteral("PRAGMA user_version")).toInt(), HistorySchema::Version);
+    QCOMPARE(file.Value(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
+    const auto columns = [&](const QString& table) {
+      QStringList described;
+      for (const QVariantList& row : file.Rows(QStringLiteral("PRAGMA table_info(%1)").arg(table)))
+        described << row[1].toString() + QLatin1Char(' ') + row[2].toString() + (row[3].toBool() ? " NOT NULL" : "") +
+                         (row[5].toBool() ? " KEY" : "");
+      return described;
+    };
+    QCOMPARE(columns(QStringLiteral("samples")),
+             (QStringList{"id INTEGER KEY", "at_utc TEXT NOT NULL", "kind TEXT NOT NULL", "url TEXT NOT NULL",
+                          "run_id INTEGER", "site_id INTEGER", "packet INTEGER", "ping_us INTEGER", "dns_us INTEGER",
+                          "connect_us INTEGER", "tls_us INTEGER", "ttfb_us INTEGER", "status INTEGER", "result TEXT",
+                          "remote_ip TEXT", "http_version TEXT", "bytes INTEGER"}));
+    QCOMPARE(columns(QStringLiteral("runs")),
+             (QStringList{"id INTEGER KEY", "started_utc TEXT NOT NULL", "ended_utc TEXT", "samplers INTEGER",
+                          "delay_s REAL", "warn1_s REAL", "warn2_s REAL"}));
+    QStringList names;
+    for (const QString& column : HistorySchema::SampleColumns())
+      names << column;
+    QCOMPARE(names.size(), 17);
+    QCOMPARE(file.Rows(QStringLiteral("SELECT name FROM pragma_index_info('samples_url_at')")),
+             (QList<QVariantList>{{"url"}, {"at_utc"}}));
+    QCOMPARE(file.Value(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'samples_ref_at'")).toString(),
+             QStringLiteral("CREATE INDEX samples_ref_at ON samples(at_utc) WHERE kind = 'ref'"));
+  }
+
+  // A file of an older layout is brought forward and keeps its samples; a file of a newer one is
+  // left as it is, and history stays off.
+  void olderLayoutIsBroughtForward() {
+    MakeFile(path, 1);
+    HistoryStore store;
+    QVERIFY(store.Open(path));
+    store.Append(SiteSample(1));
+    QVERIFY(store.Flush());
+    store.Close();
+    HistoryFile file(path);
+    QCOMPARE(file.Value(QStringLiteral("PRAGMA user_version")).toInt(), HistorySchema::Version);
+    QCOMPARE(file.Rows(QStringLiteral("SELECT id, url FROM samples ORDER BY id")),
+             (QList<QVariantList>{{1, "http://old.test"}, {2, "http://a.test"}}));
+    QVERIFY(file.Value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'samples_ref_at'")).toInt() ==
+            1);
+  }
+
+  void newerLayoutIsLeftAlone() {
+    MakeFile(path, HistorySchema::Version + 1);
+    const QByteArray before = ReadBytes(path);
+    HistoryStore store;
+    QSignalSpy failed(&store, &HistoryStore::Failed);
+    QVERIFY(!store.Open(path));
+    QCOMPARE(store.FailureText(), Newer);
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.first().first().toString(), Newer);
+    QCOMPARE(store.BeginRun(1, 60, 1, 20), -1);
+    store.Append(SiteSample(1));
+    QVERIFY(!store.Flush());
+    store.Close();
+    QCOMPARE(ReadBytes(path), before);
+  }
+
+  // Every field lands in its column, "none" as NULL; texts are kept as they are.
+  void sampleFieldsLandInTheirColumns() {
+    HistoryStore store;
+    QVERIFY(store.Open(path));
+    HistorySample full;
+    full.at = QDateTime(QDate(2024, 5, 1), QTime(9, 30, 0, 250), Qt::UTC);
+    full.kind = HistorySample::Kind::Site;
+    full.url = QStringLiteral("https://b.test/x,\"y\"\r\nz é");
+    full.runId = 7;
+    full.siteId = 2;
+    full.packet = 12;
+    full.pingUs = 250123;
+    full.dnsUs = 1000;
+    full.connectUs = 2000;
+    full.tlsUs = 0;
+    full.ttfbUs = 240000;
+    full.status = 404;
+    full.result = QStringLiteral(" => 1");
+    full.remoteIp = QStringLiteral("::1");
+    full.httpVersion = QStringLiteral("2");
+    full.bytes = 0;
+    store.Append(full);
+
+    HistorySample failed;
+    failed.at = QDateTime(QDate(2024, 5, 1), QTime(11, 30, 0, 5), Qt::OffsetFromUTC, 2 * 3600); // 09:30:00.005Z
+    failed.kind = HistorySample::Kind::Ref;
+    failed.url = QStringLiteral("http://ref.test");
+    failed.result = QStringLiteral("Host not found");
+    store.Append(failed);
+
+    HistorySample untimed; // no time: the time of Append()
+    untimed.url = QStringLiteral("http://c.test");
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    store.Append(untimed);
+    const qint64 after = QDateTime::currentMSecsSinceEpoch();
+    QVERIFY(store.Flush());
+
+    HistoryFile file(path);
+    const QList<QVariantList> rows = file.Rows(QStringLiteral("SELECT * FROM samples ORDER BY id"));
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(Texts(rows[0]), (QStringList{"1", "2024-05-01T09:30:00.250Z", "site", full.url, "7", "2", "12", "250123",
+                                          "1000", "2000", "0", "240000", "404", " => 1", "::1", "2", "0"}));
+    QCOMPARE(Texts(rows[1]),
+             (QStringList{"2", "2024-05-01T09:30:00.005Z", "ref", "http://ref.test", "NULL", "NULL", "NULL", "NULL",
+                          "NULL", "NULL", "NULL", "NULL", "NULL", "Host not found", "NULL", "NULL", "NULL"}));
+    qint64 at = 0;
+    QVERIFY(HistoryTime::Parse(rows[2][1].toString().toUtf8(), &at));
+    QVERIFY(at >= before && at <= after);
+    QCOMPARE(Texts(rows[2]).mid(2), (QStringList{"site", "http://c.test", "NULL", "NULL", "NULL", "NULL", "NULL",
+                                                 "NULL", "NULL", "NULL", "NULL", "", "NULL", "NULL", "NULL"}));
+  }
+
+  void runsHaveTheirOwnRows() {
+    HistoryStore store;
+    QVERIFY(store.Open(path));
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    const qint64 first = store.BeginRun(3, 60, 1.5, 20);
+    const qint64 second = store.BeginRun(1, 30, 2, 10);
+    QCOMPARE(first, 1);
+    QCOMPARE(second, 2);
+    store.EndRun(first);
+    QVERIFY(store.Flush());
+    const qint64 after = QDateTime::currentMSecsSinceEpoch();
+    HistoryFile file(path);
+    const QList<QVariantList> rows = file.Rows(QStringLiteral("SELECT * FROM runs ORDER BY id"));
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows[0].mid(3), (QVariantList{3, 60.0, 1.5, 20.0}));
+    QCOMPARE(rows[1].mid(3), (QVariantList{1, 30.0, 2.0, 10.0}));
+    qint64 started = 0;
+    qint64 ended = 0;
+    QVERIFY(HistoryTime::Parse(rows[0][1].toString().toUtf8(), &started));
+    QVERIFY(HistoryTime::Parse(rows[0][2].toString().toUtf8(), &ended));
+    QVERIFY(before <= started && started <= ended && ended <= after);
+    QVERIFY(rows[1][2].isNull());
+  }
+
+  // Samples are committed without anyone asking, and Close() writes what is still queued.
+  void queuedSamplesReachTheFile() {
+    HistoryStore store;
+    QVERIFY(store.Open(path));
+    store.Append(SiteSample(1));
+    HistoryFile file(path);
+    QTRY_COMPARE_WITH_TIMEOUT(file.Value(QStringLiteral("SELECT count(*) FROM samples")).toInt(), 1, 5000);
+    for (int i = 2; i <= 1000; ++i)
+      store.Append(SiteSample(i));
+    store.Close();
+    QCOMPARE(file.Value(QStringLiteral("SELECT count(*) FROM samples")).toInt(), 1000);
+    QCOMPARE(file.Value(QStringLiteral("SELECT sum(id = packet) FROM samples")).toInt(), 1000);
+  }
+
+  // Two programs writing one file: each gets runs of its own and nothing is lost.
+  void twoStoresShareOneFile() {
+    HistoryStore one;
+    HistoryStore two;
+    QVERIFY(one.Open(path));
+    QVERIFY(two.Open(path));
+    const qint64 runOne = one.BeginRun(1, 60, 1, 20);
+    const qint64 runTwo = two.BeginRun(1, 60, 1, 20);
+    QVERIFY(runOne > 0 && runTwo > 0 && runOne != runTwo);
+    for (int i = 0; i < 500; ++i) {
+      HistorySample sample = SiteSample(i);
+      sample.runId = runOne;
+      one.Append(sample);
+      sample.runId = runTwo;
+      two.Append(sample);
+      if (i % 100 == 0)
+        QTest::qWait(50);
+    }
+    QVERIFY(one.Flush());
+    QVERIFY(two.Flush());
+    HistoryFile file(path);
+    QCOMPARE(file.Rows(QStringLiteral("SELECT run_id, count(*) FROM samples GROUP BY run_id ORDER BY run_id")),
+             (QList<QVariantList>{{qMin(runOne, runTwo), 500}, {qMax(runOne, runTwo), 500}}));
+  }
+
+  // The retention deletes samples (in batches) and runs older than the cutoff, keeps the rest, and
+  // follows a change at once; 0 keeps everything.
+  void retentionDeletesOldSamples() {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    MakeFile(path, HistorySchema::Version);
+    {
+      HistoryFile file(path);
+      QVERIFY(file.Exec(QStringLiteral("DELETE FROM samples")));
+      QVERIFY(file.Exec(QStringLiteral("BEGIN")));
+      // More old samples than one batch deletes, then a few on either side of 90 and of 10 days.
+      for (int i = 0; i < HistoryStore::PruneBatch * 2 + 10; ++i)
+        QVERIFY(file.Exec(QStringLiteral("INSERT INTO samples(at_utc, kind, url, ping_us) VALUES(?, ?, ?, 1)"),
+                          {HistoryTime::Text(now.addDays(-200).addSecs(i)), i % 7 ? "site" : "ref",
+                           QStringLiteral("http://%1.test").arg(i % 5)}));
+      for (const int days : {91, 89, 11, 9, 0})
+        QVERIFY(file.Exec(QStringLiteral("INSERT INTO samples(at_utc, kind, url, ping_us) VALUES(?, 'site', ?, ?)"),
+                          {HistoryTime::Text(now.addDays(-days)), QStringLiteral("http://%1.test").arg(days), days}));
+      // Runs: ended 91 and 89 days ago; never ended, begun 91 days ago.
+      QVERIFY(file.Exec(
+          QStringLiteral("INSERT INTO runs(id, started_utc, ended_utc) VALUES(1, ?, ?), (2, ?, ?), (3, ?, NULL)"),
+          {HistoryTime::Text(now.addDays(-92)), HistoryTime::Text(now.addDays(-91)),
+           HistoryTime::Text(now.addDays(-90)), HistoryTime::Text(now.addDays(-89)),
+           HistoryTime::Text(now.addDays(-91))}));
+      QVERIFY(file.Exec(QStringLiteral("COMMIT")));
+    }
+    HistoryFile file(path);
+    const auto kept = [&] {
+      QList<int> days;
+      for (const QVariantList& row : file.Rows(QStringLiteral("SELECT ping_us FROM samples ORDER BY id")))
+        days << row[0].toInt();
+      return days;
+    };
+    HistoryStore store;
+    QCOMPARE(store.RetentionDays(), 90);
+    QVERIFY(store.Open(path));
+    const qint64 run = store.BeginRun(1, 60, 1, 20); // this store's open run stays
+    QTRY_COMPARE_WITH_TIMEOUT(kept(), (QList<int>{89, 11, 9, 0}), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(file.Rows(QStringLiteral("SELECT id FROM runs ORDER BY id")),
+                              (QList<QVariantList>{{2}, {run}}), 5000);
+
+    store.SetRetentionDays(10);
+    QTRY_COMPARE_WITH_TIMEOUT(kept(), (QList<int>{9, 0}), 5000);
+
+    store.SetRetentionDays(0);
+    HistorySample old = SiteSample(1, now.addDays(-1000));
+    old.pingUs = 1000;
+    store.Append(old);
+    QVERIFY(store.Flush());
+    store.Close();
+    QVERIFY(store.Open(path)); // a retention pass runs at every opening
+    QVERIFY(store.Flush());
+    store.Close();
+    QCOMPARE(kept(), (QList<int>{9, 0, 1000}));
+  }
+
+  // A file that cannot be used turns history off with one line: Failed() once, FailureText(), and
+  // every later call harmless. A damaged file is left as it was.
+  void unusableFileTurnsHistoryOff_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("not a database") << "garbage" << Damaged;
+    QTest::newRow("a text file") << "text" << Damaged;
+    QTest::newRow("cut short") << "truncated" << Damaged;
+    QTest::newRow("cut to its first page") << "first page" << Damaged;
+    QTest::newRow("a folder in its place") << "folder" << Unwritable;
+    QTest::newRow("in a folder that is a file") << "under a file" << Unwritable;
+    QTest::newRow("held by another connection, WAL") << "exclusive transaction" << Locked;
+    QTest::newRow("held by another connection, exclusive mode") << "exclusive mode" << Locked;
+    QTest::newRow("disk full") << "full" << Unwritable;
+  }
+
+  void unusableFileTurnsHistoryOff() {
+    QFETCH(QString, how);
+    QFETCH(QString, line);
+    QString file = path;
+    std::unique_ptr<HistoryFile> holder;
+    std::unique_ptr<FileSizeLimit> limit;
+    if (how == "garbage" || how == "text") {
+      QFile out(path);
+      QVERIFY(out.open(QIODevice::WriteOnly));
+      QByteArray bytes(64 * 1024, 'x');
+      if (how == "garbage")
+        for (char& c : bytes)
+          c = char(QRandomGenerator::global()->bounded(256));
+      out.write(bytes);
+    } else if (how == "truncated" || how == "first page") {
+      {
+        HistoryStore store;
+        QVERIFY(store.Open(path));
+        for (int i = 0; i < 20000; ++i)
+          store.Append(SiteSample(i));
+      }
+      HistoryFile checkpoint(path);
+      QVERIFY(checkpoint.Exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
+      checkpoint.Close();
+      QFile cut(path);
+      QVERIFY(cut.resize(how == "first page" ? 4096 : cut.size() / 2));
+    } else if (how == "folder") {
+      QVERIFY(QDir().mkdir(path));
+    } else if (how == "under a file") {
+      QFile out(path);
+      QVERIFY(out.open(QIODevice::WriteOnly));
+      file = path + QStringLiteral("/history.sqlite");
+    } else if (how == "exclusive transaction" || how == "exclusive mode") {
+      {
+        HistoryStore store;
+        QVERIFY(store.Open(path));
+      }
+      holder = std::make_unique<HistoryFile>(path);
+      if (how == "exclusive mode") {
+        QVERIFY(holder->Exec(QStringLiteral("PRAGMA journal_mode = DELETE")));
+        QVERIFY(holder->Exec(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE")));
+      }
+      QVERIFY(holder->Exec(QStringLiteral("BEGIN EXCLUSIVE")));
+      QVERIFY(holder->Exec(QStringLiteral("INSERT INTO runs(started_utc) VALUES('x')")));
+      if (how == "exclusive mode")
+        QVERIFY(holder->Exec(QStringLiteral("COMMIT"))); // the lock stays with the connection
+    } else if (how == "full") {
+      {
+        HistoryStore store;
+        QVERIFY(store.Open(path));
+      }
+      limit = std::make_unique<FileSizeLimit>(QFileInfo(path).size() + 16 * 1024);
+      if (!limit->Active())
+        QSKIP("the file size limit cannot be set here");
+    }
+    const QByteArray before = QFileInfo(file).isFile() ? ReadBytes(file) : QByteArray();
+
+    HistoryStore store;
+    QSignalSpy failed(&store, &HistoryStore::Failed);
+    store.Open(file);
+    // Whatever Open() found, appending goes on until the writer finds the fault.
+    for (int i = 0; i < 2000 && failed.isEmpty(); ++i) {
+      HistorySample sample = SiteSample(i);
+      sample.result = QString(200, QLatin1Char('r'));
+      store.Append(sample);
+      if (i % 100 == 99)
+        store.Flush();
+      QCoreApplication::processEvents();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 20000);
+    QCOMPARE(failed.first().first().toString(), line);
+    QCOMPARE(store.FailureText(), line);
+    QVERIFY(!store.IsOn());
+    QCOMPARE(store.BeginRun(1, 60, 1, 20), -1);
+    store.Append(SiteSample(1));
+    store.EndRun(1);
+    QVERIFY(!store.Flush());
+    store.Close();
+    QTest::qWait(50);
+    QCOMPARE(failed.count(), 1);
+    limit.reset();
+    if (how == "garbage" || how == "text" || how == "truncated")
+      QCOMPARE(ReadBytes(file), before);
+
+    // Once the other program lets go, the next opening works.
+    if (holder) {
+      holder.reset();
+      HistoryStore again;
+      QVERIFY(again.Open(file));
+      QVERIFY(again.BeginRun(1, 60, 1, 20) > 0);
+    }
+  }
+
+  // The settings live in a group of their own beside the program's values, with defaults for
+  // missing and damaged values.
+  void settings_data() {
+    QTest::addColumn<QString>("enabled");
+    QTest::addColumn<QString>("retention");
+    QTest::addColumn<bool>("enabledRead");
+    QTest::addColumn<int>("retentionRead");
+    QTest::newRow("missing") << QString() << QString() << true << 90;
+    QTest::newRow("set") << "false"
+                         << "30" << false << 30;
+    QTest::newRow("zero keeps all") << "true"
+                                    << "0" << true << 0;
+    QTest::newRow("zero is off") << "0"
+                                 << "36500" << false << 36500;
+    QTest::newRow("damaged") << "maybe"
+                             << "ninety" << true << 90;
+    QTest::newRow("out of range") << "TRUE"
+                                  << "36501" << true << 90;
+    QTest::newRow("negative") << "FALSE"
+                              << "-1" << false << 90;
+  }
+
+  void settings() {
+    QFETCH(QString, enabled);
+    QFETCH(QString, retention);
+    QFETCH(bool, enabledRead);
+    QFETCH(int, retentionRead);
+    TestEnvironment::Current()->Clear();
+    SettingsStore::SaveRegString(QStringLiteral("103"), QStringLiteral("kept"));
+    if (!enabled.isNull())
+      SettingsStore::SaveRegString(QStringLiteral("History/Enabled"), enabled);
+    if (!retention.isNull())
+      SettingsStore::SaveRegString(QStringLiteral("History/RetentionDays"), retention);
+    QCOMPARE(HistorySettings::Enabled(), enabledRead);
+    QCOMPARE(HistorySettings::RetentionDays(), retentionRead);
+
+    HistorySettings::SetEnabled(!enabledRead);
+    HistorySettings::SetRetentionDays(7);
+    QCOMPARE(HistorySettings::Enabled(), !enabledRead);
+    QCOMPARE(HistorySettings::RetentionDays(), 7);
+    QCOMPARE(SettingsStore::GetRegString(QStringLiteral("103")), QStringLiteral("kept"));
+    QFile store(TestEnvironment::Current()->SettingsFile());
+    QVERIFY(store.open(QIODevice::ReadOnly));
+    const QByteArray text = store.readAll();
+    QVERIFY2(text.contains("[History]\nEnabled=") && text.contains("\nRetentionDays=7"), text.constData());
+  }
+};
+
+TARVIK_TEST_MAIN(QCoreApplication, HistoryStoreTest)
+#include "tst_historystore.moc"

@@ -32,7 +32,7 @@ struct Options {
   QCommandLineOption delay{Text("delay"), Text("With --headless: seconds between passes instead of the stored "
                                                "delay."),
                            Text("S")};
-  QCommandLineOption samplers{Text("samplers"), Text("With --headless: how many sites of the list are tested."),
+  QCommandLineOption samplers{Text("samplers"), Text("With --headless: the number of sampler clients, as the window's Samplers box."),
                               Text("N")};
   QCommandLineOption metrics{Text("metrics"),
                              Text("With --headless: serve Prometheus metrics on http://ADDRESS:PORT/metrics "
@@ -91,7 +91,8 @@ bool SplitAddress(const QString& text, QString* host, quint16* port) {
     name = name.mid(1, name.size() - 2);
   if (name.isEmpty() || name.contains(QLatin1Char('[')) || name.contains(QLatin1Char(']')))
     return false;
-  const std::optional<int> number = WholeNumber(text.mid(colon + 1), 1, 65535);
+  // Port 0 asks for any free port (the program says which one it got).
+  const std::optional<int> number = WholeNumber(text.mid(colon + 1), 0, 65535);
   if (!number)
     return false;
   *host = name;

@@ -2,6 +2,7 @@
 
 #include "core/module1.h"
 #include "core/statuspanels.h"
+#include "engine/completedsample.h"
 #include "engine/keeplast.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
@@ -15,6 +16,7 @@
 #include "services/servicequery.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QPointer>
 #include <QTime>
 #include <QTimer>
@@ -142,12 +144,14 @@ void TestCycle::SwitchOn() {
     inet1.Load(i);
   SetSwitch(true, QStringLiteral("ON"));
   Timer1->start();
+  emit TestingChanged(true);
   TickCount = Whole(Numbers::Value(settings.delay) - 1);
   Timer3->start();
   bar2.SetText(4, settings.delay);
 }
 
 void TestCycle::SwitchOff() {
+  const bool wasTesting = Testing();
   Timer1->stop();
   Timer4->stop();
   SetSwitch(switchPressed, QStringLiteral("OFF"));
@@ -166,6 +170,8 @@ void TestCycle::SwitchOff() {
   if (StopRequested)
     bar2.SetText(1, QStringLiteral("Stop requested by configuration"));
   StopRequested = false;
+  if (wasTesting)
+    emit TestingChanged(false);
 }
 
 void TestCycle::Shutdown() {
@@ -353,6 +359,11 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
   const QString average = Statistics::SiteAverage(results, siteId);
   SitePanels::ShowAverage(bar1, average);
   results.SetText(row, ResultsModel::Average, average);
+
+  CompletedSample completed{QDateTime::currentDateTimeUtc(), url, siteId, RoundCount, ok, cancelled, pingText,
+                            results.Text(row, ResultsModel::Result), fetched};
+  completed.fetched.body.clear();
+  emit SampleCompleted(completed);
 }
 
 void TestCycle::EndOfRunCheck() {
@@ -462,9 +473,11 @@ void TestCycle::RefPing() {
     if (address.isEmpty())
       return;
     SetStatusLight(true);
-    const FetchResult fetched = inet2.OpenUrl(address);
+    FetchResult fetched = inet2.OpenUrl(address);
     // A failed reference fetch ends the pass; the light does not stay on.
     SetStatusLight(false);
+    fetched.body.clear();
+    emit ReferenceCompleted({QDateTime::currentDateTimeUtc(), i + 1, address, fetched});
     if (!fetched.ok)
       return;
     refTime[i] = Numbers::Fixed3(fetched.seconds);

@@ -92,31 +92,33 @@ void HideFromLegend(QChart* chart, QAbstractSeries* series) {
     marker->setVisible(false);
 }
 
-// The phases of one sample as durations, as the Sites window's means take them.
-QString PhasesText(const HistorySample& sample) {
+// The phases of one sample as durations, as the Sites window's means take them: the network's
+// (name lookup, connect, TLS) on one line, the server's and the transfer on the next.
+QStringList PhaseLines(const HistorySample& sample) {
   HistoryStats::PhaseMeans means;
   means.Add(sample.pingUs, sample.dnsUs, sample.connectUs, sample.tlsUs, sample.ttfbUs);
-  QStringList parts;
-  for (int phase = 0; phase < HistoryStats::PhaseCount; ++phase) {
-    const double us = means.Mean(HistoryStats::Phase(phase));
-    if (us >= 0)
-      parts << QStringLiteral("%1 %2").arg(QLatin1String(PhaseNames[phase]), Numbers::Fixed3(Seconds(us)));
+  QStringList lines;
+  for (const auto& [from, to] : {std::pair{0, 3}, std::pair{3, 5}}) {
+    QStringList parts;
+    for (int phase = from; phase < to; ++phase) {
+      const double us = means.Mean(HistoryStats::Phase(phase));
+      if (us >= 0)
+        parts << QStringLiteral("%1 %2").arg(QLatin1String(PhaseNames[phase]), Numbers::Fixed3(Seconds(us)));
+    }
+    if (!parts.isEmpty())
+      lines << parts.join(QStringLiteral(", "));
   }
-  return parts.join(QStringLiteral(", "));
+  return lines;
 }
 
 QString Describe(const HistorySample& sample) {
   QStringList lines;
   lines << (sample.kind == HistorySample::Kind::Ref ? sample.url + QStringLiteral(" (reference)") : sample.url);
   lines << sample.at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-  if (sample.pingUs >= 0) {
-    lines << QStringLiteral("Ping %1").arg(Numbers::Fixed3(Seconds(double(sample.pingUs))));
-    const QString phases = PhasesText(sample);
-    if (!phases.isEmpty())
-      lines << phases;
-  } else {
+  if (sample.pingUs >= 0)
+    lines << QStringLiteral("Ping %1").arg(Numbers::Fixed3(Seconds(double(sample.pingUs)))) << PhaseLines(sample);
+  else
     lines << QStringLiteral("Failed: %1").arg(sample.result);
-  }
   return lines.join(QLatin1Char('\n'));
 }
 
@@ -125,7 +127,8 @@ QString Describe(const HistorySample& sample) {
 LatencyChart::LatencyChart(HistoryAccess access, QStringList urls, HistorySpan::Preset preset, QWidget* parent)
     : QWidget(parent, Qt::Window), access(std::move(access)), urls(std::move(urls)), span(new QComboBox(this)),
       phases(new QPushButton(QStringLiteral("Phases"), this)), phaseSite(new QComboBox(this)), chart(new QChart),
-      view(new QChartView(chart, this)), status(new QLabel(this)) {
+      view(new QChartView(chart, this)), time(new QDateTimeAxis), seconds(new QValueAxis),
+      status(new QLabel(this)) {
   setObjectName(QStringLiteral("LatencyChart"));
   const QString shown = this->urls.size() <= 2 ? this->urls.join(QStringLiteral(", "))
                                                : QStringLiteral("%1 and %2 more").arg(this->urls.first()).arg(this->urls.size() - 1);
@@ -146,6 +149,10 @@ LatencyChart::LatencyChart(HistoryAccess access, QStringList urls, HistorySpan::
   save->setObjectName(QStringLiteral("SavePng"));
 
   chart->legend()->setAlignment(Qt::AlignBottom);
+  seconds->setTitleText(QStringLiteral("Seconds"));
+  seconds->setLabelFormat(QStringLiteral("%.3f"));
+  chart->addAxis(time, Qt::AlignBottom);
+  chart->addAxis(seconds, Qt::AlignLeft);
   chart->setMargins(QMargins(6, 6, 6, 6));
   view->setObjectName(QStringLiteral("ChartView"));
   view->setRenderHint(QPainter::Antialiasing);
@@ -255,11 +262,9 @@ void LatencyChart::Redraw() {
   targets.clear();
   QToolTip::hideText();
   chart->removeAllSeries();
-  for (QAbstractAxis* axis : chart->axes()) {
-    chart->removeAxis(axis);
-    delete axis;
-  }
   chart->setTitle(QString());
+  for (QAbstractAxis* axis : chart->axes())
+    axis->setVisible(data.bucketMs > 0);
   if (data.bucketMs <= 0)
     return;
   if (PhaseView())
@@ -270,23 +275,35 @@ void LatencyChart::Redraw() {
 
 namespace {
 
-// The axes of a chart over [fromMs, toMs) and from 0 to `top` seconds.
-std::pair<QDateTimeAxis*, QValueAxis*> Axes(QChart* chart, qint64 fromMs, qint64 toMs, double top) {
-  auto* time = new QDateTimeAxis;
-  const qint64 span = toMs - fromMs;
-  time->setFormat(span <= 36 * 3600000LL      ? QStringLiteral("HH:mm")
-                  : span <= 10 * 86400000LL ? QStringLiteral("ddd HH:mm")
-                                            : QStringLiteral("d MMM"));
-  time->setTickCount(9);
-  time->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
-  auto* seconds = new QValueAxis;
-  seconds->setTitleText(QStringLiteral("Seconds"));
-  seconds->setLabelFormat(QStringLiteral("%.3f"));
+// Sets the axes of a chart to [fromMs, toMs) and to 0 to `top` seconds. The time axis is widened to
+// whole steps of a round width (in local time), so that its ticks fall on round times.
+void SetAxes(QDateTimeAxis* time, QValueAxis* seconds, qint64 fromMs, qint64 toMs, double top) {
+  constexpr qint64 MinuteMs = 60000;
+  constexpr qint64 HourMs = 60 * MinuteMs;
+  constexpr qint64 DayMs = 24 * HourMs;
+  constexpr qint64 Steps[] = {MinuteMs,     2 * MinuteMs, 5 * MinuteMs, 10 * MinuteMs, 15 * MinuteMs,
+                              30 * MinuteMs, HourMs,       2 * HourMs,   3 * HourMs,    6 * HourMs,
+                              12 * HourMs,  DayMs,        2 * DayMs,    7 * DayMs,     14 * DayMs};
+  constexpr qint64 MaxTicks = 8;
+  qint64 step = Steps[std::size(Steps) - 1];
+  for (const qint64 candidate : Steps)
+    if ((toMs - fromMs) / candidate <= MaxTicks) {
+      step = candidate;
+      break;
+    }
+  while ((toMs - fromMs) / step >= 2 * MaxTicks) // spans beyond weeks
+    step *= 2;
+  const qint64 offset = qint64(QDateTime::fromMSecsSinceEpoch(fromMs).offsetFromUtc()) * 1000;
+  const qint64 first = HistoryStats::BucketStart(fromMs + offset, step) - offset;
+  const qint64 last = HistoryStats::BucketStart(toMs + offset + step - 1, step) - offset;
+
+  time->setFormat(step < HourMs   ? QStringLiteral("HH:mm")
+                  : step < DayMs ? (last - first > DayMs ? QStringLiteral("ddd HH:mm") : QStringLiteral("HH:mm"))
+                                 : QStringLiteral("d MMM"));
+  time->setTickCount(int((last - first) / step) + 1);
+  time->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(last));
   seconds->setRange(0, top > 0 ? top : 1);
   seconds->applyNiceNumbers();
-  chart->addAxis(time, Qt::AlignBottom);
-  chart->addAxis(seconds, Qt::AlignLeft);
-  return {time, seconds};
 }
 
 // The middle of a bucket, within the chart's time axis.
@@ -318,7 +335,7 @@ void LatencyChart::DrawLatency() {
   for (const double warning : {warnings.first, warnings.second})
     if (warning > 0 && (warning <= 2 * top || top <= 0))
       axisTop = std::max(axisTop, warning * 1.05);
-  Axes(chart, data.fromMs, data.toMs, axisTop);
+  SetAxes(time, seconds, data.fromMs, data.toMs, axisTop);
   chart->setTitle(QStringLiteral("Median ping of every %1, with the band from p10 to p90").arg(Width(data.bucketMs)));
 
   bool failuresInLegend = false;
@@ -361,21 +378,21 @@ void LatencyChart::DrawLatency() {
     }
   }
 
+  bool referenceInLegend = false; // one entry for them all: they look alike
   for (const HistorySeries& reference : data.references) {
-    bool first = true;
     for (const Piece& piece : Pieces(reference.buckets, data.bucketMs)) {
       auto* line = new QLineSeries;
       for (const HistoryBucket* bucket : piece)
         line->append(Middle(*bucket, data), Seconds(double(bucket->medianUs)));
       line->setObjectName(QStringLiteral("reference"));
       line->setProperty("url", reference.url);
-      line->setName(reference.url + QStringLiteral(" (reference)"));
+      line->setName(QStringLiteral("Reference pings"));
       line->setPen(QPen(ReferenceColor, 1));
       Attach(chart, line);
-      if (!first)
+      if (referenceInLegend)
         HideFromLegend(chart, line);
+      referenceInLegend = true;
       targets.push_back({line, reference.url, HistorySample::Kind::Ref});
-      first = false;
     }
   }
 
@@ -386,8 +403,8 @@ void LatencyChart::DrawLatency() {
     auto* line = new QLineSeries;
     line->setObjectName(which == 0 ? QStringLiteral("warning1") : QStringLiteral("warning2"));
     line->setName(QStringLiteral("Warning %1 (%2 s)").arg(which + 1).arg(Numbers::Plain(value)));
-    line->append(qreal(data.fromMs), value);
-    line->append(qreal(data.toMs), value);
+    line->append(qreal(time->min().toMSecsSinceEpoch()), value);
+    line->append(qreal(time->max().toMSecsSinceEpoch()), value);
     line->setPen(QPen(WarningColors[which], 1, Qt::DashLine));
     Attach(chart, line);
   }
@@ -401,7 +418,7 @@ void LatencyChart::DrawLatency() {
     marks->setProperty("url", site.url);
     marks->setName(QStringLiteral("Failures"));
     marks->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
-    marks->setMarkerSize(7);
+    marks->setMarkerSize(9);
     marks->setColor(FailureColor);
     marks->setBorderColor(FailureColor);
     for (const qint64 ms : site.failureMs)
@@ -433,7 +450,7 @@ void LatencyChart::DrawPhases() {
         sum += phaseOf(*bucket, phase);
       top = std::max(top, sum);
     }
-  Axes(chart, data.fromMs, data.toMs, top * 1.1);
+  SetAxes(time, seconds, data.fromMs, data.toMs, top * 1.1);
   chart->setTitle(QStringLiteral("Mean phases of %1 in every %2").arg(site.url, Width(data.bucketMs)));
 
   for (int phase = 0; phase < HistoryStats::PhaseCount; ++phase) {

@@ -14,8 +14,10 @@
 class QChart;
 class QChartView;
 class QComboBox;
+class QDateTimeAxis;
 class QLabel;
 class QPushButton;
+class QValueAxis;
 class QXYSeries;
 
 // A chart window of the latency of some sites over a span, SmokePing's way: for every time bucket
@@ -87,6 +89,8 @@ private:
   QComboBox* phaseSite;
   QChart* chart;
   QChartView* view;
+  QDateTimeAxis* time; // the chart's two axes (it owns them), kept from one drawing to the next
+  QValueAxis* seconds;
   QLabel* status;
   HistoryChart data;
   std::vector<Target> targets;

@@ -50,6 +50,7 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
   table->setAlternatingRowColors(true);
   table->setWordWrap(false);
   table->verticalHeader()->hide();
+  table->horizontalHeader()->setStretchLastSection(true);
   table->horizontalHeader()->setSortIndicator(HistorySummaryModel::Address, Qt::AscendingOrder);
   table->setSortingEnabled(true);
   message->setObjectName(QStringLiteral("Message"));

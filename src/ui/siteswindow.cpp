@@ -120,6 +120,7 @@ void SitesWindow::Refresh() {
     model->SetLines({});
     pages->setCurrentWidget(table);
     status->setText(QStringLiteral("Testing has not run since the program started."));
+    UpdateButtons();
     return;
   }
   access.BeforeQuery();

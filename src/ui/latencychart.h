@@ -20,9 +20,9 @@ class QPushButton;
 class QValueAxis;
 class QXYSeries;
 
-// A chart window of the latency of some sites over a span, SmokePing's way: for every time bucket
-// of the span (HistoryQuery::Chart()) the median ping as a line with the p10-p90 band around it as
-// a shaded area, the failures as red marks on the time axis, the two warning values as dashed
+// A chart window of the latency of some sites over a span: for every time bucket of the span
+// (HistoryQuery::Chart()) the median ping as a line with the p10-p90 band around it as a shaded
+// area, the failures as red marks on the time axis, the two warning values as dashed
 // lines and the reference pings as faint lines. "Phases" shows instead the mean phases of one site's
 // buckets stacked (name lookup, connect, TLS, first byte, transfer). Resting the mouse on the chart
 // shows the nearest sample of the nearest line in a tooltip: its time, ping and phases.
@@ -30,8 +30,9 @@ class QXYSeries;
 //
 // Series carry object names for what they show: "median", "band", "failures", "warning1",
 // "warning2", "reference", and "phase" in the phase view; a line cut by a gap in the samples is
-// several series of one name (the first has the legend entry). The property "url" names the
-// address of a median, band or reference series.
+// several series of one name, of which only the first has a legend entry; the references share
+// one entry ("Reference pings"), so do the failures of every site ("Failures"). The property "url"
+// names the address of a median, band, failures, reference or phase series.
 class LatencyChart : public QWidget {
   Q_OBJECT
 public:

@@ -63,7 +63,7 @@ class tst_SitesWindow : public QObject {
   QString path;
   qint64 runId = 0;
 
-  // The window on the fixture; `runIdOf` is its run id getter (this run's by default).
+  // The windows' access to the fixture; the run id getter reads `runId`.
   HistoryAccess Access() {
     HistoryAccess access;
     access.path = path;

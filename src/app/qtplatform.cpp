@@ -55,6 +55,7 @@ MessageBoxes::Answer QtMessageBoxes::Show(const QString& text, Buttons buttons, 
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     break;
   }
+  // A modal box runs its own event loop: timers and network answers go on while the user reads it.
   switch (box.exec()) {
   case QMessageBox::Yes:
     return Yes;

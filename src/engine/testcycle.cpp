@@ -16,7 +16,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <QTime>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 namespace {
@@ -26,10 +26,6 @@ QTimer* MakeTimer(QObject* parent, const char* name, int interval) {
   timer->setObjectName(QString::fromLatin1(name));
   timer->setInterval(interval);
   return timer;
-}
-
-int MinuteOfDay(const QTime& time) {
-  return time.hour() * 60 + time.minute();
 }
 
 // The Result of a sample whose fetch was abandoned by switching off, and panel 3 after its pass.
@@ -45,7 +41,8 @@ qint32 Whole(double value, qint32 fallback = 0) {
 TestCycle::TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1,
                      StatusPanels& statusBar2, HttpClientArray& inet1, HttpClient& inet2, QObject* parent)
     : QObject(parent), state(state), settings(settings), results(results), bar1(statusBar1), bar2(statusBar2), inet1(inet1),
-      inet2(inet2) {
+      inet2(inet2), refPings(state, inet2, [this](bool on) { SetStatusLight(on); }) {
+  connect(&refPings, &ReferencePings::RefTimeChanged, this, &TestCycle::RefTimeChanged);
   Timer1 = MakeTimer(this, "Timer1", 1000);
   Timer2 = MakeTimer(this, "Timer2", 10000);
   Timer3 = MakeTimer(this, "Timer3", 50);
@@ -152,8 +149,8 @@ void TestCycle::SwitchOff() {
   Timer4->stop();
   SetSwitch(switchPressed, QStringLiteral("OFF"));
   // An outstanding fetch ends at once and ends its pass.
-  if (ticking) {
-    abortPass = true;
+  if (tick) {
+    tick->aborted = true;
     for (int i = 0; i < inet1.Count(); ++i)
       if (HttpClient* client = inet1.At(i))
         client->Cancel();
@@ -180,47 +177,49 @@ void TestCycle::Shutdown() {
 
 void TestCycle::Timer1_Timer() {
   // A tick that arrives while a pass waits for a fetch is skipped.
-  if (ticking)
+  if (tick)
     return;
   extraTickAllowed = true;
   SampleTick();
-  if (state.ServiceOk && !LastRefTime.isEmpty()) {
-    const QTime last = QTime::fromString(LastRefTime, QStringLiteral("HH:mm:ss"));
-    if (last.isValid() && MinuteOfDay(last) - MinuteOfDay(Clock::TimeOfDay()) > 600)
-      RefPing();
-  }
+  if (state.ServiceOk && refPings.DueAfterMidnight())
+    refPings.RefPing();
 }
 
 void TestCycle::SampleTick() {
-  if (ticking)
+  if (tick)
     return;
-  ticking = true;
-  abortPass = false;
-  ++TickCount;
-  QCoreApplication::processEvents();
-  // A delay below one second (zero, negative, or no number at all) never samples. Switching off
-  // (while events ran here, or during the pass) ends the pass but not the tick: the end-of-run
-  // check and the countdown still run. Only a program that is ending skips them.
-  const double delay = Numbers::Value(settings.delay);
-  if (!abortPass && delay >= 1 && delay == double(TickCount))
-    SamplingPass();
-  if (!shutDown) {
-    EndOfRunCheck();
-    Countdown();
-  }
-  ticking = false;
-  if (restartQueued) {
-    restartQueued = false;
-    // The extra tick of a restart runs as an ordinary tick of its own, queued at once; at most one
-    // runs per tick of Timer1, so a restart within the extra tick waits for the next timer tick.
-    if (extraTickAllowed) {
-      extraTickAllowed = false;
-      QTimer::singleShot(0, this, [this] {
-        if (Testing())
-          SampleTick();
-      });
+  Tick current;
+  {
+    const QScopedValueRollback running(tick, &current);
+    ++TickCount;
+    // Lets the clicks and timer events that queued up since the last tick run first: a switch-off
+    // among them ends this tick's pass before it begins.
+    QCoreApplication::processEvents();
+    // A delay below one second (zero, negative, or no number at all) never samples. Switching off
+    // (while events ran here, or during the pass) ends the pass but not the tick: the end-of-run
+    // check and the countdown still run. Only a program that is ending skips them.
+    const double delay = Numbers::Value(settings.delay);
+    if (!current.aborted && delay >= 1 && delay == double(TickCount))
+      SamplingPass(current);
+    if (!shutDown) {
+      EndOfRunCheck(current);
+      Countdown();
     }
   }
+  if (current.restart)
+    QueueExtraTick();
+}
+
+// The extra tick of a restart runs as an ordinary tick of its own, queued at once; at most one runs
+// per tick of Timer1, so a restart within the extra tick waits for the next timer tick.
+void TestCycle::QueueExtraTick() {
+  if (!extraTickAllowed)
+    return;
+  extraTickAllowed = false;
+  QTimer::singleShot(0, this, [this] {
+    if (Testing())
+      SampleTick();
+  });
 }
 
 FetchResult TestCycle::Fetch(int sampler, const QString& url) {
@@ -230,9 +229,10 @@ FetchResult TestCycle::Fetch(int sampler, const QString& url) {
   FetchResult result;
   if (HttpClient* client = inet1.At(sampler)) {
     client->Cancel();
-    fetching = true;
+    // Events run while the fetch waits: a switch-off cancels it, and a change of the sampler count
+    // waits for its end (Text3_Change).
+    const QScopedValueRollback waiting(fetching, true);
     result = client->OpenUrl(url + QStringLiteral("/vok.txt"));
-    fetching = false;
   } else {
     result.error = QStringLiteral("Bad address");
   }
@@ -246,11 +246,11 @@ FetchResult TestCycle::Fetch(int sampler, const QString& url) {
   return result;
 }
 
-void TestCycle::SamplingPass() {
+void TestCycle::SamplingPass(Tick& tick) {
   ++RoundCount;
   if (state.ServiceOk && RoundCount == 1 && !state.ServiceField.refAddress1.isEmpty())
-    RefPing();
-  if (abortPass)
+    refPings.RefPing();
+  if (tick.aborted)
     return;
 
   // The sampler count is read again after every fetch: a change made while a fetch waited takes
@@ -266,7 +266,7 @@ void TestCycle::SamplingPass() {
     int repeats = 0;
     for (;;) {
       fetched = Fetch(i, url);
-      if (abortPass)
+      if (tick.aborted)
         break;
       if (!fetched.ok) {
         // A failed fetch is made once more from the start; when that fails too, the failure is
@@ -289,14 +289,14 @@ void TestCycle::SamplingPass() {
       break;
     }
     // A fetch abandoned by switching off completes its row as a cancelled sample and ends the pass.
-    CompleteSample(row, i, url, fetched, abortPass);
-    if (abortPass)
+    CompleteSample(row, i, url, fetched, tick.aborted);
+    if (tick.aborted)
       break;
   }
 
   for (int siteId = 1; siteId <= settings.urls.size(); ++siteId)
     SitePanels::ShowBestWorst(bar1, Statistics::BestWorstOf(results, siteId));
-  if (abortPass) {
+  if (tick.aborted) {
     // Whichever sampler was waiting, the pass ends on the state of its transfer.
     bar2.SetText(3, Cancelled);
     return;
@@ -318,8 +318,8 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
       results.SetMark(row, ResultsModel::Red, true);
       results.SetText(row, ResultsModel::Result,
                       results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + settings.warning[1]);
-      if (!WarnHourGate())
-        RefPing();
+      if (!refPings.WarnHourGate())
+        refPings.RefPing();
     } else if (p >= Numbers::Value(settings.warning[0])) {
       results.SetMark(row, ResultsModel::Blue, true);
       results.SetText(row, ResultsModel::Result,
@@ -338,6 +338,8 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
   } else if (!fetched.ok) {
     results.SetText(row, ResultsModel::Result, fetched.error);
   } else if (fetched.body.startsWith(QLatin1String("vok")) && fetched.body.size() <= 6) {
+    // A good answer: lets what queued up during the fetch (repaints, clicks) run before the row is
+    // completed. The switch may go off here; the row is completed all the same.
     QCoreApplication::processEvents();
   } else if (fetched.body.isEmpty()) {
     results.SetText(row, ResultsModel::Result, QStringLiteral("Empty"));
@@ -355,7 +357,7 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
   results.SetText(row, ResultsModel::Average, average);
 }
 
-void TestCycle::EndOfRunCheck() {
+void TestCycle::EndOfRunCheck(Tick& tick) {
   const double runLength = Numbers::Value(settings.runLength);
   if (RoundCount < 1 || settings.urls.size() * runLength > results.Count())
     return;
@@ -369,7 +371,7 @@ void TestCycle::EndOfRunCheck() {
       runLength == Numbers::Value(results.TextAt(results.Count() - 1, ResultsModel::Packet))) {
     RoundCount = 0;
     bar2.SetText(1, QStringLiteral("Restarting at: ") + settings.runLength);
-    restartQueued = true;
+    tick.restart = true;
   }
   // Nothing to stop when testing was switched off during the tick.
   if (settings.option[RunSettings::Stop] && Testing()) {
@@ -412,6 +414,7 @@ void TestCycle::Inet1_StateChanged(int index, int) {
   if (client->ResponseCode() == HttpClient::CancelCode)
     client->Cancel();
   bar2.SetText(3, client->ResponseInfo());
+  // Lets the panel show the failure at once, before the caller goes on with a retry.
   QCoreApplication::processEvents();
 }
 
@@ -452,33 +455,4 @@ void TestCycle::ResizeSamplers(const QString& samplers) {
     return;
   for (int i = 1; i <= *last; ++i)
     inet1.Load(i);
-}
-
-// ---- Reference pings --------------------------------------------------------------------------------
-
-void TestCycle::RefPing() {
-  for (int i = 0; i < 2; ++i) {
-    const QString address = i == 0 ? state.ServiceField.refAddress1 : state.ServiceField.refAddress2;
-    if (address.isEmpty())
-      return;
-    SetStatusLight(true);
-    const FetchResult fetched = inet2.OpenUrl(address);
-    // A failed reference fetch ends the pass; the light does not stay on.
-    SetStatusLight(false);
-    if (!fetched.ok)
-      return;
-    refTime[i] = Numbers::Fixed3(fetched.seconds);
-    emit RefTimeChanged(i, refTime[i]);
-  }
-  LastRefTime = Clock::TimeText();
-}
-
-bool TestCycle::WarnHourGate() {
-  const QString hour = Clock::TimeOfDay().toString(QStringLiteral("HH"));
-  if (WarnHour.isEmpty() || WarnHour != hour) {
-    WarnHour = hour;
-    WarnCount = 0;
-  }
-  ++WarnCount;
-  return WarnCount != 6;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/menuitem.h"
+#include "engine/referencepings.h"
 #include "engine/runsettings.h"
 #include "results/resultsmodel.h"
 
@@ -58,11 +59,8 @@ public:
   // A report was submitted: the light shows it, and Timer2 puts the resting picture back.
   void ShowSubmitted();
 
-  // Reference pings: both reference addresses timed into the two reference boxes.
-  void RefPing();
-  // False on the sixth red warning within one clock hour: a reference pass is due.
-  bool WarnHourGate();
-  QString RefTime(int i) const { return refTime.at(i); }
+  // The reference pings and their rules.
+  ReferencePings& RefPings() { return refPings; }
 
   // The configuration panel's rules. The fc test marker drops when neither the delay nor the run
   // length is 60.
@@ -79,10 +77,7 @@ public:
   qint32 RoundCount = 0;
   bool ServiceQueried = false;
   bool StopRequested = false;
-  QString LastRefTime;
   qint16 KeepCycles = 0;
-  QString WarnHour;
-  qint16 WarnCount = 0;
 
   // The first switch-on's service query: true when a record was received whole.
   std::function<bool()> QueryService;
@@ -98,8 +93,16 @@ signals:
   void CaptionChanged(const QString& caption);
 
 private:
-  void SamplingPass();
-  void EndOfRunCheck();
+  // The tick that is running, on SampleTick's stack: while there is one, a further tick is skipped,
+  // and switching off marks it so that its pass ends.
+  struct Tick {
+    bool aborted = false;  // testing was switched off during the tick: its pass ends
+    bool restart = false;  // the end-of-run check restarted the run: an extra tick is due
+  };
+
+  void SamplingPass(Tick& tick);
+  void EndOfRunCheck(Tick& tick);
+  void QueueExtraTick();
   void Countdown();
   void SwitchOn();
   void SwitchOff();
@@ -124,15 +127,14 @@ private:
   HttpClientArray& inet1;
   HttpClient& inet2;
 
+  ReferencePings refPings;
+
   bool switchPressed = false;
   QString switchCaption = QStringLiteral("OFF");
   int picture = LightRest;
-  std::array<QString, 2> refTime;
-  bool ticking = false;      // a SampleTick is running
-  bool abortPass = false;    // testing was switched off while a tick ran
-  bool shutDown = false;     // the program is ending: a running tick does nothing more
-  bool restartQueued = false;
-  bool extraTickAllowed = false; // the last Timer1 tick may still be followed by one extra tick
-  bool fetching = false;
-  std::optional<QString> pendingSamplers;
+  Tick* tick = nullptr;           // the running tick, or none
+  bool fetching = false;          // a sampler's fetch waits (the sampler count may not change)
+  std::optional<QString> pendingSamplers;  // a sampler count that waits for the fetch to end
+  bool extraTickAllowed = false;  // the last Timer1 tick may still be followed by one extra tick
+  bool shutDown = false;          // the program is ending: a running tick does nothing more
 };

@@ -24,6 +24,10 @@ QString Clock::DateText() {
   return Today().toString(QStringLiteral("MM-dd-yyyy"));
 }
 
+int Clock::MinuteOfDay(const QTime& time) {
+  return time.hour() * 60 + time.minute();
+}
+
 void Clock::SetFixed(const QDateTime& moment) {
   fixedMoment = moment;
 }

@@ -17,6 +17,9 @@ QDate Today();
 QString TimeText();
 QString DateText();
 
+// The minute of the day of a time, 0 to 1439.
+int MinuteOfDay(const QTime& time);
+
 // Fixes the clock at the given moment (it does not advance); an invalid moment restores the real clock.
 void SetFixed(const QDateTime& moment);
 

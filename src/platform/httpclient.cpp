@@ -63,8 +63,10 @@ FetchResult HttpClient::OpenUrl(const QString& url) {
     Request r;
     r.transfer = CurlTransfers::Start(url, TimeLimitMs(), &r.loop);
     m_request = &r;
-    // Ends when the network thread hands the result over, when the request is cancelled, or at
-    // once when the application is quitting.
+    // The wait looks synchronous to the caller while the window goes on: timers, clicks and
+    // repaints run here, and any of them may change the caller's state or cancel this request. It
+    // ends when the network thread hands the result over, when the request is cancelled, or at once
+    // when the application is quitting.
     r.loop.exec();
     if (CurlTransfers::GiveUp(r.transfer))
       result.error = QStringLiteral("Cancelled");

@@ -215,6 +215,7 @@ private:
 
   FetchResult Fetch(const QString& address) {
     Light(true);
+    // Events run while the request waits: the user may sort or reset the table meanwhile.
     FetchResult result = c.client.OpenUrl(address);
     Light(false);
     return result;

@@ -47,6 +47,7 @@ bool TakeAnswer(Module1& state, const QString& answer) {
 bool QueryService(Module1& state, HttpClient& client, const std::function<void(bool waiting)>& waiting) {
   if (waiting)
     waiting(true);
+  // Events run while the request waits (the caller's switch may go off meanwhile).
   const FetchResult result = client.OpenUrl(QueryUrl(state.VendorURL, SettingsStore::GetAccountId()));
   if (waiting)
     waiting(false);

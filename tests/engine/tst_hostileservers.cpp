@@ -233,20 +233,20 @@ private slots:
     Ticker ticker;
     QElapsedTimer clock;
     clock.start();
-    rig.cycle.RefPing();
+    rig.cycle.RefPings().RefPing();
     qInfo("%s: reference pass took %lld ms, longest event-loop pause %lld ms", qPrintable(kind), clock.elapsed(),
           ticker.LongestPauseMs());
 
     QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
     if (fetched) {
-      QVERIFY(PingForm.match(rig.cycle.RefTime(0)).hasMatch());
-      QVERIFY(PingForm.match(rig.cycle.RefTime(1)).hasMatch());
-      QVERIFY(!rig.cycle.LastRefTime.isEmpty());
+      QVERIFY(PingForm.match(rig.cycle.RefPings().RefTime(0)).hasMatch());
+      QVERIFY(PingForm.match(rig.cycle.RefPings().RefTime(1)).hasMatch());
+      QVERIFY(!rig.cycle.RefPings().LastRefTime.isEmpty());
       QCOMPARE(good.RequestCount(QStringLiteral("/ref2")), goodBefore + 1);
     } else {
-      QCOMPARE(rig.cycle.RefTime(0), QString());
-      QCOMPARE(rig.cycle.RefTime(1), QString());
-      QCOMPARE(rig.cycle.LastRefTime, QString());
+      QCOMPARE(rig.cycle.RefPings().RefTime(0), QString());
+      QCOMPARE(rig.cycle.RefPings().RefTime(1), QString());
+      QCOMPARE(rig.cycle.RefPings().LastRefTime, QString());
       QCOMPARE(good.RequestCount(QStringLiteral("/ref2")), goodBefore);
     }
     CheckConnections(kind, target);

@@ -463,11 +463,11 @@ private slots:
     Clock::SetFixed(QDateTime(QDate(2026, 12, 5), QTime(10, 5, 0)));
     QList<bool> answers;
     for (int i = 0; i < 7; ++i)
-      answers << rig.cycle.WarnHourGate();
+      answers << rig.cycle.RefPings().WarnHourGate();
     QCOMPARE(answers, (QList<bool>{true, true, true, true, true, false, true}));
     Clock::SetFixed(QDateTime(QDate(2026, 12, 5), QTime(11, 0, 0)));
-    QVERIFY(rig.cycle.WarnHourGate());
-    QCOMPARE(int(rig.cycle.WarnCount), 1);
+    QVERIFY(rig.cycle.RefPings().WarnHourGate());
+    QCOMPARE(int(rig.cycle.RefPings().WarnCount), 1);
     Clock::SetFixed({});
   }
 
@@ -480,10 +480,10 @@ private slots:
     rig.settings.urls = {site.Url("/fast")};
     rig.SwitchOn();
     QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 1, 5000);
-    QVERIFY(PingForm.match(rig.cycle.RefTime(0)).hasMatch());
-    QVERIFY(rig.cycle.RefTime(0).toDouble() >= 0.1);
-    QVERIFY(rig.cycle.RefTime(1).toDouble() >= 0.2);
-    QVERIFY(!rig.cycle.LastRefTime.isEmpty());
+    QVERIFY(PingForm.match(rig.cycle.RefPings().RefTime(0)).hasMatch());
+    QVERIFY(rig.cycle.RefPings().RefTime(0).toDouble() >= 0.1);
+    QVERIFY(rig.cycle.RefPings().RefTime(1).toDouble() >= 0.2);
+    QVERIFY(!rig.cycle.RefPings().LastRefTime.isEmpty());
     QCOMPARE(site.RequestCount(QStringLiteral("/ref1")), 1);
     // The later passes of the run make none.
     QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 2, 5000);
@@ -507,12 +507,12 @@ private slots:
     const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::UnusedPort());
     rig.state.ServiceField.refAddress1 = first == QLatin1String("refused") ? refused : first.startsWith(QLatin1Char('/')) ? site.Url(first) : first;
     rig.state.ServiceField.refAddress2 = second.isEmpty() ? QString() : site.Url(second);
-    rig.cycle.RefPing();
-    QCOMPARE(!rig.cycle.RefTime(0).isEmpty(), firstTimed);
-    QCOMPARE(rig.cycle.RefTime(1), QString());
+    rig.cycle.RefPings().RefPing();
+    QCOMPARE(!rig.cycle.RefPings().RefTime(0).isEmpty(), firstTimed);
+    QCOMPARE(rig.cycle.RefPings().RefTime(1), QString());
     // The pass did not complete: the time of the last pass stays empty, so the after-midnight
     // rule never starts one; the light is not left on.
-    QCOMPARE(rig.cycle.LastRefTime, QString());
+    QCOMPARE(rig.cycle.RefPings().LastRefTime, QString());
     QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
   }
 
@@ -531,12 +531,12 @@ private slots:
     rig.state.ServiceField.refAddress1 = site.Url("/ref1");
     rig.state.ServiceField.refAddress2 = site.Url("/ref2");
     rig.settings.delay = QStringLiteral("1000");
-    rig.cycle.LastRefTime = lastPass;
+    rig.cycle.RefPings().LastRefTime = lastPass;
     Clock::SetFixed(QDateTime(QDate(2026, 12, 6), QTime(0, 0, 30)));
     rig.cycle.Timer1_Timer();
     Clock::SetFixed({});
-    QCOMPARE(!rig.cycle.RefTime(1).isEmpty(), repeated);
-    QCOMPARE(rig.cycle.LastRefTime, repeated ? QStringLiteral("00:00:30") : lastPass);
+    QCOMPARE(!rig.cycle.RefPings().RefTime(1).isEmpty(), repeated);
+    QCOMPARE(rig.cycle.RefPings().LastRefTime, repeated ? QStringLiteral("00:00:30") : lastPass);
   }
 
   // The sixth red warning of a clock hour starts a reference pass.
@@ -546,14 +546,14 @@ private slots:
     rig.state.ServiceField.refAddress2 = site.Url("/ref2");
     rig.settings.urls = {site.Url("/blue")};
     rig.settings.warning = {QStringLiteral("0.1"), QStringLiteral("0.2")};
-    rig.cycle.WarnHour = Clock::TimeOfDay().toString(QStringLiteral("HH"));
-    rig.cycle.WarnCount = 4;
+    rig.cycle.RefPings().WarnHour = Clock::TimeOfDay().toString(QStringLiteral("HH"));
+    rig.cycle.RefPings().WarnCount = 4;
     rig.SwitchOn();
     QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 1, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(rig.cycle.TickCount == 0, 5000);
-    QCOMPARE(rig.cycle.RefTime(0), QString());
+    QCOMPARE(rig.cycle.RefPings().RefTime(0), QString());
     QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 2, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.RefTime(1).isEmpty(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.RefPings().RefTime(1).isEmpty(), 5000);
     QCOMPARE(rig.Colour(1), ResultsModel::Red);
   }
 

@@ -105,28 +105,8 @@ void TestCycle::SwitchOn() {
     state.ReportSubmitted = false;
     RoundCount = 0;
   }
-  if (!ServiceQueried && QueryService) {
-    const bool answered = QueryService();
-    // The user may have switched off again while the query waited.
-    if (!switchPressed)
-      return;
-    if (answered) {
-      if (state.ServiceField.date.isEmpty()) {
-        MessageBoxes::MsgBox(QStringLiteral("Failed to locate server"));
-        SetSwitch(false, switchCaption);
-        return;
-      }
-      ServiceQueried = true;
-      if (Module1::Version != state.ServiceField.newestVersion) {
-        const auto answer = MessageBoxes::MsgBox(
-            QStringLiteral("Curr version is: ") + Module1::Version + QStringLiteral(" Newest ver: ") +
-                state.ServiceField.newestVersion,
-            MessageBoxes::YesNo, MessageBoxes::NoIcon, QStringLiteral("Visit Velmora website?"));
-        if (answer == MessageBoxes::Yes)
-          Shell::Instance().Open(state.VendorURL + Module1::AppTitle.toLower());
-      }
-    }
-  }
+  if (!ServiceQueried && QueryService && !AskServiceOnce())
+    return;
   if (settings.urls.isEmpty()) {
     // The list was emptied while the query waited: show the configuration and the help instead.
     if (MenuAction) {
@@ -142,6 +122,30 @@ void TestCycle::SwitchOn() {
   TickCount = Whole(Numbers::Value(settings.delay) - 1);
   Timer3->start();
   bar2.SetText(4, settings.delay);
+}
+
+bool TestCycle::AskServiceOnce() {
+  const bool answered = QueryService();
+  // The user may have switched off again while the query waited.
+  if (!switchPressed)
+    return false;
+  if (!answered)
+    return true;  // asked again at the next switch-on
+  if (state.ServiceField.date.isEmpty()) {
+    MessageBoxes::MsgBox(QStringLiteral("Failed to locate server"));
+    SetSwitch(false, switchCaption);
+    return false;
+  }
+  ServiceQueried = true;
+  if (Module1::Version != state.ServiceField.newestVersion) {
+    const auto answer = MessageBoxes::MsgBox(QStringLiteral("Curr version is: ") + Module1::Version +
+                                                 QStringLiteral(" Newest ver: ") + state.ServiceField.newestVersion,
+                                             MessageBoxes::YesNo, MessageBoxes::NoIcon,
+                                             QStringLiteral("Visit Velmora website?"));
+    if (answer == MessageBoxes::Yes)
+      Shell::Instance().Open(state.VendorURL + Module1::AppTitle.toLower());
+  }
+  return true;
 }
 
 void TestCycle::SwitchOff() {
@@ -255,43 +259,14 @@ void TestCycle::SamplingPass(Tick& tick) {
 
   // The sampler count is read again after every fetch: a change made while a fetch waited takes
   // effect when that fetch has ended.
-  for (int i = 0; i < inet1.Count(); ++i) {
+  for (int i = 0; i < inet1.Count() && !tick.aborted; ++i) {
     const QString url = i < settings.urls.size() ? settings.urls.at(i) : QString();
     const ResultsModel::RowId row = results.AddRow(Clock::TimeText());
     results.SetText(row, ResultsModel::Ping, QStringLiteral("Sent"));
     results.SetText(row, ResultsModel::Result, QStringLiteral("Waiting"));
-
-    FetchResult fetched;
-    bool retried = false;
-    int repeats = 0;
-    for (;;) {
-      fetched = Fetch(i, url);
-      if (tick.aborted)
-        break;
-      if (!fetched.ok) {
-        // A failed fetch is made once more from the start; when that fails too, the failure is
-        // recorded. Each failure has its retry, a failed first-pass repeat too.
-        if (!retried) {
-          retried = true;
-          continue;
-        }
-        break;
-      }
-      retried = false;
-      const double p = Numbers::Value(Numbers::Fixed3(fetched.seconds));
-      const bool slow = p >= Numbers::Value(settings.warning[0]) || p >= Numbers::Value(settings.warning[1]);
-      // In the first pass of a run a slow sample is measured again, at most a few times.
-      if (RoundCount == 1 && slow && repeats < MaxFirstPassRepeats) {
-        results.SetText(row, ResultsModel::Result, QStringLiteral("*"));
-        ++repeats;
-        continue;
-      }
-      break;
-    }
+    const FetchResult fetched = FetchWithRetry(tick, i, url, row);
     // A fetch abandoned by switching off completes its row as a cancelled sample and ends the pass.
     CompleteSample(row, i, url, fetched, tick.aborted);
-    if (tick.aborted)
-      break;
   }
 
   for (int siteId = 1; siteId <= settings.urls.size(); ++siteId)
@@ -306,33 +281,71 @@ void TestCycle::SamplingPass(Tick& tick) {
     results.SetText(results.RowAt(results.Count() - 1), ResultsModel::Result, waited);
 }
 
+FetchResult TestCycle::FetchWithRetry(const Tick& tick, int sampler, const QString& url, ResultsModel::RowId row) {
+  bool retried = false;
+  int repeats = 0;
+  for (;;) {
+    const FetchResult fetched = Fetch(sampler, url);
+    if (tick.aborted)
+      return fetched;
+    if (!fetched.ok) {
+      // A failed fetch is made once more from the start; when that fails too, the failure is
+      // recorded. Each failure has its retry, a failed first-pass repeat too.
+      if (retried)
+        return fetched;
+      retried = true;
+      continue;
+    }
+    retried = false;
+    // In the first pass of a run a slow sample is measured again, at most a few times.
+    const double p = Numbers::Value(Numbers::Fixed3(fetched.seconds));
+    const bool slow = p >= Numbers::Value(settings.warning[0]) || p >= Numbers::Value(settings.warning[1]);
+    if (RoundCount != 1 || !slow || repeats >= MaxFirstPassRepeats)
+      return fetched;
+    results.SetText(row, ResultsModel::Result, QStringLiteral("*"));
+    ++repeats;
+  }
+}
+
 void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& fetched,
                                bool cancelled) {
   TickCount = 0;
   results.SetText(row, ResultsModel::Result, QString());
   const bool ok = fetched.ok && !cancelled;
   const QString pingText = ok ? Numbers::Fixed3(fetched.seconds) : QStringLiteral("Failed");
-  if (ok) {
-    const double p = Numbers::Value(pingText);
-    if (p >= Numbers::Value(settings.warning[1])) {
-      results.SetMark(row, ResultsModel::Red, true);
-      results.SetText(row, ResultsModel::Result,
-                      results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + settings.warning[1]);
-      if (!refPings.WarnHourGate())
-        refPings.RefPing();
-    } else if (p >= Numbers::Value(settings.warning[0])) {
-      results.SetMark(row, ResultsModel::Blue, true);
-      results.SetText(row, ResultsModel::Result,
-                      results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + settings.warning[0]);
-    }
-  } else if (!cancelled) {
+  if (ok)
+    MarkWarning(row, Numbers::Value(pingText));
+  else if (!cancelled)
     results.SetMark(row, ResultsModel::Red, true);
-  }
   results.SetText(row, ResultsModel::Packet, QString::number(RoundCount));
   const QString firstSite = results.Count() > 0 ? results.TextAt(0, ResultsModel::SiteId) : QString();
   bar2.SetText(1, QStringLiteral("Site: ") + firstSite + QStringLiteral(" =  ") + url.mid(7));
   bar2.SetText(2, settings.delay + QStringLiteral(" sec"));
+  WriteResult(row, fetched, cancelled);
+  results.SetText(row, ResultsModel::Ping, pingText);
+  // Sampler i tests the URL list's entry i: the site whose Site ID is i + 1.
+  const int siteId = sampler + 1;
+  results.SetText(row, ResultsModel::SiteId, QString::number(siteId));
+  const QString average = Statistics::SiteAverage(results, siteId);
+  SitePanels::ShowAverage(bar1, average);
+  results.SetText(row, ResultsModel::Average, average);
+}
 
+void TestCycle::MarkWarning(ResultsModel::RowId row, double ping) {
+  const auto mark = [&](int colour, const QString& warning) {
+    results.SetMark(row, colour, true);
+    results.SetText(row, ResultsModel::Result, results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + warning);
+  };
+  if (ping >= Numbers::Value(settings.warning[1])) {
+    mark(ResultsModel::Red, settings.warning[1]);
+    if (!refPings.WarnHourGate())
+      refPings.RefPing();
+  } else if (ping >= Numbers::Value(settings.warning[0])) {
+    mark(ResultsModel::Blue, settings.warning[0]);
+  }
+}
+
+void TestCycle::WriteResult(ResultsModel::RowId row, const FetchResult& fetched, bool cancelled) {
   if (cancelled) {
     results.SetText(row, ResultsModel::Result, Cancelled);
   } else if (!fetched.ok) {
@@ -348,13 +361,6 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
   } else {
     results.SetText(row, ResultsModel::Result, QStringLiteral("TXT"));
   }
-  results.SetText(row, ResultsModel::Ping, pingText);
-  // Sampler i tests the URL list's entry i: the site whose Site ID is i + 1.
-  const int siteId = sampler + 1;
-  results.SetText(row, ResultsModel::SiteId, QString::number(siteId));
-  const QString average = Statistics::SiteAverage(results, siteId);
-  SitePanels::ShowAverage(bar1, average);
-  results.SetText(row, ResultsModel::Average, average);
 }
 
 void TestCycle::EndOfRunCheck(Tick& tick) {

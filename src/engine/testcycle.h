@@ -105,12 +105,24 @@ private:
   void QueueExtraTick();
   void Countdown();
   void SwitchOn();
+  // The first switch-on's service query with its version notice; false when the switch-on ends
+  // here (switched off while the query waited, or the answer has no date).
+  bool AskServiceOnce();
   void SwitchOff();
   void SetSwitch(bool pressed, const QString& caption);
   FetchResult Fetch(int sampler, const QString& url);
+  // Fetches until the sample is kept: a failed fetch is made once more, and in the first pass of a
+  // run a slow sample is measured again, at most MaxFirstPassRepeats times ("*" in its Result
+  // meanwhile). Returns at once when the tick is aborted.
+  FetchResult FetchWithRetry(const Tick& tick, int sampler, const QString& url, ResultsModel::RowId row);
   void ResizeSamplers(const QString& samplers);
   void CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& result,
                       bool cancelled);
+  // A ping at a warning value: the row's mark and " => <warning>"; the sixth red warning of a clock
+  // hour starts a reference pass.
+  void MarkWarning(ResultsModel::RowId row, double ping);
+  // The Result of a completed sample: "Cancelled", the failure, or what the answer's body is.
+  void WriteResult(ResultsModel::RowId row, const FetchResult& fetched, bool cancelled);
 
   Module1& state;
   // The timers, children of the cycle by these names: the tick (1 s), the light's rest after a

@@ -10,11 +10,15 @@
 
 namespace Numbers {
 
-namespace {
-
 bool IsDigit(QChar c) {
   return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
+
+bool IsDigits(QStringView text) {
+  return !text.isEmpty() && std::all_of(text.begin(), text.end(), IsDigit);
+}
+
+namespace {
 
 bool IsSign(QChar c) {
   return c == QLatin1Char('+') || c == QLatin1Char('-');

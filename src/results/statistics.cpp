@@ -20,21 +20,6 @@ using Figures = ResultsModel::Figures;
 // The running sum of SiteAverage is exact in thousandths below this: 15 significant digits.
 constexpr qint64 ExactLimit = 1'000'000'000'000'000;
 
-// The first index in [0, n) for which `before` is false; `before` holds for a leading part only.
-template <typename Predicate>
-int PartitionPoint(int n, Predicate before) {
-  int lo = 0;
-  int hi = n;
-  while (lo < hi) {
-    const int mid = lo + (hi - lo) / 2;
-    if (before(mid))
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return lo;
-}
-
 // A number's own text read back: strictly, so that "1E-06" stays 0.000001.
 double ReadBack(const QString& text) {
   return Numbers::Strict(text).value_or(Numbers::Value(text));
@@ -423,14 +408,16 @@ private:
 
   // How many chunks start with a row or before it.
   int ChunksUpTo(const ResultsModel& model, RowId row) const {
-    return PartitionPoint(int(chunks.size()),
-                          [&](int c) { return !model.StandsBefore(row, chunks[size_t(c)].entries.front().row); });
+    const auto after = std::ranges::partition_point(
+        chunks, [&](const Chunk& chunk) { return !model.StandsBefore(row, chunk.entries.front().row); });
+    return int(after - chunks.begin());
   }
 
   // How many of a chunk's rows stand before a row.
   static size_t Before(const ResultsModel& model, const Chunk& chunk, RowId row) {
-    return size_t(PartitionPoint(int(chunk.entries.size()),
-                                 [&](int i) { return model.StandsBefore(chunk.entries[size_t(i)].row, row); }));
+    const auto after = std::ranges::partition_point(
+        chunk.entries, [&](const ListEntry& entry) { return model.StandsBefore(entry.row, row); });
+    return size_t(after - chunk.entries.begin());
   }
 
   // A chunk's summary changed: so do those above it in the tree (a tree that is to be built anew

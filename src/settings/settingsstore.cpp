@@ -39,13 +39,6 @@ std::unique_ptr<QSettings> OpenStore() {
   return settings;
 }
 
-bool IsDigits(const QString& text) {
-  for (QChar c : text)
-    if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-      return false;
-  return true;
-}
-
 bool IsOptionBoxes(const QString& text) {
   if (text.size() > 4)
     return false;
@@ -59,7 +52,7 @@ bool IsOptionBoxes(const QString& text) {
 // of digits. The cut walks an index rather than removing from the front, and stops at a twelfth
 // field (already too many), so that a damaged value of any length takes linear time.
 std::optional<StoredOptions> Cut(const QString& decoded) {
-  if (decoded.isEmpty() || !IsDigits(decoded))
+  if (!Numbers::IsDigits(decoded))
     return std::nullopt;
   QList<int> fields;
   qsizetype at = 0;

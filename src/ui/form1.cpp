@@ -440,7 +440,7 @@ void Form1::Configure() {
 void Form1::Quit() {
   // A run that counts down its passes ("<n> to go") is only ended when the user confirms it.
   const QString progress = StatusBar2->Text(3);
-  if (!progress.isEmpty() && progress.at(0) >= QLatin1Char('1') && progress.at(0) <= QLatin1Char('9') &&
+  if (!progress.isEmpty() && Numbers::IsDigit(progress.at(0)) && progress.at(0) != QLatin1Char('0') &&
       MessageBoxes::MsgBox(QStringLiteral("Are you sure you want to quit?"), MessageBoxes::YesNo,
                            MessageBoxes::Question, QStringLiteral("Test in progress")) == MessageBoxes::No)
     return;

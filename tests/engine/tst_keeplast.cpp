@@ -2,6 +2,7 @@
 #include "engine/keeplast.h"
 #include "platform/programfolder.h"
 #include "results/resultsmodel.h"
+#include "resultrows.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,6 @@
 #include <QFile>
 #include <QTest>
 
-using Rows = QList<QStringList>; // the six column texts of each row
 
 namespace {
 
@@ -174,11 +174,7 @@ void tst_KeepLast::textsComeBackWhole() {
   const Rows rows = {{"10:00:01", "0.250", "0.250", "1", "1", "Größe, \"quoted\", €"},
                      {"  10:00:02", "Failed", "0.250", "2", "1", "Connection refused, twice"},
                      {"10:00:03", "", "", "", "", ""}};
-  for (const QStringList& texts : rows) {
-    const ResultsModel::RowId row = model.AddRow(texts.at(0));
-    for (int c = 1; c < texts.size(); ++c)
-      model.SetText(row, c, texts.at(c));
-  }
+  Fill(model, rows, AllColumns);
   StatusPanels bar2(5);
   qint16 cycles = 0;
   QVERIFY(KeepLastRows(model, 5, cycles, bar2));

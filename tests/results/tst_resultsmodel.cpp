@@ -1,4 +1,5 @@
 #include "results/resultsmodel.h"
+#include "resultrows.h"
 
 #include <QAbstractItemModelTester>
 #include <QPersistentModelIndex>
@@ -14,10 +15,7 @@ namespace {
 using RowId = ResultsModel::RowId;
 
 RowId AddFull(ResultsModel& model, const QStringList& texts) {
-  const RowId row = model.AddRow(texts.value(0));
-  for (int column = 1; column < texts.size(); ++column)
-    model.SetText(row, column, texts.at(column));
-  return row;
+  return Fill(model, {texts}, AllColumns).constFirst();
 }
 
 // One column's texts in display order.

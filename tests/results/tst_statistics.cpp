@@ -4,25 +4,20 @@
 #include "results/sitepanels.h"
 #include "results/statistics.h"
 
+#include "resultrows.h"
+
 #include <QRandomGenerator>
 #include <QTest>
 
 #include <variant>
 
 using RowId = ResultsModel::RowId;
-using Rows = QList<QStringList>; // Event Time, Ping, Site ID
 
 namespace {
 
 const QStringList StartTexts = {"Best Time", "Worst Time", "Average"};
-
-void Fill(ResultsModel& model, const Rows& rows) {
-  for (const QStringList& row : rows) {
-    const RowId id = model.AddRow(row.at(0));
-    model.SetText(id, ResultsModel::Ping, row.at(1));
-    model.SetText(id, ResultsModel::SiteId, row.at(2));
-  }
-}
+// The rows of these tests give Event Time, Ping and Site ID.
+const QList<int> Columns = {ResultsModel::EventTime, ResultsModel::Ping, ResultsModel::SiteId};
 
 // The statistics as a plain scan of every row, straight from their definitions, to check the
 // incremental figures against.
@@ -210,7 +205,7 @@ void tst_Statistics::panels() {
   QFETCH(int, site);
   QFETCH(QStringList, expected);
   ResultsModel model;
-  Fill(model, rows);
+  Fill(model, rows, Columns);
   StatusPanels bar1(3, StartTexts);
   SitePanels::ShowBestWorst(bar1, Statistics::BestWorstOf(model, site));
   const QString average = Statistics::SiteAverage(model, site);
@@ -243,14 +238,14 @@ void tst_Statistics::siteStatistics() {
   QFETCH(Rows, rows);
   QFETCH(QString, expected);
   ResultsModel model;
-  Fill(model, rows);
+  Fill(model, rows, Columns);
   QCOMPARE(Describe(Statistics::SiteStatistics(model, 1)), expected);
 }
 
 // Statistics walk the display order: after a sort the earlier of two equal pings is another row.
 void tst_Statistics::followDisplayOrder() {
   ResultsModel model;
-  Fill(model, {{"10:00:01", "0.300", "1"}, {"10:00:02", "0.100", "1"}, {"10:00:03", "0.100", "1"}});
+  Fill(model, {{"10:00:01", "0.300", "1"}, {"10:00:02", "0.100", "1"}, {"10:00:03", "0.100", "1"}}, Columns);
   QCOMPARE(Statistics::BestWorstOf(model, 1)->bestTime, QStringLiteral("10:00:02"));
   model.ColumnClick(ResultsModel::EventTime); // descending: 10:00:03 first
   QCOMPARE(Statistics::BestWorstOf(model, 1)->bestTime, QStringLiteral("10:00:03"));

@@ -47,6 +47,18 @@ QStringList Entries(const Form1Controls& ui) {
   return entries;
 }
 
+// Shows the window with the configuration panel, where the URL list is, and gives the URL field
+// the focus; false when the window or the field does not get it.
+bool FocusUrlField(Form1& form, const Form1Controls& ui) {
+  ui.Frame1->hide();
+  ui.Frame2->show();
+  form.show();
+  if (!QTest::qWaitForWindowActive(&form))
+    return false;
+  ui.Text1->setFocus();
+  return QTest::qWaitFor([&] { return ui.Text1->hasFocus(); });
+}
+
 QString Caption(QWidget* widget) {
   if (auto* label = qobject_cast<QLabel*>(widget))
     return label->text();
@@ -62,15 +74,12 @@ QString Caption(QWidget* widget) {
 class Form1Test : public QObject {
   Q_OBJECT
 
-  Module1 state;
 
 private slots:
-  void init() {
-    TestEnvironment::Current()->Clear();
-    state = Module1();
-  }
+  void init() { TestEnvironment::Current()->Clear(); }
 
   void everyControlOfTheTableIsInPlace() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     int count = 0;
@@ -92,6 +101,7 @@ private slots:
   }
 
   void initialStateOfTheWindow() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik vok"));
@@ -128,6 +138,7 @@ private slots:
   }
 
   void windowKeepsItsSize() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -137,6 +148,7 @@ private slots:
   }
 
   void missingOrUnreadableFileGivesAnEmptyList() {
+    Module1 state;
     {
       Form1 form(state);
       const Form1Controls ui(form);
@@ -163,6 +175,7 @@ private slots:
   void listComesBackFromTheFile() {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, entries);
+    Module1 state;
     WriteUrlsFile(bytes);
     Form1 form(state);
     const Form1Controls ui(form);
@@ -170,6 +183,7 @@ private slots:
   }
 
   void addDelAndPickThroughTheWidgets() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -249,14 +263,10 @@ private slots:
   void trailingSlashOnlyWhenTheFocusMovesOn() {
     QFETCH(QString, away);
     QFETCH(QString, text);
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
-    ui.Frame1->hide();
-    ui.Frame2->show();
-    form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-    ui.Text1->setFocus();
-    QTRY_VERIFY(ui.Text1->hasFocus());
+    QVERIFY(FocusUrlField(form, ui));
 
     if (away == QLatin1String("tab")) {
       QTest::keyClick(form.windowHandle(), Qt::Key_Tab);
@@ -286,15 +296,11 @@ private slots:
   // Choosing an entry with the arrow keys copies it into the URL field as a click does, so that
   // "Del" removes the entry the field shows.
   void arrowKeysPickAnEntry() {
+    Module1 state;
     WriteUrlsFile("http://a.test\r\nhttp://b.test\r\nhttp://c.test\r\n");
     Form1 form(state);
     const Form1Controls ui(form);
-    ui.Frame1->hide();
-    ui.Frame2->show();
-    form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-    ui.Text1->setFocus();
-    QTRY_VERIFY(ui.Text1->hasFocus());
+    QVERIFY(FocusUrlField(form, ui));
     QTest::keyClick(form.windowHandle(), Qt::Key_Tab);
     QTRY_VERIFY(ui.List1->hasFocus());
 
@@ -316,6 +322,7 @@ private slots:
   }
 
   void unwritableFolderKeepsTheListWithoutMessage() {
+    Module1 state;
     QVERIFY(QDir().mkpath(UrlsPath())); // the file cannot be created: a folder has its name
     Form1 form(state);
     const Form1Controls ui(form);

@@ -7,6 +7,7 @@
 #include "platform/httpclientarray.h"
 #include "platform/programfolder.h"
 #include "recordingshell.h"
+#include "resultrows.h"
 #include "results/resultsmodel.h"
 #include "scriptedboxes.h"
 #include "testenvironment.h"
@@ -30,12 +31,9 @@
 
 namespace {
 
+// A completed sample of the first pass whose average is its own ping.
 void AddRow(ResultsModel& model, const QString& time, const QString& ping, const QString& site) {
-  const auto row = model.AddRow(time);
-  model.SetText(row, ResultsModel::Ping, ping);
-  model.SetText(row, ResultsModel::Average, ping);
-  model.SetText(row, ResultsModel::SiteId, site);
-  model.SetText(row, ResultsModel::Packet, QStringLiteral("1"));
+  Fill(model, {{time, ping, ping, site, QStringLiteral("1")}}, AllColumns);
 }
 
 void AddUrls(Form1& form, const QStringList& urls) {
@@ -44,6 +42,13 @@ void AddUrls(Form1& form, const QStringList& urls) {
     ui.Text1->setText(url);
     form.Command1_Click(0);
   }
+}
+
+// A fresh program-wide state whose vendor address is one of the tests' own.
+Module1 StateWithVendor() {
+  Module1 state;
+  state.VendorURL = QStringLiteral("http://vendor.test/");
+  return state;
 }
 
 QPoint CellCentre(QTableView* view, int row, int column) {
@@ -66,16 +71,12 @@ QString Trace(Form1& form, const ScriptedBoxes& boxes, const RecordingShell& she
 class MainWindowTest : public QObject {
   Q_OBJECT
 
-  Module1 state;
 
 private slots:
-  void init() {
-    TestEnvironment::Current()->Clear();
-    state = Module1();
-    state.VendorURL = QStringLiteral("http://vendor.test/");
-  }
+  void init() { TestEnvironment::Current()->Clear(); }
 
   void headerClickSortsByText() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -98,6 +99,7 @@ private slots:
   }
 
   void selectingARowReportsItsSite() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -130,6 +132,7 @@ private slots:
     QFETCH(int, answer);
     QFETCH(QStringList, boxes);
     QFETCH(bool, logWritten);
+    Module1 state;
     ScriptedBoxes scripted;
     scripted.answers << MessageBoxes::Answer(answer);
     Form1 form(state);
@@ -157,6 +160,7 @@ private slots:
   }
 
   void optionBoxesFollowTheRunLength() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -183,6 +187,7 @@ private slots:
   }
 
   void uncheckingStopDropsTheFcMarker() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -203,6 +208,7 @@ private slots:
   }
 
   void samplersTextResizesTheClientArray() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     ui.Text3->setText(QStringLiteral("3"));
@@ -212,6 +218,7 @@ private slots:
   }
 
   void menuPanelOpensAndCloses() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -234,6 +241,7 @@ private slots:
   }
 
   void configureSwitchesPanels() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -246,6 +254,7 @@ private slots:
   }
 
   void itemsThatOpenFilesAndShowNotices() {
+    Module1 state;
     ScriptedBoxes boxes;
     RecordingShell shell;
     Form1 form(state);
@@ -267,6 +276,7 @@ private slots:
   }
 
   void submitResultsGuards() {
+    Module1 state;
     ScriptedBoxes boxes;
     Form1 form(state);
     const Form1Controls ui(form);
@@ -292,6 +302,7 @@ private slots:
   }
 
   void fcTestStartsAPresetRunAndAClickCancelsIt() {
+    Module1 state;
     ScriptedBoxes boxes;
     LoopbackServer site;
     site.Serve(QStringLiteral("/vok.txt"), "vok\r\n");
@@ -328,6 +339,7 @@ private slots:
   void statusLightLinksToTheProductPage() {
     ScriptedBoxes boxes;
     RecordingShell shell;
+    Module1 state = StateWithVendor();
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -376,8 +388,7 @@ private slots:
     QStringList traces;
     QString untouched;
     for (const QString way : {"click", "Return", "Space", "press action"}) {
-      state = Module1();
-      state.VendorURL = QStringLiteral("http://vendor.test/");
+      Module1 state = StateWithVendor();
       ScriptedBoxes boxes;
       RecordingShell shell;
       Form1 form(state);
@@ -422,6 +433,7 @@ private slots:
   // Alt+M opens the menu panel with the focus on its first item; Escape closes it and puts the
   // focus back on " Menu ". Only the focused item shows a mark.
   void menuPanelShortcuts() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -437,6 +449,7 @@ private slots:
   }
 
   void switchWithAnEmptyListSpringsBack() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();

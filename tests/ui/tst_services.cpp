@@ -22,7 +22,6 @@
 class ServicesTest : public QObject {
   Q_OBJECT
 
-  Module1 state;
 
   LoopbackServer site;
 
@@ -36,11 +35,11 @@ private slots:
 
   void init() {
     TestEnvironment::Current()->Clear();
-    state = Module1();
     SettingsStore::FirstRunSetup();
   }
 
   void switchOnAsksTheServiceOnce() {
+    Module1 state;
     ScriptedBoxes boxes;
     boxes.answers << MessageBoxes::Yes;
     RecordingShell shell;
@@ -73,6 +72,7 @@ private slots:
   }
 
   void failedQueryIsAskedAgain() {
+    Module1 state;
     ScriptedBoxes boxes;
     state.VendorURL = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::UnusedPort());
     Form1 form(state);
@@ -96,6 +96,7 @@ private slots:
   }
 
   void submitResultsThroughTheMenu() {
+    Module1 state;
     ScriptedBoxes boxes;
     boxes.answers << MessageBoxes::Yes;
     FakeVendor vendor;

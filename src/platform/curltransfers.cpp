@@ -111,26 +111,26 @@ public:
 
   void Add(std::shared_ptr<Transfer> transfer) {
     {
-      const std::lock_guard lock(m_mutex);
-      m_added.push_back(std::move(transfer));
+      const std::lock_guard lock(mutex);
+      starting.push_back(std::move(transfer));
     }
-    curl_multi_wakeup(m_multi);
+    curl_multi_wakeup(multi);
   }
 
   void Drop(std::shared_ptr<Transfer> transfer) {
     {
-      const std::lock_guard lock(m_mutex);
-      m_dropped.push_back(std::move(transfer));
+      const std::lock_guard lock(mutex);
+      ending.push_back(std::move(transfer));
     }
-    curl_multi_wakeup(m_multi);
+    curl_multi_wakeup(multi);
   }
 
   void SetTrustStoreFile(const QString& path) {
-    const std::lock_guard lock(m_mutex);
-    if (path == m_storeFile)
+    const std::lock_guard lock(mutex);
+    if (path == storeFile)
       return;  // the store loaded (or to be loaded) is that one
-    m_storeFile = path;
-    m_storeStale = true;
+    storeFile = path;
+    storeStale = true;
   }
 
   NetworkThread(const NetworkThread&) = delete;
@@ -139,20 +139,20 @@ public:
 private:
   NetworkThread() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    m_multi = curl_multi_init();
-    m_thread = std::thread([this] { Run(); });
+    multi = curl_multi_init();
+    thread = std::thread([this] { Run(); });
   }
 
   // At the end of the process: transfers still running are dropped.
   ~NetworkThread() {
     {
-      const std::lock_guard lock(m_mutex);
-      m_stop = true;
+      const std::lock_guard lock(mutex);
+      stopping = true;
     }
-    curl_multi_wakeup(m_multi);
-    m_thread.join();
-    curl_multi_cleanup(m_multi);
-    X509_STORE_free(m_store);
+    curl_multi_wakeup(multi);
+    thread.join();
+    curl_multi_cleanup(multi);
+    X509_STORE_free(trustStore);
     curl_global_cleanup();
   }
 
@@ -162,18 +162,18 @@ private:
     for (;;) {
       bool stop = false;
       {
-        const std::lock_guard lock(m_mutex);
-        added.swap(m_added);
-        dropped.swap(m_dropped);
-        stop = m_stop;
+        const std::lock_guard lock(mutex);
+        added.swap(starting);
+        dropped.swap(ending);
+        stop = stopping;
       }
       for (const auto& transfer : dropped)
         Close(*transfer);
       dropped.clear();
       if (stop) {
-        for (auto& [easy, transfer] : m_running)
+        for (auto& [easy, transfer] : transfers)
           Close(*transfer, false);
-        m_running.clear();
+        transfers.clear();
         return;
       }
       if (!added.empty())
@@ -183,14 +183,14 @@ private:
       added.clear();
 
       int running = 0;
-      curl_multi_perform(m_multi, &running);
+      curl_multi_perform(multi, &running);
       int queued = 0;
-      while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+      while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
         if (message->msg == CURLMSG_DONE)
           End(message->easy_handle, message->data.result);
       }
       // Sleeps until a socket is ready, a timeout of libcurl's is due or Add() or Drop() wakes it.
-      curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
+      curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     }
   }
 
@@ -200,11 +200,11 @@ private:
   void RefreshTrustStore() {
     QString file;
     {
-      const std::lock_guard lock(m_mutex);
-      if (!m_storeStale)
+      const std::lock_guard lock(mutex);
+      if (!storeStale)
         return;
-      m_storeStale = false;
-      file = m_storeFile;
+      storeStale = false;
+      file = storeFile;
     }
     X509_STORE* store = X509_STORE_new();
     if (!store)
@@ -226,8 +226,8 @@ private:
       qWarning("HttpClient: the trust store could not be loaded; https certificates will fail");
     // As libcurl sets its own stores: a trusted certificate ends the chain, wherever it stands.
     X509_STORE_set_flags(store, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
-    X509_STORE_free(m_store);
-    m_store = store;
+    X509_STORE_free(trustStore);
+    trustStore = store;
   }
 
   void Begin(std::shared_ptr<Transfer> transfer) {
@@ -243,8 +243,8 @@ private:
       Complete(t);
       return;
     }
-    if (m_store && X509_STORE_up_ref(m_store) == 1)
-      t.store = m_store;
+    if (trustStore && X509_STORE_up_ref(trustStore) == 1)
+      t.store = trustStore;
     CURL* easy = t.easy;
     curl_easy_setopt(easy, CURLOPT_URL, t.url.constData());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -272,21 +272,21 @@ private:
     curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, UseTrustStore);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, t.store);
-    if (curl_multi_add_handle(m_multi, easy) != CURLM_OK) {
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
       t.outcome.code = CURLE_FAILED_INIT;
       Close(t, false);
       Complete(t);
       return;
     }
-    m_running.emplace(easy, std::move(transfer));
+    transfers.emplace(easy, std::move(transfer));
   }
 
   void End(CURL* easy, CURLcode code) {
-    const auto found = m_running.find(easy);
-    if (found == m_running.end())
+    const auto found = transfers.find(easy);
+    if (found == transfers.end())
       return;
     const std::shared_ptr<Transfer> transfer = found->second;
-    m_running.erase(found);
+    transfers.erase(found);
     Outcome& o = transfer->outcome;
     o.code = code;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &o.status);
@@ -314,8 +314,8 @@ private:
     if (!t.easy)
       return;
     if (running)
-      m_running.erase(t.easy);
-    curl_multi_remove_handle(m_multi, t.easy);
+      transfers.erase(t.easy);
+    curl_multi_remove_handle(multi, t.easy);
     curl_easy_cleanup(t.easy);
     t.easy = nullptr;
     X509_STORE_free(t.store);
@@ -332,18 +332,18 @@ private:
       QMetaObject::invokeMethod(t.waiter, &QEventLoop::quit, Qt::QueuedConnection);
   }
 
-  std::mutex m_mutex;
-  std::vector<std::shared_ptr<Transfer>> m_added;
-  std::vector<std::shared_ptr<Transfer>> m_dropped;
-  bool m_stop = false;
-  QString m_storeFile;
-  bool m_storeStale = true;
+  std::mutex mutex;
+  std::vector<std::shared_ptr<Transfer>> starting;
+  std::vector<std::shared_ptr<Transfer>> ending;
+  bool stopping = false;
+  QString storeFile;
+  bool storeStale = true;
 
   // The network thread's own.
-  CURLM* m_multi = nullptr;
-  std::unordered_map<CURL*, std::shared_ptr<Transfer>> m_running;
-  X509_STORE* m_store = nullptr;
-  std::thread m_thread;
+  CURLM* multi = nullptr;
+  std::unordered_map<CURL*, std::shared_ptr<Transfer>> transfers;
+  X509_STORE* trustStore = nullptr;
+  std::thread thread;
 };
 
 qint64 Phase(curl_off_t us) { return us > 0 ? static_cast<qint64>(us) : -1; }

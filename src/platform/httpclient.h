@@ -116,9 +116,9 @@ signals:
 private:
   struct Request;
 
-  int m_index;
-  Request* m_request = nullptr;  // the outstanding request; it lives on OpenUrl()'s stack
-  qint32 m_responseCode = 0;
-  QString m_responseInfo;
-  bool m_releaseWhenIdle = false;
+  int index;
+  Request* request = nullptr;  // the outstanding request; it lives on OpenUrl()'s stack
+  qint32 responseCode = 0;
+  QString responseInfo;
+  bool releaseWhenIdle = false;
 };

@@ -51,7 +51,7 @@ bool WriteRaw(const QByteArray& bytes) {
 
 } // namespace
 
-class tst_KeepLast : public QObject {
+class KeepLastTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -72,12 +72,12 @@ private slots:
   void reloadOfForeignFile();
 };
 
-void tst_KeepLast::init() {
+void KeepLastTest::init() {
   TestEnvironment::Current()->Clear();
   QDir(TmpFile()).removeRecursively();
 }
 
-void tst_KeepLast::firstKeptRow_data() {
+void KeepLastTest::firstKeptRow_data() {
   QTest::addColumn<int>("total");
   QTest::addColumn<double>("keep");
   QTest::addColumn<int>("first");
@@ -93,14 +93,14 @@ void tst_KeepLast::firstKeptRow_data() {
   QTest::newRow("large table") << 1000000 << 5.0 << 999996;
 }
 
-void tst_KeepLast::firstKeptRow() {
+void KeepLastTest::firstKeptRow() {
   QFETCH(int, total);
   QFETCH(double, keep);
   QFETCH(int, first);
   QCOMPARE(KeepLast::FirstKeptRow(total, keep), first);
 }
 
-void tst_KeepLast::fileLines() {
+void KeepLastTest::fileLines() {
   ResultsModel model;
   FillNumbered(model, 4);
   QVERIFY(KeepLast::WriteFile(KeepLast::KeptLines(model, 2)));
@@ -110,7 +110,7 @@ void tst_KeepLast::fileLines() {
                                       "10:00:04|0.004|0.100|1|2|\r\n"));
 }
 
-void tst_KeepLast::splitLine_data() {
+void KeepLastTest::splitLine_data() {
   QTest::addColumn<QString>("line");
   QTest::addColumn<QStringList>("fields");
   QTest::addColumn<bool>("fits");
@@ -125,7 +125,7 @@ void tst_KeepLast::splitLine_data() {
   QTest::newRow("twelve fields") << "1|2|3|4|5|6|7|8|9|10|11|12" << QStringList{} << false;
 }
 
-void tst_KeepLast::splitLine() {
+void KeepLastTest::splitLine() {
   QFETCH(QString, line);
   QFETCH(QStringList, fields);
   QFETCH(bool, fits);
@@ -135,7 +135,7 @@ void tst_KeepLast::splitLine() {
     QCOMPARE(*split, fields);
 }
 
-void tst_KeepLast::keepsTheLastRows_data() {
+void KeepLastTest::keepsTheLastRows_data() {
   QTest::addColumn<int>("total");
   QTest::addColumn<double>("keep");
   QTest::addColumn<int>("first"); // 1-based number of the first kept row
@@ -146,7 +146,7 @@ void tst_KeepLast::keepsTheLastRows_data() {
   QTest::newRow("keep none") << 4 << 0.3 << 5;
 }
 
-void tst_KeepLast::keepsTheLastRows() {
+void KeepLastTest::keepsTheLastRows() {
   QFETCH(int, total);
   QFETCH(double, keep);
   QFETCH(int, first);
@@ -169,7 +169,7 @@ void tst_KeepLast::keepsTheLastRows() {
 }
 
 // Lines are read whole: commas, quotes, leading blanks and non-ASCII texts come back as they were.
-void tst_KeepLast::textsComeBackWhole() {
+void KeepLastTest::textsComeBackWhole() {
   ResultsModel model;
   const Rows rows = {{"10:00:01", "0.250", "0.250", "1", "1", "Größe, \"quoted\", €"},
                      {"  10:00:02", "Failed", "0.250", "2", "1", "Connection refused, twice"},
@@ -182,7 +182,7 @@ void tst_KeepLast::textsComeBackWhole() {
   QCOMPARE(bar2.Text(4), QStringLiteral("1 cycles"));
 }
 
-void tst_KeepLast::sortedTableKeepsItsLastDisplayedRows() {
+void KeepLastTest::sortedTableKeepsItsLastDisplayedRows() {
   ResultsModel model;
   FillNumbered(model, 6);
   model.ColumnClick(ResultsModel::Ping); // descending: 0.006 ... 0.001
@@ -196,7 +196,7 @@ void tst_KeepLast::sortedTableKeepsItsLastDisplayedRows() {
 }
 
 // The file cannot be written: the table keeps every row, nothing is counted or shown.
-void tst_KeepLast::failedWriteLeavesEverything() {
+void KeepLastTest::failedWriteLeavesEverything() {
   QVERIFY(QDir().mkpath(TmpFile()));
   ResultsModel model;
   FillNumbered(model, 10);
@@ -212,7 +212,7 @@ void tst_KeepLast::failedWriteLeavesEverything() {
 
 // A text holding "|" cannot be told apart from the column separators on reading: the reload fails,
 // and the kept rows are put back from memory, marks and all, rather than lost.
-void tst_KeepLast::failedReloadPutsTheRowsBack() {
+void KeepLastTest::failedReloadPutsTheRowsBack() {
   ResultsModel model;
   FillNumbered(model, 10);
   model.SetText(model.RowAt(8), ResultsModel::Result, QStringLiteral("a|b"));
@@ -227,7 +227,7 @@ void tst_KeepLast::failedReloadPutsTheRowsBack() {
   QCOMPARE(bar2.Text(4), QString());
 }
 
-void tst_KeepLast::reloadOfForeignFile() {
+void KeepLastTest::reloadOfForeignFile() {
   ResultsModel model;
   // Missing file: nothing happens.
   QVERIFY(!KeepLast::ReloadFile(model));
@@ -249,5 +249,5 @@ void tst_KeepLast::reloadOfForeignFile() {
   QVERIFY(QFile::exists(TmpFile()));
 }
 
-TARVIK_TEST_MAIN(QCoreApplication, tst_KeepLast)
+TARVIK_TEST_MAIN(QCoreApplication, KeepLastTest)
 #include "tst_keeplast.moc"

@@ -63,7 +63,7 @@ private slots:
   void quitWhileWaiting();
 
 private:
-  QTemporaryDir m_dir;
+  QTemporaryDir dir;
 };
 
 void HttpClientTest::returnsBodyOfAnyStatus_data() {
@@ -215,7 +215,7 @@ void HttpClientTest::sendsIndependentPlainRequests() {
 }
 
 void HttpClientTest::followsRedirectsButNotToOtherSchemes() {
-  QFile secret(m_dir.filePath("secret.txt"));
+  QFile secret(dir.filePath("secret.txt"));
   QVERIFY(secret.open(QIODevice::WriteOnly));
   secret.write("vok");
   secret.close();
@@ -245,7 +245,7 @@ void HttpClientTest::followsRedirectsButNotToOtherSchemes() {
 void HttpClientTest::refusesNonHttpAddresses_data() {
   QTest::addColumn<QString>("url");
 
-  QFile local(m_dir.filePath("vok.txt"));
+  QFile local(dir.filePath("vok.txt"));
   QVERIFY(local.open(QIODevice::WriteOnly));
   local.write("vok");
   local.close();
@@ -253,7 +253,7 @@ void HttpClientTest::refusesNonHttpAddresses_data() {
 
   QTest::newRow("file") << QStringLiteral("file:///etc/passwd");
   QTest::newRow("local marker") << QUrl::fromLocalFile(local.fileName()).toString();
-  QTest::newRow("bare path") << m_dir.filePath("vok.txt");
+  QTest::newRow("bare path") << dir.filePath("vok.txt");
   QTest::newRow("data") << QStringLiteral("data:text/plain,vok");
   QTest::newRow("qrc") << QStringLiteral("qrc:/x");
   QTest::newRow("ftp") << QStringLiteral("ftp://127.0.0.1:%1/vok.txt").arg(port);

@@ -8,7 +8,7 @@
 #include <QCoreApplication>
 #include <QTest>
 
-class tst_FcSummary : public QObject {
+class FcSummaryTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -17,7 +17,7 @@ private slots:
   void followsDisplayOrder();
 };
 
-void tst_FcSummary::code_data() {
+void FcSummaryTest::code_data() {
   QTest::addColumn<bool>("fcTestFinished");
   QTest::addColumn<Rows>("rows");
   QTest::addColumn<int>("siteId");
@@ -96,7 +96,7 @@ void tst_FcSummary::code_data() {
   QTest::newRow("outstanding row alone") << true << Rows{{"10:00:00", "Sent", "", ""}} << 1 << "0\\0" << "fc: 0?0";
 }
 
-void tst_FcSummary::code() {
+void FcSummaryTest::code() {
   QFETCH(bool, fcTestFinished);
   QFETCH(Rows, rows);
   QFETCH(int, siteId);
@@ -113,7 +113,7 @@ void tst_FcSummary::code() {
   QCOMPARE(bar2.Text(4), QString("d"));
 }
 
-void tst_FcSummary::followsDisplayOrder() {
+void FcSummaryTest::followsDisplayOrder() {
   // Sorted by Event Time descending, the site's "last row" is the earliest one and the table's last
   // row (which ends the span) is 10:00:05, the site's "first row" 11:00:30: the span is negative
   // and counts across midnight, so only the completed fc test gives a code.
@@ -126,5 +126,5 @@ void tst_FcSummary::followsDisplayOrder() {
   QCOMPARE(FcSummary(model, 1, true).code, QString("2\\2.500"));
 }
 
-TARVIK_TEST_MAIN(QCoreApplication, tst_FcSummary)
+TARVIK_TEST_MAIN(QCoreApplication, FcSummaryTest)
 #include "tst_fcsummary.moc"

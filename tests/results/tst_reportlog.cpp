@@ -32,7 +32,7 @@ const QString Blanks17(17, QLatin1Char(' '));
 
 } // namespace
 
-class tst_ReportLog : public QObject {
+class ReportLogTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -46,19 +46,19 @@ private slots:
   void unwritableLog();
 };
 
-void tst_ReportLog::initTestCase() {
+void ReportLogTest::initTestCase() {
   Clock::SetFixed(QDateTime(QDate(2026, 12, 5), QTime(10, 20, 30)));
 }
 
-void tst_ReportLog::init() {
+void ReportLogTest::init() {
   TestEnvironment::Current()->Clear();
 }
 
-void tst_ReportLog::cleanupTestCase() {
+void ReportLogTest::cleanupTestCase() {
   Clock::SetFixed(QDateTime());
 }
 
-void tst_ReportLog::block_data() {
+void ReportLogTest::block_data() {
   QTest::addColumn<QStringList>("urls");
   QTest::addColumn<Rows>("rows");
   QTest::addColumn<QByteArray>("expected");
@@ -124,7 +124,7 @@ void tst_ReportLog::block_data() {
       << true;
 }
 
-void tst_ReportLog::block() {
+void ReportLogTest::block() {
   QFETCH(QStringList, urls);
   QFETCH(Rows, rows);
   QFETCH(QByteArray, expected);
@@ -147,7 +147,7 @@ void tst_ReportLog::block() {
 }
 
 // Reports accumulate: each block follows the previous one directly, also one that stopped short.
-void tst_ReportLog::blocksFollowEachOther() {
+void ReportLogTest::blocksFollowEachOther() {
   ResultsModel model;
   Fill(model, {{"10:15:02", "0.250", "0.250", "1"}, {"10:15:03", "Sent", "", ""}});
   const QStringList urls = {"URL-1", "URL-2"};
@@ -166,7 +166,7 @@ void tst_ReportLog::blocksFollowEachOther() {
   QCOMPARE(boxes.Texts(), QStringList({"Log Saved", "Log Saved"}));
 }
 
-void tst_ReportLog::unwritableLog() {
+void ReportLogTest::unwritableLog() {
   // A folder in the log's place cannot be opened as a file, whoever runs the test.
   QVERIFY(QDir().mkpath(ProgramFolder::File("tarvik.log")));
   ResultsModel model;
@@ -185,5 +185,5 @@ void tst_ReportLog::unwritableLog() {
   QVERIFY(boxes.shown.isEmpty());
 }
 
-TARVIK_TEST_MAIN(QCoreApplication, tst_ReportLog)
+TARVIK_TEST_MAIN(QCoreApplication, ReportLogTest)
 #include "tst_reportlog.moc"

@@ -128,7 +128,7 @@ QString Describe(const std::optional<BestWorst>& f) {
 
 } // namespace
 
-class tst_Statistics : public QObject {
+class StatisticsTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -141,7 +141,7 @@ private slots:
   void incrementalEqualsFullScan();
 };
 
-void tst_Statistics::panels_data() {
+void StatisticsTest::panels_data() {
   QTest::addColumn<Rows>("rows");
   QTest::addColumn<int>("site");
   QTest::addColumn<QStringList>("expected"); // StatusBar1 panels 1 to 3 afterwards
@@ -200,7 +200,7 @@ void tst_Statistics::panels_data() {
       << QStringList{"BT: 10:00:02   PING: 0.5", "WT: 10:00:03   PING: 0.7", "Avg: 0.500"};
 }
 
-void tst_Statistics::panels() {
+void StatisticsTest::panels() {
   QFETCH(Rows, rows);
   QFETCH(int, site);
   QFETCH(QStringList, expected);
@@ -214,7 +214,7 @@ void tst_Statistics::panels() {
   QCOMPARE(QStringList({bar1.Text(1), bar1.Text(2), bar1.Text(3)}), expected);
 }
 
-void tst_Statistics::siteStatistics_data() {
+void StatisticsTest::siteStatistics_data() {
   QTest::addColumn<Rows>("rows");
   QTest::addColumn<QString>("expected"); // best/worst/average/best time/worst time/count of site 1
 
@@ -234,7 +234,7 @@ void tst_Statistics::siteStatistics_data() {
       << Rows{{"10:00:01", "Failed", "1"}, {"10:00:02", "0.200", "1"}} << "0.2/0.200/0.200/10:00:02/10:00:02/1";
 }
 
-void tst_Statistics::siteStatistics() {
+void StatisticsTest::siteStatistics() {
   QFETCH(Rows, rows);
   QFETCH(QString, expected);
   ResultsModel model;
@@ -243,7 +243,7 @@ void tst_Statistics::siteStatistics() {
 }
 
 // Statistics walk the display order: after a sort the earlier of two equal pings is another row.
-void tst_Statistics::followDisplayOrder() {
+void StatisticsTest::followDisplayOrder() {
   ResultsModel model;
   Fill(model, {{"10:00:01", "0.300", "1"}, {"10:00:02", "0.100", "1"}, {"10:00:03", "0.100", "1"}}, Columns);
   QCOMPARE(Statistics::BestWorstOf(model, 1)->bestTime, QStringLiteral("10:00:02"));
@@ -279,7 +279,7 @@ struct Mix {
 };
 Q_DECLARE_METATYPE(Mix)
 
-void tst_Statistics::incrementalEqualsFullScan_data() {
+void StatisticsTest::incrementalEqualsFullScan_data() {
   QTest::addColumn<quint32>("seed");
   QTest::addColumn<Mix>("mix");
   // Odd texts: pings and Site IDs in other forms, which the statistics work out by a scan.
@@ -309,7 +309,7 @@ void tst_Statistics::incrementalEqualsFullScan_data() {
 // Average, with queries in between, as a click during a fetch makes them), with zeros, ties, failed
 // rows and odd texts, plus sorts by every column in both directions, rows added into the sorted
 // order, rewrites of old rows' Ping and Site ID, and resets; every answer must equal the full scan's.
-void tst_Statistics::incrementalEqualsFullScan() {
+void StatisticsTest::incrementalEqualsFullScan() {
   QFETCH(quint32, seed);
   QFETCH(Mix, mix);
   QRandomGenerator random(seed);
@@ -374,5 +374,5 @@ void tst_Statistics::incrementalEqualsFullScan() {
   }
 }
 
-QTEST_GUILESS_MAIN(tst_Statistics)
+QTEST_GUILESS_MAIN(StatisticsTest)
 #include "tst_statistics.moc"

@@ -20,7 +20,7 @@ QString Encoded(const QString& plain) {
 }
 } // namespace
 
-class tst_SettingsStore : public QObject {
+class SettingsStoreTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -43,26 +43,26 @@ private slots:
   void otherStoresAreNotRead();
 
 private:
-  QString StoreFile() const { return QDir(m_config.path()).filePath(QStringLiteral("Velmora/vmTARVIK.conf")); }
+  QString StoreFile() const { return QDir(config.path()).filePath(QStringLiteral("Velmora/vmTARVIK.conf")); }
   void WriteStoreFile(const QByteArray& content);
 
-  QTemporaryDir m_config;
+  QTemporaryDir config;
 };
 
-void tst_SettingsStore::initTestCase() {
-  QVERIFY(m_config.isValid());
+void SettingsStoreTest::initTestCase() {
+  QVERIFY(config.isValid());
   QStandardPaths::setTestModeEnabled(false);
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-  qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_config.filePath(QStringLiteral("system"))));
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+  qputenv("XDG_CONFIG_DIRS", QFile::encodeName(config.filePath(QStringLiteral("system"))));
 }
 
-void tst_SettingsStore::init() {
+void SettingsStoreTest::init() {
   QFile::setPermissions(StoreFile(), QFile::ReadOwner | QFile::WriteOwner);
   QDir(QFileInfo(StoreFile()).path()).removeRecursively();
 }
 
 // Replaces the store file behind the program's back, as another program or an editor would.
-void tst_SettingsStore::WriteStoreFile(const QByteArray& content) {
+void SettingsStoreTest::WriteStoreFile(const QByteArray& content) {
   QDir().mkpath(QFileInfo(StoreFile()).path());
   QFile file(StoreFile());
   QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -73,7 +73,7 @@ void tst_SettingsStore::WriteStoreFile(const QByteArray& content) {
   file.close();
 }
 
-void tst_SettingsStore::firstRunSetupWritesDefaults() {
+void SettingsStoreTest::firstRunSetupWritesDefaults() {
   FirstRunSetup();
 
   QVERIFY2(QFile::exists(StoreFile()), qPrintable(StoreFile()));
@@ -106,7 +106,7 @@ void tst_SettingsStore::firstRunSetupWritesDefaults() {
   QVERIFY2(content.contains("\n106=11000110100100110101"), content.constData());
 }
 
-void tst_SettingsStore::valuesRoundTrip_data() {
+void SettingsStoreTest::valuesRoundTrip_data() {
   QTest::addColumn<QString>("name");
   QTest::addColumn<QString>("value");
 
@@ -121,7 +121,7 @@ void tst_SettingsStore::valuesRoundTrip_data() {
   QTest::newRow("empty") << "105" << "";
 }
 
-void tst_SettingsStore::valuesRoundTrip() {
+void SettingsStoreTest::valuesRoundTrip() {
   QFETCH(QString, name);
   QFETCH(QString, value);
   SaveRegString(name, value);
@@ -138,7 +138,7 @@ void tst_SettingsStore::valuesRoundTrip() {
   QCOMPARE(GetRegString(name), value);
 }
 
-void tst_SettingsStore::nonStringValues() {
+void SettingsStoreTest::nonStringValues() {
   {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velmora"),
                        QStringLiteral("vmTARVIK"));
@@ -161,13 +161,13 @@ void tst_SettingsStore::nonStringValues() {
   QCOMPARE(LoadSettings().delay, QStringLiteral("60"));
 }
 
-void tst_SettingsStore::unreadableStore_data() {
+void SettingsStoreTest::unreadableStore_data() {
   QTest::addColumn<bool>("directory");
   QTest::newRow("directory in place of the file") << true;
   QTest::newRow("file without read permission") << false;
 }
 
-void tst_SettingsStore::unreadableStore() {
+void SettingsStoreTest::unreadableStore() {
   QFETCH(bool, directory);
   if (!directory && geteuid() == 0)
     QSKIP("Running as root, which reads files regardless of their permissions");
@@ -201,7 +201,7 @@ void tst_SettingsStore::unreadableStore() {
 // identifier of "101", the four options of "102", "103" to "105" as the configuration controls get
 // them. A damaged "101" gives no identifier, a damaged "102" the options of the default, a damaged
 // "105" "0000"; "103" and "104" are taken as stored (the controls' own handlers judge them).
-void tst_SettingsStore::readWithFallback_data() {
+void SettingsStoreTest::readWithFallback_data() {
   QTest::addColumn<QString>("name");
   QTest::addColumn<QString>("stored");  // null: no value stored
   QTest::addColumn<QString>("taken");
@@ -243,7 +243,7 @@ void tst_SettingsStore::readWithFallback_data() {
   QTest::newRow("105 blank") << "105" << "1 01" << "0000";
 }
 
-void tst_SettingsStore::readWithFallback() {
+void SettingsStoreTest::readWithFallback() {
   QFETCH(QString, name);
   QFETCH(QString, stored);
   if (!stored.isNull())
@@ -259,7 +259,7 @@ void tst_SettingsStore::readWithFallback() {
   QTEST(taken.value(name), "taken");
 }
 
-void tst_SettingsStore::damagedAccountId_data() {
+void SettingsStoreTest::damagedAccountId_data() {
   QTest::addColumn<QString>("stored");
 
   QTest::newRow("not hexadecimal") << "not an identifier";
@@ -269,7 +269,7 @@ void tst_SettingsStore::damagedAccountId_data() {
   QTest::newRow("stored unencoded") << "A1B.C2D.E3F.G4H.";
 }
 
-void tst_SettingsStore::damagedAccountId() {
+void SettingsStoreTest::damagedAccountId() {
   QFETCH(QString, stored);
   SaveRegString(QStringLiteral("101"), stored);
   QCOMPARE(GetAccountId(), QString());
@@ -282,19 +282,19 @@ void tst_SettingsStore::damagedAccountId() {
   QCOMPARE(GetRegString(QStringLiteral("101")), Encoded(id));
 }
 
-void tst_SettingsStore::missingAccountIdIsNotDamaged() {
+void SettingsStoreTest::missingAccountIdIsNotDamaged() {
   QCOMPARE(GetAccountId(), QString());
   QVERIFY(!AccountIdDamaged());
   SaveRegString(QStringLiteral("101"), QString());
   QVERIFY(!AccountIdDamaged());
 }
 
-void tst_SettingsStore::otherStoresAreNotRead() {
+void SettingsStoreTest::otherStoresAreNotRead() {
   // An organisation-wide or system-wide file must not stand in for the user's own values: a "101"
   // found there would make a first start look like a later one.
   const QByteArray content = "[General]\n101=" + Encoded(QStringLiteral("A1B.C2D.E3F.G4H.")).toLatin1() + "\n105=1111\n";
-  for (const QString& path : {m_config.filePath(QStringLiteral("Velmora.conf")),
-                              m_config.filePath(QStringLiteral("system/Velmora/vmTARVIK.conf"))}) {
+  for (const QString& path : {config.filePath(QStringLiteral("Velmora.conf")),
+                              config.filePath(QStringLiteral("system/Velmora/vmTARVIK.conf"))}) {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -305,5 +305,5 @@ void tst_SettingsStore::otherStoresAreNotRead() {
   QCOMPARE(LoadSettings().options, QString());
 }
 
-QTEST_GUILESS_MAIN(tst_SettingsStore)
+QTEST_GUILESS_MAIN(SettingsStoreTest)
 #include "tst_settingsstore.moc"

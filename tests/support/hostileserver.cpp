@@ -163,17 +163,17 @@ private:
 };
 
 HostileServer::HostileServer(Mode mode, QObject* parent) : QObject(parent) {
-  m_thread.setObjectName(QStringLiteral("HostileServer"));
-  m_thread.start();
-  m_worker = new Worker(mode, m_connections, m_open, m_bodyBytes);
-  m_worker->moveToThread(&m_thread);
-  QMetaObject::invokeMethod(m_worker, [this] { m_port = m_worker->Listen(); }, Qt::BlockingQueuedConnection);
+  thread.setObjectName(QStringLiteral("HostileServer"));
+  thread.start();
+  worker = new Worker(mode, connections, open, bodyBytes);
+  worker->moveToThread(&thread);
+  QMetaObject::invokeMethod(worker, [this] { port = worker->Listen(); }, Qt::BlockingQueuedConnection);
 }
 
 HostileServer::~HostileServer() {
-  QMetaObject::invokeMethod(m_worker, [this] { delete m_worker; }, Qt::BlockingQueuedConnection);
-  m_thread.quit();
-  m_thread.wait();
+  QMetaObject::invokeMethod(worker, [this] { delete worker; }, Qt::BlockingQueuedConnection);
+  thread.quit();
+  thread.wait();
 }
 
 QString HostileServer::BaseUrl() const {
@@ -181,5 +181,5 @@ QString HostileServer::BaseUrl() const {
 }
 
 QString HostileServer::Url(const QString& path, const QString& scheme) const {
-  return scheme + QStringLiteral("://127.0.0.1:") + QString::number(m_port) + path;
+  return scheme + QStringLiteral("://127.0.0.1:") + QString::number(port) + path;
 }

@@ -130,11 +130,11 @@ private:
   friend class Server;
   void Answer(const LoopbackRequest& request, QTcpSocket* socket);
 
-  std::unique_ptr<Server> m_server;
-  QTcpServer* m_tcp = nullptr;
-  bool m_tls = false;
-  std::map<QString, Handler> m_handlers;
-  QList<LoopbackRequest> m_requests;
+  std::unique_ptr<Server> server;
+  QTcpServer* tcp = nullptr;
+  bool secure = false;  // https
+  std::map<QString, Handler> handlers;
+  QList<LoopbackRequest> requests;
 };
 
 class StallServer : public QObject {
@@ -150,7 +150,7 @@ public:
   explicit StallServer(Mode mode = Mode::Silent, QObject* parent = nullptr);
   ~StallServer() override;
 
-  void SetMode(Mode mode);                 // for connections accepted from now on
+  void SetMode(Mode next);                 // for connections accepted from now on
   void SetTrickle(int intervalMs, int totalBytes);  // default 100 ms, 1000 bytes
 
   bool IsListening() const;
@@ -164,11 +164,11 @@ public:
 private:
   void Accept();
 
-  QTcpServer* m_tcp = nullptr;
-  Mode m_mode;
-  int m_trickleIntervalMs = 100;
-  int m_trickleBytes = 1000;
-  int m_connections = 0;
-  int m_open = 0;
-  QByteArray m_lastRequest;
+  QTcpServer* tcp = nullptr;
+  Mode mode;
+  int trickleIntervalMs = 100;
+  int trickleBytes = 1000;
+  int connections = 0;
+  int open = 0;
+  QByteArray lastRequest;
 };

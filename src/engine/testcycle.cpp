@@ -15,7 +15,6 @@
 #include "services/servicequery.h"
 
 #include <QCoreApplication>
-#include <QPointer>
 #include <QScopedValueRollback>
 #include <QTimer>
 
@@ -285,7 +284,7 @@ FetchResult TestCycle::FetchWithRetry(const Tick& tick, int sampler, const QStri
   bool retried = false;
   int repeats = 0;
   for (;;) {
-    const FetchResult fetched = Fetch(sampler, url);
+    FetchResult fetched = Fetch(sampler, url);
     if (tick.aborted)
       return fetched;
     if (!fetched.ok) {

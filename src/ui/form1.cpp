@@ -35,7 +35,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTableView>
-#include <QTimer>
 
 namespace {
 

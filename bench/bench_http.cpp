@@ -64,7 +64,9 @@ namespace {
 constexpr qint64 HugeBodyBytes = qint64(1) << 30;
 constexpr int TableRows = 100000;
 
-QString Fixture(const char* name) { return QStringLiteral(TARVIK_TLS_FIXTURES "/") + QLatin1String(name); }
+QString Fixture(const char* name) {
+  return QStringLiteral(TARVIK_TLS_FIXTURES "/") + QLatin1String(name);
+}
 
 // Streams a body of the given size on every connection, chunk by chunk as the socket drains.
 void StreamHugeBody(QTcpSocket* socket) {
@@ -139,7 +141,7 @@ public:
       Ports ports;
       ports.web = web.listen(QHostAddress::LocalHost, 0);
       if (tls->listen(QHostAddress::LocalHost, 0)) {
-        secure.bind(tls);  // takes it over
+        secure.bind(tls); // takes it over
         ports.tls = tls->serverPort();
       } else {
         delete tls;
@@ -147,7 +149,7 @@ public:
       ports.huge = huge.serverPort();
       ready.set_value(ports);
       QEventLoop loop;
-      loop.exec();  // until the thread is told to quit
+      loop.exec(); // until the thread is told to quit
     }));
     thread->start();
     listening = portsFuture.get();
@@ -196,8 +198,8 @@ long PeakRssKiB() {
 }
 
 void PrintRow(const char* what, const std::vector<double>& values) {
-  std::printf("  %-14s median %8.3f ms   p95 %8.3f ms   (n=%zu)\n", what,
-              Percentile(values, 0.5) * 1000, Percentile(values, 0.95) * 1000, values.size());
+  std::printf("  %-14s median %8.3f ms   p95 %8.3f ms   (n=%zu)\n", what, Percentile(values, 0.5) * 1000,
+              Percentile(values, 0.95) * 1000, values.size());
 }
 
 void PrintDifference(const char* what, const std::vector<double>& ours, const std::vector<double>& theirs) {
@@ -209,7 +211,7 @@ void PrintDifference(const char* what, const std::vector<double>& ours, const st
 struct Samples {
   std::vector<double> ours;
   std::vector<double> theirs;
-  std::vector<FetchResult> results;  // ours, whole
+  std::vector<FetchResult> results; // ours, whole
 };
 
 // N fetches through the client interleaved with N runs of curl, after a few of each to warm up.
@@ -324,13 +326,13 @@ public:
       return;
     curl_easy_setopt(easy, CURLOPT_URL, address.constData());
     curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.constData());
-    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);  // a CA file alone is what libcurl caches
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr); // a CA file alone is what libcurl caches
     curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     curl_easy_setopt(easy, CURLOPT_PROXY, "");
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION,
-                     +[](char*, size_t size, size_t count, void*) { return size * count; });
+    curl_easy_setopt(
+        easy, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
   }
   ~WarmHandshake() { curl_easy_cleanup(easy); }
   WarmHandshake(const WarmHandshake&) = delete;
@@ -399,7 +401,9 @@ int main(int argc, char** argv) {
 
   HttpClient client;
   const QString paths[] = {QStringLiteral("/fast"), QStringLiteral("/slow")};
-  const auto httpUrl = [&ports](const QString& path) { return QStringLiteral("http://127.0.0.1:%1%2").arg(ports.web).arg(path); };
+  const auto httpUrl = [&ports](const QString& path) {
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(ports.web).arg(path);
+  };
   const auto label = [](const QString& path) { return path == QLatin1String("/fast") ? "0 ms" : "50 ms"; };
 
   std::printf("\n1. http\n");
@@ -482,17 +486,19 @@ int main(int argc, char** argv) {
     handshake.push_back(double(r.tlsUs - r.connectUs) / 1e6);
     firstByte.push_back(double(r.ttfbUs - r.tlsUs) / 1e6);
   }
-  std::printf("  HttpClient's phases (medians): connect %.3f ms, TLS handshake %.3f ms, request to first byte %.3f ms\n",
-              Percentile(connect, 0.5) * 1000, Percentile(handshake, 0.5) * 1000, Percentile(firstByte, 0.5) * 1000);
+  std::printf(
+      "  HttpClient's phases (medians): connect %.3f ms, TLS handshake %.3f ms, request to first byte %.3f ms\n",
+      Percentile(connect, 0.5) * 1000, Percentile(handshake, 0.5) * 1000, Percentile(firstByte, 0.5) * 1000);
 
   std::printf("\n3. large body\n");
   const long rssBefore = PeakRssKiB();
   const FetchResult huge = client.OpenUrl(QStringLiteral("http://127.0.0.1:%1/huge").arg(ports.huge));
   const long rssAfter = PeakRssKiB();
-  std::printf("1 GiB body: %s in %.3f s (%.0f MiB/s), %lld bytes read, %lld characters kept, peak memory "
-              "%ld KiB -> %ld KiB (+%ld KiB)\n",
-              huge.ok ? "read" : qPrintable(huge.error), huge.seconds,
-              huge.seconds > 0 ? 1024.0 / huge.seconds : 0.0, static_cast<long long>(huge.bytes),
-              static_cast<long long>(huge.body.size()), rssBefore, rssAfter, rssAfter - rssBefore);
+  std::printf(
+      "1 GiB body: %s in %.3f s (%.0f MiB/s), %lld bytes read, %lld characters kept, peak memory "
+      "%ld KiB -> %ld KiB (+%ld KiB)\n",
+      huge.ok ? "read" : qPrintable(huge.error), huge.seconds, huge.seconds > 0 ? 1024.0 / huge.seconds : 0.0,
+      static_cast<long long>(huge.bytes), static_cast<long long>(huge.body.size()), rssBefore, rssAfter,
+      rssAfter - rssBefore);
   return 0;
 }

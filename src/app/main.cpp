@@ -46,19 +46,16 @@ int main(int argc, char* argv[]) {
 
   const CommandLine line = CommandLine::Parse(Arguments(argc, argv));
   switch (line.mode) {
-    case CommandLine::Mode::Error:
-      Print(stderr, QStringLiteral("tarvik: ") + line.error + QStringLiteral(" (see tarvik --help)"));
-      return CommandLine::BadUsageExitCode;
-    case CommandLine::Mode::Help: {
-      const QCoreApplication app(argc, argv);
-      Print(stdout, CommandLine::HelpText());
-      return 0;
-    }
-    case CommandLine::Mode::Version:
-      Print(stdout, CommandLine::VersionText());
-      return 0;
-    case CommandLine::Mode::Window:
-      break;
+  case CommandLine::Mode::Error:
+    Print(stderr, QStringLiteral("tarvik: ") + line.error + QStringLiteral(" (see tarvik --help)"));
+    return CommandLine::BadUsageExitCode;
+  case CommandLine::Mode::Help: {
+    const QCoreApplication app(argc, argv);
+    Print(stdout, CommandLine::HelpText());
+    return 0;
+  }
+  case CommandLine::Mode::Version: Print(stdout, CommandLine::VersionText()); return 0;
+  case CommandLine::Mode::Window: break;
   }
   return RunWindow(argc, argv);
 }

@@ -39,8 +39,8 @@ qint32 Whole(double value, qint32 fallback = 0) {
 
 TestCycle::TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1,
                      StatusPanels& statusBar2, HttpClientArray& inet1, HttpClient& inet2, QObject* parent)
-    : QObject(parent), state(state), settings(settings), results(results), bar1(statusBar1), bar2(statusBar2), inet1(inet1),
-      inet2(inet2), refPings(state, inet2, [this](bool on) { SetStatusLight(on); }) {
+    : QObject(parent), state(state), settings(settings), results(results), bar1(statusBar1), bar2(statusBar2),
+      inet1(inet1), inet2(inet2), refPings(state, inet2, [this](bool on) { SetStatusLight(on); }) {
   connect(&refPings, &ReferencePings::RefTimeChanged, this, &TestCycle::RefTimeChanged);
   Timer1 = MakeTimer(this, "Timer1", 1000);
   Timer2 = MakeTimer(this, "Timer2", 10000);
@@ -129,7 +129,7 @@ bool TestCycle::AskServiceOnce() {
   if (!switchPressed)
     return false;
   if (!answered)
-    return true;  // asked again at the next switch-on
+    return true; // asked again at the next switch-on
   if (state.ServiceField.date.isEmpty()) {
     MessageBoxes::MsgBox(QStringLiteral("Failed to locate server"));
     SetSwitch(false, switchCaption);
@@ -137,10 +137,10 @@ bool TestCycle::AskServiceOnce() {
   }
   ServiceQueried = true;
   if (Module1::Version != state.ServiceField.newestVersion) {
-    const auto answer = MessageBoxes::MsgBox(QStringLiteral("Curr version is: ") + Module1::Version +
-                                                 QStringLiteral(" Newest ver: ") + state.ServiceField.newestVersion,
-                                             MessageBoxes::YesNo, MessageBoxes::NoIcon,
-                                             QStringLiteral("Visit Velmora website?"));
+    const auto answer =
+        MessageBoxes::MsgBox(QStringLiteral("Curr version is: ") + Module1::Version + QStringLiteral(" Newest ver: ") +
+                                 state.ServiceField.newestVersion,
+                             MessageBoxes::YesNo, MessageBoxes::NoIcon, QStringLiteral("Visit Velmora website?"));
     if (answer == MessageBoxes::Yes)
       Shell::Instance().Open(state.VendorURL + Module1::AppTitle.toLower());
   }
@@ -333,7 +333,8 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
 void TestCycle::MarkWarning(ResultsModel::RowId row, double ping) {
   const auto mark = [&](int colour, const QString& warning) {
     results.SetMark(row, colour, true);
-    results.SetText(row, ResultsModel::Result, results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + warning);
+    results.SetText(row, ResultsModel::Result,
+                    results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + warning);
   };
   if (ping >= Numbers::Value(settings.warning[1])) {
     mark(ResultsModel::Red, settings.warning[1]);

@@ -34,8 +34,8 @@ public:
   // test.
   enum class SwitchedBy { Click, Program };
 
-  TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1, StatusPanels& statusBar2,
-            HttpClientArray& inet1, HttpClient& inet2, QObject* parent = nullptr);
+  TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1,
+            StatusPanels& statusBar2, HttpClientArray& inet1, HttpClient& inet2, QObject* parent = nullptr);
   ~TestCycle() override;
 
   // The switch's mouse-up. `pressed` is the switch's state after the click toggled it (or after the
@@ -95,8 +95,8 @@ private:
   // The tick that is running, on SampleTick's stack: while there is one, a further tick is skipped,
   // and switching off marks it so that its pass ends.
   struct Tick {
-    bool aborted = false;  // testing was switched off during the tick: its pass ends
-    bool restart = false;  // the end-of-run check restarted the run: an extra tick is due
+    bool aborted = false; // testing was switched off during the tick: its pass ends
+    bool restart = false; // the end-of-run check restarted the run: an extra tick is due
   };
 
   void SamplingPass(Tick& tick);
@@ -143,9 +143,9 @@ private:
   bool switchPressed = false;
   QString switchCaption = QStringLiteral("OFF");
   int picture = LightRest;
-  Tick* tick = nullptr;           // the running tick, or none
-  bool fetching = false;          // a sampler's fetch waits (the sampler count may not change)
-  std::optional<QString> pendingSamplers;  // a sampler count that waits for the fetch to end
-  bool extraTickAllowed = false;  // the last Timer1 tick may still be followed by one extra tick
-  bool shutDown = false;          // the program is ending: a running tick does nothing more
+  Tick* tick = nullptr;                   // the running tick, or none
+  bool fetching = false;                  // a sampler's fetch waits (the sampler count may not change)
+  std::optional<QString> pendingSamplers; // a sampler count that waits for the fetch to end
+  bool extraTickAllowed = false;          // the last Timer1 tick may still be followed by one extra tick
+  bool shutDown = false;                  // the program is ending: a running tick does nothing more
 };

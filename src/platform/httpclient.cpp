@@ -73,7 +73,7 @@ FetchResult HttpClient::OpenUrl(const QString& url) {
     else
       result = CurlTransfers::Result(*r.transfer);
     if (!self)
-      return result;  // deleted while waiting: this object is gone
+      return result; // deleted while waiting: this object is gone
     request = nullptr;
   }
 
@@ -100,16 +100,30 @@ void HttpClient::Release() {
   }
 }
 
-bool HttpClient::Busy() const { return request != nullptr; }
+bool HttpClient::Busy() const {
+  return request != nullptr;
+}
 
-qint32 HttpClient::ResponseCode() const { return responseCode; }
+qint32 HttpClient::ResponseCode() const {
+  return responseCode;
+}
 
-QString HttpClient::ResponseInfo() const { return responseInfo; }
+QString HttpClient::ResponseInfo() const {
+  return responseInfo;
+}
 
-int HttpClient::Index() const { return index; }
+int HttpClient::Index() const {
+  return index;
+}
 
-void HttpClient::SetTimeLimitMs(int ms) { timeLimitMs = qMax(1, ms); }
+void HttpClient::SetTimeLimitMs(int ms) {
+  timeLimitMs = qMax(1, ms);
+}
 
-int HttpClient::TimeLimitMs() { return timeLimitMs; }
+int HttpClient::TimeLimitMs() {
+  return timeLimitMs;
+}
 
-void HttpClient::SetTrustStoreFile(const QString& path) { CurlTransfers::SetTrustStoreFile(path); }
+void HttpClient::SetTrustStoreFile(const QString& path) {
+  CurlTransfers::SetTrustStoreFile(path);
+}

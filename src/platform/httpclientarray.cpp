@@ -2,7 +2,9 @@
 
 #include "platform/httpclient.h"
 
-HttpClientArray::HttpClientArray(QObject* parent) : QObject(parent) { Load(0); }
+HttpClientArray::HttpClientArray(QObject* parent) : QObject(parent) {
+  Load(0);
+}
 
 HttpClientArray::~HttpClientArray() {
   // Detach the elements first so that QObject's destructor does not delete one under a waiting
@@ -15,7 +17,9 @@ HttpClientArray::~HttpClientArray() {
   elements.clear();
 }
 
-int HttpClientArray::Count() const { return static_cast<int>(elements.size()); }
+int HttpClientArray::Count() const {
+  return static_cast<int>(elements.size());
+}
 
 HttpClient* HttpClientArray::At(int i) const {
   const auto found = elements.find(i);

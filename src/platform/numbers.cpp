@@ -111,8 +111,7 @@ QString Shortest(Float value, int digits) {
     return QStringLiteral("0");
 
   char buffer[64];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, digits - 1);
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, digits - 1);
   const std::string text(buffer, result.ptr);
 
   // text is [-]d[.ddd]e(+|-)xx

@@ -13,12 +13,12 @@ using Col = ResultsModel::Column;
 
 // What the code is made of: one walk over the site's rows in display order.
 struct SiteScan {
-  QString startTime;  // the Event Time of the site's first row
-  int lastRow = -1;   // the display position of its last row
+  QString startTime; // the Event Time of the site's first row
+  int lastRow = -1;  // the display position of its last row
   float lastSlow = 0;
   int slowCount = 0;
   int over20Count = 0;
-  float over20Figure = 0;  // the sum of the pings above 20 s, then their mean
+  float over20Figure = 0; // the sum of the pings above 20 s, then their mean
 };
 
 SiteScan Scan(const ResultsModel& model, int siteId) {
@@ -30,8 +30,7 @@ SiteScan Scan(const ResultsModel& model, int siteId) {
     // figures.ping is the leading-number reading; the strict one differs only for texts with an
     // exponent, which the cycle never writes.
     const double leading = figures.ping;
-    const double strict =
-        figures.pingMillis ? leading : Numbers::Strict(model.TextAt(i, Col::Ping)).value_or(leading);
+    const double strict = figures.pingMillis ? leading : Numbers::Strict(model.TextAt(i, Col::Ping)).value_or(leading);
 
     if (scan.startTime.isEmpty())
       scan.startTime = model.TextAt(i, Col::EventTime);

@@ -46,7 +46,8 @@ std::optional<QStringList> RowLines(const ResultsModel& model, int i, const QStr
   }
   QString line = QStringLiteral(" [Time: ") + time + QStringLiteral("] [PING:") + ping + QStringLiteral("]");
   if (i == model.Count() - 1)
-    line += QStringLiteral("\r\n") + QString(17, QLatin1Char(' ')) + QStringLiteral("[Avg:") + average + QStringLiteral("]");
+    line += QStringLiteral("\r\n") + QString(17, QLatin1Char(' ')) + QStringLiteral("[Avg:") + average +
+            QStringLiteral("]");
   lines << line;
   return lines;
 }

@@ -535,14 +535,10 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     return {};
   const RowId id = RowAt(index.row());
   switch (role) {
-  case Qt::DisplayRole:
-    return Text(id, index.column());
-  case ColourRole:
-    return Colour(id);
-  case BoldRole:
-    return Bold(id);
-  default:
-    return {};
+  case Qt::DisplayRole: return Text(id, index.column());
+  case ColourRole: return Colour(id);
+  case BoldRole: return Bold(id);
+  default: return {};
   }
 }
 

@@ -151,9 +151,7 @@ private:
     bool used = false;
     T value;
   };
-  static int Slot(double key) {
-    return key >= 0 && key < 1024 && key == std::floor(key) ? int(key) : -1;
-  }
+  static int Slot(double key) { return key >= 0 && key < 1024 && key == std::floor(key) ? int(key) : -1; }
   std::vector<Entry> small;
   std::unordered_map<double, T> other;
 };
@@ -446,7 +444,7 @@ template <typename Figures>
 struct SiteState {
   Figures figures;
   RowId lastRow = ResultsModel::NoRow; // the site's last row taken in
-  bool stale = false;                   // to be worked out again from the rows before use
+  bool stale = false;                  // to be worked out again from the rows before use
 };
 
 // Every site's figures, kept with the model and brought up to date by its changes.
@@ -625,7 +623,7 @@ private:
   }
 
   const ResultsModel& model;
-  SiteMap<Totals> totals; // by the leading-number Site ID
+  SiteMap<Totals> totals;  // by the leading-number Site ID
   SiteMap<SiteList> lists; // by the strict Site ID
   bool listsValid = false;
   bool allStale = true;
@@ -650,7 +648,7 @@ std::optional<BestWorst> Statistics::BestWorstOf(const ResultsModel& model, int 
   if (!tally.any)
     return std::nullopt;
   return BestWorst{tally.best, model.Text(tally.bestRow, ResultsModel::EventTime), tally.worst,
-                               model.Text(tally.worstRow, ResultsModel::EventTime)};
+                   model.Text(tally.worstRow, ResultsModel::EventTime)};
 }
 
 QString Statistics::SiteAverage(const ResultsModel& model, int siteId) {

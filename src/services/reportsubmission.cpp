@@ -15,9 +15,9 @@
 namespace ReportSubmission {
 
 QString WhoisUrl(const QString& whoisUrl, const QString& lookupName) {
-  return ServiceQuery::QueryAddress(whoisUrl, QStringLiteral("cgi/whois"),
-                                    {{QStringLiteral("whois_nic"), lookupName},
-                                     {QStringLiteral("type"), QStringLiteral("domain")}});
+  return ServiceQuery::QueryAddress(
+      whoisUrl, QStringLiteral("cgi/whois"),
+      {{QStringLiteral("whois_nic"), lookupName}, {QStringLiteral("type"), QStringLiteral("domain")}});
 }
 
 QString UploadUrl(const QString& vendorUrl, const QString& record) {
@@ -94,9 +94,9 @@ public:
 private:
   // The table's rows of a site as its report gives them.
   struct SiteRows {
-    qint32 blue = 0;    // rows at the first and at the second warning level
+    qint32 blue = 0; // rows at the first and at the second warning level
     qint32 red = 0;
-    qint32 perUrl = 0;  // the whole table's rows per URL
+    qint32 perUrl = 0; // the whole table's rows per URL
   };
 
   // The hosting provider the user confirmed, and the name servers it was found by.
@@ -168,7 +168,7 @@ private:
       }
       const std::optional<QString> provider = Whois::HostOf(host.servers.first);
       if (!provider)
-        return std::nullopt;  // nothing to confirm: the host stays as this site's search left it
+        return std::nullopt; // nothing to confirm: the host stays as this site's search left it
       host.name = *provider;
       c.bar2.SetText(1, QStringLiteral("Host: ") + host.name);
       const MessageBoxes::Answer confirmed = MessageBoxes::MsgBox(

@@ -33,8 +33,8 @@ QString Decode(const QString& stored) {
 // program's values live in exactly one place, and a stray system file must not make a first start
 // look like a later one.
 std::unique_ptr<QSettings> OpenStore() {
-  auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                              QStringLiteral("Velmora"), QStringLiteral("vmTARVIK"));
+  auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velmora"),
+                                              QStringLiteral("vmTARVIK"));
   settings->setFallbacksEnabled(false);
   return settings;
 }
@@ -89,8 +89,7 @@ const QList<Setting>& Table() {
       {Name::RunLength, [] { return QString(); }, QString(), {}},
       {Name::KeepCount, [] { return QString(); }, QString(), {}},
       {Name::OptionBoxes, [] { return QStringLiteral("0000"); }, QStringLiteral("0000"), IsOptionBoxes},
-      {Name::Flags, [] { return QStringLiteral("11000110100100110101"); }, QStringLiteral("11000110100100110101"),
-       {}},
+      {Name::Flags, [] { return QStringLiteral("11000110100100110101"); }, QStringLiteral("11000110100100110101"), {}},
   };
   return table;
 }
@@ -125,10 +124,8 @@ QString GetRegString(const QString& name) {
   case QMetaType::Int: // a number reads as its decimal text
   case QMetaType::UInt:
   case QMetaType::LongLong:
-  case QMetaType::ULongLong:
-    return value.toString();
-  default:
-    return QString(); // missing, or a list, map, byte array or other type
+  case QMetaType::ULongLong: return value.toString();
+  default: return QString(); // missing, or a list, map, byte array or other type
   }
 }
 

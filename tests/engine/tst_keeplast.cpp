@@ -1,15 +1,14 @@
 #include "core/statuspanels.h"
 #include "engine/keeplast.h"
 #include "platform/programfolder.h"
-#include "results/resultsmodel.h"
 #include "resultrows.h"
+#include "results/resultsmodel.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTest>
-
 
 namespace {
 

@@ -3,15 +3,15 @@
 #include "core/module1.h"
 #include "core/statuspanels.h"
 #include "engine/testcycle.h"
+#include "enginerig.h"
 #include "loopbackserver.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
 #include "platform/numbers.h"
 #include "platform/programfolder.h"
-#include "results/resultsmodel.h"
-#include "enginerig.h"
 #include "resultrows.h"
+#include "results/resultsmodel.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -127,7 +127,9 @@ private slots:
       const int site = row % 4;
       const QString ping = rig.Text(row, ResultsModel::Ping);
       const QString result = rig.Text(row, ResultsModel::Result);
-      QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$")).match(rig.Text(row, ResultsModel::EventTime)).hasMatch());
+      QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"))
+                  .match(rig.Text(row, ResultsModel::EventTime))
+                  .hasMatch());
       switch (site) {
       case 0:
         QVERIFY2(PingForm.match(ping).hasMatch() && ping.toDouble() < 0.2, qPrintable(ping));
@@ -361,7 +363,8 @@ private slots:
     QCOMPARE(rig.Colour(waiting), ResultsModel::Black);
     QVERIFY(!rig.Bold(waiting));
     if (waiting == 1)
-      QVERIFY2(rig.bar1.Text(1).startsWith(QStringLiteral("BT: ") + rig.Text(0, ResultsModel::EventTime) + QStringLiteral("   PING: ")),
+      QVERIFY2(rig.bar1.Text(1).startsWith(QStringLiteral("BT: ") + rig.Text(0, ResultsModel::EventTime) +
+                                           QStringLiteral("   PING: ")),
                qPrintable(rig.bar1.Text(1)));
     QCOMPARE(rig.bar2.Text(3), QStringLiteral("Cancelled"));
     QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
@@ -379,10 +382,12 @@ private slots:
     rig.SwitchOn();
     rig.cycle.RoundCount = 1;
     // The click is waiting when the tick begins.
-    QMetaObject::invokeMethod(this, [&] { rig.SwitchOff(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [&] { rig.SwitchOff(); }, Qt::QueuedConnection);
     rig.cycle.Timer1_Timer();
     QVERIFY(!rig.cycle.Testing());
-    QVERIFY2(ReadFile(QStringLiteral("tarvik.log")).contains("[PING:0.100]"), ReadFile(QStringLiteral("tarvik.log")).constData());
+    QVERIFY2(ReadFile(QStringLiteral("tarvik.log")).contains("[PING:0.100]"),
+             ReadFile(QStringLiteral("tarvik.log")).constData());
   }
 
   // While a fetch waits the user may sort the table, change the sampler count and clear the table:
@@ -441,10 +446,14 @@ private slots:
     QTest::addColumn<QString>("delay");
     QTest::addColumn<QString>("runLength");
     QTest::addColumn<Module1::FcTest>("state");
-    QTest::newRow("both 60") << "60" << "60" << Module1::FcTest::Running;
-    QTest::newRow("delay changed") << "30" << "60" << Module1::FcTest::Running;
-    QTest::newRow("run length changed") << "60" << "50" << Module1::FcTest::Running;
-    QTest::newRow("both changed") << "30" << "50" << Module1::FcTest::None;
+    QTest::newRow("both 60") << "60"
+                             << "60" << Module1::FcTest::Running;
+    QTest::newRow("delay changed") << "30"
+                                   << "60" << Module1::FcTest::Running;
+    QTest::newRow("run length changed") << "60"
+                                        << "50" << Module1::FcTest::Running;
+    QTest::newRow("both changed") << "30"
+                                  << "50" << Module1::FcTest::None;
   }
   void fcMarkerRule() {
     QFETCH(QString, delay);
@@ -495,9 +504,12 @@ private slots:
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("second");
     QTest::addColumn<bool>("firstTimed");
-    QTest::newRow("no second reference") << "/ref1" << "" << true;
-    QTest::newRow("first refused") << "refused" << "/ref2" << false;
-    QTest::newRow("first not an address") << "file:///etc/passwd" << "/ref2" << false;
+    QTest::newRow("no second reference") << "/ref1"
+                                         << "" << true;
+    QTest::newRow("first refused") << "refused"
+                                   << "/ref2" << false;
+    QTest::newRow("first not an address") << "file:///etc/passwd"
+                                          << "/ref2" << false;
   }
   void referencePassEndsEarly() {
     QFETCH(QString, first);
@@ -505,7 +517,9 @@ private slots:
     QFETCH(bool, firstTimed);
     Rig rig;
     const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::UnusedPort());
-    rig.state.ServiceField.refAddress1 = first == QLatin1String("refused") ? refused : first.startsWith(QLatin1Char('/')) ? site.Url(first) : first;
+    rig.state.ServiceField.refAddress1 = first == QLatin1String("refused")    ? refused
+                                         : first.startsWith(QLatin1Char('/')) ? site.Url(first)
+                                                                              : first;
     rig.state.ServiceField.refAddress2 = second.isEmpty() ? QString() : site.Url(second);
     rig.cycle.RefPings().RefPing();
     QCOMPARE(!rig.cycle.RefPings().RefTime(0).isEmpty(), firstTimed);

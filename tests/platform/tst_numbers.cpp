@@ -233,7 +233,8 @@ void NumbersTest::plain_data() {
   QTest::newRow("rounds up to 1e15") << 999999999999999.9 << "1E+15";
   QTest::newRow("large with exponent") << -2.5e100 << "-2.5E+100";
   QTest::newRow("tiny negative") << -1e-300 << "-1E-300";
-  QTest::newRow("largest double: not rounded beyond it") << std::numeric_limits<double>::max() << "1.79769313486231E+308";
+  QTest::newRow("largest double: not rounded beyond it")
+      << std::numeric_limits<double>::max() << "1.79769313486231E+308";
   QTest::newRow("inf") << std::numeric_limits<double>::infinity() << "inf";
 }
 

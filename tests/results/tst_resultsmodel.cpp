@@ -1,5 +1,5 @@
-#include "results/resultsmodel.h"
 #include "resultrows.h"
+#include "results/resultsmodel.h"
 
 #include <QAbstractItemModelTester>
 #include <QPersistentModelIndex>

@@ -1,8 +1,8 @@
+#include "filesizelimit.h"
 #include "platform/clock.h"
 #include "platform/programfolder.h"
 #include "results/resultsmodel.h"
 #include "results/transferlog.h"
-#include "filesizelimit.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -108,7 +108,9 @@ void TransferLogTest::readTotals_data() {
   QTest::newRow("text only") << QStringList{"hello", "world, 42"} << 0.0 << 0.0;
   QTest::newRow("negative line skipped") << QStringList{"-5,3"} << 0.0 << 0.0;
   QTest::newRow("leading comma skipped") << QStringList{",30"} << 0.0 << 0.0;
-  QTest::newRow("junk before digits") << QStringList{QString::fromLatin1("\xff\xfe" "30,42")} << 0.0 << 0.0;
+  QTest::newRow("junk before digits") << QStringList{QString::fromLatin1("\xff\xfe"
+                                                                         "30,42")}
+                                      << 0.0 << 0.0;
   QTest::newRow("last numeric line counts") << QStringList{"10,20", header, "30,42", "junk"} << 30.0 << 42.0;
   QTest::newRow("last line counts whole") << QStringList{"30,42", "50"} << 50.0 << 0.0;
 }
@@ -151,22 +153,27 @@ void TransferLogTest::update_data() {
   QTest::addColumn<QByteArray>("after"); // null: no file
 
   QTest::newRow("no sub-log yet") << QByteArray() << "09:00:30" << 10 << "09:42:10" << Header + "30,42\r\n";
-  QTest::newRow("totals added") << Header + "30,42\r\n" << "14:03:20" << 4 << "14:15:20" << Header + "42,54\r\n";
+  QTest::newRow("totals added") << Header + "30,42\r\n"
+                                << "14:03:20" << 4 << "14:15:20" << Header + "42,54\r\n";
   QTest::newRow("minute boundaries, not seconds")
       << QByteArray() << "10:15:59" << 1 << "10:16:00" << Header + "3,1\r\n";
   QTest::newRow("same minute") << QByteArray() << "10:15:00" << 1 << "10:15:59" << Header + "3,0\r\n";
-  QTest::newRow("across midnight") << Header + "30,42\r\n" << "23:50:00" << 2 << "00:10:30" << Header + "36,62\r\n";
+  QTest::newRow("across midnight") << Header + "30,42\r\n"
+                                   << "23:50:00" << 2 << "00:10:30" << Header + "36,62\r\n";
   QTest::newRow("empty table, no file") << QByteArray() << QString() << 0 << "09:42:10" << QByteArray();
   QTest::newRow("empty table, file untouched")
       << QByteArray("damaged\n30,") << QString() << 0 << "09:42:10" << QByteArray("damaged\n30,");
-  QTest::newRow("blanks around the data line")
-      << Header + "  30,42  \r\n" << "09:00:30" << 10 << "09:42:10" << Header + "60,84\r\n";
-  QTest::newRow("empty second field") << Header + "30,\r\n" << "09:00:30" << 10 << "09:42:10" << Header + "60,42\r\n";
+  QTest::newRow("blanks around the data line") << Header + "  30,42  \r\n"
+                                               << "09:00:30" << 10 << "09:42:10" << Header + "60,84\r\n";
+  QTest::newRow("empty second field") << Header + "30,\r\n"
+                                      << "09:00:30" << 10 << "09:42:10" << Header + "60,42\r\n";
   QTest::newRow("empty file") << QByteArray("") << "09:00:30" << 10 << "09:42:10" << Header + "30,42\r\n";
-  QTest::newRow("text only") << QByteArray("no totals here\r\n") << "09:00:30" << 10 << "09:42:10" << Header + "30,42\r\n";
+  QTest::newRow("text only") << QByteArray("no totals here\r\n") << "09:00:30" << 10 << "09:42:10"
+                             << Header + "30,42\r\n";
   QTest::newRow("Latin-1 bytes, LF ends")
       << QByteArray("caf\xe9\n100,200 \xe9t\xe9\n") << "09:00:30" << 10 << "09:42:10" << Header + "130,242\r\n";
-  QTest::newRow("fractions kept") << Header + "0.5,1.25\r\n" << "09:00:30" << 1 << "09:01:00" << Header + "3.5,2.25\r\n";
+  QTest::newRow("fractions kept") << Header + "0.5,1.25\r\n"
+                                  << "09:00:30" << 1 << "09:01:00" << Header + "3.5,2.25\r\n";
 }
 
 void TransferLogTest::update() {

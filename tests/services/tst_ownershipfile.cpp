@@ -1,6 +1,6 @@
+#include "filesizelimit.h"
 #include "platform/programfolder.h"
 #include "services/ownershipfile.h"
-#include "filesizelimit.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>

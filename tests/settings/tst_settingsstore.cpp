@@ -110,15 +110,23 @@ void SettingsStoreTest::valuesRoundTrip_data() {
   QTest::addColumn<QString>("name");
   QTest::addColumn<QString>("value");
 
-  QTest::newRow("program folder") << "100" << "/home/user/My Programs/tarvik";
-  QTest::newRow("windows path") << "100" << "C:\\Program Files\\Tarvik";
-  QTest::newRow("comma") << "103" << "1, 2";
-  QTest::newRow("quotes and semicolon") << "104" << "\"x\"; y=z # w";
-  QTest::newRow("leading at sign") << "104" << "@Variant(x)";
-  QTest::newRow("blanks around") << "103" << "  12  ";
+  QTest::newRow("program folder") << "100"
+                                  << "/home/user/My Programs/tarvik";
+  QTest::newRow("windows path") << "100"
+                                << "C:\\Program Files\\Tarvik";
+  QTest::newRow("comma") << "103"
+                         << "1, 2";
+  QTest::newRow("quotes and semicolon") << "104"
+                                        << "\"x\"; y=z # w";
+  QTest::newRow("leading at sign") << "104"
+                                   << "@Variant(x)";
+  QTest::newRow("blanks around") << "103"
+                                 << "  12  ";
   QTest::newRow("non-ASCII") << "100" << QString::fromUtf8("/home/jürgen/сайт");
-  QTest::newRow("line break") << "103" << "a\r\nb";
-  QTest::newRow("empty") << "105" << "";
+  QTest::newRow("line break") << "103"
+                              << "a\r\nb";
+  QTest::newRow("empty") << "105"
+                         << "";
 }
 
 void SettingsStoreTest::valuesRoundTrip() {
@@ -203,12 +211,14 @@ void SettingsStoreTest::unreadableStore() {
 // "105" "0000"; "103" and "104" are taken as stored (the controls' own handlers judge them).
 void SettingsStoreTest::readWithFallback_data() {
   QTest::addColumn<QString>("name");
-  QTest::addColumn<QString>("stored");  // null: no value stored
+  QTest::addColumn<QString>("stored"); // null: no value stored
   QTest::addColumn<QString>("taken");
 
   QTest::newRow("101 identifier") << "101" << Encoded("A1B.C2D.E3F.G4H.") << "A1B.C2D.E3F.G4H.";
   QTest::newRow("101 missing") << "101" << QString() << "";
-  QTest::newRow("101 stored unencoded") << "101" << "A1B.C2D.E3F.G4H." << "";
+  QTest::newRow("101 stored unencoded") << "101"
+                                        << "A1B.C2D.E3F.G4H."
+                                        << "";
 
   const QString defaults = "1,60,1,20";
   QTest::newRow("102 default") << "102" << Encoded("016001020") << defaults;
@@ -222,25 +232,46 @@ void SettingsStoreTest::readWithFallback_data() {
                                      << defaults;
   QTest::newRow("102 two fields only") << "102" << Encoded("1234567") << defaults;
   QTest::newRow("102 missing") << "102" << QString() << defaults;
-  QTest::newRow("102 not hexadecimal") << "102" << "016001020" + QString("x") << defaults;
+  QTest::newRow("102 not hexadecimal") << "102"
+                                       << "016001020" + QString("x") << defaults;
   QTest::newRow("102 odd length") << "102" << Encoded("016001020").left(17) << defaults;
   QTest::newRow("102 decoded text not digits") << "102" << Encoded("01600102x") << defaults;
   QTest::newRow("102 decoded text signed") << "102" << Encoded("-16001020") << defaults;
   QTest::newRow("102 decoded text with blank") << "102" << Encoded(" 16001020") << defaults;
   QTest::newRow("102 short text padded by the encoding") << "102" << Encoded("01") << defaults;
 
-  QTest::newRow("103 as stored") << "103" << "30" << "30";
-  QTest::newRow("104 as stored, not a number") << "104" << " 7x" << " 7x";
+  QTest::newRow("103 as stored") << "103"
+                                 << "30"
+                                 << "30";
+  QTest::newRow("104 as stored, not a number") << "104"
+                                               << " 7x"
+                                               << " 7x";
 
-  QTest::newRow("105 restart and stop") << "105" << "1001" << "1001";
-  QTest::newRow("105 all set") << "105" << "1111" << "1111";
-  QTest::newRow("105 shorter: only those boxes") << "105" << "10" << "10";
-  QTest::newRow("105 empty: boxes left as they are") << "105" << "" << "";
+  QTest::newRow("105 restart and stop") << "105"
+                                        << "1001"
+                                        << "1001";
+  QTest::newRow("105 all set") << "105"
+                               << "1111"
+                               << "1111";
+  QTest::newRow("105 shorter: only those boxes") << "105"
+                                                 << "10"
+                                                 << "10";
+  QTest::newRow("105 empty: boxes left as they are") << "105"
+                                                     << ""
+                                                     << "";
   QTest::newRow("105 missing") << "105" << QString() << "";
-  QTest::newRow("105 too long") << "105" << "10010" << "0000";
-  QTest::newRow("105 other digit") << "105" << "1201" << "0000";
-  QTest::newRow("105 letter") << "105" << "1a" << "0000";
-  QTest::newRow("105 blank") << "105" << "1 01" << "0000";
+  QTest::newRow("105 too long") << "105"
+                                << "10010"
+                                << "0000";
+  QTest::newRow("105 other digit") << "105"
+                                   << "1201"
+                                   << "0000";
+  QTest::newRow("105 letter") << "105"
+                              << "1a"
+                              << "0000";
+  QTest::newRow("105 blank") << "105"
+                             << "1 01"
+                             << "0000";
 }
 
 void SettingsStoreTest::readWithFallback() {
@@ -292,7 +323,8 @@ void SettingsStoreTest::missingAccountIdIsNotDamaged() {
 void SettingsStoreTest::otherStoresAreNotRead() {
   // An organisation-wide or system-wide file must not stand in for the user's own values: a "101"
   // found there would make a first start look like a later one.
-  const QByteArray content = "[General]\n101=" + Encoded(QStringLiteral("A1B.C2D.E3F.G4H.")).toLatin1() + "\n105=1111\n";
+  const QByteArray content =
+      "[General]\n101=" + Encoded(QStringLiteral("A1B.C2D.E3F.G4H.")).toLatin1() + "\n105=1111\n";
   for (const QString& path : {config.filePath(QStringLiteral("Velmora.conf")),
                               config.filePath(QStringLiteral("system/Velmora/vmTARVIK.conf"))}) {
     QDir().mkpath(QFileInfo(path).path());

@@ -39,11 +39,15 @@ void ValueCodecTest::roundTrip_data() {
   QTest::addColumn<QString>("plain");
   QTest::addColumn<QString>("key");
 
-  QTest::newRow("identifier") << "A1B.C2D.E3F.G4H." << "Tarvik";
-  QTest::newRow("as long as the key") << "abcdef" << "Tarvik";
-  QTest::newRow("key equal to the plain characters") << "Tarvik" << "Tarvik";
+  QTest::newRow("identifier") << "A1B.C2D.E3F.G4H."
+                              << "Tarvik";
+  QTest::newRow("as long as the key") << "abcdef"
+                                      << "Tarvik";
+  QTest::newRow("key equal to the plain characters") << "Tarvik"
+                                                     << "Tarvik";
   QTest::newRow("control and high Latin-1") << QString::fromUtf8("\x01\t\r\nÿé~ \x7f") << "Tarvik";
-  QTest::newRow("one-character key") << "hello world" << "k";
+  QTest::newRow("one-character key") << "hello world"
+                                     << "k";
   QTest::newRow("long text") << QString(1000, 'x') << "Tarvik";
 }
 

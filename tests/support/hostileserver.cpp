@@ -11,7 +11,7 @@
 namespace {
 
 constexpr qint64 ChunkBytes = 64 * 1024;
-constexpr qint64 HighWaterBytes = 4 * ChunkBytes;  // most bytes queued in the socket at a time
+constexpr qint64 HighWaterBytes = 4 * ChunkBytes; // most bytes queued in the socket at a time
 constexpr int TrickleBytes = 1000;
 constexpr int ResetPromisedBytes = 100000;
 constexpr int ResetSentBytes = 1000;
@@ -79,8 +79,7 @@ private:
   void Answer(QTcpSocket* socket, const QByteArray& request) {
     switch (mode) {
     case Mode::Silent:
-    case Mode::NotHttp:
-      return;
+    case Mode::NotHttp: return;
     case Mode::Trickle: {
       socket->write(Head(200, "OK", TrickleBytes));
       auto* timer = new QTimer(socket);
@@ -167,11 +166,13 @@ HostileServer::HostileServer(Mode mode, QObject* parent) : QObject(parent) {
   thread.start();
   worker = new Worker(mode, connections, open, bodyBytes);
   worker->moveToThread(&thread);
-  QMetaObject::invokeMethod(worker, [this] { port = worker->Listen(); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      worker, [this] { port = worker->Listen(); }, Qt::BlockingQueuedConnection);
 }
 
 HostileServer::~HostileServer() {
-  QMetaObject::invokeMethod(worker, [this] { delete worker; }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      worker, [this] { delete worker; }, Qt::BlockingQueuedConnection);
   thread.quit();
   thread.wait();
 }

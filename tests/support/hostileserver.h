@@ -20,14 +20,14 @@ class HostileServer : public QObject {
   Q_OBJECT
 public:
   enum class Mode {
-    Silent,        // reads the request, never answers, keeps the connection open
-    Trickle,       // answers 200 with a Content-Length of 1000, then sends one byte per second
-    Flood,         // answers 200 with a body of FloodBytes "x", written as fast as the peer reads
-    ResetMidBody,  // answers 200 promising 100000 bytes, sends 1000, then resets the connection (RST)
-    NotHttp,       // greets with "SSH-2.0-xyz\r\n" as soon as a connection arrives, then closes
-    RedirectLoop,  // answers every request with 302 and a Location of the request's own path
-    PlainHttp,     // a plain web server: "vok\r\n" for a GET, 400 and close for anything else
-    EndlessHeaders,  // answers a status line, then header lines as fast as the peer reads, never a body
+    Silent,         // reads the request, never answers, keeps the connection open
+    Trickle,        // answers 200 with a Content-Length of 1000, then sends one byte per second
+    Flood,          // answers 200 with a body of FloodBytes "x", written as fast as the peer reads
+    ResetMidBody,   // answers 200 promising 100000 bytes, sends 1000, then resets the connection (RST)
+    NotHttp,        // greets with "SSH-2.0-xyz\r\n" as soon as a connection arrives, then closes
+    RedirectLoop,   // answers every request with 302 and a Location of the request's own path
+    PlainHttp,      // a plain web server: "vok\r\n" for a GET, 400 and close for anything else
+    EndlessHeaders, // answers a status line, then header lines as fast as the peer reads, never a body
   };
 
   static constexpr qint64 FloodBytes = qint64(1) << 30;

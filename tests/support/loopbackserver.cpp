@@ -17,33 +17,33 @@ namespace {
 
 QByteArray ReasonPhrase(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+  case 200: return "OK";
+  case 301: return "Moved Permanently";
+  case 302: return "Found";
+  case 303: return "See Other";
+  case 307: return "Temporary Redirect";
+  case 308: return "Permanent Redirect";
+  case 400: return "Bad Request";
+  case 403: return "Forbidden";
+  case 404: return "Not Found";
+  case 500: return "Internal Server Error";
+  case 503: return "Service Unavailable";
+  default: return "Status";
   }
 }
 
 QByteArray MethodName(QHttpServerRequest::Method method) {
   switch (method) {
-    case QHttpServerRequest::Method::Get: return "GET";
-    case QHttpServerRequest::Method::Put: return "PUT";
-    case QHttpServerRequest::Method::Delete: return "DELETE";
-    case QHttpServerRequest::Method::Post: return "POST";
-    case QHttpServerRequest::Method::Head: return "HEAD";
-    case QHttpServerRequest::Method::Options: return "OPTIONS";
-    case QHttpServerRequest::Method::Patch: return "PATCH";
-    case QHttpServerRequest::Method::Connect: return "CONNECT";
-    case QHttpServerRequest::Method::Trace: return "TRACE";
-    default: return "UNKNOWN";
+  case QHttpServerRequest::Method::Get: return "GET";
+  case QHttpServerRequest::Method::Put: return "PUT";
+  case QHttpServerRequest::Method::Delete: return "DELETE";
+  case QHttpServerRequest::Method::Post: return "POST";
+  case QHttpServerRequest::Method::Head: return "HEAD";
+  case QHttpServerRequest::Method::Options: return "OPTIONS";
+  case QHttpServerRequest::Method::Patch: return "PATCH";
+  case QHttpServerRequest::Method::Connect: return "CONNECT";
+  case QHttpServerRequest::Method::Trace: return "TRACE";
+  default: return "UNKNOWN";
   }
 }
 
@@ -51,8 +51,7 @@ QByteArray MethodName(QHttpServerRequest::Method method) {
 void WriteAnswer(QTcpSocket* socket, const LoopbackResponse& response, bool withBody) {
   if (socket->state() != QAbstractSocket::ConnectedState)
     return;
-  QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
-                    ReasonPhrase(response.status) + "\r\n";
+  QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + ReasonPhrase(response.status) + "\r\n";
   head += "Content-Type: " + response.contentType + "\r\n";
   head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
   head += "Connection: close\r\n";
@@ -133,15 +132,21 @@ QString LoopbackServer::TlsFixture(const QString& name) {
   return QStringLiteral(TARVIK_TLS_FIXTURES "/") + name;
 }
 
-bool LoopbackServer::IsListening() const { return tcp->isListening(); }
+bool LoopbackServer::IsListening() const {
+  return tcp->isListening();
+}
 
-quint16 LoopbackServer::Port() const { return tcp->serverPort(); }
+quint16 LoopbackServer::Port() const {
+  return tcp->serverPort();
+}
 
 QString LoopbackServer::BaseUrl() const {
   return QStringLiteral("%1://127.0.0.1:%2").arg(secure ? QStringLiteral("https") : QStringLiteral("http")).arg(Port());
 }
 
-QString LoopbackServer::Url(const QString& path) const { return BaseUrl() + path; }
+QString LoopbackServer::Url(const QString& path) const {
+  return BaseUrl() + path;
+}
 
 void LoopbackServer::Serve(const QString& path, const QByteArray& body, int delayMs, int status) {
   LoopbackResponse response;
@@ -166,9 +171,13 @@ void LoopbackServer::Redirect(const QString& path, const QString& location, int 
   Serve(path, response);
 }
 
-void LoopbackServer::Remove(const QString& path) { handlers.erase(path); }
+void LoopbackServer::Remove(const QString& path) {
+  handlers.erase(path);
+}
 
-int LoopbackServer::RequestCount() const { return static_cast<int>(requests.size()); }
+int LoopbackServer::RequestCount() const {
+  return static_cast<int>(requests.size());
+}
 
 int LoopbackServer::RequestCount(const QString& path) const {
   int count = 0;
@@ -178,13 +187,17 @@ int LoopbackServer::RequestCount(const QString& path) const {
   return count;
 }
 
-QList<LoopbackRequest> LoopbackServer::Requests() const { return requests; }
+QList<LoopbackRequest> LoopbackServer::Requests() const {
+  return requests;
+}
 
 LoopbackRequest LoopbackServer::LastRequest() const {
   return requests.isEmpty() ? LoopbackRequest{} : requests.last();
 }
 
-void LoopbackServer::ClearRequests() { requests.clear(); }
+void LoopbackServer::ClearRequests() {
+  requests.clear();
+}
 
 void LoopbackServer::Answer(const LoopbackRequest& request, QTcpSocket* socket) {
   requests.append(request);
@@ -222,26 +235,38 @@ StallServer::StallServer(Mode mode, QObject* parent) : QObject(parent), mode(mod
 
 StallServer::~StallServer() = default;
 
-void StallServer::SetMode(Mode next) { mode = next; }
+void StallServer::SetMode(Mode next) {
+  mode = next;
+}
 
 void StallServer::SetTrickle(int intervalMs, int totalBytes) {
   trickleIntervalMs = qMax(1, intervalMs);
   trickleBytes = qMax(1, totalBytes);
 }
 
-bool StallServer::IsListening() const { return tcp->isListening(); }
+bool StallServer::IsListening() const {
+  return tcp->isListening();
+}
 
-quint16 StallServer::Port() const { return tcp->serverPort(); }
+quint16 StallServer::Port() const {
+  return tcp->serverPort();
+}
 
 QString StallServer::Url(const QString& path) const {
   return QStringLiteral("http://127.0.0.1:%1%2").arg(Port()).arg(path);
 }
 
-int StallServer::ConnectionCount() const { return connections; }
+int StallServer::ConnectionCount() const {
+  return connections;
+}
 
-int StallServer::OpenConnectionCount() const { return open; }
+int StallServer::OpenConnectionCount() const {
+  return open;
+}
 
-QByteArray StallServer::LastRequest() const { return lastRequest; }
+QByteArray StallServer::LastRequest() const {
+  return lastRequest;
+}
 
 void StallServer::Accept() {
   while (QTcpSocket* socket = tcp->nextPendingConnection()) {
@@ -264,32 +289,30 @@ void StallServer::Accept() {
         return;
       *answered = true;
       switch (answer) {
-        case Mode::Silent:
-          break;
-        case Mode::CutAfterRequest:
-          socket->abort();
-          break;
-        case Mode::CutMidBody:
-          socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
-                        "Content-Length: 1000\r\n\r\n0123456789");
-          socket->flush();
-          socket->abort();
-          break;
-        case Mode::Trickle: {
-          socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
-                        QByteArray::number(total) + "\r\n\r\n");
-          auto* timer = new QTimer(socket);
-          auto sent = std::make_shared<int>(0);
-          connect(timer, &QTimer::timeout, socket, [socket, timer, sent, total] {
-            socket->write("v");
-            if (++*sent >= total) {
-              timer->stop();
-              socket->disconnectFromHost();
-            }
-          });
-          timer->start(interval);
-          break;
-        }
+      case Mode::Silent: break;
+      case Mode::CutAfterRequest: socket->abort(); break;
+      case Mode::CutMidBody:
+        socket->write(
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+            "Content-Length: 1000\r\n\r\n0123456789");
+        socket->flush();
+        socket->abort();
+        break;
+      case Mode::Trickle: {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + QByteArray::number(total) +
+                      "\r\n\r\n");
+        auto* timer = new QTimer(socket);
+        auto sent = std::make_shared<int>(0);
+        connect(timer, &QTimer::timeout, socket, [socket, timer, sent, total] {
+          socket->write("v");
+          if (++*sent >= total) {
+            timer->stop();
+            socket->disconnectFromHost();
+          }
+        });
+        timer->start(interval);
+        break;
+      }
       }
     });
   }

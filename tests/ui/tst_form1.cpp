@@ -1,11 +1,11 @@
 // The main window built from the control table, and the URL list through the real widgets.
 #include "core/module1.h"
 #include "core/statuspanels.h"
+#include "form1controls.h"
 #include "platform/programfolder.h"
 #include "testenvironment.h"
 #include "ui/clicklabel.h"
 #include "ui/controlmap.h"
-#include "form1controls.h"
 #include "ui/form1.h"
 
 #include <QAbstractButton>
@@ -74,7 +74,6 @@ QString Caption(QWidget* widget) {
 class Form1Test : public QObject {
   Q_OBJECT
 
-
 private slots:
   void init() { TestEnvironment::Current()->Clear(); }
 
@@ -90,13 +89,15 @@ private slots:
       const QString name = QString::fromUtf8(c.name);
       QWidget* widget = form.findChild<QWidget*>(name);
       QVERIFY2(widget, qPrintable(name));
-      QCOMPARE(widget->parentWidget()->objectName(), *c.container ? QString::fromUtf8(c.container) : QStringLiteral("Form1"));
+      QCOMPARE(widget->parentWidget()->objectName(),
+               *c.container ? QString::fromUtf8(c.container) : QStringLiteral("Form1"));
       QCOMPARE(widget->geometry(), QRect(c.left / 15, c.top / 15, c.width / 15, c.height / 15));
       QCOMPARE(widget->isEnabled(), c.enabled);
       if (c.kind != ControlMap::Kind::StatusBar && c.kind != ControlMap::Kind::Frame)
         QCOMPARE(Caption(widget), QString::fromUtf8(c.caption));
-      QVERIFY2(!widget->accessibleName().isEmpty() || c.kind == ControlMap::Kind::Shape || c.kind == ControlMap::Kind::Frame,
-               qPrintable(name));
+      QVERIFY2(
+          !widget->accessibleName().isEmpty() || c.kind == ControlMap::Kind::Shape || c.kind == ControlMap::Kind::Frame,
+          qPrintable(name));
     }
   }
 
@@ -164,13 +165,19 @@ private slots:
   void listComesBackFromTheFile_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("entries");
-    QTest::newRow("CR LF lines") << QByteArray("http://a.test\r\nhttp://b.test\r\n") << QStringList{"http://a.test", "http://b.test"};
-    QTest::newRow("LF lines, no last end") << QByteArray("http://a.test\nhttp://b.test") << QStringList{"http://a.test", "http://b.test"};
-    QTest::newRow("empty line is an empty entry") << QByteArray("http://a.test\r\n\r\nhttp://c.test\r\n") << QStringList{"http://a.test", "", "http://c.test"};
-    QTest::newRow("comma stays in its entry") << QByteArray("http://a.test/?x=1,2\r\n") << QStringList{"http://a.test/?x=1,2"};
+    QTest::newRow("CR LF lines") << QByteArray("http://a.test\r\nhttp://b.test\r\n")
+                                 << QStringList{"http://a.test", "http://b.test"};
+    QTest::newRow("LF lines, no last end")
+        << QByteArray("http://a.test\nhttp://b.test") << QStringList{"http://a.test", "http://b.test"};
+    QTest::newRow("empty line is an empty entry")
+        << QByteArray("http://a.test\r\n\r\nhttp://c.test\r\n") << QStringList{"http://a.test", "", "http://c.test"};
+    QTest::newRow("comma stays in its entry")
+        << QByteArray("http://a.test/?x=1,2\r\n") << QStringList{"http://a.test/?x=1,2"};
     QTest::newRow("quotes are kept") << QByteArray("\"http://q.test\"\r\n") << QStringList{"\"http://q.test\""};
-    QTest::newRow("UTF-8") << QByteArray("http://b\xc3\xbc.test\r\n") << QStringList{QStringLiteral("http://b\u00fc.test")};
-    QTest::newRow("Latin-1") << QByteArray("http://b\xfc.test\r\n") << QStringList{QStringLiteral("http://b\u00fc.test")};
+    QTest::newRow("UTF-8") << QByteArray("http://b\xc3\xbc.test\r\n")
+                           << QStringList{QStringLiteral("http://b\u00fc.test")};
+    QTest::newRow("Latin-1") << QByteArray("http://b\xfc.test\r\n")
+                             << QStringList{QStringLiteral("http://b\u00fc.test")};
   }
   void listComesBackFromTheFile() {
     QFETCH(QByteArray, bytes);
@@ -256,9 +263,12 @@ private slots:
   void trailingSlashOnlyWhenTheFocusMovesOn_data() {
     QTest::addColumn<QString>("away");
     QTest::addColumn<QString>("text");
-    QTest::newRow("Tab to the next control") << "tab" << "http:/";
-    QTest::newRow("the field's context menu") << "menu" << "http://";
-    QTest::newRow("another window") << "window" << "http://";
+    QTest::newRow("Tab to the next control") << "tab"
+                                             << "http:/";
+    QTest::newRow("the field's context menu") << "menu"
+                                              << "http://";
+    QTest::newRow("another window") << "window"
+                                    << "http://";
   }
   void trailingSlashOnlyWhenTheFocusMovesOn() {
     QFETCH(QString, away);

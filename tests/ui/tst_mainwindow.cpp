@@ -3,6 +3,7 @@
 #include "core/module1.h"
 #include "core/statuspanels.h"
 #include "engine/testcycle.h"
+#include "form1controls.h"
 #include "loopbackserver.h"
 #include "platform/httpclientarray.h"
 #include "platform/programfolder.h"
@@ -12,7 +13,6 @@
 #include "scriptedboxes.h"
 #include "testenvironment.h"
 #include "ui/clicklabel.h"
-#include "form1controls.h"
 #include "ui/form1.h"
 
 #include <QAccessible>
@@ -58,11 +58,13 @@ QPoint CellCentre(QTableView* view, int row, int column) {
 // What the window did: the boxes shown, the files and pages opened, the panels, the caption.
 QString Trace(Form1& form, const ScriptedBoxes& boxes, const RecordingShell& shell) {
   const Form1Controls ui(form);
-  return QStringList{boxes.Texts().join(QLatin1Char(';')), shell.opened.join(QLatin1Char(';')),
+  return QStringList{boxes.Texts().join(QLatin1Char(';')),
+                     shell.opened.join(QLatin1Char(';')),
                      QStringLiteral("menu panel %1").arg(ui.Frame5->isVisible()),
                      QStringLiteral("configuration %1").arg(ui.Frame2->isVisible()),
                      QStringLiteral("Configure framed %1").arg(ui.Label2[4]->frameShape() != QFrame::NoFrame),
-                     form.windowTitle(), QStringLiteral("shown %1").arg(form.isVisible())}
+                     form.windowTitle(),
+                     QStringLiteral("shown %1").arg(form.isVisible())}
       .join(QStringLiteral(" | "));
 }
 
@@ -70,7 +72,6 @@ QString Trace(Form1& form, const ScriptedBoxes& boxes, const RecordingShell& she
 
 class MainWindowTest : public QObject {
   Q_OBJECT
-
 
 private slots:
   void init() { TestEnvironment::Current()->Clear(); }
@@ -126,7 +127,8 @@ private slots:
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<bool>("logWritten");
     QTest::newRow("no") << int(MessageBoxes::No) << QStringList{"Do you want to save log before?"} << false;
-    QTest::newRow("yes") << int(MessageBoxes::Yes) << QStringList{"Do you want to save log before?", "Log Saved"} << true;
+    QTest::newRow("yes") << int(MessageBoxes::Yes) << QStringList{"Do you want to save log before?", "Log Saved"}
+                         << true;
   }
   void resetAsksAboutTheLog() {
     QFETCH(int, answer);
@@ -269,7 +271,8 @@ private slots:
     form.Label2_Click(MenuItem::SubmitLog);
     form.Label2_Click(MenuItem::Hatching);
     QCOMPARE(shell.opened, (QStringList{ProgramFolder::File("tarvik.log"), ProgramFolder::File("tarvik-help.html")}));
-    QCOMPARE(boxes.Texts(), (QStringList{"This function is not operational in this version. Coming soon", "Vok Hatched"}));
+    QCOMPARE(boxes.Texts(),
+             (QStringList{"This function is not operational in this version. Coming soon", "Vok Hatched"}));
     QFile marker(ProgramFolder::File(QStringLiteral("vok.txt")));
     QVERIFY(marker.open(QIODevice::ReadOnly));
     QCOMPARE(marker.readAll(), QByteArray("vok\r\n"));
@@ -294,9 +297,9 @@ private slots:
     state.ReportSubmitted = true;
     form.Label2_Click(MenuItem::Menu);
     form.Label2_Click(MenuItem::SubmitResults);
-    QCOMPARE(boxes.Texts(), (QStringList{"Not enough results to submit", "Not enough results to submit",
-                                          "You cannot submit while tests are in progress",
-                                          "This report was already submited"}));
+    QCOMPARE(boxes.Texts(),
+             (QStringList{"Not enough results to submit", "Not enough results to submit",
+                          "You cannot submit while tests are in progress", "This report was already submited"}));
     QCOMPARE(boxes.shown.last().icon, MessageBoxes::Information);
     QVERIFY(ui.Frame5->isVisibleTo(&form));
   }
@@ -364,10 +367,10 @@ private slots:
   // " Menu " item, where the window starts, in reading order; Return, Space and the press action
   // each do exactly what a click does.
   void menuWithoutAMouse_data() {
-    QTest::addColumn<int>("item");  // index of Label2; -1 the status light
+    QTest::addColumn<int>("item"); // index of Label2; -1 the status light
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("panelOpen");
-    QTest::addColumn<int>("tabs");  // from " Menu "; -1: not reached (disabled)
+    QTest::addColumn<int>("tabs"); // from " Menu "; -1: not reached (disabled)
     QTest::newRow("Menu") << 0 << "Menu" << false << 0;
     QTest::newRow("Show log") << 1 << "Show log" << true << 1;
     QTest::newRow("Submit Results") << 3 << "Submit Results" << true << 2;
@@ -406,7 +409,8 @@ private slots:
       QCOMPARE(accessible->text(QAccessible::Name), name);
       QVERIFY(accessible->actionInterface());
       // A disabled item, like a disabled button, offers no press action.
-      QCOMPARE(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()), tabs >= 0);
+      QCOMPARE(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()),
+               tabs >= 0);
       QCOMPARE(accessible->state().disabled, tabs < 0);
 
       if (way == QLatin1String("click")) {

@@ -3,12 +3,12 @@
 #include "core/module1.h"
 #include "core/statuspanels.h"
 #include "engine/testcycle.h"
+#include "form1controls.h"
 #include "loopbackserver.h"
 #include "platform/programfolder.h"
 #include "results/resultsmodel.h"
 #include "scriptedboxes.h"
 #include "testenvironment.h"
-#include "form1controls.h"
 #include "ui/form1.h"
 
 #include <QApplication>
@@ -43,7 +43,6 @@ bool RunsToTheEnd(int limitMs) {
 
 class QuitTest : public QObject {
   Q_OBJECT
-
 
 private slots:
   void init() { TestEnvironment::Current()->Clear(); }

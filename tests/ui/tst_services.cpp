@@ -4,13 +4,13 @@
 #include "core/statuspanels.h"
 #include "engine/testcycle.h"
 #include "fakevendor.h"
+#include "form1controls.h"
 #include "loopbackserver.h"
 #include "recordingshell.h"
 #include "results/resultsmodel.h"
 #include "scriptedboxes.h"
 #include "settings/settingsstore.h"
 #include "testenvironment.h"
-#include "form1controls.h"
 #include "ui/form1.h"
 
 #include <QApplication>
@@ -21,7 +21,6 @@
 
 class ServicesTest : public QObject {
   Q_OBJECT
-
 
   LoopbackServer site;
 

@@ -1,5 +1,5 @@
 // Figures of the results table at 10k, 100k and 1M rows of ten sites: resident memory per row, the
-// statistics work of one sampling pass (SiteAverage for ten new rows, ShowBestWorst for every
+// statistics work of one sampling pass (SiteAverage for ten new rows, BestWorstOf for every
 // site) and the append of one row, first in the order the rows came, then after a sort by Ping
 // (the sort itself, the first pass after it, passes and appends into the sorted order, memory),
 // and last the passes once one site holds a ping that is not a "d.ddd" text, which the statistics

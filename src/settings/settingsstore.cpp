@@ -70,11 +70,11 @@ std::optional<StoredOptions> Cut(const QString& decoded) {
   return options;
 }
 
-const Setting& Find(const QString& name) {
+const Setting* Find(const QString& name) {
   for (const Setting& setting : Table())
     if (setting.name == name)
-      return setting;
-  Q_UNREACHABLE();
+      return &setting;
+  return nullptr;
 }
 
 } // namespace
@@ -130,9 +130,9 @@ QString GetRegString(const QString& name) {
 }
 
 QString Read(const QString& name) {
-  const Setting& setting = Find(name);
+  const Setting* setting = Find(name);
   const QString stored = GetRegString(name);
-  return !setting.sound || setting.sound(stored) ? stored : setting.fallback;
+  return !setting || !setting->sound || setting->sound(stored) ? stored : setting->fallback;
 }
 
 void FirstRunSetup() {
@@ -164,7 +164,7 @@ bool AccountIdDamaged() {
 }
 
 void RepairAccountId() {
-  SaveRegString(Name::AccountId, Find(Name::AccountId).firstStart());
+  SaveRegString(Name::AccountId, Find(Name::AccountId)->firstStart());
 }
 
 } // namespace SettingsStore

@@ -47,7 +47,8 @@ void SaveRegString(const QString& name, const QString& value);
 QString GetRegString(const QString& name);
 
 // The stored value of a setting of the table, or its fallback when the stored value fails the
-// setting's check: the one way the program reads its settings.
+// setting's check: the one way the program reads its settings. A name outside the table reads as
+// stored.
 QString Read(const QString& name);
 
 // The stored configuration put into the configuration controls at a later start.

@@ -1,5 +1,5 @@
 // Figures of the results table at 10k, 100k and 1M rows of ten sites: resident memory per row, the
-// statistics work of one sampling pass (SiteAverage for ten new rows, ShowBestWorst for every
+// statistics work of one sampling pass (SiteAverage for ten new rows, BestWorstOf for every
 // site) and the append of one row, first in the order the rows came, then after a sort by Ping
 // (the sort itself, the first pass after it, passes and appends into the sorted order, memory),
 // and last the passes once one site holds a ping that is not a "d.ddd" text, which the statistics
@@ -7,9 +7,10 @@
 //
 // Run a Release build: bench_results [rows ...]
 
-#include "app/statuspanels.h"
+#include "core/statuspanels.h"
 #include "platform/numbers.h"
 #include "results/resultsmodel.h"
+#include "results/sitepanels.h"
 #include "results/statistics.h"
 
 #include <QCoreApplication>
@@ -66,7 +67,7 @@ public:
     model.SetText(row, ResultsModel::Ping, Numbers::Fixed3(millis / 1000.0));
     model.SetText(row, ResultsModel::SiteId, QString::number(site + 1));
     model.SetText(row, ResultsModel::Average,
-                  withAverage ? Statistics::SiteAverage(model, bar1, site) : QStringLiteral("0.250"));
+                  withAverage ? Statistics::SiteAverage(model, site + 1) : QStringLiteral("0.250"));
     return row;
   }
 
@@ -78,13 +79,14 @@ public:
     for (int site = 0; site < Sites; ++site) {
       const ResultsModel::RowId row = Sample(site, packet, false);
       timer.start();
-      const QString average = Statistics::SiteAverage(model, bar1, site);
+      const QString average = Statistics::SiteAverage(model, site + 1);
+      SitePanels::ShowAverage(bar1, average);
       spent += timer.nsecsElapsed();
       model.SetText(row, ResultsModel::Average, average);
     }
     timer.start();
     for (int site = 1; site <= Sites; ++site)
-      Statistics::ShowBestWorst(model, bar1, site);
+      SitePanels::ShowBestWorst(bar1, Statistics::BestWorstOf(model, site));
     spent += timer.nsecsElapsed();
     return spent;
   }
@@ -121,8 +123,8 @@ void Run(int rows) {
     sampler.Sample(i % Sites, i / Sites + 1, true);
   const qint64 fillMs = timer.elapsed();
   const qint64 after = ResidentBytes();
-  std::printf("%9d rows  fill %6lld ms  memory %6.1f bytes/row (RSS +%.1f MB)\n", rows,
-              static_cast<long long>(fillMs), double(after - before) / rows, double(after - before) / 1048576.0);
+  std::printf("%9d rows  fill %6lld ms  memory %6.1f bytes/row (RSS +%.1f MB)\n", rows, static_cast<long long>(fillMs),
+              double(after - before) / rows, double(after - before) / 1048576.0);
 
   std::vector<qint64> passes;
   for (int pass = 0; pass < 50; ++pass)
@@ -192,8 +194,8 @@ void Run(int rows) {
   const qint64 clearMs = timer.elapsed();
   const qint64 cleared = ResidentBytes();
   model.reset();
-  std::printf("           Clear of %d rows %lld ms, RSS afterwards +%.1f MB\n", count,
-              static_cast<long long>(clearMs), double(cleared - before) / 1048576.0);
+  std::printf("           Clear of %d rows %lld ms, RSS afterwards +%.1f MB\n", count, static_cast<long long>(clearMs),
+              double(cleared - before) / 1048576.0);
   std::fflush(stdout);
 }
 

@@ -5,7 +5,7 @@
 // replaces (run here as a reference, on inputs short enough for it); samplers, delay and the first
 // warning value are whole numbers from 0 to 99 and the second warning value reads strictly as a
 // number from 0 to 999; anything but digits gives the defaults.
-#include "app/module1.h"
+#include "core/module1.h"
 #include "fuzzsupport.h"
 #include "platform/numbers.h"
 #include "settings/settingsstore.h"

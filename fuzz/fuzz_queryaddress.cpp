@@ -5,7 +5,7 @@
 // client or server can alter it; and the address, parsed as the HTTP client parses it, sent in its
 // encoded form and read with QUrlQuery on the other side, gives back every name and value exactly,
 // in order (see Fuzz::ReceivedQuery).
-#include "app/module1.h"
+#include "core/module1.h"
 #include "fuzzsupport.h"
 #include "services/servicequery.h"
 
@@ -13,8 +13,8 @@ namespace {
 
 bool Plain(QChar c) {
   const char16_t u = c.unicode();
-  return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
-         u == u'-' || u == u'.' || u == u'_' || u == u'~';
+  return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'-' || u == u'.' ||
+         u == u'_' || u == u'~';
 }
 
 bool IsHex(QChar c) {

@@ -6,13 +6,11 @@
 // back into the 22 fields whenever no field holds a "|" (a "|" inside a field is not protected: the
 // record then has one more field per "|"); and the upload address, parsed as the HTTP client parses
 // it, sent in its encoded form and decoded (Fuzz::ReceivedQuery), gives the record back exactly.
-#include "app/module1.h"
 #include "fuzzsupport.h"
 #include "services/reportsubmission.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  Module1::VendorURL = QStringLiteral("http://velmora.example/");
-  return 0;
+namespace {
+const QString VendorUrl = QStringLiteral("http://velmora.example/");
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -54,13 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (bars == 0)
     FUZZ_CHECK(split == expected, record);
 
-  const QString address = ReportSubmission::UploadUrl(record);
-  const QString prefix = Module1::VendorURL + QStringLiteral("cgi-bin/tarvik/ref.cgi?p=");
+  const QString address = ReportSubmission::UploadUrl(VendorUrl, record);
+  const QString prefix = VendorUrl + QStringLiteral("cgi-bin/tarvik/ref.cgi?p=");
   FUZZ_CHECK(address.startsWith(prefix), address);
   FUZZ_CHECK(QUrl(address, QUrl::TolerantMode).isValid(), address);
   const QList<std::pair<QString, QString>> items = Fuzz::ReceivedQuery(address);
   FUZZ_CHECK(items.size() == 1 && items.first().first == QLatin1String("p"), address);
-  FUZZ_CHECK(items.first().second == record,
-             record + QStringLiteral(" read as ") + items.first().second);
+  FUZZ_CHECK(items.first().second == record, record + QStringLiteral(" read as ") + items.first().second);
   return 0;
 }

@@ -1,10 +1,10 @@
-// The answer of the vendor's service, split into ServiceField.
+// The answer of the vendor's service, split into the fields of ServiceField.
 //
 // Properties: nothing crashes; "" and "voknog" change nothing; any other answer sets ServiceOk and
 // stores its "|"-separated fields (no empty last field after a final "|") in order, leaving the
 // elements after the last field as they were; more than six fields store the first six and give
 // false.
-#include "app/module1.h"
+#include "core/module1.h"
 #include "fuzzsupport.h"
 #include "services/servicequery.h"
 
@@ -15,27 +15,27 @@ QString Sentinel(int i) {
 }
 
 void Check(const QString& answer) {
-  const int places = int(Module1::ServiceField.size());
+  const int places = ServiceAnswer::FieldCount;
+  Module1 state;
   for (int i = 0; i < places; ++i)
-    Module1::ServiceField[i] = Sentinel(i);
-  Module1::ServiceOk = false;
+    state.ServiceField.Field(i) = Sentinel(i);
 
-  const bool taken = ServiceQuery::TakeAnswer(answer);
+  const bool taken = ServiceQuery::TakeAnswer(state, answer);
 
   if (answer.isEmpty() || answer == QLatin1String("voknog")) {
-    FUZZ_CHECK(!taken && !Module1::ServiceOk, answer);
+    FUZZ_CHECK(!taken && !state.ServiceOk, answer);
     for (int i = 0; i < places; ++i)
-      FUZZ_CHECK(Module1::ServiceField[i] == Sentinel(i), answer);
+      FUZZ_CHECK(state.ServiceField.Field(i) == Sentinel(i), answer);
     return;
   }
-  FUZZ_CHECK(Module1::ServiceOk, answer);
+  FUZZ_CHECK(state.ServiceOk, answer);
   QStringList fields = answer.split(QLatin1Char('|'));
   if (answer.endsWith(QLatin1Char('|')))
     fields.removeLast();
   FUZZ_CHECK(taken == (fields.size() <= places), answer);
   for (int i = 0; i < places; ++i) {
     const QString expected = i < fields.size() ? fields.at(i) : Sentinel(i);
-    FUZZ_CHECK(Module1::ServiceField[i] == expected, answer);
+    FUZZ_CHECK(state.ServiceField.Field(i) == expected, answer);
   }
 }
 

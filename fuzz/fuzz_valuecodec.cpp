@@ -4,7 +4,7 @@
 // digits; a decoded text holds one-byte codes only and encodes back to the same digits (upper case)
 // when it is at least as long as the key; and any plain text at least as long as the key comes back
 // from encoding and decoding (characters above 255 as "?"), a shorter one with its extension.
-#include "app/module1.h"
+#include "core/module1.h"
 #include "fuzzsupport.h"
 #include "settings/valuecodec.h"
 

@@ -8,7 +8,7 @@ build=${1:-build-test}
 scripts/install-deps.sh clang-tidy-14
 [ -f "$build/compile_commands.json" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # The generated moc files must exist for the sources that include them.
-cmake --build "$build" --target tarvikcore_autogen tarvikui_autogen >/dev/null
+cmake --build "$build" --target tarvikcore_autogen tarvikui_autogen tarvikapp_autogen >/dev/null
 # clang-tidy counts the warnings it suppressed in system headers on stderr; only findings matter.
 find src -name '*.cpp' | sort | xargs -P "$(nproc)" -n 4 clang-tidy-14 -p "$build" --quiet 2>&1 |
   { grep -v 'warnings\? generated\.$' || true; }

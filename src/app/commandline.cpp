@@ -16,9 +16,9 @@ struct Options {
     // The window toolkit's own options ("-platform offscreen", "-style Fusion", ...) pass through
     // to it untouched.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "style", "stylesheet",
-                             "display", "geometry", "qwindowgeometry", "title", "qwindowtitle", "name", "session",
-                             "qwindowicon", "icon", "fontengine"}) {
+    for (const char* name :
+         {"platform", "platformpluginpath", "platformtheme", "plugin", "style", "stylesheet", "display", "geometry",
+          "qwindowgeometry", "title", "qwindowtitle", "name", "session", "qwindowicon", "icon", "fontengine"}) {
       QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
       option.setFlags(QCommandLineOption::HiddenFromHelp);
       parser.addOption(option);

@@ -7,10 +7,10 @@
 // --help, --version and a bad option answer on a machine without one.
 struct CommandLine {
   enum class Mode {
-    Window,   // no option: the desktop program
-    Help,     // --help: print HelpText() and exit 0
-    Version,  // --version: print VersionText() and exit 0
-    Error,    // a bad command line: print `error` as one line on standard error and exit 2
+    Window,  // no option: the desktop program
+    Help,    // --help: print HelpText() and exit 0
+    Version, // --version: print VersionText() and exit 0
+    Error,   // a bad command line: print `error` as one line on standard error and exit 2
   };
   static constexpr int BadUsageExitCode = 2;
 

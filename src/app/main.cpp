@@ -1,6 +1,7 @@
 #include "app/commandline.h"
-#include "ui/qtplatform.h"
-#include "ui/startup.h"
+#include "app/qtplatform.h"
+#include "app/startup.h"
+#include "core/module1.h"
 
 #include <QApplication>
 
@@ -30,34 +31,31 @@ int RunWindow(int argc, char* argv[]) {
   MessageBoxes::SetInstance(&boxes);
   Shell::SetInstance(&shell);
 
-  Startup::Main();
-  const int code = QApplication::exec();
-  Startup::Shutdown();
-  return code;
+  Startup startup;
+  startup.Main();
+  return QApplication::exec();
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
-  QCoreApplication::setApplicationName(QStringLiteral("Tarvik"));
+  // The application title: message boxes take it as their default title.
+  QCoreApplication::setApplicationName(Module1::AppTitle);
   QCoreApplication::setOrganizationName(QStringLiteral("Velmora"));
   QCoreApplication::setApplicationVersion(QStringLiteral(TARVIK_VERSION_TEXT));
 
   const CommandLine line = CommandLine::Parse(Arguments(argc, argv));
   switch (line.mode) {
-    case CommandLine::Mode::Error:
-      Print(stderr, QStringLiteral("tarvik: ") + line.error + QStringLiteral(" (see tarvik --help)"));
-      return CommandLine::BadUsageExitCode;
-    case CommandLine::Mode::Help: {
-      const QCoreApplication app(argc, argv);
-      Print(stdout, CommandLine::HelpText());
-      return 0;
-    }
-    case CommandLine::Mode::Version:
-      Print(stdout, CommandLine::VersionText());
-      return 0;
-    case CommandLine::Mode::Window:
-      break;
+  case CommandLine::Mode::Error:
+    Print(stderr, QStringLiteral("tarvik: ") + line.error + QStringLiteral(" (see tarvik --help)"));
+    return CommandLine::BadUsageExitCode;
+  case CommandLine::Mode::Help: {
+    const QCoreApplication app(argc, argv);
+    Print(stdout, CommandLine::HelpText());
+    return 0;
+  }
+  case CommandLine::Mode::Version: Print(stdout, CommandLine::VersionText()); return 0;
+  case CommandLine::Mode::Window: break;
   }
   return RunWindow(argc, argv);
 }

@@ -1,6 +1,6 @@
 #include "engine/keeplast.h"
 
-#include "app/statuspanels.h"
+#include "core/statuspanels.h"
 #include "platform/numbers.h"
 #include "platform/programfolder.h"
 #include "platform/textfile.h"

@@ -1,7 +1,7 @@
 #include "engine/testcycle.h"
 
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "engine/keeplast.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
@@ -10,12 +10,12 @@
 #include "platform/numbers.h"
 #include "platform/shell.h"
 #include "results/reportlog.h"
+#include "results/sitepanels.h"
 #include "results/statistics.h"
 #include "services/servicequery.h"
 
 #include <QCoreApplication>
-#include <QPointer>
-#include <QTime>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 namespace {
@@ -25,10 +25,6 @@ QTimer* MakeTimer(QObject* parent, const char* name, int interval) {
   timer->setObjectName(QString::fromLatin1(name));
   timer->setInterval(interval);
   return timer;
-}
-
-int MinuteOfDay(const QTime& time) {
-  return time.hour() * 60 + time.minute();
 }
 
 // The Result of a sample whose fetch was abandoned by switching off, and panel 3 after its pass.
@@ -41,10 +37,11 @@ qint32 Whole(double value, qint32 fallback = 0) {
 
 } // namespace
 
-TestCycle::TestCycle(RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1,
+TestCycle::TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1,
                      StatusPanels& statusBar2, HttpClientArray& inet1, HttpClient& inet2, QObject* parent)
-    : QObject(parent), settings(settings), results(results), bar1(statusBar1), bar2(statusBar2), inet1(inet1),
-      inet2(inet2) {
+    : QObject(parent), state(state), settings(settings), results(results), bar1(statusBar1), bar2(statusBar2),
+      inet1(inet1), inet2(inet2), refPings(state, inet2, [this](bool on) { SetStatusLight(on); }) {
+  connect(&refPings, &ReferencePings::RefTimeChanged, this, &TestCycle::RefTimeChanged);
   Timer1 = MakeTimer(this, "Timer1", 1000);
   Timer2 = MakeTimer(this, "Timer2", 10000);
   Timer3 = MakeTimer(this, "Timer3", 50);
@@ -58,7 +55,7 @@ TestCycle::TestCycle(RunSettings& settings, ResultsModel& results, StatusPanels&
   // The vendor's service is asked through the first sampler client while the light and the
   // waiting counter show the wait.
   QueryService = [this] {
-    return ServiceQuery::QueryService(*this->inet1.At(0), [this](bool waiting) {
+    return ServiceQuery::QueryService(this->state, *this->inet1.At(0), [this](bool waiting) {
       if (waiting) {
         SetStatusLight(true);
         Timer4->start();
@@ -85,11 +82,11 @@ void TestCycle::SetSwitch(bool pressed, const QString& caption) {
   emit SwitchChanged(pressed, caption);
 }
 
-void TestCycle::Check1_MouseUp(bool pressed, int shift) {
+void TestCycle::Check1_MouseUp(bool pressed, SwitchedBy by) {
   switchPressed = pressed;
-  if (shift == 0 && Module1::FcTestState != 0) {
+  if (by == SwitchedBy::Click && state.FcTestState != Module1::FcTest::None) {
     MessageBoxes::MsgBox(QStringLiteral("fc test canceled"));
-    Module1::FcTestState = 0;
+    state.FcTestState = Module1::FcTest::None;
     emit CaptionChanged(Module1::AppTitle + QStringLiteral(" vok"));
   }
   if (switchPressed)
@@ -104,35 +101,16 @@ void TestCycle::SwitchOn() {
     return;
   }
   if (results.Count() == 0) {
-    Module1::ReportSubmitted = false;
+    state.ReportSubmitted = false;
     RoundCount = 0;
   }
-  if (!ServiceQueried && QueryService) {
-    const bool answered = QueryService();
-    // The user may have switched off again while the query waited.
-    if (!switchPressed)
-      return;
-    if (answered) {
-      if (Module1::ServiceField[3].isEmpty()) {
-        MessageBoxes::MsgBox(QStringLiteral("Failed to locate server"));
-        SetSwitch(false, switchCaption);
-        return;
-      }
-      ServiceQueried = true;
-      if (Module1::Version != Module1::ServiceField[2]) {
-        const auto answer = MessageBoxes::MsgBox(
-            QStringLiteral("Curr version is: ") + Module1::Version + QStringLiteral(" Newest ver: ") + Module1::ServiceField[2],
-            MessageBoxes::YesNo, MessageBoxes::NoIcon, QStringLiteral("Visit Velmora website?"));
-        if (answer == MessageBoxes::Yes)
-          Shell::Instance().Open(Module1::VendorURL + Module1::AppTitle.toLower());
-      }
-    }
-  }
+  if (!ServiceQueried && QueryService && !AskServiceOnce())
+    return;
   if (settings.urls.isEmpty()) {
     // The list was emptied while the query waited: show the configuration and the help instead.
     if (MenuAction) {
-      MenuAction(4);
-      MenuAction(7);
+      MenuAction(MenuItem::Configure);
+      MenuAction(MenuItem::Help);
     }
     return;
   }
@@ -145,13 +123,37 @@ void TestCycle::SwitchOn() {
   bar2.SetText(4, settings.delay);
 }
 
+bool TestCycle::AskServiceOnce() {
+  const bool answered = QueryService();
+  // The user may have switched off again while the query waited.
+  if (!switchPressed)
+    return false;
+  if (!answered)
+    return true; // asked again at the next switch-on
+  if (state.ServiceField.date.isEmpty()) {
+    MessageBoxes::MsgBox(QStringLiteral("Failed to locate server"));
+    SetSwitch(false, switchCaption);
+    return false;
+  }
+  ServiceQueried = true;
+  if (Module1::Version != state.ServiceField.newestVersion) {
+    const auto answer =
+        MessageBoxes::MsgBox(QStringLiteral("Curr version is: ") + Module1::Version + QStringLiteral(" Newest ver: ") +
+                                 state.ServiceField.newestVersion,
+                             MessageBoxes::YesNo, MessageBoxes::NoIcon, QStringLiteral("Visit Velmora website?"));
+    if (answer == MessageBoxes::Yes)
+      Shell::Instance().Open(state.VendorURL + Module1::AppTitle.toLower());
+  }
+  return true;
+}
+
 void TestCycle::SwitchOff() {
   Timer1->stop();
   Timer4->stop();
   SetSwitch(switchPressed, QStringLiteral("OFF"));
   // An outstanding fetch ends at once and ends its pass.
-  if (ticking) {
-    abortPass = true;
+  if (tick) {
+    tick->aborted = true;
     for (int i = 0; i < inet1.Count(); ++i)
       if (HttpClient* client = inet1.At(i))
         client->Cancel();
@@ -178,47 +180,49 @@ void TestCycle::Shutdown() {
 
 void TestCycle::Timer1_Timer() {
   // A tick that arrives while a pass waits for a fetch is skipped.
-  if (ticking)
+  if (tick)
     return;
   extraTickAllowed = true;
   SampleTick();
-  if (Module1::ServiceOk && !LastRefTime.isEmpty()) {
-    const QTime last = QTime::fromString(LastRefTime, QStringLiteral("HH:mm:ss"));
-    if (last.isValid() && MinuteOfDay(last) - MinuteOfDay(Clock::TimeOfDay()) > 600)
-      RefPing();
-  }
+  if (state.ServiceOk && refPings.DueAfterMidnight())
+    refPings.RefPing();
 }
 
 void TestCycle::SampleTick() {
-  if (ticking)
+  if (tick)
     return;
-  ticking = true;
-  abortPass = false;
-  ++TickCount;
-  QCoreApplication::processEvents();
-  // A delay below one second (zero, negative, or no number at all) never samples. Switching off
-  // (while events ran here, or during the pass) ends the pass but not the tick: the end-of-run
-  // check and the countdown still run. Only a program that is ending skips them.
-  const double delay = Numbers::Value(settings.delay);
-  if (!abortPass && delay >= 1 && delay == double(TickCount))
-    SamplingPass();
-  if (!shutDown) {
-    EndOfRunCheck();
-    Countdown();
-  }
-  ticking = false;
-  if (restartQueued) {
-    restartQueued = false;
-    // The extra tick of a restart runs as an ordinary tick of its own, queued at once; at most one
-    // runs per tick of Timer1, so a restart within the extra tick waits for the next timer tick.
-    if (extraTickAllowed) {
-      extraTickAllowed = false;
-      QTimer::singleShot(0, this, [this] {
-        if (Testing())
-          SampleTick();
-      });
+  Tick current;
+  {
+    const QScopedValueRollback running(tick, &current);
+    ++TickCount;
+    // Lets the clicks and timer events that queued up since the last tick run first: a switch-off
+    // among them ends this tick's pass before it begins.
+    QCoreApplication::processEvents();
+    // A delay below one second (zero, negative, or no number at all) never samples. Switching off
+    // (while events ran here, or during the pass) ends the pass but not the tick: the end-of-run
+    // check and the countdown still run. Only a program that is ending skips them.
+    const double delay = Numbers::Value(settings.delay);
+    if (!current.aborted && delay >= 1 && delay == double(TickCount))
+      SamplingPass(current);
+    if (!shutDown) {
+      EndOfRunCheck(current);
+      Countdown();
     }
   }
+  if (current.restart)
+    QueueExtraTick();
+}
+
+// The extra tick of a restart runs as an ordinary tick of its own, queued at once; at most one runs
+// per tick of Timer1, so a restart within the extra tick waits for the next timer tick.
+void TestCycle::QueueExtraTick() {
+  if (!extraTickAllowed)
+    return;
+  extraTickAllowed = false;
+  QTimer::singleShot(0, this, [this] {
+    if (Testing())
+      SampleTick();
+  });
 }
 
 FetchResult TestCycle::Fetch(int sampler, const QString& url) {
@@ -228,9 +232,10 @@ FetchResult TestCycle::Fetch(int sampler, const QString& url) {
   FetchResult result;
   if (HttpClient* client = inet1.At(sampler)) {
     client->Cancel();
-    fetching = true;
+    // Events run while the fetch waits: a switch-off cancels it, and a change of the sampler count
+    // waits for its end (Text3_Change).
+    const QScopedValueRollback waiting(fetching, true);
     result = client->OpenUrl(url + QStringLiteral("/vok.txt"));
-    fetching = false;
   } else {
     result.error = QStringLiteral("Bad address");
   }
@@ -244,57 +249,28 @@ FetchResult TestCycle::Fetch(int sampler, const QString& url) {
   return result;
 }
 
-void TestCycle::SamplingPass() {
+void TestCycle::SamplingPass(Tick& tick) {
   ++RoundCount;
-  if (Module1::ServiceOk && RoundCount == 1 && !Module1::ServiceField[0].isEmpty())
-    RefPing();
-  if (abortPass)
+  if (state.ServiceOk && RoundCount == 1 && !state.ServiceField.refAddress1.isEmpty())
+    refPings.RefPing();
+  if (tick.aborted)
     return;
 
   // The sampler count is read again after every fetch: a change made while a fetch waited takes
   // effect when that fetch has ended.
-  for (int i = 0; i < inet1.Count(); ++i) {
+  for (int i = 0; i < inet1.Count() && !tick.aborted; ++i) {
     const QString url = i < settings.urls.size() ? settings.urls.at(i) : QString();
     const ResultsModel::RowId row = results.AddRow(Clock::TimeText());
     results.SetText(row, ResultsModel::Ping, QStringLiteral("Sent"));
     results.SetText(row, ResultsModel::Result, QStringLiteral("Waiting"));
-
-    FetchResult fetched;
-    bool retried = false;
-    int repeats = 0;
-    for (;;) {
-      fetched = Fetch(i, url);
-      if (abortPass)
-        break;
-      if (!fetched.ok) {
-        // A failed fetch is made once more from the start; when that fails too, the failure is
-        // recorded. Each failure has its retry, a failed first-pass repeat too.
-        if (!retried) {
-          retried = true;
-          continue;
-        }
-        break;
-      }
-      retried = false;
-      const double p = Numbers::Value(Numbers::Fixed3(fetched.seconds));
-      const bool slow = p >= Numbers::Value(settings.warning[0]) || p >= Numbers::Value(settings.warning[1]);
-      // In the first pass of a run a slow sample is measured again, at most a few times.
-      if (RoundCount == 1 && slow && repeats < MaxFirstPassRepeats) {
-        results.SetText(row, ResultsModel::Result, QStringLiteral("*"));
-        ++repeats;
-        continue;
-      }
-      break;
-    }
+    const FetchResult fetched = FetchWithRetry(tick, i, url, row);
     // A fetch abandoned by switching off completes its row as a cancelled sample and ends the pass.
-    CompleteSample(row, i, url, fetched, abortPass);
-    if (abortPass)
-      break;
+    CompleteSample(row, i, url, fetched, tick.aborted);
   }
 
-  for (int k = 1; k <= settings.urls.size(); ++k)
-    Statistics::ShowBestWorst(results, bar1, k);
-  if (abortPass) {
+  for (int siteId = 1; siteId <= settings.urls.size(); ++siteId)
+    SitePanels::ShowBestWorst(bar1, Statistics::BestWorstOf(results, siteId));
+  if (tick.aborted) {
     // Whichever sampler was waiting, the pass ends on the state of its transfer.
     bar2.SetText(3, Cancelled);
     return;
@@ -304,38 +280,79 @@ void TestCycle::SamplingPass() {
     results.SetText(results.RowAt(results.Count() - 1), ResultsModel::Result, waited);
 }
 
+FetchResult TestCycle::FetchWithRetry(const Tick& tick, int sampler, const QString& url, ResultsModel::RowId row) {
+  bool retried = false;
+  int repeats = 0;
+  for (;;) {
+    FetchResult fetched = Fetch(sampler, url);
+    if (tick.aborted)
+      return fetched;
+    if (!fetched.ok) {
+      // A failed fetch is made once more from the start; when that fails too, the failure is
+      // recorded. Each failure has its retry, a failed first-pass repeat too.
+      if (retried)
+        return fetched;
+      retried = true;
+      continue;
+    }
+    retried = false;
+    // In the first pass of a run a slow sample is measured again, at most a few times.
+    const double p = Numbers::Value(Numbers::Fixed3(fetched.seconds));
+    const bool slow = p >= Numbers::Value(settings.warning[0]) || p >= Numbers::Value(settings.warning[1]);
+    if (RoundCount != 1 || !slow || repeats >= MaxFirstPassRepeats)
+      return fetched;
+    results.SetText(row, ResultsModel::Result, QStringLiteral("*"));
+    ++repeats;
+  }
+}
+
 void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& fetched,
                                bool cancelled) {
   TickCount = 0;
   results.SetText(row, ResultsModel::Result, QString());
   const bool ok = fetched.ok && !cancelled;
   const QString pingText = ok ? Numbers::Fixed3(fetched.seconds) : QStringLiteral("Failed");
-  if (ok) {
-    const double p = Numbers::Value(pingText);
-    if (p >= Numbers::Value(settings.warning[1])) {
-      results.SetMark(row, ResultsModel::Red, true);
-      results.SetText(row, ResultsModel::Result,
-                      results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + settings.warning[1]);
-      if (!WarnHourGate())
-        RefPing();
-    } else if (p >= Numbers::Value(settings.warning[0])) {
-      results.SetMark(row, ResultsModel::Blue, true);
-      results.SetText(row, ResultsModel::Result,
-                      results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + settings.warning[0]);
-    }
-  } else if (!cancelled) {
+  if (ok)
+    MarkWarning(row, Numbers::Value(pingText));
+  else if (!cancelled)
     results.SetMark(row, ResultsModel::Red, true);
-  }
   results.SetText(row, ResultsModel::Packet, QString::number(RoundCount));
   const QString firstSite = results.Count() > 0 ? results.TextAt(0, ResultsModel::SiteId) : QString();
   bar2.SetText(1, QStringLiteral("Site: ") + firstSite + QStringLiteral(" =  ") + url.mid(7));
   bar2.SetText(2, settings.delay + QStringLiteral(" sec"));
+  WriteResult(row, fetched, cancelled);
+  results.SetText(row, ResultsModel::Ping, pingText);
+  // Sampler i tests the URL list's entry i: the site whose Site ID is i + 1.
+  const int siteId = sampler + 1;
+  results.SetText(row, ResultsModel::SiteId, QString::number(siteId));
+  const QString average = Statistics::SiteAverage(results, siteId);
+  SitePanels::ShowAverage(bar1, average);
+  results.SetText(row, ResultsModel::Average, average);
+}
 
+void TestCycle::MarkWarning(ResultsModel::RowId row, double ping) {
+  const auto mark = [&](int colour, const QString& warning) {
+    results.SetMark(row, colour, true);
+    results.SetText(row, ResultsModel::Result,
+                    results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + warning);
+  };
+  if (ping >= Numbers::Value(settings.warning[1])) {
+    mark(ResultsModel::Red, settings.warning[1]);
+    if (!refPings.WarnHourGate())
+      refPings.RefPing();
+  } else if (ping >= Numbers::Value(settings.warning[0])) {
+    mark(ResultsModel::Blue, settings.warning[0]);
+  }
+}
+
+void TestCycle::WriteResult(ResultsModel::RowId row, const FetchResult& fetched, bool cancelled) {
   if (cancelled) {
     results.SetText(row, ResultsModel::Result, Cancelled);
   } else if (!fetched.ok) {
     results.SetText(row, ResultsModel::Result, fetched.error);
   } else if (fetched.body.startsWith(QLatin1String("vok")) && fetched.body.size() <= 6) {
+    // A good answer: lets what queued up during the fetch (repaints, clicks) run before the row is
+    // completed. The switch may go off here; the row is completed all the same.
     QCoreApplication::processEvents();
   } else if (fetched.body.isEmpty()) {
     results.SetText(row, ResultsModel::Result, QStringLiteral("Empty"));
@@ -344,12 +361,9 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
   } else {
     results.SetText(row, ResultsModel::Result, QStringLiteral("TXT"));
   }
-  results.SetText(row, ResultsModel::Ping, pingText);
-  results.SetText(row, ResultsModel::SiteId, QString::number(sampler + 1));
-  results.SetText(row, ResultsModel::Average, Statistics::SiteAverage(results, bar1, sampler));
 }
 
-void TestCycle::EndOfRunCheck() {
+void TestCycle::EndOfRunCheck(Tick& tick) {
   const double runLength = Numbers::Value(settings.runLength);
   if (RoundCount < 1 || settings.urls.size() * runLength > results.Count())
     return;
@@ -363,15 +377,15 @@ void TestCycle::EndOfRunCheck() {
       runLength == Numbers::Value(results.TextAt(results.Count() - 1, ResultsModel::Packet))) {
     RoundCount = 0;
     bar2.SetText(1, QStringLiteral("Restarting at: ") + settings.runLength);
-    restartQueued = true;
+    tick.restart = true;
   }
   // Nothing to stop when testing was switched off during the tick.
   if (settings.option[RunSettings::Stop] && Testing()) {
     StopRequested = true;
-    Check1_MouseUp(false, 1);
+    Check1_MouseUp(false, SwitchedBy::Program);
   }
-  if (Module1::FcTestState == 2) {
-    Module1::FcTestState = 1;
+  if (state.FcTestState == Module1::FcTest::Running) {
+    state.FcTestState = Module1::FcTest::Finished;
     emit CaptionChanged(Module1::AppTitle);
   }
 }
@@ -406,7 +420,13 @@ void TestCycle::Inet1_StateChanged(int index, int) {
   if (client->ResponseCode() == HttpClient::CancelCode)
     client->Cancel();
   bar2.SetText(3, client->ResponseInfo());
+  // Lets the panel show the failure at once, before the caller goes on with a retry.
   QCoreApplication::processEvents();
+}
+
+void TestCycle::ShowSubmitted() {
+  ShowPicture(LightSubmitted);
+  Timer2->start();
 }
 
 void TestCycle::SetStatusLight(bool on) {
@@ -420,9 +440,9 @@ void TestCycle::ShowPicture(int shown) {
 
 // ---- The configuration panel's rules ---------------------------------------------------------------
 
-void TestCycle::FcMarkerRule() const {
+void TestCycle::FcMarkerRule() {
   if (Numbers::Value(settings.delay) != 60 && Numbers::Value(settings.runLength) != 60)
-    Module1::FcTestState = 0;
+    state.FcTestState = Module1::FcTest::None;
 }
 
 void TestCycle::Text3_Change(const QString& samplers) {
@@ -441,33 +461,4 @@ void TestCycle::ResizeSamplers(const QString& samplers) {
     return;
   for (int i = 1; i <= *last; ++i)
     inet1.Load(i);
-}
-
-// ---- Reference pings --------------------------------------------------------------------------------
-
-void TestCycle::RefPing() {
-  for (int i = 0; i < 2; ++i) {
-    const QString address = Module1::ServiceField[i];
-    if (address.isEmpty())
-      return;
-    SetStatusLight(true);
-    const FetchResult fetched = inet2.OpenUrl(address);
-    // A failed reference fetch ends the pass; the light does not stay on.
-    SetStatusLight(false);
-    if (!fetched.ok)
-      return;
-    refTime[i] = Numbers::Fixed3(fetched.seconds);
-    emit RefTimeChanged(i, refTime[i]);
-  }
-  LastRefTime = Clock::TimeText();
-}
-
-bool TestCycle::WarnHourGate() {
-  const QString hour = Clock::TimeOfDay().toString(QStringLiteral("HH"));
-  if (WarnHour.isEmpty() || WarnHour != hour) {
-    WarnHour = hour;
-    WarnCount = 0;
-  }
-  ++WarnCount;
-  return WarnCount != 6;
 }

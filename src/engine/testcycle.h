@@ -1,11 +1,12 @@
 #pragma once
 
+#include "core/menuitem.h"
+#include "engine/referencepings.h"
 #include "engine/runsettings.h"
 #include "results/resultsmodel.h"
 
 #include <QObject>
 #include <QString>
-#include <array>
 #include <functional>
 #include <optional>
 
@@ -14,6 +15,7 @@ class HttpClientArray;
 class QTimer;
 class StatusPanels;
 struct FetchResult;
+struct Module1;
 
 // The test engine: the ON/OFF switch, the one-second tick that samples every site when the delay
 // has elapsed, the end-of-run options, the countdown and waiting counter, the status light and the
@@ -27,14 +29,18 @@ class TestCycle : public QObject {
 public:
   // Pictures of the status light: idle, waiting for a remote answer, report submitted, at rest.
   enum Picture { LightIdle = 1, LightWaiting = 2, LightSubmitted = 3, LightRest = 4 };
+  // Who turned the switch: a plain click (no Shift, Ctrl or Alt held), or the program itself (a
+  // click with one of those keys held counts as the program's). Only a plain click cancels an fc
+  // test.
+  enum class SwitchedBy { Click, Program };
 
-  TestCycle(RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1, StatusPanels& statusBar2,
-            HttpClientArray& inet1, HttpClient& inet2, QObject* parent = nullptr);
+  TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1,
+            StatusPanels& statusBar2, HttpClientArray& inet1, HttpClient& inet2, QObject* parent = nullptr);
   ~TestCycle() override;
 
   // The switch's mouse-up. `pressed` is the switch's state after the click toggled it (or after the
-  // caller set it); shift is 0 for a real click without modifier keys.
-  void Check1_MouseUp(bool pressed, int shift);
+  // caller set it).
+  void Check1_MouseUp(bool pressed, SwitchedBy by);
   bool SwitchPressed() const { return switchPressed; }
   QString SwitchCaption() const { return switchCaption; }
   bool Testing() const;
@@ -49,16 +55,15 @@ public:
   void SetStatusLight(bool on);
   void ShowPicture(int picture);
   int PictureShown() const { return picture; }
+  // A report was submitted: the light shows it, and Timer2 puts the resting picture back.
+  void ShowSubmitted();
 
-  // Reference pings: both reference addresses timed into the two reference boxes.
-  void RefPing();
-  // False on the sixth red warning within one clock hour: a reference pass is due.
-  bool WarnHourGate();
-  QString RefTime(int i) const { return refTime.at(i); }
+  // The reference pings and their rules.
+  ReferencePings& RefPings() { return refPings; }
 
   // The configuration panel's rules. The fc test marker drops when neither the delay nor the run
   // length is 60.
-  void FcMarkerRule() const;
+  void FcMarkerRule();
   // The Samplers text changed: the sampler array gets max(1, round(value - 1) + 1) elements. While a
   // fetch waits the change is held back and made when that fetch has ended.
   void Text3_Change(const QString& samplers);
@@ -67,24 +72,16 @@ public:
   // tick that is still running does nothing more: no end-of-run options, no countdown.
   void Shutdown();
 
-  QTimer* Timer1 = nullptr;
-  QTimer* Timer2 = nullptr;
-  QTimer* Timer3 = nullptr;
-  QTimer* Timer4 = nullptr;
-
   qint32 TickCount = 0;
   qint32 RoundCount = 0;
   bool ServiceQueried = false;
   bool StopRequested = false;
-  QString LastRefTime;
   qint16 KeepCycles = 0;
-  QString WarnHour;
-  qint16 WarnCount = 0;
 
   // The first switch-on's service query: true when a record was received whole.
   std::function<bool()> QueryService;
   // Runs an item of the menu panel (Configure, Help) when testing cannot start after all.
-  std::function<void(int index)> MenuAction;
+  std::function<void(MenuItem item)> MenuAction;
   // How many repeats of a slow first-pass sample are made before its measurement is kept.
   static constexpr int MaxFirstPassRepeats = 5;
 
@@ -95,16 +92,44 @@ signals:
   void CaptionChanged(const QString& caption);
 
 private:
-  void SamplingPass();
-  void EndOfRunCheck();
+  // The tick that is running, on SampleTick's stack: while there is one, a further tick is skipped,
+  // and switching off marks it so that its pass ends.
+  struct Tick {
+    bool aborted = false; // testing was switched off during the tick: its pass ends
+    bool restart = false; // the end-of-run check restarted the run: an extra tick is due
+  };
+
+  void SamplingPass(Tick& tick);
+  void EndOfRunCheck(Tick& tick);
+  void QueueExtraTick();
   void Countdown();
   void SwitchOn();
+  // The first switch-on's service query with its version notice; false when the switch-on ends
+  // here (switched off while the query waited, or the answer has no date).
+  bool AskServiceOnce();
   void SwitchOff();
   void SetSwitch(bool pressed, const QString& caption);
   FetchResult Fetch(int sampler, const QString& url);
+  // Fetches until the sample is kept: a failed fetch is made once more, and in the first pass of a
+  // run a slow sample is measured again, at most MaxFirstPassRepeats times ("*" in its Result
+  // meanwhile). Returns at once when the tick is aborted.
+  FetchResult FetchWithRetry(const Tick& tick, int sampler, const QString& url, ResultsModel::RowId row);
   void ResizeSamplers(const QString& samplers);
   void CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& result,
                       bool cancelled);
+  // A ping at a warning value: the row's mark and " => <warning>"; the sixth red warning of a clock
+  // hour starts a reference pass.
+  void MarkWarning(ResultsModel::RowId row, double ping);
+  // The Result of a completed sample: "Cancelled", the failure, or what the answer's body is.
+  void WriteResult(ResultsModel::RowId row, const FetchResult& fetched, bool cancelled);
+
+  Module1& state;
+  // The timers, children of the cycle by these names: the tick (1 s), the light's rest after a
+  // submission (10 s), the countdown (50 ms) and the waiting counter (1 s).
+  QTimer* Timer1 = nullptr;
+  QTimer* Timer2 = nullptr;
+  QTimer* Timer3 = nullptr;
+  QTimer* Timer4 = nullptr;
 
   RunSettings& settings;
   ResultsModel& results;
@@ -113,15 +138,14 @@ private:
   HttpClientArray& inet1;
   HttpClient& inet2;
 
+  ReferencePings refPings;
+
   bool switchPressed = false;
   QString switchCaption = QStringLiteral("OFF");
   int picture = LightRest;
-  std::array<QString, 2> refTime;
-  bool ticking = false;      // a SampleTick is running
-  bool abortPass = false;    // testing was switched off while a tick ran
-  bool shutDown = false;     // the program is ending: a running tick does nothing more
-  bool restartQueued = false;
-  bool extraTickAllowed = false; // the last Timer1 tick may still be followed by one extra tick
-  bool fetching = false;
-  std::optional<QString> pendingSamplers;
+  Tick* tick = nullptr;                   // the running tick, or none
+  bool fetching = false;                  // a sampler's fetch waits (the sampler count may not change)
+  std::optional<QString> pendingSamplers; // a sampler count that waits for the fetch to end
+  bool extraTickAllowed = false;          // the last Timer1 tick may still be followed by one extra tick
+  bool shutDown = false;                  // the program is ending: a running tick does nothing more
 };

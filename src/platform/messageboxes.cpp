@@ -1,14 +1,12 @@
 #include "platform/messageboxes.h"
 
-#include "app/module1.h"
+#include <QCoreApplication>
 
 namespace {
 
 class SilentBoxes : public MessageBoxes {
 public:
-  Answer Show(const QString&, Buttons buttons, Icon, const QString&) override {
-    return buttons == OkOnly ? Ok : No;
-  }
+  Answer Show(const QString&, Buttons buttons, Icon, const QString&) override { return buttons == OkOnly ? Ok : No; }
 };
 
 SilentBoxes silentBoxes;
@@ -24,7 +22,6 @@ void MessageBoxes::SetInstance(MessageBoxes* boxes) {
   installed = boxes;
 }
 
-MessageBoxes::Answer MessageBoxes::MsgBox(const QString& text, Buttons buttons, Icon icon,
-                                          const QString& title) {
-  return Instance().Show(text, buttons, icon, title.isEmpty() ? Module1::AppTitle : title);
+MessageBoxes::Answer MessageBoxes::MsgBox(const QString& text, Buttons buttons, Icon icon, const QString& title) {
+  return Instance().Show(text, buttons, icon, title.isEmpty() ? QCoreApplication::applicationName() : title);
 }

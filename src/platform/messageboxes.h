@@ -20,7 +20,8 @@ public:
   static MessageBoxes& Instance();
   static void SetInstance(MessageBoxes* boxes);
 
-  // Shows a box titled with the application title unless another title is given.
+  // Shows a box titled with the application's name (QCoreApplication::applicationName()) unless
+  // another title is given.
   static Answer MsgBox(const QString& text, Buttons buttons = OkOnly, Icon icon = NoIcon,
                        const QString& title = QString());
 };

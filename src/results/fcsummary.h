@@ -3,7 +3,6 @@
 #include <QString>
 
 class ResultsModel;
-class StatusPanels;
 
 // The fc summary of one site: a short code that counts the site's slow samples and carries its
 // latest average, made for the fc test (60 passes at 60-second intervals).
@@ -19,8 +18,8 @@ class StatusPanels;
 // The code is
 //   "<slow count>\<Average of the site's last row>"  when slow rows exist and either the span from
 //                                                    the site's first row to the table's last row
-//                                                    is exactly 60 minutes or FcTestState is 1;
-//   "0\<last slow in plain form>"                    when no row is slow and FcTestState is 1;
+//                                                    is exactly 60 minutes or fcTestFinished;
+//   "0\<last slow in plain form>"                    when no row is slow and fcTestFinished;
 //   "0?0"                                            otherwise;
 // followed by "-<figure>" when exactly one row lies above 20 s, "+<figure>" when several do.
 // The minute span counts minute boundaries (both times cut to whole minutes); a span that comes
@@ -30,7 +29,11 @@ class StatusPanels;
 // while its fetch is outstanding ("Sent", no Site ID), failed and cancelled samples ("Failed").
 // They start no span and are never the site's last row. The table's last row, which ends the
 // span, is taken as it stands.
-//
-// Writes StatusBar2 panel 3: "fc: " + "0?0" when the slow count ends up 0, else "fc: " + the code.
-// Returns the code. Reads Module1::FcTestState.
-QString FcSummary(const ResultsModel& model, StatusPanels& bar2, int siteId);
+struct FcFigures {
+  QString code;
+  int slowCount = 0; // as the code counts them: 0 whenever the code is "0?0"
+};
+
+// The fc summary of the site siteId; fcTestFinished: the last run was a finished fc test. Writes
+// no panel (SitePanels::ShowFcSummary shows it).
+FcFigures FcSummary(const ResultsModel& model, int siteId, bool fcTestFinished);

@@ -1,6 +1,5 @@
 #include "results/statistics.h"
 
-#include "app/statuspanels.h"
 #include "platform/numbers.h"
 #include "results/resultsmodel.h"
 
@@ -21,28 +20,13 @@ using Figures = ResultsModel::Figures;
 // The running sum of SiteAverage is exact in thousandths below this: 15 significant digits.
 constexpr qint64 ExactLimit = 1'000'000'000'000'000;
 
-// The first index in [0, n) for which `before` is false; `before` holds for a leading part only.
-template <typename Predicate>
-int PartitionPoint(int n, Predicate before) {
-  int lo = 0;
-  int hi = n;
-  while (lo < hi) {
-    const int mid = lo + (hi - lo) / 2;
-    if (before(mid))
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return lo;
-}
-
 // A number's own text read back: strictly, so that "1E-06" stays 0.000001.
 double ReadBack(const QString& text) {
   return Numbers::Strict(text).value_or(Numbers::Value(text));
 }
 
-// ShowBestWorst's figures for one site (rows matched by their Site ID read strictly).
-struct BestWorst {
+// BestWorstOf's running figures for one site (rows matched by their Site ID read strictly).
+struct BestWorstTally {
   bool any = false;
   double best = 0;
   double worst = 0;
@@ -167,9 +151,7 @@ private:
     bool used = false;
     T value;
   };
-  static int Slot(double key) {
-    return key >= 0 && key < 1024 && key == std::floor(key) ? int(key) : -1;
-  }
+  static int Slot(double key) { return key >= 0 && key < 1024 && key == std::floor(key) ? int(key) : -1; }
   std::vector<Entry> small;
   std::unordered_map<double, T> other;
 };
@@ -212,7 +194,7 @@ struct Totals {
 
 // ---- Best and worst without a scan ----
 //
-// Over a site's rows in display order, with every ping at least 0, ShowBestWorst's running figures
+// Over a site's rows in display order, with every ping at least 0, BestWorstOf's running figures
 // come to this: after the last ping of 0 (or from the first row when there is none) best is the
 // lowest and worst the highest ping, the earlier row winning ties. When the last row is a 0, best is
 // that row and worst the highest ping between the last two 0 rows (or before the only one); with no
@@ -277,9 +259,9 @@ struct Summary {
     return both;
   }
 
-  // ShowBestWorst's figures for a site whose rows this summarises (at least one row).
-  BestWorst Figures() const {
-    BestWorst figures;
+  // BestWorstOf's figures for a site whose rows this summarises (at least one row).
+  BestWorstTally Figures() const {
+    BestWorstTally figures;
     figures.any = true;
     Peak best = low;
     Peak worst = high;
@@ -424,14 +406,16 @@ private:
 
   // How many chunks start with a row or before it.
   int ChunksUpTo(const ResultsModel& model, RowId row) const {
-    return PartitionPoint(int(chunks.size()),
-                          [&](int c) { return !model.StandsBefore(row, chunks[size_t(c)].entries.front().row); });
+    const auto after = std::ranges::partition_point(
+        chunks, [&](const Chunk& chunk) { return !model.StandsBefore(row, chunk.entries.front().row); });
+    return int(after - chunks.begin());
   }
 
   // How many of a chunk's rows stand before a row.
   static size_t Before(const ResultsModel& model, const Chunk& chunk, RowId row) {
-    return size_t(PartitionPoint(int(chunk.entries.size()),
-                                 [&](int i) { return model.StandsBefore(chunk.entries[size_t(i)].row, row); }));
+    const auto after = std::ranges::partition_point(
+        chunk.entries, [&](const ListEntry& entry) { return model.StandsBefore(entry.row, row); });
+    return size_t(after - chunk.entries.begin());
   }
 
   // A chunk's summary changed: so do those above it in the tree (a tree that is to be built anew
@@ -460,12 +444,12 @@ template <typename Figures>
 struct SiteState {
   Figures figures;
   RowId lastRow = ResultsModel::NoRow; // the site's last row taken in
-  bool stale = false;                   // to be worked out again from the rows before use
+  bool stale = false;                  // to be worked out again from the rows before use
 };
 
 // Every site's figures, kept with the model and brought up to date by its changes.
 //
-// SiteAverage and ShowBestWorst answer from figures that do not depend on the order of the rows
+// SiteAverage and BestWorstOf answer from figures that do not depend on the order of the rows
 // (the sum of a site's pings in thousandths) or that follow every change of it (the site lists,
 // which take a row in at its place in O(log n) comparisons of places plus one chunk's work), so a
 // sorted table costs them no more than an unsorted one. After a sort the lists are built again
@@ -503,7 +487,7 @@ public:
       lists.At(*site).Insert(model, {row, quint32(figures.millis)});
     if (allStale)
       return;
-    Follow(bestWorst, site, row, [&](BestWorst& state) { state.Add(figures.ping, row); });
+    Follow(bestWorst, site, row, [&](BestWorstTally& state) { state.Add(figures.ping, row); });
     Follow(tallies, TallySite(figures), row, [&](SiteTally& state) { state.Add(figures, row); });
   }
 
@@ -521,13 +505,13 @@ public:
     listsValid = true;
   }
 
-  BestWorst BestWorstOf(double site) {
+  BestWorstTally BestWorstOf(double site) {
     if (!listsValid)
       RebuildLists();
     const SiteList* list = lists.Find(site);
     if (list && list->irregular > 0)
       return Lookup(bestWorst, site);
-    return !list || list->Empty() ? BestWorst() : list->Total().Figures();
+    return !list || list->Empty() ? BestWorstTally() : list->Total().Figures();
   }
 
   // The running sum of SiteAverage and the count of rows.
@@ -600,7 +584,7 @@ private:
     SiteState<Figures>* state = StaleOnly ? sites.Find(*site) : &sites.At(*site);
     if (!state || (StaleOnly && !state->stale))
       return;
-    if constexpr (std::is_same_v<Figures, BestWorst>)
+    if constexpr (std::is_same_v<Figures, BestWorstTally>)
       state->figures.Add(figures.ping, row);
     else
       state->figures.Add(figures, row);
@@ -639,11 +623,11 @@ private:
   }
 
   const ResultsModel& model;
-  SiteMap<Totals> totals; // by the leading-number Site ID
+  SiteMap<Totals> totals;  // by the leading-number Site ID
   SiteMap<SiteList> lists; // by the strict Site ID
   bool listsValid = false;
   bool allStale = true;
-  SiteMap<SiteState<BestWorst>> bestWorst;
+  SiteMap<SiteState<BestWorstTally>> bestWorst;
   SiteMap<SiteState<SiteTally>> tallies;
 };
 
@@ -659,27 +643,21 @@ Cache& CacheOf(const ResultsModel& model) {
 
 } // namespace
 
-void Statistics::ShowBestWorst(const ResultsModel& model, StatusPanels& bar1, int siteId) {
-  const BestWorst figures = CacheOf(model).BestWorstOf(siteId);
-  if (!figures.any)
-    return;
-  bar1.SetText(1, QStringLiteral("BT: ") + model.Text(figures.bestRow, ResultsModel::EventTime) +
-                      QStringLiteral("   PING: ") + Numbers::Plain(figures.best));
-  const QString worst = Numbers::Plain(figures.worst);
-  if (Numbers::Value(worst) > 0)
-    bar1.SetText(2, QStringLiteral("WT: ") + model.Text(figures.worstRow, ResultsModel::EventTime) +
-                        QStringLiteral("   PING: ") + worst);
+std::optional<BestWorst> Statistics::BestWorstOf(const ResultsModel& model, int siteId) {
+  const BestWorstTally tally = CacheOf(model).BestWorstOf(siteId);
+  if (!tally.any)
+    return std::nullopt;
+  return BestWorst{tally.best, model.Text(tally.bestRow, ResultsModel::EventTime), tally.worst,
+                   model.Text(tally.worstRow, ResultsModel::EventTime)};
 }
 
-QString Statistics::SiteAverage(const ResultsModel& model, StatusPanels& bar1, int siteIndex) {
-  const auto [sum, count] = CacheOf(model).SumOf(double(siteIndex) + 1);
-  QString average = count > 0 ? Numbers::Fixed3(sum / double(count)) : QStringLiteral("0.000");
-  bar1.SetText(3, QStringLiteral("Avg: ") + average);
-  return average;
+QString Statistics::SiteAverage(const ResultsModel& model, int siteId) {
+  const auto [sum, count] = CacheOf(model).SumOf(siteId);
+  return count > 0 ? Numbers::Fixed3(sum / double(count)) : QStringLiteral("0.000");
 }
 
-SiteFigures Statistics::SiteStatistics(const ResultsModel& model, int siteIndex) {
-  const SiteTally tally = CacheOf(model).TallyOf(double(siteIndex) + 1);
+SiteFigures Statistics::SiteStatistics(const ResultsModel& model, int siteId) {
+  const SiteTally tally = CacheOf(model).TallyOf(siteId);
   SiteFigures figures;
   figures.count = tally.count;
   figures.best = tally.bestIsText ? Numbers::Fixed3(tally.best) : Numbers::Plain(tally.best);

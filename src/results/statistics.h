@@ -2,8 +2,9 @@
 
 #include <QString>
 
+#include <optional>
+
 class ResultsModel;
-class StatusPanels;
 
 // One site's figures for a submitted report.
 struct SiteFigures {
@@ -21,33 +22,44 @@ struct SiteFigures {
   qint64 count = 0;
 };
 
+// A site's best and worst ping (plain numbers) and the Event Times of their rows.
+struct BestWorst {
+  double best = 0;
+  QString bestTime;
+  double worst = 0;
+  QString worstTime;
+
+  bool operator==(const BestWorst&) const = default;
+};
+
 // Best, worst and average ping of one site, computed from the results table's texts in display
-// order. A site is the set of rows that share a Site ID.
+// order. A site is the set of rows that share a Site ID; every function takes the Site ID (1-based,
+// as the table shows it). The functions compute and return figures; they write no panel (see
+// SitePanels for how the status bars show them).
 //
 // Rows whose Ping is not a number pass over: a failed sample ("Failed"), a cancelled one, and a
 // row whose fetch is still outstanding ("Sent"; such a row has no Site ID yet anyway).
 //
 // Each call answers exactly as a scan of every row would. The figures are kept per site with the
 // model, which reports every change of a row's Ping or Site ID and every move, so that in a sorted
-// table as in an unsorted one ShowBestWorst and SiteAverage cost the same at a million rows as at
+// table as in an unsorted one BestWorstOf and SiteAverage cost the same at a million rows as at
 // ten, while every ping is a "d.ddd" text as the cycle writes them. A site with a ping in another
 // form, and SiteStatistics once the table has been sorted or an old row changed, are worked out
 // again from the rows, in one scan, when next asked for.
 namespace Statistics {
 
-// Writes StatusBar1 panel 1 "BT: <time>   PING: <best>" and, when the worst ping is above 0,
-// panel 2 "WT: <time>   PING: <worst>", both in plain form, for the rows whose Site ID reads
-// strictly as siteId. A Ping of 0 makes the next row start best and worst afresh; ties keep the
-// earlier row. With no such row neither panel changes.
-void ShowBestWorst(const ResultsModel& model, StatusPanels& bar1, int siteId);
+// Best and worst ping of the rows whose Site ID reads strictly as siteId, and the times of their
+// rows. A Ping of 0 makes the next row start best and worst afresh; ties keep the earlier row.
+// Nothing when no row counts.
+std::optional<BestWorst> BestWorstOf(const ResultsModel& model, int siteId);
 
-// The average ping ("0.000") of the rows whose Site ID reads as siteIndex + 1; also written to
-// StatusBar1 panel 3 as "Avg: <average>". The running sum goes through its plain-form text (15
-// significant digits) at every row. "0.000" when no row counts.
-QString SiteAverage(const ResultsModel& model, StatusPanels& bar1, int siteIndex);
+// The average ping ("0.000") of the rows whose Site ID reads as siteId (its leading number). The
+// running sum goes through its plain-form text (15 significant digits) at every row. "0.000" when
+// no row counts.
+QString SiteAverage(const ResultsModel& model, int siteId);
 
-// Best, worst, average and their times for the rows whose Site ID reads as siteIndex + 1.
-// Writes no panel.
-SiteFigures SiteStatistics(const ResultsModel& model, int siteIndex);
+// Best, worst, average and their times for the rows whose Site ID reads as siteId (its leading
+// number).
+SiteFigures SiteStatistics(const ResultsModel& model, int siteId);
 
 } // namespace Statistics

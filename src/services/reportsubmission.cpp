@@ -1,7 +1,7 @@
 #include "services/reportsubmission.h"
 
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
 #include "platform/messageboxes.h"
@@ -14,14 +14,14 @@
 
 namespace ReportSubmission {
 
-QString WhoisUrl(const QString& lookupName) {
-  return ServiceQuery::QueryAddress(Module1::WhoisURL, QStringLiteral("cgi/whois"),
-                                    {{QStringLiteral("whois_nic"), lookupName},
-                                     {QStringLiteral("type"), QStringLiteral("domain")}});
+QString WhoisUrl(const QString& whoisUrl, const QString& lookupName) {
+  return ServiceQuery::QueryAddress(
+      whoisUrl, QStringLiteral("cgi/whois"),
+      {{QStringLiteral("whois_nic"), lookupName}, {QStringLiteral("type"), QStringLiteral("domain")}});
 }
 
-QString UploadUrl(const QString& record) {
-  return ServiceQuery::QueryAddress(Module1::VendorURL, QStringLiteral("cgi-bin/tarvik/ref.cgi"),
+QString UploadUrl(const QString& vendorUrl, const QString& record) {
+  return ServiceQuery::QueryAddress(vendorUrl, QStringLiteral("cgi-bin/tarvik/ref.cgi"),
                                     {{QStringLiteral("p"), record}});
 }
 
@@ -73,8 +73,8 @@ public:
 
     const int n = int(c.urls.size());
     Outcome outcome = Outcome::AllDone;
-    for (int i = 0; i < n; ++i) {
-      const std::optional<Outcome> early = SendSite(i);
+    for (int siteId = 1; siteId <= n; ++siteId) {
+      const std::optional<Outcome> early = SendSite(siteId);
       if (early == Outcome::DailyLimit) {
         outcome = Outcome::DailyLimit;
         break;
@@ -87,49 +87,67 @@ public:
     c.bar2.SetText(1, QStringLiteral("All Done"));
     if (c.finished)
       c.finished();
-    Module1::ReportSubmitted = true;
+    c.state.ReportSubmitted = true;
     return outcome;
   }
 
 private:
-  // Reports site index i. Nothing when it was accepted; otherwise how the submission goes on.
-  std::optional<Outcome> SendSite(int i) {
-    const ResultsModel& results = c.results;
-    const int rows = results.Count();
-    const int n = int(c.urls.size());
-    const qint32 perUrl = Numbers::ToInt32(double(rows) / double(n)).value_or(0);
-
-    // First and last rows of the site; a site without rows keeps the previous site's texts.
-    for (int pos = 0; pos < rows; ++pos) {
-      if (OfSite(pos, i)) {
-        firstRow = {results.TextAt(pos, ResultsModel::EventTime), results.TextAt(pos, ResultsModel::Ping)};
-        break;
-      }
-    }
-    const QString url = c.urls.at(i).toLower();
-    for (int pos = rows - 1; pos >= 0; --pos) {
-      if (OfSite(pos, i)) {
-        lastRow = {results.TextAt(pos, ResultsModel::EventTime), results.TextAt(pos, ResultsModel::Ping)};
-        break;
-      }
-    }
-    qint32 blue = 0;
+  // The table's rows of a site as its report gives them.
+  struct SiteRows {
+    qint32 blue = 0; // rows at the first and at the second warning level
     qint32 red = 0;
-    for (int pos = rows - 1; pos >= 0; --pos) {
-      if (!OfSite(pos, i))
+    qint32 perUrl = 0; // the whole table's rows per URL
+  };
+
+  // The hosting provider the user confirmed, and the name servers it was found by.
+  struct Host {
+    QString name;
+    Whois::NameServerList servers;
+  };
+
+  // Reports the site siteId. Nothing when it was accepted; otherwise how the submission goes on.
+  std::optional<Outcome> SendSite(int siteId) {
+    const QString url = c.urls.at(siteId - 1).toLower();
+    const SiteRows rows = ReadRows(siteId);
+    Host host;
+    if (const std::optional<Outcome> early = ConfirmHost(url, host))
+      return early;
+    return Upload(Fields(siteId, url, rows, host), host.name);
+  }
+
+  // Reads the site's rows: its first and last row into firstRow and lastRow (a site without rows
+  // keeps the previous site's texts) and its counts.
+  SiteRows ReadRows(int siteId) {
+    const ResultsModel& results = c.results;
+    const int count = results.Count();
+    SiteRows rows;
+    rows.perUrl = Numbers::ToInt32(double(count) / double(c.urls.size())).value_or(0);
+    const auto texts = [&](int pos) {
+      return RowTexts{results.TextAt(pos, ResultsModel::EventTime), results.TextAt(pos, ResultsModel::Ping)};
+    };
+    bool first = true;
+    for (int pos = 0; pos < count; ++pos) {
+      if (!OfSite(pos, siteId))
         continue;
+      if (first)
+        firstRow = texts(pos);
+      first = false;
+      lastRow = texts(pos);
       const int colour = results.Colour(results.RowAt(pos));
       if (colour == ResultsModel::Blue)
-        ++blue;
+        ++rows.blue;
       else if (colour == ResultsModel::Red)
-        ++red;
+        ++rows.red;
     }
+    return rows;
+  }
 
-    // Find the hosting provider and have the user confirm it; No looks up the provider's own domain.
-    // Each site's search starts afresh: a first name server without a dot leaves no host.
-    QString host;
+  // Finds the site's hosting provider in the WHOIS service and has the user confirm it: Yes takes
+  // it, No looks up the provider's own domain, Cancel ends the submission. Each site's search starts
+  // afresh: a first name server without a dot leaves no host to confirm. Nothing when the search
+  // ended with a host (or none to confirm); otherwise how the submission goes on.
+  std::optional<Outcome> ConfirmHost(const QString& url, Host& host) {
     QString lookup = url;
-    Whois::NameServerList servers;
     for (;;) {
       const std::optional<QString> name = Whois::LookupName(lookup);
       if (!name) {
@@ -138,42 +156,44 @@ private:
       }
       lookup = *name;
       c.bar2.SetText(1, QStringLiteral("Retrieving Whois. Please wait"));
-      const FetchResult answer = Fetch(WhoisUrl(lookup));
+      const FetchResult answer = Fetch(WhoisUrl(c.state.WhoisURL, lookup));
       if (!answer.ok)
         return Outcome::Failed;
-      servers = Whois::NameServers(answer.body);
-      if (servers.status == Whois::NameServerList::Status::ShortLine)
+      host.servers = Whois::NameServers(answer.body);
+      if (host.servers.status == Whois::NameServerList::Status::ShortLine)
         return Outcome::Failed;
-      if (servers.status != Whois::NameServerList::Status::Found) {
+      if (host.servers.status != Whois::NameServerList::Status::Found) {
         MessageBoxes::MsgBox(NotFoundText);
         return Outcome::NotFound;
       }
-      const std::optional<QString> provider = Whois::HostOf(servers.first);
+      const std::optional<QString> provider = Whois::HostOf(host.servers.first);
       if (!provider)
-        break;  // nothing to confirm: the host stays as this site's search left it
-      host = *provider;
-      c.bar2.SetText(1, QStringLiteral("Host: ") + host);
+        return std::nullopt; // nothing to confirm: the host stays as this site's search left it
+      host.name = *provider;
+      c.bar2.SetText(1, QStringLiteral("Host: ") + host.name);
       const MessageBoxes::Answer confirmed = MessageBoxes::MsgBox(
-          url + QStringLiteral(" report is for ") + host + QStringLiteral(" Is this correct?"),
+          url + QStringLiteral(" report is for ") + host.name + QStringLiteral(" Is this correct?"),
           MessageBoxes::YesNoCancel, MessageBoxes::Question, FoundHostTitle);
       Busy(true);
       if (confirmed == MessageBoxes::Yes)
-        break;
+        return std::nullopt;
       if (confirmed == MessageBoxes::Cancel)
         return Outcome::Cancelled;
-      lookup = host;
+      lookup = host.name;
     }
+  }
 
-    const SiteFigures figures = Statistics::SiteStatistics(results, i);
-    QString fc = c.fcSummary ? c.fcSummary(i + 1) : QString();
-    if (Module1::FcTestState != 1)
+  ReportFields Fields(int siteId, const QString& url, const SiteRows& rows, const Host& host) const {
+    const SiteFigures figures = Statistics::SiteStatistics(c.results, siteId);
+    // The fc summary is asked for every site (it fills panel 3), but only a finished fc test sends it.
+    QString fc = c.fcSummary ? c.fcSummary(siteId) : QString();
+    if (c.state.FcTestState != Module1::FcTest::Finished)
       fc = QStringLiteral("0?0");
-
-    const ReportFields fields = {
+    return {
         SettingsStore::GetAccountId(),
-        host,
-        servers.first,
-        servers.second,
+        host.name,
+        host.servers.first,
+        host.servers.second,
         url,
         firstRow.eventTime,
         firstRow.ping,
@@ -182,9 +202,9 @@ private:
         figures.best,
         figures.worst,
         figures.average,
-        blue,
-        red,
-        perUrl,
+        rows.blue,
+        rows.red,
+        rows.perUrl,
         c.ref1,
         c.ref2,
         figures.bestTime,
@@ -193,9 +213,12 @@ private:
         Clock::TimeText(),
         fc,
     };
+  }
 
+  // Sends one report. Nothing when the service took it; otherwise how the submission goes on.
+  std::optional<Outcome> Upload(const ReportFields& fields, const QString& host) {
     c.bar2.SetText(1, QStringLiteral("Uploading Report"));
-    const FetchResult upload = Fetch(UploadUrl(ReportRecord(fields)));
+    const FetchResult upload = Fetch(UploadUrl(c.state.VendorURL, ReportRecord(fields)));
     if (!upload.ok)
       return Outcome::Failed;
     if (upload.body == QLatin1String("max")) {
@@ -210,11 +233,12 @@ private:
     return Outcome::Refused;
   }
 
-  // Whether the row at pos belongs to site index i (its Site ID read as a number is i + 1).
-  bool OfSite(int pos, int i) const { return c.results.FiguresAt(pos).siteValue == double(i) + 1.0; }
+  // Whether the row at pos belongs to the site siteId (its Site ID read as a number).
+  bool OfSite(int pos, int siteId) const { return c.results.FiguresAt(pos).siteValue == double(siteId); }
 
   FetchResult Fetch(const QString& address) {
     Light(true);
+    // Events run while the request waits: the user may sort or reset the table meanwhile.
     FetchResult result = c.client.OpenUrl(address);
     Light(false);
     return result;

@@ -1,6 +1,6 @@
 #include "services/servicequery.h"
 
-#include "app/module1.h"
+#include "core/module1.h"
 #include "platform/httpclient.h"
 #include "settings/settingsstore.h"
 
@@ -8,8 +8,7 @@
 
 namespace ServiceQuery {
 
-QString QueryAddress(const QString& base, const QString& path,
-                     const QList<std::pair<QString, QString>>& items) {
+QString QueryAddress(const QString& base, const QString& path, const QList<std::pair<QString, QString>>& items) {
   QByteArray query;
   for (const auto& [name, value] : items) {
     if (!query.isEmpty())
@@ -19,41 +18,41 @@ QString QueryAddress(const QString& base, const QString& path,
   return base + path + QLatin1Char('?') + QString::fromLatin1(query);
 }
 
-QString QueryUrl(const QString& accountId) {
-  return QueryAddress(Module1::VendorURL, QStringLiteral("cgi-bin/tarvik/ref.cgi"),
-                      {{QStringLiteral("k"), accountId}});
+QString QueryUrl(const QString& vendorUrl, const QString& accountId) {
+  return QueryAddress(vendorUrl, QStringLiteral("cgi-bin/tarvik/ref.cgi"), {{QStringLiteral("k"), accountId}});
 }
 
-bool TakeAnswer(const QString& answer) {
+bool TakeAnswer(Module1& state, const QString& answer) {
   if (answer.isEmpty() || answer == QLatin1String("voknog"))
     return false;
-  Module1::ServiceOk = true;
+  state.ServiceOk = true;
   QString rest = answer;
-  for (std::size_t i = 0;; ++i) {
-    if (i >= Module1::ServiceField.size())
-      return false;  // a seventh field has no place
+  for (int i = 0;; ++i) {
+    if (i >= ServiceAnswer::FieldCount)
+      return false; // a seventh field has no place
     const qsizetype bar = rest.indexOf(QLatin1Char('|'));
     if (bar < 0) {
-      Module1::ServiceField[i] = rest;
+      state.ServiceField.Field(i) = rest;
       return true;
     }
-    Module1::ServiceField[i] = rest.left(bar);
+    state.ServiceField.Field(i) = rest.left(bar);
     rest = rest.mid(bar + 1);
     if (rest.isEmpty())
       return true;
   }
 }
 
-bool QueryService(HttpClient& client, const std::function<void(bool waiting)>& waiting) {
+bool QueryService(Module1& state, HttpClient& client, const std::function<void(bool waiting)>& waiting) {
   if (waiting)
     waiting(true);
-  const FetchResult result = client.OpenUrl(QueryUrl(SettingsStore::GetAccountId()));
+  // Events run while the request waits (the caller's switch may go off meanwhile).
+  const FetchResult result = client.OpenUrl(QueryUrl(state.VendorURL, SettingsStore::GetAccountId()));
   if (waiting)
     waiting(false);
   // An error page, or an answer too long to be a record (only its start arrived), is no answer.
   if (!result.ok || result.status < 200 || result.status > 299 || result.truncated)
     return false;
-  return TakeAnswer(result.body);
+  return TakeAnswer(state, result.body);
 }
 
 } // namespace ServiceQuery

@@ -1,6 +1,6 @@
 #include "settings/valuecodec.h"
 
-#include "app/module1.h"
+#include "core/module1.h"
 
 namespace ValueCodec {
 

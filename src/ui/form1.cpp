@@ -1,8 +1,8 @@
 #include "ui/form1.h"
 
-#include "app/module1.h"
-#include "app/statuspanels.h"
-#include "app/urlfile.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
+#include "core/urlfile.h"
 #include "engine/testcycle.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
@@ -13,6 +13,7 @@
 #include "results/fcsummary.h"
 #include "results/reportlog.h"
 #include "results/resultsmodel.h"
+#include "results/sitepanels.h"
 #include "results/statistics.h"
 #include "results/transferlog.h"
 #include "services/ownershipfile.h"
@@ -34,7 +35,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTableView>
-#include <QTimer>
 
 namespace {
 
@@ -45,10 +45,9 @@ T* Find(const QHash<QString, QWidget*>& controls, const QString& name) {
   return widget;
 }
 
-// The mask of the Shift, Ctrl and Alt keys held, as the switch's handler takes it.
-int ShiftState() {
-  const Qt::KeyboardModifiers held = QApplication::keyboardModifiers();
-  return (held & Qt::ShiftModifier ? 1 : 0) | (held & Qt::ControlModifier ? 2 : 0) | (held & Qt::AltModifier ? 4 : 0);
+// Whether Shift, Ctrl or Alt is held.
+bool ModifierHeld() {
+  return QApplication::keyboardModifiers().testAnyFlags(Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
 }
 
 // The client area: the status bars end at 6375 twips and are 8685 twips wide.
@@ -56,7 +55,7 @@ constexpr QSize ClientSize(8685 / ControlMap::TwipsPerPixel, 6390 / ControlMap::
 
 } // namespace
 
-Form1::Form1(QWidget* parent) : QWidget(parent) {
+Form1::Form1(Module1& state, QWidget* parent) : QWidget(parent), state(state) {
   Q_INIT_RESOURCE(resources);
   setObjectName(QStringLiteral("Form1"));
   // The controls' places are fixed in twips: a small font keeps every caption inside its control.
@@ -67,11 +66,14 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
   setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.png")));
   setFixedSize(ClientSize);
 
-  StatusBar1 = new StatusPanels(3, {QStringLiteral("Best Time"), QStringLiteral("Worst Time"), QStringLiteral("Average")}, this);
+  StatusBar1 =
+      new StatusPanels(3, {QStringLiteral("Best Time"), QStringLiteral("Worst Time"), QStringLiteral("Average")}, this);
   StatusBar2 = new StatusPanels(5, {}, this);
-  Results = new ResultsModel(this);
+  results = new ResultsModel(this);
   Inet1 = new HttpClientArray(this);
+  Inet1->setObjectName(QStringLiteral("Inet1"));
   Inet2 = new HttpClient(0, this);
+  Inet2->setObjectName(QStringLiteral("Inet2"));
 
   controls = ControlMap::Build(this, [this](const QString& name, QWidget* parent) -> QWidget* {
     if (name == QLatin1String("StatusBar1"))
@@ -125,7 +127,7 @@ void Form1::FindControls() {
 // the right button opens the "Edit" menu.
 void Form1::SetUpResultsTable() {
   auto* view = new ResultsView(this);
-  view->setSourceModel(Results);
+  view->setSourceModel(results);
   ListView1->setModel(view);
   ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
   ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -155,31 +157,28 @@ void Form1::SetUpResultsTable() {
 
 // The engine owns the timers and the switch's state; the window shows what it reports.
 void Form1::ConnectEngine() {
-  Cycle = new TestCycle(Settings, *Results, *StatusBar1, *StatusBar2, *Inet1, *Inet2, this);
-  Timer1 = Cycle->Timer1;
-  Timer2 = Cycle->Timer2;
-  Timer3 = Cycle->Timer3;
-  Timer4 = Cycle->Timer4;
-  connect(Cycle, &TestCycle::SwitchChanged, this, [this](bool pressed, const QString& caption) {
+  cycle = new TestCycle(state, settings, *results, *StatusBar1, *StatusBar2, *Inet1, *Inet2, this);
+  connect(cycle, &TestCycle::SwitchChanged, this, [this](bool pressed, const QString& caption) {
     const QSignalBlocker blocker(Check1);
     Check1->setChecked(pressed);
     Check1->setText(caption);
   });
-  connect(Cycle, &TestCycle::PictureChanged, this, &Form1::ShowPicture);
-  connect(Cycle, &TestCycle::RefTimeChanged, this, [this](int i, const QString& text) { Text6[i]->setText(text); });
-  connect(Cycle, &TestCycle::CaptionChanged, this, &QWidget::setWindowTitle);
-  connect(Check1, &QPushButton::clicked, this, [this] { Check1_MouseUp(1, ShiftState()); });
-  Cycle->MenuAction = [this](int index) { Label2_Click(index); };
+  connect(cycle, &TestCycle::PictureChanged, this, &Form1::ShowPicture);
+  connect(cycle, &TestCycle::RefTimeChanged, this, [this](int i, const QString& text) { Text6[i]->setText(text); });
+  connect(cycle, &TestCycle::CaptionChanged, this, &QWidget::setWindowTitle);
+  connect(Check1, &QPushButton::clicked, this,
+          [this] { Check1_MouseUp(ModifierHeld() ? TestCycle::SwitchedBy::Program : TestCycle::SwitchedBy::Click); });
+  cycle->MenuAction = [this](MenuItem item) { Label2_Click(item); };
 }
 
 void Form1::ConnectControls() {
   for (int i = 0; i < int(Label2.size()); ++i) {
-    connect(Label2[i], &ClickLabel::Clicked, this, [this, i] { Label2_Click(i); });
+    connect(Label2[i], &ClickLabel::Clicked, this, [this, i] { Label2_Click(MenuItem(i)); });
     connect(Label2[i], &ClickLabel::MouseMoved, this, [this, i] { Label2_MouseMove(i); });
   }
   connect(Image1, &ClickLabel::Clicked, this, &Form1::Image1_Click);
   connect(Image1, &ClickLabel::MouseMoved, this, &Form1::Image1_MouseMove);
-  Label2[4]->setFrameShape(QFrame::NoFrame);
+  Label2[int(MenuItem::Configure)]->setFrameShape(QFrame::NoFrame);
   setMouseTracking(true);
   SetUpMenuKeys();
 
@@ -192,33 +191,33 @@ void Form1::ConnectControls() {
   BindSettings();
 }
 
-// The configuration lives in the controls; the engine reads it through Settings, kept up to date
+// The configuration lives in the controls; the engine reads it through settings, kept up to date
 // here as texts and states change (typed or set by the program).
 void Form1::BindSettings() {
   connect(Text2, &QLineEdit::textChanged, this, [this](const QString& text) {
-    Settings.delay = text;
+    settings.delay = text;
     Text2_Change();
   });
   connect(Text3, &QLineEdit::textChanged, this, [this] { Text3_Change(); });
   for (int i = 0; i < 2; ++i) {
-    connect(Text5[i], &QLineEdit::textChanged, this, [this, i](const QString& text) { Settings.warning[i] = text; });
+    connect(Text5[i], &QLineEdit::textChanged, this, [this, i](const QString& text) { settings.warning[i] = text; });
     connect(Text4[i], &QLineEdit::textChanged, this, [this, i](const QString& text) {
-      (i == 0 ? Settings.runLength : Settings.keepCount) = text;
+      (i == 0 ? settings.runLength : settings.keepCount) = text;
       Text4_Change();
     });
   }
   for (int i = 0; i < 4; ++i) {
-    connect(Check3[i], &QCheckBox::toggled, this, [this, i](bool checked) { Settings.option[i] = checked; });
+    connect(Check3[i], &QCheckBox::toggled, this, [this, i](bool checked) { settings.option[i] = checked; });
     connect(Check3[i], &QCheckBox::clicked, this, [this, i] { Check3_MouseUp(i); });
   }
-  Settings.delay = Text2->text();
-  Settings.warning = {Text5[0]->text(), Text5[1]->text()};
-  Settings.runLength = Text4[0]->text();
-  Settings.keepCount = Text4[1]->text();
+  settings.delay = Text2->text();
+  settings.warning = {Text5[0]->text(), Text5[1]->text()};
+  settings.runLength = Text4[0]->text();
+  settings.keepCount = Text4[1]->text();
 }
 
 void Form1::UrlsChanged() {
-  Settings.urls = Urls();
+  settings.urls = Urls();
 }
 
 Form1::~Form1() = default;
@@ -226,8 +225,8 @@ Form1::~Form1() = default;
 void Form1::Form_Load() {
   List1->addItems(UrlFile::Load());
   UrlsChanged();
-  Cycle->ShowPicture(TestCycle::LightRest);
-  Module1::FcTestState = 0;
+  cycle->ShowPicture(TestCycle::LightRest);
+  state.FcTestState = Module1::FcTest::None;
   QString id = SettingsStore::GetAccountId();
   id.chop(1);
   Text7->setText(id);
@@ -296,11 +295,11 @@ void Form1::ShowPicture(int n) {
 }
 
 int Form1::PictureShown() const {
-  return Cycle->PictureShown();
+  return cycle->PictureShown();
 }
 
-void Form1::Check1_MouseUp(int, int shift) {
-  Cycle->Check1_MouseUp(Check1->isChecked(), shift);
+void Form1::Check1_MouseUp(TestCycle::SwitchedBy by) {
+  cycle->Check1_MouseUp(Check1->isChecked(), by);
 }
 
 void Form1::Check3_MouseUp(int index) {
@@ -311,28 +310,28 @@ void Form1::Check3_MouseUp(int index) {
   } else if (index == 3) {
     Check1->setToolTip(QString());
     if (!Check3[3]->isChecked())
-      Module1::FcTestState = 0;
-    Cycle->FcMarkerRule();
+      state.FcTestState = Module1::FcTest::None;
+    cycle->FcMarkerRule();
   }
 }
 
 void Form1::Text2_Change() {
-  Cycle->FcMarkerRule();
+  cycle->FcMarkerRule();
 }
 
 void Form1::Text3_Change() {
-  Cycle->Text3_Change(Text3->text());
+  cycle->Text3_Change(Text3->text());
 }
 
 void Form1::Text4_Change() {
   const bool on = !Text4[0]->text().isEmpty();
   for (QCheckBox* box : Check3)
     box->setEnabled(on);
-  Cycle->FcMarkerRule();
+  cycle->FcMarkerRule();
 }
 
 void Form1::ListView1_ColumnClick(int column) {
-  Results->ColumnClick(column);
+  results->ColumnClick(column);
 }
 
 void Form1::ListView1_MouseUp(Qt::MouseButton button, const QPoint& position) {
@@ -346,114 +345,141 @@ void Form1::ListView1_MouseUp(Qt::MouseButton button, const QPoint& position) {
   if (!current.isValid() || !ListView1->selectionModel()->isRowSelected(current.row(), {}))
     return;
   // A row whose fetch is still outstanding has no site yet: there is nothing to report on.
-  const std::optional<double> site = Numbers::Strict(Results->TextAt(current.row(), ResultsModel::SiteId));
+  const std::optional<double> site = Numbers::Strict(results->TextAt(current.row(), ResultsModel::SiteId));
   const std::optional<qint16> siteId = site ? Numbers::ToInt16(*site) : std::nullopt;
   if (!siteId)
     return;
   const QStringList urls = Urls();
   const QString url = *siteId >= 1 && *siteId <= urls.size() ? urls.at(*siteId - 1) : QString();
   StatusBar2->SetText(1, QStringLiteral("Selected: ") + url);
-  FcSummary(*Results, *StatusBar2, *siteId);
-  Statistics::ShowBestWorst(*Results, *StatusBar1, *siteId);
-  Statistics::SiteAverage(*Results, *StatusBar1, *siteId - 1);
+  ShowFcSummary(*siteId);
+  SitePanels::ShowBestWorst(*StatusBar1, Statistics::BestWorstOf(*results, *siteId));
+  SitePanels::ShowAverage(*StatusBar1, Statistics::SiteAverage(*results, *siteId));
 }
 
 void Form1::Lmenu_Click() {
   if (MessageBoxes::MsgBox(QStringLiteral("Do you want to save log before?"), MessageBoxes::YesNo) == MessageBoxes::Yes)
     mnuSave_Click();
-  Results->Clear();
+  results->Clear();
 }
 
 void Form1::mnuSave_Click() {
-  WriteReportLog(*Results, Urls());
+  WriteReportLog(*results, Urls());
 }
 
 // ---- The menu panel ------------------------------------------------------------------------------
 
-void Form1::Label2_Click(int index) {
-  const QString title = Module1::AppTitle;
-  switch (index) {
-  case 0:
-    Frame5->show();
-    Frame5->raise();
-    if (Module1::FcTestState == 2)
-      setWindowTitle(title + QStringLiteral(" - Warning!, fc test in progress"));
-    return;
-  case 1:
-    Shell::Instance().Open(ProgramFolder::File(QStringLiteral("tarvik.log")));
-    break;
-  case 2:
-    MessageBoxes::MsgBox(QStringLiteral("This function is not operational in this version. Coming soon"));
-    break;
-  case 3:
-    if (Cycle->SwitchPressed()) {
-      MessageBoxes::MsgBox(QStringLiteral("You cannot submit while tests are in progress"));
-      return;
-    }
-    if (qint64(List1->count()) * Results->Count() < 10) {
-      MessageBoxes::MsgBox(QStringLiteral("Not enough results to submit"));
-      return;
-    }
-    if (Module1::ReportSubmitted) {
-      MessageBoxes::MsgBox(QStringLiteral("This report was already submited"), MessageBoxes::OkOnly, MessageBoxes::Information);
-      return;
-    }
-    Frame5->hide();
-    SubmitReport();
-    break;
-  case 4:
-    Frame1->setVisible(!Frame1->isVisible());
-    Frame2->setVisible(!Frame1->isVisible());
-    Label2[4]->setFrameShape(Label2[4]->frameShape() == QFrame::NoFrame ? QFrame::Box : QFrame::NoFrame);
-    break;
-  case 5: {
-    const QString progress = StatusBar2->Text(3);
-    if (!progress.isEmpty() && progress.at(0) >= QLatin1Char('1') && progress.at(0) <= QLatin1Char('9') &&
-        MessageBoxes::MsgBox(QStringLiteral("Are you sure you want to quit?"), MessageBoxes::YesNo, MessageBoxes::Question,
-                             QStringLiteral("Test in progress")) == MessageBoxes::No)
-      return;
-    UpdateTransferLog(*Results);
-    Results->Clear();
-    UnloadAll();
+void Form1::Label2_Click(MenuItem item) {
+  switch (item) {
+  case MenuItem::Menu: return OpenMenu();
+  case MenuItem::ShowLog: return ShowLog();
+  case MenuItem::SubmitLog: return SubmitLog();
+  case MenuItem::SubmitResults: return SubmitResults();
+  case MenuItem::Configure: return Configure();
+  case MenuItem::Quit: return Quit();
+  case MenuItem::Hatching: return Hatching();
+  case MenuItem::Help: return Help();
+  case MenuItem::FcTest: return StartFcTest();
+  }
+}
+
+void Form1::OpenMenu() {
+  Frame5->show();
+  Frame5->raise();
+  if (state.FcTestState == Module1::FcTest::Running)
+    setWindowTitle(Module1::AppTitle + QStringLiteral(" - Warning!, fc test in progress"));
+}
+
+void Form1::ShowLog() {
+  Shell::Instance().Open(ProgramFolder::File(QStringLiteral("tarvik.log")));
+  Frame5->hide();
+}
+
+void Form1::SubmitLog() {
+  MessageBoxes::MsgBox(QStringLiteral("This function is not operational in this version. Coming soon"));
+  Frame5->hide();
+}
+
+void Form1::SubmitResults() {
+  if (cycle->SwitchPressed()) {
+    MessageBoxes::MsgBox(QStringLiteral("You cannot submit while tests are in progress"));
     return;
   }
-  case 6:
-    WriteOwnershipFile();
-    MessageBoxes::MsgBox(QStringLiteral("Vok Hatched"));
-    break;
-  case 7:
-    Shell::Instance().Open(ProgramFolder::File(QStringLiteral("tarvik-help.html")));
-    break;
-  case 8:
-    Frame2->hide();
-    Frame1->show();
-    Results->Clear();
-    Cycle->RoundCount = 0;
-    Text4[0]->setText(QStringLiteral("60"));
-    Text2->setText(QStringLiteral("60"));
-    Check3[3]->setChecked(true);
-    Check1->setChecked(true);
-    Check1_MouseUp(1, 1);
-    Frame5->hide();
-    Module1::FcTestState = 2;
-    setWindowTitle(title + QStringLiteral(" - fc test in progress"));
-    break;
-  default:
+  if (qint64(List1->count()) * results->Count() < 10) {
+    MessageBoxes::MsgBox(QStringLiteral("Not enough results to submit"));
     return;
   }
-  if (index < 4)
-    Frame5->hide();
+  if (state.ReportSubmitted) {
+    MessageBoxes::MsgBox(QStringLiteral("This report was already submited"), MessageBoxes::OkOnly,
+                         MessageBoxes::Information);
+    return;
+  }
+  Frame5->hide();
+  SubmitReport();
+  // The panel may have been opened again while the submission waited.
+  Frame5->hide();
+}
+
+void Form1::Configure() {
+  Frame1->setVisible(!Frame1->isVisible());
+  Frame2->setVisible(!Frame1->isVisible());
+  ClickLabel* item = Label2[int(MenuItem::Configure)];
+  item->setFrameShape(item->frameShape() == QFrame::NoFrame ? QFrame::Box : QFrame::NoFrame);
+}
+
+void Form1::Quit() {
+  // A run that counts down its passes ("<n> to go") is only ended when the user confirms it.
+  const QString progress = StatusBar2->Text(3);
+  if (!progress.isEmpty() && Numbers::IsDigit(progress.at(0)) && progress.at(0) != QLatin1Char('0') &&
+      MessageBoxes::MsgBox(QStringLiteral("Are you sure you want to quit?"), MessageBoxes::YesNo,
+                           MessageBoxes::Question, QStringLiteral("Test in progress")) == MessageBoxes::No)
+    return;
+  UpdateTransferLog(*results);
+  results->Clear();
+  UnloadAll();
+}
+
+void Form1::Hatching() {
+  WriteOwnershipFile();
+  MessageBoxes::MsgBox(QStringLiteral("Vok Hatched"));
+}
+
+void Form1::Help() {
+  Shell::Instance().Open(ProgramFolder::File(QStringLiteral("tarvik-help.html")));
+}
+
+// A preset run: 60 passes at 60-second intervals, then stop.
+void Form1::StartFcTest() {
+  Frame2->hide();
+  Frame1->show();
+  results->Clear();
+  cycle->RoundCount = 0;
+  Text4[0]->setText(QStringLiteral("60"));
+  Text2->setText(QStringLiteral("60"));
+  Check3[3]->setChecked(true);
+  Check1->setChecked(true);
+  Check1_MouseUp(TestCycle::SwitchedBy::Program);
+  Frame5->hide();
+  state.FcTestState = Module1::FcTest::Running;
+  setWindowTitle(Module1::AppTitle + QStringLiteral(" - fc test in progress"));
+}
+
+QString Form1::ShowFcSummary(int siteId) {
+  const FcFigures fc = FcSummary(*results, siteId, state.FcTestState == Module1::FcTest::Finished);
+  SitePanels::ShowFcSummary(*StatusBar2, fc);
+  return fc.code;
 }
 
 void Form1::SubmitReport() {
   const ReportSubmission::Context context{
-      *Results,
+      state,
+      *results,
       Urls(),
       Text6[0]->text(),
       Text6[1]->text(),
       *StatusBar2,
       *Inet2,
-      [this](bool on) { Cycle->SetStatusLight(on); },
+      [this](bool on) { cycle->SetStatusLight(on); },
       [](bool on) {
         if (on && !QApplication::overrideCursor())
           QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -461,11 +487,8 @@ void Form1::SubmitReport() {
           while (QApplication::overrideCursor())
             QApplication::restoreOverrideCursor();
       },
-      [this] {
-        Cycle->ShowPicture(TestCycle::LightSubmitted);
-        Timer2->start();
-      },
-      [this](int siteId) { return FcSummary(*Results, *StatusBar2, siteId); },
+      [this] { cycle->ShowSubmitted(); },
+      [this](int siteId) { return ShowFcSummary(siteId); },
   };
   ReportSubmission::SubmitReport(context);
 }
@@ -474,15 +497,16 @@ void Form1::SubmitReport() {
 // order, row by row, and on to the status light; Alt+M opens the panel on its first item; Escape
 // closes it. When the panel closes with the focus inside, the focus goes back to " Menu ".
 void Form1::SetUpMenuKeys() {
-  const int order[] = {0, 1, 3, 4, 7, 8, 2, 6, 5};
+  using enum MenuItem;
+  const MenuItem order[] = {Menu, ShowLog, SubmitResults, Configure, Help, FcTest, SubmitLog, Hatching, Quit};
   for (size_t i = 1; i < std::size(order); ++i)
-    setTabOrder(Label2[order[i - 1]], Label2[order[i]]);
-  setTabOrder(Label2[order[std::size(order) - 1]], Image1);
+    setTabOrder(Label2[int(order[i - 1])], Label2[int(order[i])]);
+  setTabOrder(Label2[int(order[std::size(order) - 1])], Image1);
 
   auto* openMenuKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_M), this);
   connect(openMenuKey, &QShortcut::activated, this, [this] {
-    Label2_Click(0);
-    Label2[1]->setFocus(Qt::ShortcutFocusReason);
+    Label2_Click(MenuItem::Menu);
+    Label2[int(MenuItem::ShowLog)]->setFocus(Qt::ShortcutFocusReason);
   });
   closeMenuKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   closeMenuKey->setEnabled(false);
@@ -524,8 +548,8 @@ void Form1::UnloadAll() {
   if (closing)
     return;
   closing = true;
-  Cycle->Shutdown();
-  Results->Clear();
+  cycle->Shutdown();
+  results->Clear();
   QApplication::closeAllWindows();
   QApplication::quit();
 }
@@ -545,14 +569,14 @@ void Form1::Image1_Click() {
   if (PictureShown() == TestCycle::LightSubmitted)
     MessageBoxes::MsgBox(QStringLiteral("All Done"));
   else if (PictureShown() == TestCycle::LightRest)
-    Shell::Instance().Open(Module1::VendorURL + Module1::AppTitle.toLower());
+    Shell::Instance().Open(state.VendorURL + Module1::AppTitle.toLower());
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Frame5 && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
     closeMenuKey->setEnabled(event->type() == QEvent::Show);
     if (event->type() == QEvent::Hide && Frame5->isAncestorOf(QApplication::focusWidget()))
-      Label2[0]->setFocus(Qt::OtherFocusReason);
+      Label2[int(MenuItem::Menu)]->setFocus(Qt::OtherFocusReason);
   }
   // The field loses the focus only when it moves on to another control of this window: not when its
   // own context menu opens, nor when another window becomes active.
@@ -577,7 +601,7 @@ void Form1::closeEvent(QCloseEvent* event) {
   // into the sub-log, an outstanding fetch is ended, the hidden splash window closes with it.
   event->accept();
   if (closing)
-    return;  // already ending (Quit closes every window)
-  UpdateTransferLog(*Results);
+    return; // already ending (Quit closes every window)
+  UpdateTransferLog(*results);
   UnloadAll();
 }

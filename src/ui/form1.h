@@ -1,6 +1,8 @@
 #pragma once
 
+#include "core/menuitem.h"
 #include "engine/runsettings.h"
+#include "engine/testcycle.h"
 #include "settings/settingsstore.h"
 
 #include <QHash>
@@ -14,32 +16,30 @@ class HttpClient;
 class HttpClientArray;
 class QCheckBox;
 class QFrame;
-class QLabel;
 class QLineEdit;
 class QListWidget;
 class QMenu;
 class QPushButton;
 class QShortcut;
 class QTableView;
-class QTimer;
 class ResultsModel;
-class StatusBar;
 class StatusPanels;
-class TestCycle;
+struct Module1;
 
-// The main window. Its controls are built from the control table; its handlers are short and hand
-// the work to the core classes.
+// The main window. Its controls are built from the control table and reached by their names (the
+// objectName of each); its handlers are short and hand the work to the core classes. It works on
+// the program-wide state it is given, which outlives it.
 class Form1 : public QWidget {
   Q_OBJECT
 public:
-  explicit Form1(QWidget* parent = nullptr);
+  explicit Form1(Module1& state, QWidget* parent = nullptr);
   ~Form1() override;
 
   // Puts the stored configuration into the configuration controls; the change handlers of the
   // text boxes run as their texts are set.
   void LoadSettings(const SettingsStore::StoredOptions& options);
 
-  // Handlers of the URL list.
+  // Handlers of the URL list: Command1(0) "Add", Command1(1) "Del".
   void Command1_Click(int index);
   void Text1_LostFocus();
   void List1_Click();
@@ -51,7 +51,7 @@ public:
   void Text4_Change();
 
   // The switch: a click (or a call with the switch already set) starts or stops testing.
-  void Check1_MouseUp(int button, int shift);
+  void Check1_MouseUp(TestCycle::SwitchedBy by);
 
   // The results table's handlers and its popup menu.
   void ListView1_ColumnClick(int column);
@@ -59,8 +59,8 @@ public:
   void Lmenu_Click();
   void mnuSave_Click();
 
-  // The menu panel: the dispatcher on the item's index, the hover highlight.
-  void Label2_Click(int index);
+  // The menu panel: a click on an item, the hover highlight.
+  void Label2_Click(MenuItem item);
   void Label2_MouseMove(int index);
   void Form_MouseMove();
 
@@ -76,7 +76,48 @@ public:
 
   // Controls, by the names of the control table.
   QWidget* Control(const QString& name) const { return controls.value(name); }
+  // The core objects the window binds: the results table, the test engine and the configuration
+  // as the engine reads it.
+  ResultsModel& Results() const { return *results; }
+  TestCycle& Cycle() const { return *cycle; }
+  const RunSettings& Settings() const { return settings; }
 
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  void Form_Load();
+  void FindControls();
+  void SetUpResultsTable();
+  void ConnectEngine();
+  void ConnectControls();
+  void BindSettings();
+  void UrlsChanged();
+  void ShowPicture(int n);
+
+  // One handler per item of the menu panel.
+  void OpenMenu();
+  void ShowLog();
+  void SubmitLog();
+  void SubmitResults();
+  void Configure();
+  void Quit();
+  void Hatching();
+  void Help();
+  void StartFcTest();
+
+  void SetUpMenuKeys();
+  void SetMenuItemLook(int index, bool highlighted);
+  void SubmitReport();
+  // Shows the site's fc summary in StatusBar2 panel 3 and returns its code.
+  QString ShowFcSummary(int siteId);
+
+  Module1& state;
+  QHash<QString, QWidget*> controls;
+
+  // The controls, by the names of the control table.
   std::array<ClickLabel*, 9> Label2{};
   QFrame* Frame1 = nullptr;
   QFrame* Frame2 = nullptr;
@@ -94,42 +135,19 @@ public:
   std::array<QLineEdit*, 2> Text5{};
   std::array<QLineEdit*, 2> Text4{};
   std::array<QCheckBox*, 4> Check3{};
+  QMenu* Tmenu = nullptr;
+  QList<QPixmap> ImageList1;
 
+  // The texts of the two status bars' panels, the sampler clients and the reference client.
   StatusPanels* StatusBar1 = nullptr;
   StatusPanels* StatusBar2 = nullptr;
-  ResultsModel* Results = nullptr;
-  RunSettings Settings;
-  TestCycle* Cycle = nullptr;
-  QMenu* Tmenu = nullptr;
   HttpClientArray* Inet1 = nullptr;
   HttpClient* Inet2 = nullptr;
-  QTimer* Timer1 = nullptr;
-  QTimer* Timer2 = nullptr;
-  QTimer* Timer3 = nullptr;
-  QTimer* Timer4 = nullptr;
 
-protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  void mouseMoveEvent(QMouseEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-
-private:
-  void Form_Load();
-  void FindControls();
-  void SetUpResultsTable();
-  void ConnectEngine();
-  void ConnectControls();
-  void BindSettings();
-  void UrlsChanged();
-  void ShowPicture(int n);
-
-  void SetUpMenuKeys();
-  void SetMenuItemLook(int index, bool highlighted);
-  void SubmitReport();
-
-  QHash<QString, QWidget*> controls;
-  QList<QPixmap> ImageList1;
-  QShortcut* closeMenuKey = nullptr;  // Escape, while the menu panel is open
+  ResultsModel* results = nullptr;
+  RunSettings settings;
+  TestCycle* cycle = nullptr;
+  QShortcut* closeMenuKey = nullptr; // Escape, while the menu panel is open
   int LastMenuItem = 0;
   bool closing = false;
 };

@@ -1,6 +1,6 @@
 #include "ui/form2.h"
 
-#include "app/module1.h"
+#include "core/module1.h"
 #include "ui/controlmap.h"
 
 #include <QLabel>
@@ -9,7 +9,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-Form2::Form2(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
+Form2::Form2(const QString& vendorAddress, QWidget* parent)
+    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
   Q_INIT_RESOURCE(resources);
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(Module1::AppTitle);
@@ -30,7 +31,7 @@ Form2::Form2(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::Frameless
   version->setObjectName(QStringLiteral("Version"));
   version->setAlignment(Qt::AlignCenter);
   version->setStyleSheet(QStringLiteral("color: white;"));
-  auto* address = new QLabel(Module1::VendorURL, this);
+  auto* address = new QLabel(vendorAddress, this);
   address->setObjectName(QStringLiteral("VendorAddress"));
   address->setAlignment(Qt::AlignCenter);
   address->setStyleSheet(QStringLiteral("color: white;"));

@@ -1,6 +1,6 @@
 #include "ui/statusbar.h"
 
-#include "app/statuspanels.h"
+#include "core/statuspanels.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -44,8 +44,8 @@ void CommandLineTest::readsTheMode() {
 void CommandLineTest::programAnswersWithoutDisplay_data() {
   QTest::addColumn<QStringList>("arguments");
   QTest::addColumn<int>("exitCode");
-  QTest::addColumn<QString>("out");  // a text standard output must hold ("" for none)
-  QTest::addColumn<QString>("err");  // the one line standard error must start with ("" for none)
+  QTest::addColumn<QString>("out"); // a text standard output must hold ("" for none)
+  QTest::addColumn<QString>("err"); // the one line standard error must start with ("" for none)
 
   QTest::newRow("version") << QStringList{"--version"} << 0 << QStringLiteral("Tarvik " TARVIK_VERSION_TEXT "\n")
                            << QString();

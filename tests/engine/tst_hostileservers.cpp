@@ -5,16 +5,16 @@
 // Every case runs through the real sampling pass, the reference pings and the service query, with
 // real sockets on 127.0.0.1: the hostile fetch must end with a clear row, the work must go on, the
 // event loop must keep running while it waits and memory must stay bounded.
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "engine/testcycle.h"
+#include "enginerig.h"
 #include "hostileserver.h"
 #include "loopbackserver.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
 #include "results/resultsmodel.h"
 #include "services/servicequery.h"
-#include "enginerig.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -47,9 +47,7 @@ class Ticker {
 public:
   Ticker() {
     timer.setInterval(20);
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      longest = qMax(longest, since.restart());
-    });
+    QObject::connect(&timer, &QTimer::timeout, [this] { longest = qMax(longest, since.restart()); });
     since.start();
     timer.start();
   }
@@ -94,7 +92,7 @@ private:
 struct Target {
   QString base;
   std::unique_ptr<HostileServer> server;
-  QTemporaryDir files;  // for the file: case, files that must never be read
+  QTemporaryDir files; // for the file: case, files that must never be read
 
   explicit Target(const QString& kind) {
     using Mode = HostileServer::Mode;
@@ -117,9 +115,12 @@ struct Target {
       base = QUrl::fromLocalFile(files.path()).toString();
     } else {
       const std::map<QString, Mode> modes = {
-          {QStringLiteral("silent"), Mode::Silent},     {QStringLiteral("trickle"), Mode::Trickle},
-          {QStringLiteral("1 GiB body"), Mode::Flood},  {QStringLiteral("reset mid-body"), Mode::ResetMidBody},
-          {QStringLiteral("not http"), Mode::NotHttp},  {QStringLiteral("redirect loop"), Mode::RedirectLoop},
+          {QStringLiteral("silent"), Mode::Silent},
+          {QStringLiteral("trickle"), Mode::Trickle},
+          {QStringLiteral("1 GiB body"), Mode::Flood},
+          {QStringLiteral("reset mid-body"), Mode::ResetMidBody},
+          {QStringLiteral("not http"), Mode::NotHttp},
+          {QStringLiteral("redirect loop"), Mode::RedirectLoop},
           {QStringLiteral("endless headers"), Mode::EndlessHeaders},
       };
       server = std::make_unique<HostileServer>(modes.at(kind));
@@ -176,7 +177,7 @@ class HostileServersTest : public QObject {
     if (!target.server)
       return;
     if (kind.endsWith(QLatin1String("scheme")))
-      QCOMPARE(target.Connections(), 0);  // never fetched
+      QCOMPARE(target.Connections(), 0); // never fetched
     else
       QVERIFY(target.Connections() >= 1);
     QTRY_COMPARE(target.server->OpenConnectionCount(), 0);
@@ -209,14 +210,17 @@ private slots:
 
   void init() {
     TestEnvironment::Current()->Clear();
-    Module1::ResetState();
   }
 
-  void cleanup() { HttpClient::SetTimeLimitMs(60000); }
+  void cleanup() {
+    HttpClient::SetTimeLimitMs(60000);
+  }
 
   // A reference pass whose first address is hostile: it ends, the light goes out, and a failure
   // leaves both boxes and the time of the last pass alone without fetching the second address.
-  void refPing_data() { HostileCases(); }
+  void refPing_data() {
+    HostileCases();
+  }
   void refPing() {
     QFETCH(QString, kind);
     QFETCH(bool, fetched);
@@ -226,28 +230,28 @@ private slots:
     const int goodBefore = good.RequestCount(QStringLiteral("/ref2"));
 
     Rig rig;
-    Module1::ServiceOk = true;
-    Module1::ServiceField[0] = target.base + QStringLiteral("/ref");
-    Module1::ServiceField[1] = good.Url(QStringLiteral("/ref2"));
+    rig.state.ServiceOk = true;
+    rig.state.ServiceField.refAddress1 = target.base + QStringLiteral("/ref");
+    rig.state.ServiceField.refAddress2 = good.Url(QStringLiteral("/ref2"));
 
     PeakMemory memory;
     Ticker ticker;
     QElapsedTimer clock;
     clock.start();
-    rig.cycle.RefPing();
+    rig.cycle.RefPings().RefPing();
     qInfo("%s: reference pass took %lld ms, longest event-loop pause %lld ms", qPrintable(kind), clock.elapsed(),
           ticker.LongestPauseMs());
 
     QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
     if (fetched) {
-      QVERIFY(PingForm.match(rig.cycle.RefTime(0)).hasMatch());
-      QVERIFY(PingForm.match(rig.cycle.RefTime(1)).hasMatch());
-      QVERIFY(!rig.cycle.LastRefTime.isEmpty());
+      QVERIFY(PingForm.match(rig.cycle.RefPings().RefTime(0)).hasMatch());
+      QVERIFY(PingForm.match(rig.cycle.RefPings().RefTime(1)).hasMatch());
+      QVERIFY(!rig.cycle.RefPings().LastRefTime.isEmpty());
       QCOMPARE(good.RequestCount(QStringLiteral("/ref2")), goodBefore + 1);
     } else {
-      QCOMPARE(rig.cycle.RefTime(0), QString());
-      QCOMPARE(rig.cycle.RefTime(1), QString());
-      QCOMPARE(rig.cycle.LastRefTime, QString());
+      QCOMPARE(rig.cycle.RefPings().RefTime(0), QString());
+      QCOMPARE(rig.cycle.RefPings().RefTime(1), QString());
+      QCOMPARE(rig.cycle.RefPings().LastRefTime, QString());
       QCOMPARE(good.RequestCount(QStringLiteral("/ref2")), goodBefore);
     }
     CheckConnections(kind, target);
@@ -257,21 +261,25 @@ private slots:
 
   // The service query with the vendor's address on a hostile server: it ends, tells its caller
   // when the wait begins and ends, and a failure stores nothing.
-  void serviceQuery_data() { HostileCases(); }
+  void serviceQuery_data() {
+    HostileCases();
+  }
   void serviceQuery() {
     QFETCH(QString, kind);
     QFETCH(bool, fetched);
     QFETCH(int, limitMs);
     HttpClient::SetTimeLimitMs(limitMs);
     Target target(kind);
-    Module1::VendorURL = target.base + QLatin1Char('/');
-    const std::array<QString, 6> fieldsBefore = Module1::ServiceField;
+    Module1 state;
+    state.VendorURL = target.base + QLatin1Char('/');
+    state.ServiceField.date = QStringLiteral("03-05-2024");
+    const ServiceAnswer fieldsBefore = state.ServiceField;
 
     HttpClient client;
     QList<bool> waits;
     PeakMemory memory;
     Ticker ticker;
-    const bool answered = ServiceQuery::QueryService(client, [&waits](bool waiting) { waits << waiting; });
+    const bool answered = ServiceQuery::QueryService(state, client, [&waits](bool waiting) { waits << waiting; });
     qInfo("%s: service query answered %d, longest event-loop pause %lld ms", qPrintable(kind), answered,
           ticker.LongestPauseMs());
 
@@ -279,11 +287,11 @@ private slots:
     QVERIFY(!client.Busy());
     if (fetched) {
       // Whatever the service sent, no more than the kept start of its answer is stored.
-      QVERIFY(Module1::ServiceField[0].size() <= HttpClient::MaxBodyBytes);
+      QVERIFY(state.ServiceField.refAddress1.size() <= HttpClient::MaxBodyBytes);
     } else {
       QVERIFY(!answered);
-      QVERIFY(!Module1::ServiceOk);
-      QVERIFY(Module1::ServiceField == fieldsBefore);
+      QVERIFY(!state.ServiceOk);
+      QVERIFY(state.ServiceField == fieldsBefore);
     }
     CheckConnections(kind, target);
     QVERIFY2(ticker.LongestPauseMs() < MaxPauseMs, qPrintable(QString::number(ticker.LongestPauseMs())));
@@ -291,7 +299,9 @@ private slots:
   }
 
   // A sampling pass over the hostile site and a good one after it, stopped at the end of the run.
-  void samplingPass_data() { HostileCases(); }
+  void samplingPass_data() {
+    HostileCases();
+  }
   void samplingPass() {
     QFETCH(QString, kind);
     QFETCH(bool, fetched);
@@ -305,7 +315,7 @@ private slots:
     rig.settings.urls = {target.base, good.Url(QStringLiteral("/good"))};
     rig.settings.delay = QStringLiteral("1");
     rig.settings.runLength = QStringLiteral("1");
-    rig.settings.warning = {QStringLiteral("100"), QStringLiteral("200")};  // no first-pass repeats
+    rig.settings.warning = {QStringLiteral("100"), QStringLiteral("200")}; // no first-pass repeats
     rig.settings.option[RunSettings::Stop] = true;
     rig.cycle.Text3_Change(QStringLiteral("2"));
 
@@ -313,11 +323,11 @@ private slots:
     Ticker ticker;
     QElapsedTimer clock;
     clock.start();
-    rig.cycle.Check1_MouseUp(true, 1);
+    rig.SwitchOn();
     QVERIFY(rig.cycle.Testing());
     QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.Testing(), 4 * limitMs + 10000);
-    qInfo("%s: pass took %lld ms, longest event-loop pause %lld ms, %d connections", qPrintable(kind),
-          clock.elapsed(), ticker.LongestPauseMs(), target.Connections());
+    qInfo("%s: pass took %lld ms, longest event-loop pause %lld ms, %d connections", qPrintable(kind), clock.elapsed(),
+          ticker.LongestPauseMs(), target.Connections());
 
     QCOMPARE(rig.results.Count(), 2);
     // The hostile row is complete: a classified sample, or a failed one that says why.
@@ -339,7 +349,7 @@ private slots:
     QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
     CheckConnections(kind, target);
     if (kind == QLatin1String("1 GiB body"))
-      QCOMPARE(target.server->BodyBytesSent(), HostileServer::FloodBytes);  // every byte was read
+      QCOMPARE(target.server->BodyBytesSent(), HostileServer::FloodBytes); // every byte was read
 
     QVERIFY2(ticker.LongestPauseMs() < MaxPauseMs, qPrintable(QString::number(ticker.LongestPauseMs())));
     CheckMemory(memory, kind);

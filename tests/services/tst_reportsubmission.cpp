@@ -1,8 +1,8 @@
 // Report submission against a fake vendor service and a fake WHOIS web service on 127.0.0.1: the
 // record field by field, the dialogue with the user, the service's answers, WHOIS answers of every
 // shape, and the way every ending leaves the pointer and the status light.
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "fakevendor.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
@@ -19,6 +19,7 @@
 
 using Outcome = ReportSubmission::Outcome;
 Q_DECLARE_METATYPE(Outcome)
+Q_DECLARE_METATYPE(Module1::FcTest)
 
 namespace {
 
@@ -39,6 +40,7 @@ class ReportSubmissionTest : public QObject {
 
   FakeVendor vendor;
   FakeWhois whois;
+  Module1 state;
   HttpClient client;
   ResultsModel results;
   StatusPanels bar2{5};
@@ -58,6 +60,7 @@ class ReportSubmissionTest : public QObject {
 
   Outcome Submit() {
     ReportSubmission::Context context{
+        state,
         results,
         urls,
         ref1,
@@ -123,9 +126,9 @@ private slots:
 
   void init() {
     TestEnvironment::Current()->Clear();
-    Module1::ResetState();
-    Module1::VendorURL = vendor.BaseUrl();
-    Module1::WhoisURL = whois.BaseUrl();
+    state = Module1();
+    state.VendorURL = vendor.BaseUrl();
+    state.WhoisURL = whois.BaseUrl();
     HttpClient::SetTimeLimitMs(60000);
     SettingsStore::FirstRunSetup();
     accountId = SettingsStore::GetAccountId();
@@ -170,7 +173,7 @@ private slots:
         {QStringLiteral("10:00:04"), QStringLiteral("3.000"), QStringLiteral("1"), ResultsModel::Red},
         {QStringLiteral("10:00:05"), QStringLiteral("0.300"), QStringLiteral("2"), ResultsModel::Blue},
     });
-    Module1::FcTestState = 0;
+    state.FcTestState = Module1::FcTest::None;
     boxes->answers << MessageBoxes::Yes << MessageBoxes::Yes;
 
     QCOMPARE(Submit(), Outcome::AllDone);
@@ -181,39 +184,40 @@ private slots:
 
     const QStringList first = vendor.reports.at(0).split(QLatin1Char('|'));
     const QStringList firstExpected = {
-        accountId,                          // 1 account identifier
-        QStringLiteral("hostco.net"),       // 2 host
-        QStringLiteral("ns1.hostco.net"),   // 3 first name server
-        QStringLiteral("ns2.hostco.net"),   // 4 second name server
-        QStringLiteral("http://www.example.com"),  // 5 the URL in lower case
-        QStringLiteral("10:00:01"),         // 6 first row: Event Time
-        QStringLiteral("0.200"),            // 7 first row: Ping
-        QStringLiteral("10:00:04"),         // 8 last row: Event Time
-        QStringLiteral("3.000"),            // 9 last row: Ping
-        QStringLiteral("0.100"),            // 10 best
-        QStringLiteral("3.000"),            // 11 worst
-        QStringLiteral("1.200"),            // 12 average
-        QStringLiteral("1"),                // 13 blue rows
-        QStringLiteral("1"),                // 14 red rows
-        QStringLiteral("2"),                // 15 rows per URL: 5 / 2 = 2.5, halves to even
-        QStringLiteral("0.123"),            // 16 Ref 1
-        QStringLiteral("0.456"),            // 17 Ref 2
-        QStringLiteral("10:00:03"),         // 18 time of the best row
-        QStringLiteral("10:00:04"),         // 19 time of the worst row
-        QStringLiteral("03-05-2024"),       // 20 date
-        QStringLiteral("14:07:09"),         // 21 time
-        QStringLiteral("0?0"),              // 22 fc summary: no finished fc test
+        accountId,                                // 1 account identifier
+        QStringLiteral("hostco.net"),             // 2 host
+        QStringLiteral("ns1.hostco.net"),         // 3 first name server
+        QStringLiteral("ns2.hostco.net"),         // 4 second name server
+        QStringLiteral("http://www.example.com"), // 5 the URL in lower case
+        QStringLiteral("10:00:01"),               // 6 first row: Event Time
+        QStringLiteral("0.200"),                  // 7 first row: Ping
+        QStringLiteral("10:00:04"),               // 8 last row: Event Time
+        QStringLiteral("3.000"),                  // 9 last row: Ping
+        QStringLiteral("0.100"),                  // 10 best
+        QStringLiteral("3.000"),                  // 11 worst
+        QStringLiteral("1.200"),                  // 12 average
+        QStringLiteral("1"),                      // 13 blue rows
+        QStringLiteral("1"),                      // 14 red rows
+        QStringLiteral("2"),                      // 15 rows per URL: 5 / 2 = 2.5, halves to even
+        QStringLiteral("0.123"),                  // 16 Ref 1
+        QStringLiteral("0.456"),                  // 17 Ref 2
+        QStringLiteral("10:00:03"),               // 18 time of the best row
+        QStringLiteral("10:00:04"),               // 19 time of the worst row
+        QStringLiteral("03-05-2024"),             // 20 date
+        QStringLiteral("14:07:09"),               // 21 time
+        QStringLiteral("0?0"),                    // 22 fc summary: no finished fc test
     };
     QCOMPARE(first.size(), 22);
     for (int i = 0; i < 22; ++i)
-      QVERIFY2(first.at(i) == firstExpected.at(i),
-               qPrintable(QStringLiteral("field %1: %2, expected %3").arg(i + 1).arg(first.at(i), firstExpected.at(i))));
+      QVERIFY2(
+          first.at(i) == firstExpected.at(i),
+          qPrintable(QStringLiteral("field %1: %2, expected %3").arg(i + 1).arg(first.at(i), firstExpected.at(i))));
 
     const QStringList second = vendor.reports.at(1).split(QLatin1Char('|'));
     QCOMPARE(second.size(), 22);
-    QCOMPARE(second.mid(4, 5), (QStringList{QStringLiteral("http://example.org"), QStringLiteral("10:00:05"),
-                                            QStringLiteral("0.300"), QStringLiteral("10:00:05"),
-                                            QStringLiteral("0.300")}));
+    QCOMPARE(second.mid(4, 5),
+             (QStringList{QStringLiteral("http://example.org"), QStringLiteral("10:00:05"), QStringLiteral("0.300"),
+                          QStringLiteral("10:00:05"), QStringLiteral("0.300")}));
     QCOMPARE(second.mid(12, 3), (QStringList{QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("2")}));
 
     // The fc summary is asked for each site (it fills panel 3) even when it is not sent.
@@ -231,19 +235,27 @@ private slots:
     QCOMPARE(panel1, QStringList{QStringLiteral("Building Report")} + perSite + perSite +
                          QStringList{QStringLiteral("All Done")});
     QCOMPARE(finishedCount, 1);
-    QVERIFY(Module1::ReportSubmitted);
+    QVERIFY(state.ReportSubmitted);
   }
 
-  // A finished fc test sends the site's fc summary.
+  // Only a finished fc test sends the site's fc summary; one still running sends "0?0".
+  void fcSummaryOfAFinishedFcTest_data() {
+    QTest::addColumn<Module1::FcTest>("fcTest");
+    QTest::addColumn<QStringList>("sent");
+    QTest::newRow("finished") << Module1::FcTest::Finished << QStringList{"3\\0.812-1", "3\\0.812-2"};
+    QTest::newRow("running") << Module1::FcTest::Running << QStringList{"0?0", "0?0"};
+  }
   void fcSummaryOfAFinishedFcTest() {
+    QFETCH(Module1::FcTest, fcTest);
+    QFETCH(QStringList, sent);
     urls = QStringList{QStringLiteral("http://example.com"), QStringLiteral("http://example.org")};
     AddRows({{QStringLiteral("10:00:01"), QStringLiteral("0.200"), QStringLiteral("2")}});
-    Module1::FcTestState = 1;
+    state.FcTestState = fcTest;
     boxes->answers << MessageBoxes::Yes << MessageBoxes::Yes;
     QCOMPARE(Submit(), Outcome::AllDone);
     QCOMPARE(vendor.reports.size(), 2);
-    QCOMPARE(vendor.reports.at(0).split(QLatin1Char('|')).value(21), QStringLiteral("3\\0.812-1"));
-    QCOMPARE(vendor.reports.at(1).split(QLatin1Char('|')).value(21), QStringLiteral("3\\0.812-2"));
+    QCOMPARE(vendor.reports.at(0).split(QLatin1Char('|')).value(21), sent.at(0));
+    QCOMPARE(vendor.reports.at(1).split(QLatin1Char('|')).value(21), sent.at(1));
   }
 
   // Whatever the texts hold, the service decodes the same record and the WHOIS service the same name.
@@ -254,21 +266,38 @@ private slots:
     ref1 = QStringLiteral("50%");
     ref2 = QStringLiteral("a&b=c");
     // CR LF lines: the name servers, and so the host, keep their carriage return.
-    whois.SetRecord(lookup, FakeWhois::Record({QStringLiteral("ns1.h\u00f6st.net"), QStringLiteral("ns2.h\u00f6st.net")}, "\r\n"));
+    whois.SetRecord(
+        lookup, FakeWhois::Record({QStringLiteral("ns1.h\u00f6st.net"), QStringLiteral("ns2.h\u00f6st.net")}, "\r\n"));
     boxes->answers << MessageBoxes::Yes;
 
     QCOMPARE(Submit(), Outcome::AllDone);
     CheckEnding();
     QCOMPARE(whois.lookups, QStringList{lookup});
     const QString host = QStringLiteral("h\u00f6st.net\r");
-    QCOMPARE(FoundHostTexts(), QStringList{url + QStringLiteral(" report is for ") + host + QStringLiteral(" Is this correct?")});
-    const QStringList fields = {
-        accountId, host, QStringLiteral("ns1.h\u00f6st.net\r"), QStringLiteral("ns2.h\u00f6st.net\r"), url,
-        QString(), QString(), QString(), QString(),
-        QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0.000"),
-        QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"),
-        ref1, ref2, QString(), QString(),
-        QStringLiteral("03-05-2024"), QStringLiteral("14:07:09"), QStringLiteral("0?0")};
+    QCOMPARE(FoundHostTexts(),
+             QStringList{url + QStringLiteral(" report is for ") + host + QStringLiteral(" Is this correct?")});
+    const QStringList fields = {accountId,
+                                host,
+                                QStringLiteral("ns1.h\u00f6st.net\r"),
+                                QStringLiteral("ns2.h\u00f6st.net\r"),
+                                url,
+                                QString(),
+                                QString(),
+                                QString(),
+                                QString(),
+                                QStringLiteral("0"),
+                                QStringLiteral("0"),
+                                QStringLiteral("0.000"),
+                                QStringLiteral("0"),
+                                QStringLiteral("0"),
+                                QStringLiteral("0"),
+                                ref1,
+                                ref2,
+                                QString(),
+                                QString(),
+                                QStringLiteral("03-05-2024"),
+                                QStringLiteral("14:07:09"),
+                                QStringLiteral("0?0")};
     QCOMPARE(vendor.reports, QStringList{fields.join(QLatin1Char('|'))});
 
     // On the wire both queries hold nothing but unreserved characters and escapes.
@@ -311,7 +340,7 @@ private slots:
     QCOMPARE(boxes->shown.size(), 1);
     QCOMPARE(bar2.Text(1), QStringLiteral("Host: hostco.net"));
     QCOMPARE(finishedCount, 0);
-    QVERIFY(!Module1::ReportSubmitted);
+    QVERIFY(!state.ReportSubmitted);
   }
 
   // The report service's answers for two sites.
@@ -328,8 +357,8 @@ private slots:
     QTest::newRow("ok, max") << QByteArrayList{"ok", "max"} << Outcome::DailyLimit << 2
                              << QStringList{ReportSubmission::DailyLimitText} << allDone << true;
     QTest::newRow("max at once: the rest is not sent")
-        << QByteArrayList{"max"} << Outcome::DailyLimit << 1 << QStringList{ReportSubmission::DailyLimitText}
-        << allDone << true;
+        << QByteArrayList{"max"} << Outcome::DailyLimit << 1 << QStringList{ReportSubmission::DailyLimitText} << allDone
+        << true;
     const QStringList error{ReportSubmission::SubmitErrorText};
     const QString uploading = QStringLiteral("Uploading Report");
     QTest::newRow("ok, garbage") << QByteArrayList{"ok", "<html>oops</html>"} << Outcome::Refused << 2 << error
@@ -367,7 +396,7 @@ private slots:
       }
     }
     QCOMPARE(bar2.Text(1), panel);
-    QCOMPARE(Module1::ReportSubmitted, submitted);
+    QCOMPARE(state.ReportSubmitted, submitted);
     QCOMPARE(finishedCount, submitted ? 1 : 0);
   }
 
@@ -377,29 +406,26 @@ private slots:
     QTest::addColumn<int>("status");
     QTest::addColumn<Outcome>("outcome");
     QTest::addColumn<QStringList>("messages");
-    QTest::addColumn<QStringList>("sent");  // fields 2 to 4 when a report is sent
+    QTest::addColumn<QStringList>("sent"); // fields 2 to 4 when a report is sent
 
     const QStringList notFound{ReportSubmission::NotFoundText};
     QTest::newRow("LF") << FakeWhois::Record({"ns1.hostco.net", "ns2.hostco.net"}) << 200 << Outcome::AllDone
                         << QStringList() << QStringList{"hostco.net", "ns1.hostco.net", "ns2.hostco.net"};
-    QTest::newRow("CR LF") << FakeWhois::Record({"ns1.hostco.net", "ns2.hostco.net"}, "\r\n") << 200
-                           << Outcome::AllDone << QStringList()
-                           << QStringList{"hostco.net\r", "ns1.hostco.net\r", "ns2.hostco.net\r"};
+    QTest::newRow("CR LF") << FakeWhois::Record({"ns1.hostco.net", "ns2.hostco.net"}, "\r\n") << 200 << Outcome::AllDone
+                           << QStringList() << QStringList{"hostco.net\r", "ns1.hostco.net\r", "ns2.hostco.net\r"};
     QTest::newRow("indented") << FakeWhois::Record({"NS1.HOSTCO.NET", "NS2.HOSTCO.NET"}, "\r\n", "   ") << 200
                               << Outcome::AllDone << QStringList()
                               << QStringList{"HOSTCO.NET\r", "NS1.HOSTCO.NET\r", "NS2.HOSTCO.NET\r"};
-    QTest::newRow("one name server") << FakeWhois::Record({"ns1.hostco.net"}) << 200 << Outcome::NotFound
-                                     << notFound << QStringList();
+    QTest::newRow("one name server") << FakeWhois::Record({"ns1.hostco.net"}) << 200 << Outcome::NotFound << notFound
+                                     << QStringList();
     QTest::newRow("none") << FakeWhois::Record({}) << 200 << Outcome::NotFound << notFound << QStringList();
     QTest::newRow("empty") << QByteArray() << 200 << Outcome::NotFound << notFound << QStringList();
     QTest::newRow("error page") << QByteArray("Not found") << 404 << Outcome::NotFound << notFound << QStringList();
-    QTest::newRow("short Name Server: line ends silently")
-        << QByteArray("Name Server:\nName Server: ns2.hostco.net\n") << 200 << Outcome::Failed << QStringList()
-        << QStringList();
+    QTest::newRow("short Name Server: line ends silently") << QByteArray("Name Server:\nName Server: ns2.hostco.net\n")
+                                                           << 200 << Outcome::Failed << QStringList() << QStringList();
     // No dot in the first name server: nothing to confirm, and no host.
-    QTest::newRow("name server without a dot") << FakeWhois::Record({"localhost", "other"}) << 200
-                                               << Outcome::AllDone << QStringList()
-                                               << QStringList{"", "localhost", "other"};
+    QTest::newRow("name server without a dot") << FakeWhois::Record({"localhost", "other"}) << 200 << Outcome::AllDone
+                                               << QStringList() << QStringList{"", "localhost", "other"};
   }
 
   void whoisAnswers() {
@@ -422,7 +448,7 @@ private slots:
       QCOMPARE(vendor.reports.at(0).split(QLatin1Char('|')).mid(1, 3), sent);
     if (outcome != Outcome::AllDone) {
       QCOMPARE(bar2.Text(1), QStringLiteral("Retrieving Whois. Please wait"));
-      QVERIFY(!Module1::ReportSubmitted);
+      QVERIFY(!state.ReportSubmitted);
       QCOMPARE(finishedCount, 0);
     }
   }
@@ -436,7 +462,8 @@ private slots:
     QCOMPARE(Submit(), Outcome::AllDone);
     CheckEnding();
     QCOMPARE(whois.lookups, (QStringList{QStringLiteral("example.com"), QStringLiteral("other.com")}));
-    QCOMPARE(FoundHostTexts(), QStringList{QStringLiteral("https://www.example.com report is for hostco.net Is this correct?")});
+    QCOMPARE(FoundHostTexts(),
+             QStringList{QStringLiteral("https://www.example.com report is for hostco.net Is this correct?")});
     QCOMPARE(vendor.reports.size(), 2);
     QCOMPARE(vendor.reports.at(0).split(QLatin1Char('|')).mid(1, 4),
              (QStringList{"hostco.net", "ns1.hostco.net", "ns2.hostco.net", "https://www.example.com"}));
@@ -506,7 +533,7 @@ private slots:
     QCOMPARE(panel1, QStringList{QStringLiteral("Building Report")});
     QCOMPARE(whois.Server().RequestCount() + vendor.Server().RequestCount(), 0);
     QVERIFY(boxes->shown.isEmpty());
-    QVERIFY(!Module1::ReportSubmitted);
+    QVERIFY(!state.ReportSubmitted);
   }
 
   // A request that fails ends the submission without a message.
@@ -521,17 +548,17 @@ private slots:
     QFETCH(bool, whoisFails);
     QFETCH(QString, panel);
     const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::UnusedPort());
-    (whoisFails ? Module1::WhoisURL : Module1::VendorURL) = refused;
+    (whoisFails ? state.WhoisURL : state.VendorURL) = refused;
     urls = QStringList{QStringLiteral("http://www.example.com")};
     boxes->answers << MessageBoxes::Yes;
-    Module1::ReportSubmitted = false;
+    state.ReportSubmitted = false;
 
     QCOMPARE(Submit(), Outcome::Failed);
     QCOMPARE(busy.last(), false);
     QCOMPARE(light.last(), false);
     QCOMPARE(OtherBoxTexts(), QStringList());
     QCOMPARE(bar2.Text(1), panel);
-    QVERIFY(!Module1::ReportSubmitted);
+    QVERIFY(!state.ReportSubmitted);
     QCOMPARE(finishedCount, 0);
   }
 

@@ -1,6 +1,6 @@
 // The service query against a fake vendor service on 127.0.0.1: the request, the answer forms and
 // how they are stored, failed requests, and the waiting signal around every request.
-#include "app/module1.h"
+#include "core/module1.h"
 #include "fakevendor.h"
 #include "platform/httpclient.h"
 #include "services/servicequery.h"
@@ -14,11 +14,14 @@
 
 namespace {
 
-const QStringList Preset = {QStringLiteral("old0"), QStringLiteral("old1"), QStringLiteral("old2"),
+const QStringList Preset = {QStringLiteral("old0"),       QStringLiteral("old1"), QStringLiteral("old2"),
                             QStringLiteral("03-05-2024"), QStringLiteral("old4"), QStringLiteral("old5")};
 
-QStringList Fields() {
-  return QStringList(Module1::ServiceField.begin(), Module1::ServiceField.end());
+QStringList Fields(ServiceAnswer answer) {
+  QStringList fields;
+  for (int i = 0; i < ServiceAnswer::FieldCount; ++i)
+    fields << answer.Field(i);
+  return fields;
 }
 
 } // namespace
@@ -28,20 +31,21 @@ class ServiceQueryTest : public QObject {
 
   FakeVendor vendor;
   HttpClient client;
+  Module1 state;
   QList<bool> waits;
   QString accountId;
 
   bool Query() {
-    return ServiceQuery::QueryService(client, [this](bool waiting) { waits << waiting; });
+    return ServiceQuery::QueryService(state, client, [this](bool waiting) { waits << waiting; });
   }
 
 private slots:
   void init() {
     TestEnvironment::Current()->Clear();
-    Module1::ResetState();
-    Module1::VendorURL = vendor.BaseUrl();
-    for (int i = 0; i < 6; ++i)
-      Module1::ServiceField[size_t(i)] = Preset.at(i);
+    state = Module1();
+    state.VendorURL = vendor.BaseUrl();
+    for (int i = 0; i < ServiceAnswer::FieldCount; ++i)
+      state.ServiceField.Field(i) = Preset.at(i);
     HttpClient::SetTimeLimitMs(60000);
     SettingsStore::FirstRunSetup();
     accountId = SettingsStore::GetAccountId();
@@ -61,24 +65,23 @@ private slots:
     QTest::newRow("four fields")
         << QByteArray("http://ref1.test/|http://ref2.test/|1.1.0|04-01-2024") << true << true
         << QStringList{"http://ref1.test/", "http://ref2.test/", "1.1.0", "04-01-2024", "old4", "old5"};
-    QTest::newRow("six fields")
-        << QByteArray("a|b|c|d|e|f") << true << true << QStringList{"a", "b", "c", "d", "e", "f"};
+    QTest::newRow("six fields") << QByteArray("a|b|c|d|e|f") << true << true
+                                << QStringList{"a", "b", "c", "d", "e", "f"};
     QTest::newRow("seven fields: six stored, result false")
         << QByteArray("a|b|c|d|e|f|g") << false << true << QStringList{"a", "b", "c", "d", "e", "f"};
     QTest::newRow("six fields and a trailing separator")
         << QByteArray("a|b|c|d|e|f|") << true << true << QStringList{"a", "b", "c", "d", "e", "f"};
-    QTest::newRow("empty field 3")
-        << QByteArray("a|b|1.1.0||e") << true << true << QStringList{"a", "b", "1.1.0", "", "e", "old5"};
+    QTest::newRow("empty field 3") << QByteArray("a|b|1.1.0||e") << true << true
+                                   << QStringList{"a", "b", "1.1.0", "", "e", "old5"};
     QTest::newRow("trailing separator stores no empty field")
         << QByteArray("a|b|") << true << true << QStringList{"a", "b", "old2", "03-05-2024", "old4", "old5"};
     QTest::newRow("no separator: field 0 whole")
         << QByteArray("just text") << true << true
         << QStringList{"just text", "old1", "old2", "03-05-2024", "old4", "old5"};
-    QTest::newRow("a separator alone")
-        << QByteArray("|") << true << true << QStringList{"", "old1", "old2", "03-05-2024", "old4", "old5"};
+    QTest::newRow("a separator alone") << QByteArray("|") << true << true
+                                       << QStringList{"", "old1", "old2", "03-05-2024", "old4", "old5"};
     QTest::newRow("taken as received: no trimming")
-        << QByteArray(" a |b\r\n") << true << true
-        << QStringList{" a ", "b\r\n", "old2", "03-05-2024", "old4", "old5"};
+        << QByteArray(" a |b\r\n") << true << true << QStringList{" a ", "b\r\n", "old2", "03-05-2024", "old4", "old5"};
     QTest::newRow("voknog with a line end is a record")
         << QByteArray("voknog\n") << true << true
         << QStringList{"voknog\n", "old1", "old2", "03-05-2024", "old4", "old5"};
@@ -92,15 +95,16 @@ private slots:
 
     vendor.QueueQuery(answer);
     QCOMPARE(Query(), result);
-    QCOMPARE(Module1::ServiceOk, serviceOk);
-    QCOMPARE(Fields(), fields);
+    QCOMPARE(state.ServiceOk, serviceOk);
+    QCOMPARE(Fields(state.ServiceField), fields);
     QCOMPARE(waits, (QList<bool>{true, false}));
     QCOMPARE(vendor.queries, QStringList{accountId});
   }
 
   // The address ends with the identifier and its trailing dot, unescaped.
   void requestAddress() {
-    QVERIFY(ServiceQuery::QueryUrl(accountId).endsWith(QStringLiteral("/cgi-bin/tarvik/ref.cgi?k=") + accountId));
+    QVERIFY(ServiceQuery::QueryUrl(state.VendorURL, accountId)
+                .endsWith(QStringLiteral("/cgi-bin/tarvik/ref.cgi?k=") + accountId));
     QVERIFY(accountId.endsWith(QLatin1Char('.')));
     vendor.QueueQuery("a|b|1.1.0|d");
     QVERIFY(Query());
@@ -125,11 +129,11 @@ private slots:
       HttpClient::SetTimeLimitMs(300);
       vendorUrl = stall.Url();
     }
-    Module1::VendorURL = vendorUrl;
+    state.VendorURL = vendorUrl;
     QVERIFY(!Query());
     QCOMPARE(waits, (QList<bool>{true, false}));
-    QVERIFY(!Module1::ServiceOk);
-    QCOMPARE(Fields(), Preset);
+    QVERIFY(!state.ServiceOk);
+    QCOMPARE(Fields(state.ServiceField), Preset);
   }
 
   // An error page of the server is not an answer of the service.
@@ -146,16 +150,16 @@ private slots:
     QVERIFY(!Query());
     QCOMPARE(vendor.queries.size(), 1);
     QCOMPARE(waits, (QList<bool>{true, false}));
-    QVERIFY(!Module1::ServiceOk);
-    QCOMPARE(Fields(), Preset);
+    QVERIFY(!state.ServiceOk);
+    QCOMPARE(Fields(state.ServiceField), Preset);
   }
 
   // An answer longer than the client keeps is cut: its start is not taken for a record.
   void oversizedAnswer() {
     vendor.QueueQuery("http://a/|http://b/|1.1.0|04-01-2024|" + QByteArray(100 * 1024, 'x'));
     QVERIFY(!Query());
-    QVERIFY(!Module1::ServiceOk);
-    QCOMPARE(Fields(), Preset);
+    QVERIFY(!state.ServiceOk);
+    QCOMPARE(Fields(state.ServiceField), Preset);
   }
 
   // The waiting signal covers the whole wait: it is on while the service takes its time.

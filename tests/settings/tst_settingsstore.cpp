@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -19,7 +20,7 @@ QString Encoded(const QString& plain) {
 }
 } // namespace
 
-class tst_SettingsStore : public QObject {
+class SettingsStoreTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -33,11 +34,8 @@ private slots:
   void unreadableStore_data();
   void unreadableStore();
 
-  void loadPackedOptions_data();
-  void loadPackedOptions();
-  void loadPlainValues();
-  void loadOptionBoxes_data();
-  void loadOptionBoxes();
+  void readWithFallback_data();
+  void readWithFallback();
 
   void damagedAccountId_data();
   void damagedAccountId();
@@ -45,26 +43,26 @@ private slots:
   void otherStoresAreNotRead();
 
 private:
-  QString StoreFile() const { return QDir(m_config.path()).filePath(QStringLiteral("Velmora/vmTARVIK.conf")); }
+  QString StoreFile() const { return QDir(config.path()).filePath(QStringLiteral("Velmora/vmTARVIK.conf")); }
   void WriteStoreFile(const QByteArray& content);
 
-  QTemporaryDir m_config;
+  QTemporaryDir config;
 };
 
-void tst_SettingsStore::initTestCase() {
-  QVERIFY(m_config.isValid());
+void SettingsStoreTest::initTestCase() {
+  QVERIFY(config.isValid());
   QStandardPaths::setTestModeEnabled(false);
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-  qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_config.filePath(QStringLiteral("system"))));
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+  qputenv("XDG_CONFIG_DIRS", QFile::encodeName(config.filePath(QStringLiteral("system"))));
 }
 
-void tst_SettingsStore::init() {
+void SettingsStoreTest::init() {
   QFile::setPermissions(StoreFile(), QFile::ReadOwner | QFile::WriteOwner);
   QDir(QFileInfo(StoreFile()).path()).removeRecursively();
 }
 
 // Replaces the store file behind the program's back, as another program or an editor would.
-void tst_SettingsStore::WriteStoreFile(const QByteArray& content) {
+void SettingsStoreTest::WriteStoreFile(const QByteArray& content) {
   QDir().mkpath(QFileInfo(StoreFile()).path());
   QFile file(StoreFile());
   QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -75,7 +73,7 @@ void tst_SettingsStore::WriteStoreFile(const QByteArray& content) {
   file.close();
 }
 
-void tst_SettingsStore::firstRunSetupWritesDefaults() {
+void SettingsStoreTest::firstRunSetupWritesDefaults() {
   FirstRunSetup();
 
   QVERIFY2(QFile::exists(StoreFile()), qPrintable(StoreFile()));
@@ -108,22 +106,30 @@ void tst_SettingsStore::firstRunSetupWritesDefaults() {
   QVERIFY2(content.contains("\n106=11000110100100110101"), content.constData());
 }
 
-void tst_SettingsStore::valuesRoundTrip_data() {
+void SettingsStoreTest::valuesRoundTrip_data() {
   QTest::addColumn<QString>("name");
   QTest::addColumn<QString>("value");
 
-  QTest::newRow("program folder") << "100" << "/home/user/My Programs/tarvik";
-  QTest::newRow("windows path") << "100" << "C:\\Program Files\\Tarvik";
-  QTest::newRow("comma") << "103" << "1, 2";
-  QTest::newRow("quotes and semicolon") << "104" << "\"x\"; y=z # w";
-  QTest::newRow("leading at sign") << "104" << "@Variant(x)";
-  QTest::newRow("blanks around") << "103" << "  12  ";
+  QTest::newRow("program folder") << "100"
+                                  << "/home/user/My Programs/tarvik";
+  QTest::newRow("windows path") << "100"
+                                << "C:\\Program Files\\Tarvik";
+  QTest::newRow("comma") << "103"
+                         << "1, 2";
+  QTest::newRow("quotes and semicolon") << "104"
+                                        << "\"x\"; y=z # w";
+  QTest::newRow("leading at sign") << "104"
+                                   << "@Variant(x)";
+  QTest::newRow("blanks around") << "103"
+                                 << "  12  ";
   QTest::newRow("non-ASCII") << "100" << QString::fromUtf8("/home/jürgen/сайт");
-  QTest::newRow("line break") << "103" << "a\r\nb";
-  QTest::newRow("empty") << "105" << "";
+  QTest::newRow("line break") << "103"
+                              << "a\r\nb";
+  QTest::newRow("empty") << "105"
+                         << "";
 }
 
-void tst_SettingsStore::valuesRoundTrip() {
+void SettingsStoreTest::valuesRoundTrip() {
   QFETCH(QString, name);
   QFETCH(QString, value);
   SaveRegString(name, value);
@@ -140,7 +146,7 @@ void tst_SettingsStore::valuesRoundTrip() {
   QCOMPARE(GetRegString(name), value);
 }
 
-void tst_SettingsStore::nonStringValues() {
+void SettingsStoreTest::nonStringValues() {
   {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velmora"),
                        QStringLiteral("vmTARVIK"));
@@ -163,13 +169,13 @@ void tst_SettingsStore::nonStringValues() {
   QCOMPARE(LoadSettings().delay, QStringLiteral("60"));
 }
 
-void tst_SettingsStore::unreadableStore_data() {
+void SettingsStoreTest::unreadableStore_data() {
   QTest::addColumn<bool>("directory");
   QTest::newRow("directory in place of the file") << true;
   QTest::newRow("file without read permission") << false;
 }
 
-void tst_SettingsStore::unreadableStore() {
+void SettingsStoreTest::unreadableStore() {
   QFETCH(bool, directory);
   if (!directory && geteuid() == 0)
     QSKIP("Running as root, which reads files regardless of their permissions");
@@ -199,70 +205,92 @@ void tst_SettingsStore::unreadableStore() {
     QVERIFY(QDir().rmdir(StoreFile()));
 }
 
-void tst_SettingsStore::loadPackedOptions_data() {
-  QTest::addColumn<QString>("stored");
-  QTest::addColumn<QStringList>("expected"); // samplers, delay, warning1, warning2
+// What the program takes from each stored value, through the one read with its fallback: the
+// identifier of "101", the four options of "102", "103" to "105" as the configuration controls get
+// them. A damaged "101" gives no identifier, a damaged "102" the options of the default, a damaged
+// "105" "0000"; "103" and "104" are taken as stored (the controls' own handlers judge them).
+void SettingsStoreTest::readWithFallback_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QString>("stored"); // null: no value stored
+  QTest::addColumn<QString>("taken");
 
-  const QStringList defaults{"1", "60", "1", "20"};
-  QTest::newRow("default") << Encoded("016001020") << defaults;
-  QTest::newRow("eleven characters: fourth field ignored") << Encoded("02300405991") << QStringList{"2", "30", "4", "991"};
-  QTest::newRow("eight characters: two-character rest") << Encoded("10450230") << QStringList{"10", "45", "2", "30"};
-  QTest::newRow("zero fields") << Encoded("000000000") << QStringList{"0", "0", "0", "0"};
-  QTest::newRow("leading zeros dropped") << Encoded("099909005") << QStringList{"9", "99", "9", "5"};
-  QTest::newRow("eleven fields") << Encoded(QStringLiteral("0102030405060708091011") + "123")
-                                 << QStringList{"1", "2", "3", "123"};
-  QTest::newRow("twelve fields") << Encoded(QStringLiteral("010203040506070809101112") + "123") << defaults;
-  QTest::newRow("two fields only") << Encoded("1234567") << defaults;
-  QTest::newRow("missing") << QString() << defaults;
-  QTest::newRow("not hexadecimal") << "016001020" + QString("x") << defaults;
-  QTest::newRow("odd length") << Encoded("016001020").left(17) << defaults;
-  QTest::newRow("decoded text not digits") << Encoded("01600102x") << defaults;
-  QTest::newRow("decoded text signed") << Encoded("-16001020") << defaults;
-  QTest::newRow("decoded text with blank") << Encoded(" 16001020") << defaults;
-  QTest::newRow("short text padded by the encoding") << Encoded("01") << defaults;
+  QTest::newRow("101 identifier") << "101" << Encoded("A1B.C2D.E3F.G4H.") << "A1B.C2D.E3F.G4H.";
+  QTest::newRow("101 missing") << "101" << QString() << "";
+  QTest::newRow("101 stored unencoded") << "101"
+                                        << "A1B.C2D.E3F.G4H."
+                                        << "";
+
+  const QString defaults = "1,60,1,20";
+  QTest::newRow("102 default") << "102" << Encoded("016001020") << defaults;
+  QTest::newRow("102 eleven characters: fourth field ignored") << "102" << Encoded("02300405991") << "2,30,4,991";
+  QTest::newRow("102 eight characters: two-character rest") << "102" << Encoded("10450230") << "10,45,2,30";
+  QTest::newRow("102 zero fields") << "102" << Encoded("000000000") << "0,0,0,0";
+  QTest::newRow("102 leading zeros dropped") << "102" << Encoded("099909005") << "9,99,9,5";
+  QTest::newRow("102 eleven fields") << "102" << Encoded(QStringLiteral("0102030405060708091011") + "123")
+                                     << "1,2,3,123";
+  QTest::newRow("102 twelve fields") << "102" << Encoded(QStringLiteral("010203040506070809101112") + "123")
+                                     << defaults;
+  QTest::newRow("102 two fields only") << "102" << Encoded("1234567") << defaults;
+  QTest::newRow("102 missing") << "102" << QString() << defaults;
+  QTest::newRow("102 not hexadecimal") << "102"
+                                       << "016001020" + QString("x") << defaults;
+  QTest::newRow("102 odd length") << "102" << Encoded("016001020").left(17) << defaults;
+  QTest::newRow("102 decoded text not digits") << "102" << Encoded("01600102x") << defaults;
+  QTest::newRow("102 decoded text signed") << "102" << Encoded("-16001020") << defaults;
+  QTest::newRow("102 decoded text with blank") << "102" << Encoded(" 16001020") << defaults;
+  QTest::newRow("102 short text padded by the encoding") << "102" << Encoded("01") << defaults;
+
+  QTest::newRow("103 as stored") << "103"
+                                 << "30"
+                                 << "30";
+  QTest::newRow("104 as stored, not a number") << "104"
+                                               << " 7x"
+                                               << " 7x";
+
+  QTest::newRow("105 restart and stop") << "105"
+                                        << "1001"
+                                        << "1001";
+  QTest::newRow("105 all set") << "105"
+                               << "1111"
+                               << "1111";
+  QTest::newRow("105 shorter: only those boxes") << "105"
+                                                 << "10"
+                                                 << "10";
+  QTest::newRow("105 empty: boxes left as they are") << "105"
+                                                     << ""
+                                                     << "";
+  QTest::newRow("105 missing") << "105" << QString() << "";
+  QTest::newRow("105 too long") << "105"
+                                << "10010"
+                                << "0000";
+  QTest::newRow("105 other digit") << "105"
+                                   << "1201"
+                                   << "0000";
+  QTest::newRow("105 letter") << "105"
+                              << "1a"
+                              << "0000";
+  QTest::newRow("105 blank") << "105"
+                             << "1 01"
+                             << "0000";
 }
 
-void tst_SettingsStore::loadPackedOptions() {
+void SettingsStoreTest::readWithFallback() {
+  QFETCH(QString, name);
   QFETCH(QString, stored);
-  QFETCH(QStringList, expected);
   if (!stored.isNull())
-    SaveRegString(QStringLiteral("102"), stored);
+    SaveRegString(name, stored);
   const StoredOptions options = LoadSettings();
-  QCOMPARE((QStringList{options.samplers, options.delay, options.warning1, options.warning2}), expected);
+  const QHash<QString, QString> taken = {
+      {"101", GetAccountId()},
+      {"102", QStringList{options.samplers, options.delay, options.warning1, options.warning2}.join(',')},
+      {"103", options.runLength},
+      {"104", options.keepCount},
+      {"105", options.options},
+  };
+  QTEST(taken.value(name), "taken");
 }
 
-void tst_SettingsStore::loadPlainValues() {
-  SaveRegString(QStringLiteral("103"), QStringLiteral("30"));
-  SaveRegString(QStringLiteral("104"), QStringLiteral(" 7x"));
-  const StoredOptions options = LoadSettings();
-  QCOMPARE(options.runLength, QStringLiteral("30"));
-  QCOMPARE(options.keepCount, QStringLiteral(" 7x")); // as stored: the controls' own handlers judge it
-}
-
-void tst_SettingsStore::loadOptionBoxes_data() {
-  QTest::addColumn<QString>("stored");
-  QTest::addColumn<QString>("expected");
-
-  QTest::newRow("restart and stop") << "1001" << "1001";
-  QTest::newRow("all set") << "1111" << "1111";
-  QTest::newRow("shorter: only those boxes") << "10" << "10";
-  QTest::newRow("empty: boxes left as they are") << "" << "";
-  QTest::newRow("missing") << QString() << "";
-  QTest::newRow("too long") << "10010" << "0000";
-  QTest::newRow("other digit") << "1201" << "0000";
-  QTest::newRow("letter") << "1a" << "0000";
-  QTest::newRow("blank") << "1 01" << "0000";
-}
-
-void tst_SettingsStore::loadOptionBoxes() {
-  QFETCH(QString, stored);
-  QFETCH(QString, expected);
-  if (!stored.isNull())
-    SaveRegString(QStringLiteral("105"), stored);
-  QCOMPARE(LoadSettings().options, expected);
-}
-
-void tst_SettingsStore::damagedAccountId_data() {
+void SettingsStoreTest::damagedAccountId_data() {
   QTest::addColumn<QString>("stored");
 
   QTest::newRow("not hexadecimal") << "not an identifier";
@@ -272,7 +300,7 @@ void tst_SettingsStore::damagedAccountId_data() {
   QTest::newRow("stored unencoded") << "A1B.C2D.E3F.G4H.";
 }
 
-void tst_SettingsStore::damagedAccountId() {
+void SettingsStoreTest::damagedAccountId() {
   QFETCH(QString, stored);
   SaveRegString(QStringLiteral("101"), stored);
   QCOMPARE(GetAccountId(), QString());
@@ -285,19 +313,20 @@ void tst_SettingsStore::damagedAccountId() {
   QCOMPARE(GetRegString(QStringLiteral("101")), Encoded(id));
 }
 
-void tst_SettingsStore::missingAccountIdIsNotDamaged() {
+void SettingsStoreTest::missingAccountIdIsNotDamaged() {
   QCOMPARE(GetAccountId(), QString());
   QVERIFY(!AccountIdDamaged());
   SaveRegString(QStringLiteral("101"), QString());
   QVERIFY(!AccountIdDamaged());
 }
 
-void tst_SettingsStore::otherStoresAreNotRead() {
+void SettingsStoreTest::otherStoresAreNotRead() {
   // An organisation-wide or system-wide file must not stand in for the user's own values: a "101"
   // found there would make a first start look like a later one.
-  const QByteArray content = "[General]\n101=" + Encoded(QStringLiteral("A1B.C2D.E3F.G4H.")).toLatin1() + "\n105=1111\n";
-  for (const QString& path : {m_config.filePath(QStringLiteral("Velmora.conf")),
-                              m_config.filePath(QStringLiteral("system/Velmora/vmTARVIK.conf"))}) {
+  const QByteArray content =
+      "[General]\n101=" + Encoded(QStringLiteral("A1B.C2D.E3F.G4H.")).toLatin1() + "\n105=1111\n";
+  for (const QString& path : {config.filePath(QStringLiteral("Velmora.conf")),
+                              config.filePath(QStringLiteral("system/Velmora/vmTARVIK.conf"))}) {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -308,5 +337,5 @@ void tst_SettingsStore::otherStoresAreNotRead() {
   QCOMPARE(LoadSettings().options, QString());
 }
 
-QTEST_GUILESS_MAIN(tst_SettingsStore)
+QTEST_GUILESS_MAIN(SettingsStoreTest)
 #include "tst_settingsstore.moc"

@@ -23,11 +23,13 @@ private:
   QTemporaryDir dir;
 };
 
-// A test main that sets up the temporary environment first. App is QApplication or QCoreApplication.
-#define TARVIK_TEST_MAIN(App, TestObject)                                                          \
-  int main(int argc, char** argv) {                                                                \
-    TestEnvironment environment;                                                                   \
-    App app(argc, argv);                                                                           \
-    TestObject test;                                                                               \
-    return QTest::qExec(&test, argc, argv);                                                        \
+// A test main that sets up the temporary environment first and names the application as the
+// program does (message boxes take the name as their title). App is QApplication or QCoreApplication.
+#define TARVIK_TEST_MAIN(App, TestObject)                           \
+  int main(int argc, char** argv) {                                 \
+    TestEnvironment environment;                                    \
+    QCoreApplication::setApplicationName(QStringLiteral("Tarvik")); \
+    App app(argc, argv);                                            \
+    TestObject test;                                                \
+    return QTest::qExec(&test, argc, argv);                         \
   }

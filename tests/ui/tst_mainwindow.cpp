@@ -1,12 +1,14 @@
 // The main window's own handlers through real widgets: the results table's events and popup menu,
 // the configuration panel's rules, the menu panel and the status light.
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "engine/testcycle.h"
+#include "form1controls.h"
 #include "loopbackserver.h"
 #include "platform/httpclientarray.h"
 #include "platform/programfolder.h"
 #include "recordingshell.h"
+#include "resultrows.h"
 #include "results/resultsmodel.h"
 #include "scriptedboxes.h"
 #include "testenvironment.h"
@@ -29,19 +31,24 @@
 
 namespace {
 
+// A completed sample of the first pass whose average is its own ping.
 void AddRow(ResultsModel& model, const QString& time, const QString& ping, const QString& site) {
-  const auto row = model.AddRow(time);
-  model.SetText(row, ResultsModel::Ping, ping);
-  model.SetText(row, ResultsModel::Average, ping);
-  model.SetText(row, ResultsModel::SiteId, site);
-  model.SetText(row, ResultsModel::Packet, QStringLiteral("1"));
+  Fill(model, {{time, ping, ping, site, QStringLiteral("1")}}, AllColumns);
 }
 
 void AddUrls(Form1& form, const QStringList& urls) {
+  const Form1Controls ui(form);
   for (const QString& url : urls) {
-    form.Text1->setText(url);
+    ui.Text1->setText(url);
     form.Command1_Click(0);
   }
+}
+
+// A fresh program-wide state whose vendor address is one of the tests' own.
+Module1 StateWithVendor() {
+  Module1 state;
+  state.VendorURL = QStringLiteral("http://vendor.test/");
+  return state;
 }
 
 QPoint CellCentre(QTableView* view, int row, int column) {
@@ -50,11 +57,14 @@ QPoint CellCentre(QTableView* view, int row, int column) {
 
 // What the window did: the boxes shown, the files and pages opened, the panels, the caption.
 QString Trace(Form1& form, const ScriptedBoxes& boxes, const RecordingShell& shell) {
-  return QStringList{boxes.Texts().join(QLatin1Char(';')), shell.opened.join(QLatin1Char(';')),
-                     QStringLiteral("menu panel %1").arg(form.Frame5->isVisible()),
-                     QStringLiteral("configuration %1").arg(form.Frame2->isVisible()),
-                     QStringLiteral("Configure framed %1").arg(form.Label2[4]->frameShape() != QFrame::NoFrame),
-                     form.windowTitle(), QStringLiteral("shown %1").arg(form.isVisible())}
+  const Form1Controls ui(form);
+  return QStringList{boxes.Texts().join(QLatin1Char(';')),
+                     shell.opened.join(QLatin1Char(';')),
+                     QStringLiteral("menu panel %1").arg(ui.Frame5->isVisible()),
+                     QStringLiteral("configuration %1").arg(ui.Frame2->isVisible()),
+                     QStringLiteral("Configure framed %1").arg(ui.Label2[4]->frameShape() != QFrame::NoFrame),
+                     form.windowTitle(),
+                     QStringLiteral("shown %1").arg(form.isVisible())}
       .join(QStringLiteral(" | "));
 }
 
@@ -64,52 +74,52 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
 private slots:
-  void init() {
-    TestEnvironment::Current()->Clear();
-    Module1::ResetState();
-    Module1::VendorURL = QStringLiteral("http://vendor.test/");
-  }
+  void init() { TestEnvironment::Current()->Clear(); }
 
   void headerClickSortsByText() {
-    Form1 form;
+    Module1 state;
+    Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
-    AddRow(*form.Results, "10:00:00", "9.000", "1");
-    AddRow(*form.Results, "10:00:01", "10.000", "1");
-    AddRow(*form.Results, "10:00:02", "0.500", "1");
-    QHeaderView* header = form.ListView1->horizontalHeader();
+    AddRow(form.Results(), "10:00:00", "9.000", "1");
+    AddRow(form.Results(), "10:00:01", "10.000", "1");
+    AddRow(form.Results(), "10:00:02", "0.500", "1");
+    QHeaderView* header = ui.ListView1->horizontalHeader();
     const QPoint ping(header->sectionViewportPosition(1) + 5, header->height() / 2);
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, ping);
-    QCOMPARE(form.Results->TextAt(0, ResultsModel::Ping), QStringLiteral("9.000"));
+    QCOMPARE(form.Results().TextAt(0, ResultsModel::Ping), QStringLiteral("9.000"));
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, ping);
-    QCOMPARE(form.Results->TextAt(0, ResultsModel::Ping), QStringLiteral("0.500"));
-    QCOMPARE(form.Results->TextAt(1, ResultsModel::Ping), QStringLiteral("10.000"));
+    QCOMPARE(form.Results().TextAt(0, ResultsModel::Ping), QStringLiteral("0.500"));
+    QCOMPARE(form.Results().TextAt(1, ResultsModel::Ping), QStringLiteral("10.000"));
     // A new row takes its sorted place.
-    AddRow(*form.Results, "10:00:03", "1.000", "1");
-    QCOMPARE(form.Results->TextAt(2, ResultsModel::Ping), QStringLiteral("10.000"));
+    AddRow(form.Results(), "10:00:03", "1.000", "1");
+    QCOMPARE(form.Results().TextAt(2, ResultsModel::Ping), QStringLiteral("10.000"));
     // The view shows the model's order and cannot edit it.
-    QCOMPARE(form.ListView1->model()->index(1, 1).data().toString(), QStringLiteral("1.000"));
-    QVERIFY(!(form.ListView1->model()->flags(form.ListView1->model()->index(0, 0)) & Qt::ItemIsEditable));
+    QCOMPARE(ui.ListView1->model()->index(1, 1).data().toString(), QStringLiteral("1.000"));
+    QVERIFY(!(ui.ListView1->model()->flags(ui.ListView1->model()->index(0, 0)) & Qt::ItemIsEditable));
   }
 
   void selectingARowReportsItsSite() {
-    Form1 form;
+    Module1 state;
+    Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
     AddUrls(form, {"http://one.test", "http://two.test"});
-    AddRow(*form.Results, "10:00:00", "0.300", "1");
-    AddRow(*form.Results, "10:00:01", "0.400", "2");
-    AddRow(*form.Results, "10:00:02", "0.200", "2");
-    const auto pending = form.Results->AddRow(QStringLiteral("10:00:03"));
-    form.Results->SetText(pending, ResultsModel::Ping, QStringLiteral("Sent"));
+    AddRow(form.Results(), "10:00:00", "0.300", "1");
+    AddRow(form.Results(), "10:00:01", "0.400", "2");
+    AddRow(form.Results(), "10:00:02", "0.200", "2");
+    const auto pending = form.Results().AddRow(QStringLiteral("10:00:03"));
+    form.Results().SetText(pending, ResultsModel::Ping, QStringLiteral("Sent"));
 
-    QTest::mouseClick(form.ListView1->viewport(), Qt::LeftButton, {}, CellCentre(form.ListView1, 1, 0));
-    QCOMPARE(form.StatusBar2->Text(1), QStringLiteral("Selected: http://two.test"));
-    QCOMPARE(form.StatusBar1->Text(1), QStringLiteral("BT: 10:00:02   PING: 0.2"));
-    QCOMPARE(form.StatusBar1->Text(2), QStringLiteral("WT: 10:00:01   PING: 0.4"));
-    QCOMPARE(form.StatusBar1->Text(3), QStringLiteral("Avg: 0.300"));
+    QTest::mouseClick(ui.ListView1->viewport(), Qt::LeftButton, {}, CellCentre(ui.ListView1, 1, 0));
+    QCOMPARE(ui.StatusBar2->Text(1), QStringLiteral("Selected: http://two.test"));
+    QCOMPARE(ui.StatusBar1->Text(1), QStringLiteral("BT: 10:00:02   PING: 0.2"));
+    QCOMPARE(ui.StatusBar1->Text(2), QStringLiteral("WT: 10:00:01   PING: 0.4"));
+    QCOMPARE(ui.StatusBar1->Text(3), QStringLiteral("Avg: 0.300"));
 
     // A row whose fetch is outstanding has no site: nothing changes, nothing fails.
-    QTest::mouseClick(form.ListView1->viewport(), Qt::LeftButton, {}, CellCentre(form.ListView1, 3, 0));
-    QCOMPARE(form.StatusBar2->Text(1), QStringLiteral("Selected: http://two.test"));
+    QTest::mouseClick(ui.ListView1->viewport(), Qt::LeftButton, {}, CellCentre(ui.ListView1, 3, 0));
+    QCOMPARE(ui.StatusBar2->Text(1), QStringLiteral("Selected: http://two.test"));
   }
 
   void resetAsksAboutTheLog_data() {
@@ -117,214 +127,236 @@ private slots:
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<bool>("logWritten");
     QTest::newRow("no") << int(MessageBoxes::No) << QStringList{"Do you want to save log before?"} << false;
-    QTest::newRow("yes") << int(MessageBoxes::Yes) << QStringList{"Do you want to save log before?", "Log Saved"} << true;
+    QTest::newRow("yes") << int(MessageBoxes::Yes) << QStringList{"Do you want to save log before?", "Log Saved"}
+                         << true;
   }
   void resetAsksAboutTheLog() {
     QFETCH(int, answer);
     QFETCH(QStringList, boxes);
     QFETCH(bool, logWritten);
+    Module1 state;
     ScriptedBoxes scripted;
     scripted.answers << MessageBoxes::Answer(answer);
-    Form1 form;
+    Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
     AddUrls(form, {"http://one.test"});
-    AddRow(*form.Results, "10:00:00", "0.300", "1");
-    form.StatusBar1->SetText(3, QStringLiteral("Avg: 0.300"));
+    AddRow(form.Results(), "10:00:00", "0.300", "1");
+    ui.StatusBar1->SetText(3, QStringLiteral("Avg: 0.300"));
 
     // The right button opens the "Edit" menu with "Reset" and "Save".
-    QTest::mouseClick(form.ListView1->viewport(), Qt::RightButton, {}, CellCentre(form.ListView1, 0, 0));
-    QTRY_VERIFY(form.Tmenu->isVisible());
-    QCOMPARE(form.Tmenu->title(), QStringLiteral("Edit"));
-    QCOMPARE(form.Tmenu->actions().at(0)->text(), QStringLiteral("Reset"));
-    QCOMPARE(form.Tmenu->actions().at(1)->text(), QStringLiteral("Save"));
-    form.Tmenu->actions().at(0)->trigger();
-    form.Tmenu->hide();
+    QTest::mouseClick(ui.ListView1->viewport(), Qt::RightButton, {}, CellCentre(ui.ListView1, 0, 0));
+    QTRY_VERIFY(ui.Tmenu->isVisible());
+    QCOMPARE(ui.Tmenu->title(), QStringLiteral("Edit"));
+    QCOMPARE(ui.Tmenu->actions().at(0)->text(), QStringLiteral("Reset"));
+    QCOMPARE(ui.Tmenu->actions().at(1)->text(), QStringLiteral("Save"));
+    ui.Tmenu->actions().at(0)->trigger();
+    ui.Tmenu->hide();
 
     QCOMPARE(scripted.Texts(), boxes);
     QCOMPARE(scripted.shown.at(0).buttons, MessageBoxes::YesNo);
     QCOMPARE(scripted.shown.at(0).title, QStringLiteral("Tarvik"));
-    QCOMPARE(form.Results->Count(), 0);
+    QCOMPARE(form.Results().Count(), 0);
     QCOMPARE(QFile::exists(ProgramFolder::File(QStringLiteral("tarvik.log"))), logWritten);
-    QCOMPARE(form.StatusBar1->Text(3), QStringLiteral("Avg: 0.300"));
+    QCOMPARE(ui.StatusBar1->Text(3), QStringLiteral("Avg: 0.300"));
   }
 
   void optionBoxesFollowTheRunLength() {
-    Form1 form;
+    Module1 state;
+    Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
-    QTest::keyClick(form.Text4[0], Qt::Key_5);
-    for (QCheckBox* box : form.Check3)
+    QTest::keyClick(ui.Text4[0], Qt::Key_5);
+    for (QCheckBox* box : ui.Check3)
       QVERIFY(box->isEnabled());
-    QVERIFY(!form.Text4[1]->isEnabled());
+    QVERIFY(!ui.Text4[1]->isEnabled());
     // "Restart" governs "Keep last" and its count.
-    QTest::mouseClick(form.Check3[0], Qt::LeftButton);
-    QVERIFY(form.Check3[0]->isChecked());
-    QVERIFY(form.Check3[2]->isEnabled() && form.Text4[1]->isEnabled());
-    QTest::mouseClick(form.Check3[0], Qt::LeftButton);
-    QVERIFY(!form.Check3[2]->isEnabled() && !form.Text4[1]->isEnabled());
+    QTest::mouseClick(ui.Check3[0], Qt::LeftButton);
+    QVERIFY(ui.Check3[0]->isChecked());
+    QVERIFY(ui.Check3[2]->isEnabled() && ui.Text4[1]->isEnabled());
+    QTest::mouseClick(ui.Check3[0], Qt::LeftButton);
+    QVERIFY(!ui.Check3[2]->isEnabled() && !ui.Text4[1]->isEnabled());
     // A change of the run length enables every box again; a checked box stays checked while disabled.
-    QTest::mouseClick(form.Check3[1], Qt::LeftButton);
-    QTest::keyClick(form.Text4[0], Qt::Key_0);
-    QVERIFY(form.Check3[2]->isEnabled());
-    form.Text4[0]->clear();
-    for (QCheckBox* box : form.Check3)
+    QTest::mouseClick(ui.Check3[1], Qt::LeftButton);
+    QTest::keyClick(ui.Text4[0], Qt::Key_0);
+    QVERIFY(ui.Check3[2]->isEnabled());
+    ui.Text4[0]->clear();
+    for (QCheckBox* box : ui.Check3)
       QVERIFY(!box->isEnabled());
-    QVERIFY(form.Check3[1]->isChecked());
-    QVERIFY(form.Settings.option[RunSettings::Save]);
-    QCOMPARE(form.Settings.runLength, QString());
+    QVERIFY(ui.Check3[1]->isChecked());
+    QVERIFY(form.Settings().option[RunSettings::Save]);
+    QCOMPARE(form.Settings().runLength, QString());
   }
 
   void uncheckingStopDropsTheFcMarker() {
-    Form1 form;
+    Module1 state;
+    Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
-    form.Text4[0]->setText(QStringLiteral("60"));
-    form.Check3[3]->setChecked(true);
-    Module1::FcTestState = 2;
-    form.Check1->setToolTip(QStringLiteral("tip"));
-    QTest::mouseClick(form.Check3[3], Qt::LeftButton);
-    QCOMPARE(int(Module1::FcTestState), 0);
-    QCOMPARE(form.Check1->toolTip(), QString());
-    Module1::FcTestState = 2;
-    QTest::mouseClick(form.Check3[3], Qt::LeftButton); // checked again: both values are still 60
-    QCOMPARE(int(Module1::FcTestState), 2);
-    form.Text2->setText(QStringLiteral("30"));
-    QCOMPARE(int(Module1::FcTestState), 2);
-    form.Text4[0]->setText(QStringLiteral("50"));
-    QCOMPARE(int(Module1::FcTestState), 0);
+    ui.Text4[0]->setText(QStringLiteral("60"));
+    ui.Check3[3]->setChecked(true);
+    state.FcTestState = Module1::FcTest::Running;
+    ui.Check1->setToolTip(QStringLiteral("tip"));
+    QTest::mouseClick(ui.Check3[3], Qt::LeftButton);
+    QCOMPARE(state.FcTestState, Module1::FcTest::None);
+    QCOMPARE(ui.Check1->toolTip(), QString());
+    state.FcTestState = Module1::FcTest::Running;
+    QTest::mouseClick(ui.Check3[3], Qt::LeftButton); // checked again: both values are still 60
+    QCOMPARE(state.FcTestState, Module1::FcTest::Running);
+    ui.Text2->setText(QStringLiteral("30"));
+    QCOMPARE(state.FcTestState, Module1::FcTest::Running);
+    ui.Text4[0]->setText(QStringLiteral("50"));
+    QCOMPARE(state.FcTestState, Module1::FcTest::None);
   }
 
   void samplersTextResizesTheClientArray() {
-    Form1 form;
-    form.Text3->setText(QStringLiteral("3"));
-    QCOMPARE(form.Inet1->Count(), 3);
-    form.Text3->setText(QStringLiteral("0"));
-    QCOMPARE(form.Inet1->Count(), 1);
+    Module1 state;
+    Form1 form(state);
+    const Form1Controls ui(form);
+    ui.Text3->setText(QStringLiteral("3"));
+    QCOMPARE(ui.Inet1->Count(), 3);
+    ui.Text3->setText(QStringLiteral("0"));
+    QCOMPARE(ui.Inet1->Count(), 1);
   }
 
   void menuPanelOpensAndCloses() {
-    Form1 form;
+    Module1 state;
+    Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QVERIFY(!form.Frame5->isVisible());
-    QTest::mouseClick(form.Label2[0], Qt::LeftButton);
-    QVERIFY(form.Frame5->isVisible());
+    QVERIFY(!ui.Frame5->isVisible());
+    QTest::mouseClick(ui.Label2[0], Qt::LeftButton);
+    QVERIFY(ui.Frame5->isVisible());
     // Moving over the panel's items highlights them one at a time and keeps the panel open.
-    QTest::mouseMove(form.Label2[3]);
-    QTRY_COMPARE(form.Label2[3]->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-    QVERIFY(form.Label2[3]->font().underline());
-    QTest::mouseMove(form.Label2[7]);
-    QTRY_VERIFY(form.Label2[7]->font().underline());
-    QVERIFY(!form.Label2[3]->font().underline());
-    QCOMPARE(form.Label2[3]->palette().color(QPalette::WindowText), QColor(0, 0, 0));
-    QVERIFY(form.Frame5->isVisible());
+    QTest::mouseMove(ui.Label2[3]);
+    QTRY_COMPARE(ui.Label2[3]->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QVERIFY(ui.Label2[3]->font().underline());
+    QTest::mouseMove(ui.Label2[7]);
+    QTRY_VERIFY(ui.Label2[7]->font().underline());
+    QVERIFY(!ui.Label2[3]->font().underline());
+    QCOMPARE(ui.Label2[3]->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    QVERIFY(ui.Frame5->isVisible());
     // A move over the bare window closes it.
     QTest::mouseMove(&form, QPoint(form.width() - 3, 620 / 15));
-    QTRY_VERIFY(!form.Frame5->isVisible());
+    QTRY_VERIFY(!ui.Frame5->isVisible());
   }
 
   void configureSwitchesPanels() {
-    Form1 form;
+    Module1 state;
+    Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
-    form.Label2_Click(4);
-    QVERIFY(!form.Frame1->isVisible() && form.Frame2->isVisible());
-    QCOMPARE(form.Label2[4]->frameShape(), QFrame::Box);
-    form.Label2_Click(4);
-    QVERIFY(form.Frame1->isVisible() && !form.Frame2->isVisible());
-    QCOMPARE(form.Label2[4]->frameShape(), QFrame::NoFrame);
+    form.Label2_Click(MenuItem::Configure);
+    QVERIFY(!ui.Frame1->isVisible() && ui.Frame2->isVisible());
+    QCOMPARE(ui.Label2[4]->frameShape(), QFrame::Box);
+    form.Label2_Click(MenuItem::Configure);
+    QVERIFY(ui.Frame1->isVisible() && !ui.Frame2->isVisible());
+    QCOMPARE(ui.Label2[4]->frameShape(), QFrame::NoFrame);
   }
 
   void itemsThatOpenFilesAndShowNotices() {
+    Module1 state;
     ScriptedBoxes boxes;
     RecordingShell shell;
-    Form1 form;
+    Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
-    form.Label2_Click(0);
-    form.Label2_Click(1);
-    QVERIFY(!form.Frame5->isVisible());
-    form.Label2_Click(0);
-    form.Label2_Click(7);
-    QVERIFY(form.Frame5->isVisible());
-    form.Label2_Click(2);
-    form.Label2_Click(6);
+    form.Label2_Click(MenuItem::Menu);
+    form.Label2_Click(MenuItem::ShowLog);
+    QVERIFY(!ui.Frame5->isVisible());
+    form.Label2_Click(MenuItem::Menu);
+    form.Label2_Click(MenuItem::Help);
+    QVERIFY(ui.Frame5->isVisible());
+    form.Label2_Click(MenuItem::SubmitLog);
+    form.Label2_Click(MenuItem::Hatching);
     QCOMPARE(shell.opened, (QStringList{ProgramFolder::File("tarvik.log"), ProgramFolder::File("tarvik-help.html")}));
-    QCOMPARE(boxes.Texts(), (QStringList{"This function is not operational in this version. Coming soon", "Vok Hatched"}));
+    QCOMPARE(boxes.Texts(),
+             (QStringList{"This function is not operational in this version. Coming soon", "Vok Hatched"}));
     QFile marker(ProgramFolder::File(QStringLiteral("vok.txt")));
     QVERIFY(marker.open(QIODevice::ReadOnly));
     QCOMPARE(marker.readAll(), QByteArray("vok\r\n"));
   }
 
   void submitResultsGuards() {
+    Module1 state;
     ScriptedBoxes boxes;
-    Form1 form;
+    Form1 form(state);
+    const Form1Controls ui(form);
     // No URL: never enough results.
-    form.Label2_Click(3);
+    form.Label2_Click(MenuItem::SubmitResults);
     AddUrls(form, {"http://one.test", "http://two.test"});
     for (int i = 0; i < 4; ++i)
-      AddRow(*form.Results, "10:00:00", "0.100", "1");
-    form.Label2_Click(3);
-    form.Check1->setChecked(true);
-    form.Cycle->Check1_MouseUp(true, 1);
-    form.Label2_Click(3); // testing on wins over the count
-    form.Cycle->Check1_MouseUp(false, 1);
-    AddRow(*form.Results, "10:00:00", "0.100", "2");
-    Module1::ReportSubmitted = true;
-    form.Label2_Click(0);
-    form.Label2_Click(3);
-    QCOMPARE(boxes.Texts(), (QStringList{"Not enough results to submit", "Not enough results to submit",
-                                          "You cannot submit while tests are in progress",
-                                          "This report was already submited"}));
+      AddRow(form.Results(), "10:00:00", "0.100", "1");
+    form.Label2_Click(MenuItem::SubmitResults);
+    ui.Check1->setChecked(true);
+    form.Cycle().Check1_MouseUp(true, TestCycle::SwitchedBy::Program);
+    form.Label2_Click(MenuItem::SubmitResults); // testing on wins over the count
+    form.Cycle().Check1_MouseUp(false, TestCycle::SwitchedBy::Program);
+    AddRow(form.Results(), "10:00:00", "0.100", "2");
+    state.ReportSubmitted = true;
+    form.Label2_Click(MenuItem::Menu);
+    form.Label2_Click(MenuItem::SubmitResults);
+    QCOMPARE(boxes.Texts(),
+             (QStringList{"Not enough results to submit", "Not enough results to submit",
+                          "You cannot submit while tests are in progress", "This report was already submited"}));
     QCOMPARE(boxes.shown.last().icon, MessageBoxes::Information);
-    QVERIFY(form.Frame5->isVisibleTo(&form));
+    QVERIFY(ui.Frame5->isVisibleTo(&form));
   }
 
   void fcTestStartsAPresetRunAndAClickCancelsIt() {
+    Module1 state;
     ScriptedBoxes boxes;
     LoopbackServer site;
     site.Serve(QStringLiteral("/vok.txt"), "vok\r\n");
-    Form1 form;
+    Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
     AddUrls(form, {site.BaseUrl()});
-    AddRow(*form.Results, "10:00:00", "0.100", "1");
-    form.Label2_Click(4);
-    form.Label2_Click(8);
-    QCOMPARE(form.Results->Count(), 0);
-    QVERIFY(form.Frame1->isVisible() && !form.Frame2->isVisible());
-    QCOMPARE(form.Text4[0]->text(), QStringLiteral("60"));
-    QCOMPARE(form.Text2->text(), QStringLiteral("60"));
-    QVERIFY(form.Check3[3]->isChecked());
-    QVERIFY(form.Cycle->Testing());
-    QCOMPARE(form.Check1->text(), QStringLiteral("ON"));
-    QCOMPARE(int(Module1::FcTestState), 2);
+    AddRow(form.Results(), "10:00:00", "0.100", "1");
+    form.Label2_Click(MenuItem::Configure);
+    form.Label2_Click(MenuItem::FcTest);
+    QCOMPARE(form.Results().Count(), 0);
+    QVERIFY(ui.Frame1->isVisible() && !ui.Frame2->isVisible());
+    QCOMPARE(ui.Text4[0]->text(), QStringLiteral("60"));
+    QCOMPARE(ui.Text2->text(), QStringLiteral("60"));
+    QVERIFY(ui.Check3[3]->isChecked());
+    QVERIFY(form.Cycle().Testing());
+    QCOMPARE(ui.Check1->text(), QStringLiteral("ON"));
+    QCOMPARE(state.FcTestState, Module1::FcTest::Running);
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik - fc test in progress"));
-    form.Label2_Click(0);
+    form.Label2_Click(MenuItem::Menu);
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik - Warning!, fc test in progress"));
-    QTRY_COMPARE_WITH_TIMEOUT(form.Results->Count(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(form.Results().Count(), 1, 5000);
 
     // A real click on the switch cancels the fc test before it stops testing.
-    QTest::mouseClick(form.Check1, Qt::LeftButton);
+    QTest::mouseClick(ui.Check1, Qt::LeftButton);
     QCOMPARE(boxes.Texts(), QStringList{"fc test canceled"});
-    QCOMPARE(int(Module1::FcTestState), 0);
+    QCOMPARE(state.FcTestState, Module1::FcTest::None);
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik vok"));
-    QVERIFY(!form.Cycle->Testing());
-    QCOMPARE(form.Check1->text(), QStringLiteral("OFF"));
-    QVERIFY(!form.Check1->isChecked());
+    QVERIFY(!form.Cycle().Testing());
+    QCOMPARE(ui.Check1->text(), QStringLiteral("OFF"));
+    QVERIFY(!ui.Check1->isChecked());
   }
 
   void statusLightLinksToTheProductPage() {
     ScriptedBoxes boxes;
     RecordingShell shell;
-    Form1 form;
+    Module1 state = StateWithVendor();
+    Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
     form.Image1_MouseMove();
-    QCOMPARE(form.Image1->toolTip(), QStringLiteral("Click to navigate to Tarvik Website"));
-    QTest::mouseClick(form.Image1, Qt::LeftButton);
+    QCOMPARE(ui.Image1->toolTip(), QStringLiteral("Click to navigate to Tarvik Website"));
+    QTest::mouseClick(ui.Image1, Qt::LeftButton);
     QCOMPARE(shell.opened, QStringList{"http://vendor.test/tarvik"});
-    form.Cycle->SetStatusLight(true);
+    form.Cycle().SetStatusLight(true);
     form.Image1_MouseMove();
     form.Image1_Click();
-    QCOMPARE(form.Image1->toolTip(), QStringLiteral("Click to navigate to Tarvik Website"));
-    form.Cycle->ShowPicture(TestCycle::LightSubmitted);
+    QCOMPARE(ui.Image1->toolTip(), QStringLiteral("Click to navigate to Tarvik Website"));
+    form.Cycle().ShowPicture(TestCycle::LightSubmitted);
     form.Image1_MouseMove();
-    QCOMPARE(form.Image1->toolTip(), QStringLiteral("All Done"));
+    QCOMPARE(ui.Image1->toolTip(), QStringLiteral("All Done"));
     form.Image1_Click();
     QCOMPARE(boxes.Texts(), QStringList{"All Done"});
     QCOMPARE(shell.opened.size(), 1);
@@ -335,10 +367,10 @@ private slots:
   // " Menu " item, where the window starts, in reading order; Return, Space and the press action
   // each do exactly what a click does.
   void menuWithoutAMouse_data() {
-    QTest::addColumn<int>("item");  // index of Label2; -1 the status light
+    QTest::addColumn<int>("item"); // index of Label2; -1 the status light
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("panelOpen");
-    QTest::addColumn<int>("tabs");  // from " Menu "; -1: not reached (disabled)
+    QTest::addColumn<int>("tabs"); // from " Menu "; -1: not reached (disabled)
     QTest::newRow("Menu") << 0 << "Menu" << false << 0;
     QTest::newRow("Show log") << 1 << "Show log" << true << 1;
     QTest::newRow("Submit Results") << 3 << "Submit Results" << true << 2;
@@ -359,17 +391,17 @@ private slots:
     QStringList traces;
     QString untouched;
     for (const QString way : {"click", "Return", "Space", "press action"}) {
-      Module1::ResetState();
-      Module1::VendorURL = QStringLiteral("http://vendor.test/");
+      Module1 state = StateWithVendor();
       ScriptedBoxes boxes;
       RecordingShell shell;
-      Form1 form;
+      Form1 form(state);
+      const Form1Controls ui(form);
       form.show();
       QVERIFY(QTest::qWaitForWindowActive(&form));
-      QCOMPARE(QApplication::focusWidget(), form.Label2[0]);
+      QCOMPARE(QApplication::focusWidget(), ui.Label2[0]);
       if (panelOpen)
-        QTest::mouseClick(form.Label2[0], Qt::LeftButton);
-      QWidget* widget = item < 0 ? static_cast<QWidget*>(form.Image1) : form.Label2[item];
+        QTest::mouseClick(ui.Label2[0], Qt::LeftButton);
+      QWidget* widget = item < 0 ? static_cast<QWidget*>(ui.Image1) : ui.Label2[item];
 
       QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
       QVERIFY(accessible);
@@ -377,7 +409,8 @@ private slots:
       QCOMPARE(accessible->text(QAccessible::Name), name);
       QVERIFY(accessible->actionInterface());
       // A disabled item, like a disabled button, offers no press action.
-      QCOMPARE(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()), tabs >= 0);
+      QCOMPARE(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()),
+               tabs >= 0);
       QCOMPARE(accessible->state().disabled, tabs < 0);
 
       if (way == QLatin1String("click")) {
@@ -404,26 +437,30 @@ private slots:
   // Alt+M opens the menu panel with the focus on its first item; Escape closes it and puts the
   // focus back on " Menu ". Only the focused item shows a mark.
   void menuPanelShortcuts() {
-    Form1 form;
+    Module1 state;
+    Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    const QImage unfocused = form.Label2[1]->grab().toImage();
+    const QImage unfocused = ui.Label2[1]->grab().toImage();
     QTest::keyClick(form.windowHandle(), Qt::Key_M, Qt::AltModifier);
-    QVERIFY(form.Frame5->isVisible());
-    QCOMPARE(QApplication::focusWidget(), form.Label2[1]);
-    QVERIFY(form.Label2[1]->grab().toImage() != unfocused);
+    QVERIFY(ui.Frame5->isVisible());
+    QCOMPARE(QApplication::focusWidget(), ui.Label2[1]);
+    QVERIFY(ui.Label2[1]->grab().toImage() != unfocused);
     QTest::keyClick(form.windowHandle(), Qt::Key_Escape);
-    QVERIFY(!form.Frame5->isVisible());
-    QCOMPARE(QApplication::focusWidget(), form.Label2[0]);
+    QVERIFY(!ui.Frame5->isVisible());
+    QCOMPARE(QApplication::focusWidget(), ui.Label2[0]);
   }
 
   void switchWithAnEmptyListSpringsBack() {
-    Form1 form;
+    Module1 state;
+    Form1 form(state);
+    const Form1Controls ui(form);
     form.show();
-    QTest::mouseClick(form.Check1, Qt::LeftButton);
-    QVERIFY(!form.Check1->isChecked());
-    QCOMPARE(form.Check1->text(), QStringLiteral("OFF"));
-    QVERIFY(!form.Cycle->Testing());
+    QTest::mouseClick(ui.Check1, Qt::LeftButton);
+    QVERIFY(!ui.Check1->isChecked());
+    QCOMPARE(ui.Check1->text(), QStringLiteral("OFF"));
+    QVERIFY(!form.Cycle().Testing());
   }
 };
 

@@ -1,8 +1,9 @@
 // Ending the program: the menu's Quit with its question and the sub-log, and closing the window
 // while a fetch waits. Each case runs inside the application's own event loop, which it ends.
-#include "app/module1.h"
-#include "app/statuspanels.h"
+#include "core/module1.h"
+#include "core/statuspanels.h"
 #include "engine/testcycle.h"
+#include "form1controls.h"
 #include "loopbackserver.h"
 #include "platform/programfolder.h"
 #include "results/resultsmodel.h"
@@ -44,28 +45,27 @@ class QuitTest : public QObject {
   Q_OBJECT
 
 private slots:
-  void init() {
-    TestEnvironment::Current()->Clear();
-    Module1::ResetState();
-  }
+  void init() { TestEnvironment::Current()->Clear(); }
 
   void quitAsksWhileARunCountsDown() {
+    Module1 state;
     ScriptedBoxes boxes;
     boxes.answers << MessageBoxes::No << MessageBoxes::Yes;
-    auto* form = new Form1;
+    auto* form = new Form1(state);
+    const Form1Controls ui(*form);
     form->show();
-    const auto row = form->Results->AddRow(QStringLiteral("10:00:00"));
-    form->Results->SetText(row, ResultsModel::Ping, QStringLiteral("0.100"));
-    form->StatusBar2->SetText(3, QStringLiteral("5 to go"));
+    const auto row = form->Results().AddRow(QStringLiteral("10:00:00"));
+    form->Results().SetText(row, ResultsModel::Ping, QStringLiteral("0.100"));
+    ui.StatusBar2->SetText(3, QStringLiteral("5 to go"));
 
-    form->Label2_Click(5);
+    form->Label2_Click(MenuItem::Quit);
     QCOMPARE(boxes.Texts(), QStringList{"Are you sure you want to quit?"});
     QCOMPARE(boxes.shown.at(0).title, QStringLiteral("Test in progress"));
     QCOMPARE(boxes.shown.at(0).icon, MessageBoxes::Question);
     QCOMPARE(SubLog(), QByteArray("<missing>"));
-    QCOMPARE(form->Results->Count(), 1);
+    QCOMPARE(form->Results().Count(), 1);
 
-    QTimer::singleShot(0, form, [form] { form->Label2_Click(5); });
+    QTimer::singleShot(0, form, [form] { form->Label2_Click(MenuItem::Quit); });
     QVERIFY(RunsToTheEnd(5000));
     QCOMPARE(boxes.shown.size(), 2);
     QVERIFY(SubLog().startsWith("Transfer bytes, Use time(min)\r\n3,"));
@@ -75,12 +75,14 @@ private slots:
 
   // Closing the window with its close control adds the session to the sub-log as Quit does, once.
   void closeControlUpdatesTheSubLog() {
-    auto* form = new Form1;
+    Module1 state;
+    auto* form = new Form1(state);
+    const Form1Controls ui(*form);
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form));
     for (int i = 0; i < 2; ++i) {
-      const auto row = form->Results->AddRow(QStringLiteral("10:00:00"));
-      form->Results->SetText(row, ResultsModel::Ping, QStringLiteral("0.100"));
+      const auto row = form->Results().AddRow(QStringLiteral("10:00:00"));
+      form->Results().SetText(row, ResultsModel::Ping, QStringLiteral("0.100"));
     }
     QTimer::singleShot(0, form, [form] { form->windowHandle()->close(); });
     QVERIFY(RunsToTheEnd(5000));
@@ -90,23 +92,25 @@ private slots:
   }
 
   void closingTheWindowDuringAFetchEndsCleanly() {
+    Module1 state;
     LoopbackServer site;
     site.Serve(QStringLiteral("/vok.txt"), "vok\r\n", 5000);
-    auto* form = new Form1;
+    auto* form = new Form1(state);
+    const Form1Controls ui(*form);
     form->show();
-    form->Text1->setText(site.BaseUrl());
+    ui.Text1->setText(site.BaseUrl());
     form->Command1_Click(0);
-    form->Text2->setText(QStringLiteral("1"));
+    ui.Text2->setText(QStringLiteral("1"));
     bool waiting = false;
-    connect(form->Results, &QAbstractItemModel::rowsInserted, form, [&] {
+    connect(&form->Results(), &QAbstractItemModel::rowsInserted, form, [&] {
       waiting = true;
       QTimer::singleShot(300, form, [form] { form->close(); });
     });
-    QTimer::singleShot(0, form, [form] { QTest::mouseClick(form->Check1, Qt::LeftButton); });
+    QTimer::singleShot(0, form, [check = ui.Check1] { QTest::mouseClick(check, Qt::LeftButton); });
     QVERIFY(RunsToTheEnd(4000));
     QVERIFY(waiting);
-    QVERIFY(!form->Cycle->Testing());
-    QCOMPARE(form->Results->Count(), 0);
+    QVERIFY(!form->Cycle().Testing());
+    QCOMPARE(form->Results().Count(), 0);
     delete form;
   }
 };

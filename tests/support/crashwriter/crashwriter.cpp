@@ -3,7 +3,7 @@
 // sub-log, saves two long settings values and appends a report-log block, over and over, through
 // the program's own writers, until it is killed. Its first argument is the round number that names
 // its report-log blocks; with a second argument "log" it only appends to the report log.
-#include "app/urlfile.h"
+#include "core/urlfile.h"
 #include "crashwriter/crashcontent.h"
 #include "platform/clock.h"
 #include "platform/programfolder.h"

@@ -1,16 +1,15 @@
-#include "app/module1.h"
+#include "core/module1.h"
 
 #include <QtGlobal>
 
-namespace Module1 {
+#include <array>
 
-QString RegKeyPath;
-QString VendorURL;
-QString WhoisURL;
-std::array<QString, 6> ServiceField;
-bool ServiceOk = false;
-bool ReportSubmitted = false;
-qint16 FcTestState = 0;
+QString& ServiceAnswer::Field(int i) {
+  const std::array<QString ServiceAnswer::*, FieldCount> fields = {
+      &ServiceAnswer::refAddress1, &ServiceAnswer::refAddress2, &ServiceAnswer::newestVersion,
+      &ServiceAnswer::date,        &ServiceAnswer::spare1,      &ServiceAnswer::spare2};
+  return this->*fields.at(size_t(i));
+}
 
 namespace {
 QString BaseAddress(const char* variable, const QString& fallback) {
@@ -23,22 +22,10 @@ QString BaseAddress(const char* variable, const QString& fallback) {
 }
 } // namespace
 
-QString VendorUrlSetting() {
+QString Module1::VendorUrlSetting() {
   return BaseAddress("TARVIK_VENDOR_URL", QStringLiteral("http://velmora.example/"));
 }
 
-QString WhoisUrlSetting() {
+QString Module1::WhoisUrlSetting() {
   return BaseAddress("TARVIK_WHOIS_URL", QStringLiteral("http://whois.example/"));
 }
-
-void ResetState() {
-  RegKeyPath.clear();
-  VendorURL.clear();
-  WhoisURL.clear();
-  ServiceField = {};
-  ServiceOk = false;
-  ReportSubmitted = false;
-  FcTestState = 0;
-}
-
-} // namespace Module1

@@ -1,7 +1,6 @@
-#include "ui/startup.h"
+#include "app/startup.h"
 
 #include "app/leftovers.h"
-#include "app/module1.h"
 #include "platform/clock.h"
 #include "platform/programfolder.h"
 #include "settings/settingsstore.h"
@@ -10,12 +9,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QPointer>
 
 namespace {
-
-QPointer<Form1> form1;
-QPointer<Form2> form2;
 
 // The help page ships beside the executable in a build folder and in the shared data folder of an
 // installed program; it is copied into the program folder when missing there.
@@ -35,36 +30,43 @@ void ProvideHelpPage() {
 
 } // namespace
 
+Startup::Startup() = default;
+
+Startup::~Startup() {
+  delete form1;
+  delete form2;
+}
+
 Form1* Startup::MainWindow() {
   if (!form1)
-    form1 = new Form1;
+    form1 = new Form1(state);
   return form1;
 }
 
-Form2* Startup::SplashWindow() {
+Form2* Startup::SplashWindow() const {
   return form2;
 }
 
 void Startup::Main() {
-  Module1::RegKeyPath = Module1::DefaultRegKeyPath;
-  Module1::VendorURL = Module1::VendorUrlSetting();
-  Module1::WhoisURL = Module1::WhoisUrlSetting();
-  Module1::ServiceField[3] = Clock::DateText();
+  state.RegKeyPath = Module1::DefaultRegKeyPath;
+  state.VendorURL = Module1::VendorUrlSetting();
+  state.WhoisURL = Module1::WhoisUrlSetting();
+  state.ServiceField.date = Clock::DateText();
   // Before anything is written: what a killed run left half-written goes.
   Leftovers::Remove();
-  SettingsStore::SaveRegString(QStringLiteral("100"), ProgramFolder::Path());
+  SettingsStore::SaveRegString(SettingsStore::Name::ProgramFolder, ProgramFolder::Path());
   ProvideHelpPage();
 
   if (!form2) {
-    form2 = new Form2;
-    QObject::connect(form2, &Form2::Timer1_Timer, form2, [] {
+    form2 = new Form2(state.VendorURL);
+    QObject::connect(form2, &Form2::Timer1_Timer, form2, [this] {
       MainWindow()->show();
       form2->hide();
     });
   }
   form2->show();
 
-  if (SettingsStore::GetRegString(QStringLiteral("101")).isEmpty()) {
+  if (SettingsStore::GetRegString(SettingsStore::Name::AccountId).isEmpty()) {
     SettingsStore::FirstRunSetup();
   } else {
     // A damaged identifier is replaced by a fresh one before the window reads it.
@@ -72,9 +74,4 @@ void Startup::Main() {
       SettingsStore::RepairAccountId();
     MainWindow()->LoadSettings(SettingsStore::LoadSettings());
   }
-}
-
-void Startup::Shutdown() {
-  delete form1;
-  delete form2;
 }

@@ -1,4 +1,4 @@
-#include "app/urlfile.h"
+#include "core/urlfile.h"
 
 #include "platform/programfolder.h"
 #include "platform/textfile.h"

@@ -1,4 +1,4 @@
-#include "app/statuspanels.h"
+#include "core/statuspanels.h"
 
 StatusPanels::StatusPanels(int count, const QStringList& initial, QObject* parent) : QObject(parent) {
   for (int i = 0; i < count; ++i)

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "core/module1.h"
+
+#include <QPointer>
+
+class Form1;
+class Form2;
+
+// Start-up of the windowed program. It holds the program-wide state and the two windows for the
+// whole run: Main records the program folder, shows the splash window, writes the first-start
+// defaults or loads the stored settings into the main window, and shows the main window when the
+// splash time is over. Destroying it destroys both windows.
+class Startup {
+public:
+  Startup();
+  ~Startup();
+  Startup(const Startup&) = delete;
+  Startup& operator=(const Startup&) = delete;
+
+  // Runs the start-up; the windows live until the Startup object goes.
+  void Main();
+
+  Form1* MainWindow();         // created on first use
+  Form2* SplashWindow() const; // null before Main
+  Module1& State() { return state; }
+
+private:
+  Module1 state;
+  QPointer<Form1> form1;
+  QPointer<Form2> form2;
+};

@@ -124,9 +124,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "could not make the file\n");
     return 1;
   }
-  std::printf("history file: 1,009,640 samples (20 sites over 30 days, site01 100k; site21 1k; 2 references), "
-              "%.0f MB, made in %.1f s\n",
-              double(QFileInfo(path).size()) / 1e6, double(timer.elapsed()) / 1000);
+  std::printf(
+      "history file: 1,009,640 samples (20 sites over 30 days, site01 100k; site21 1k; 2 references), "
+      "%.0f MB, made in %.1f s\n",
+      double(QFileInfo(path).size()) / 1e6, double(timer.elapsed()) / 1000);
 
   std::printf("summaries (every address, every figure and the local-network mark):\n");
   int lines = 0;

@@ -108,7 +108,8 @@ int main(int argc, char** argv) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     Figures figures;
     for (int i = 0; i <= Repeats; ++i)
-      Measure(&figures, [&] { window.Refresh(); }, [&] { return !window.Loading(); });
+      Measure(
+          &figures, [&] { window.Refresh(); }, [&] { return !window.Loading(); });
     Print(what, figures);
   }
 
@@ -122,7 +123,8 @@ int main(int argc, char** argv) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     Figures figures;
     for (int i = 0; i <= Repeats; ++i)
-      Measure(&figures, [&] { chart.Refresh(); }, [&] { return !chart.Loading(); });
+      Measure(
+          &figures, [&] { chart.Refresh(); }, [&] { return !chart.Loading(); });
     Print(what, figures);
 
     const HistoryChart data =

@@ -38,8 +38,9 @@ bool Make(const QString& path, qint64 nowMs) {
   if (!db.open())
     return false;
   const double start = double(nowMs - 30 * Day) / 1000.0;
-  const QString columns = QStringLiteral("at_utc, kind, url, run_id, site_id, packet, ping_us, dns_us, connect_us, "
-                                         "tls_us, ttfb_us, status, result, remote_ip, http_version, bytes");
+  const QString columns = QStringLiteral(
+      "at_utc, kind, url, run_id, site_id, packet, ping_us, dns_us, connect_us, "
+      "tls_us, ttfb_us, status, result, remote_ip, http_version, bytes");
   const QString values = QStringLiteral(
       "SELECT strftime('%Y-%m-%dT%H:%M:%fZ', %1 + i * %2, 'unixepoch'), '%3', %4, 1, 1, i, "
       "CASE WHEN f THEN NULL ELSE p END, CASE WHEN f THEN NULL ELSE 1000 + i % 3000 END, "

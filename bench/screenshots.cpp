@@ -38,7 +38,8 @@ struct Site {
 };
 
 // Waits for `done`, keeping the windows painted.
-template <typename Done> void Wait(Done done, int atLeastMs = 0) {
+template <typename Done>
+void Wait(Done done, int atLeastMs = 0) {
   QElapsedTimer timer;
   timer.start();
   while (!done() || timer.elapsed() < atLeastMs)
@@ -85,10 +86,10 @@ bool WriteHistory(const QString& path, const QDateTime& now) {
   const QDateTime start = now.addSecs(-24 * 3600);
   for (qint64 minute = 0; minute < 24 * 60; ++minute) {
     const QDateTime at = start.addSecs(minute * Minute);
-    const qint64 ago = 24 * 60 - minute;                   // minutes before now
-    const bool congested = ago <= 180 && ago > 120;        // the local network, for an hour
-    const bool shopSlow = ago <= 600 && ago > 540;         // the shop's slow hour
-    const bool intranetDown = ago <= 380 && ago > 350;     // the intranet's outage
+    const qint64 ago = 24 * 60 - minute;               // minutes before now
+    const bool congested = ago <= 180 && ago > 120;    // the local network, for an hour
+    const bool shopSlow = ago <= 600 && ago > 540;     // the shop's slow hour
+    const bool intranetDown = ago <= 380 && ago > 350; // the intranet's outage
     const double rtt = 8 + random.bounded(4.0) + (congested ? 60 + random.bounded(100.0) : 0);
     for (int i = 0; i < sites.size(); ++i) {
       const Site& site = sites[i];

@@ -76,8 +76,9 @@ QString HeaderToolTip(int column) {
   case HistorySummaryModel::Transfer:
     return QStringLiteral("Seconds: the mean time of this phase of the successful fetches");
   case HistorySummaryModel::Note:
-    return QStringLiteral("\"local network?\": the site's slow samples fell mostly in minutes where the reference "
-                          "pings were slow too");
+    return QStringLiteral(
+        "\"local network?\": the site's slow samples fell mostly in minutes where the reference "
+        "pings were slow too");
   default: return QStringLiteral("Seconds, of the successful samples");
   }
 }
@@ -144,15 +145,17 @@ QVariant HistorySummaryModel::SortValue(const SiteSummary& line, int column) con
 
 QVariant HistorySummaryModel::ToolTip(const SiteSummary& line, int column) const {
   if (column == Note && line.localNetwork)
-    return QStringLiteral("Most of this site's slow samples (%1 of %2 above its own p95) fell in minutes where the "
-                          "reference pings were slow too: the delay was more likely near this computer than at the "
-                          "site.")
+    return QStringLiteral(
+               "Most of this site's slow samples (%1 of %2 above its own p95) fell in minutes where the "
+               "reference pings were slow too: the delay was more likely near this computer than at the "
+               "site.")
         .arg(line.slowMatched)
         .arg(line.slowSamples);
   if (column == Note && IsReference(line))
     return QStringLiteral("A reference address: timed when the sites are slow, for comparison");
   if (column == Last && line.lastAt.isValid())
-    return QStringLiteral("Latest sample: %1").arg(line.lastAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    return QStringLiteral("Latest sample: %1")
+        .arg(line.lastAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
   if (column == Address)
     return line.url;
   return {};

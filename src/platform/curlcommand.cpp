@@ -20,14 +20,15 @@ QString For(const QString& url) {
   const QString wire = QString::fromLatin1(parsed.toEncoded());
   const bool https = parsed.scheme() == QLatin1String("https");
   // curl's -w turns \n into a line end; every time is in seconds, counted from the start.
-  const QString report = QStringLiteral("name lookup  %{time_namelookup}\\n"
-                                        "connect      %{time_connect}\\n"
-                                        "TLS          %{time_appconnect}\\n"
-                                        "first byte   %{time_starttransfer}\\n"
-                                        "total (Ping) %{time_total}\\n"
-                                        "status       %{http_code}\\n"
-                                        "remote IP    %{remote_ip}\\n"
-                                        "HTTP version %{http_version}\\n");
+  const QString report = QStringLiteral(
+      "name lookup  %{time_namelookup}\\n"
+      "connect      %{time_connect}\\n"
+      "TLS          %{time_appconnect}\\n"
+      "first byte   %{time_starttransfer}\\n"
+      "total (Ping) %{time_total}\\n"
+      "status       %{http_code}\\n"
+      "remote IP    %{remote_ip}\\n"
+      "HTTP version %{http_version}\\n");
   const QStringList words{
       QStringLiteral("curl"),
       // No [] or {} ranges in the address: it is one address, as given.

@@ -26,7 +26,7 @@ namespace HistorySpanChoice {
 void Fill(QComboBox* combo, HistorySpan::Preset selected) {
   using Preset = HistorySpan::Preset;
   const std::pair<const char*, Preset> choices[] = {
-      {"This run", Preset::ThisRun},  {"Last hour", Preset::LastHour}, {"24 hours", Preset::Last24Hours},
+      {"This run", Preset::ThisRun}, {"Last hour", Preset::LastHour}, {"24 hours", Preset::Last24Hours},
       {"7 days", Preset::Last7Days}, {"30 days", Preset::Last30Days}, {"All", Preset::All},
   };
   combo->clear();

@@ -21,10 +21,10 @@ struct HistoryAccess {
   // QFileDialog) -> the chosen path, empty when cancelled.
   using SaveFileName = std::function<QString(QWidget*, const QString&, const QString&, const QString&)>;
 
-  QString path;                           // the history file
-  std::function<qint64()> currentRunId;   // the id of this run (HistoryStore::BeginRun()); 0 or less: none
-  std::function<void()> beforeQuery;      // commits what the store has queued (HistoryStore::Flush())
-  std::function<QString()> offLine;       // why history is off, in one line; empty while it is on
+  QString path;                                        // the history file
+  std::function<qint64()> currentRunId;                // the id of this run (HistoryStore::BeginRun()); 0 or less: none
+  std::function<void()> beforeQuery;                   // commits what the store has queued (HistoryStore::Flush())
+  std::function<QString()> offLine;                    // why history is off, in one line; empty while it is on
   std::function<std::pair<double, double>()> warnings; // the two warning values, in seconds
   SaveFileName saveFileName = AskSaveFileName;
 
@@ -39,8 +39,7 @@ struct HistoryAccess {
 
   // A save dialog (QFileDialog) in the user's home folder, which adds the ending of the chosen
   // filter to a name typed without one.
-  static QString AskSaveFileName(QWidget* parent, const QString& caption, const QString& name,
-                                 const QString& filters);
+  static QString AskSaveFileName(QWidget* parent, const QString& caption, const QString& name, const QString& filters);
 };
 
 // The span choices of both windows: "This run", "Last hour", "24 hours", "7 days", "30 days", "All".
@@ -52,7 +51,8 @@ void Select(QComboBox* combo, HistorySpan::Preset preset);
 
 // Runs `work` on a thread of the global pool; the future gets its result. Continue on the window's
 // thread with future.then(window, ...), which drops the continuation when the window is gone.
-template <typename T, typename Work> QFuture<T> InBackground(Work work) {
+template <typename T, typename Work>
+QFuture<T> InBackground(Work work) {
   auto promise = std::make_shared<QPromise<T>>();
   QFuture<T> future = promise->future();
   promise->start();

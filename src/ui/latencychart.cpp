@@ -126,11 +126,11 @@ QString Describe(const HistorySample& sample) {
 LatencyChart::LatencyChart(HistoryAccess access, QStringList urls, HistorySpan::Preset preset, QWidget* parent)
     : QWidget(parent, Qt::Window), access(std::move(access)), urls(std::move(urls)), span(new QComboBox(this)),
       phases(new QPushButton(QStringLiteral("Phases"), this)), phaseSite(new QComboBox(this)), chart(new QChart),
-      view(new QChartView(chart, this)), time(new QDateTimeAxis), seconds(new QValueAxis),
-      status(new QLabel(this)) {
+      view(new QChartView(chart, this)), time(new QDateTimeAxis), seconds(new QValueAxis), status(new QLabel(this)) {
   setObjectName(QStringLiteral("LatencyChart"));
-  const QString shown = this->urls.size() <= 2 ? this->urls.join(QStringLiteral(", "))
-                                               : QStringLiteral("%1 and %2 more").arg(this->urls.first()).arg(this->urls.size() - 1);
+  const QString shown = this->urls.size() <= 2
+                            ? this->urls.join(QStringLiteral(", "))
+                            : QStringLiteral("%1 and %2 more").arg(this->urls.first()).arg(this->urls.size() - 1);
   setWindowTitle(QStringLiteral("Chart - %1").arg(shown));
   resize(1000, 560);
 
@@ -280,9 +280,9 @@ void SetAxes(QDateTimeAxis* time, QValueAxis* seconds, qint64 fromMs, qint64 toM
   constexpr qint64 MinuteMs = 60000;
   constexpr qint64 HourMs = 60 * MinuteMs;
   constexpr qint64 DayMs = 24 * HourMs;
-  constexpr qint64 Steps[] = {MinuteMs,     2 * MinuteMs, 5 * MinuteMs, 10 * MinuteMs, 15 * MinuteMs,
+  constexpr qint64 Steps[] = {MinuteMs,      2 * MinuteMs, 5 * MinuteMs, 10 * MinuteMs, 15 * MinuteMs,
                               30 * MinuteMs, HourMs,       2 * HourMs,   3 * HourMs,    6 * HourMs,
-                              12 * HourMs,  DayMs,        2 * DayMs,    7 * DayMs,     14 * DayMs};
+                              12 * HourMs,   DayMs,        2 * DayMs,    7 * DayMs,     14 * DayMs};
   constexpr qint64 MaxTicks = 8;
   qint64 step = Steps[std::size(Steps) - 1];
   for (const qint64 candidate : Steps)
@@ -296,7 +296,7 @@ void SetAxes(QDateTimeAxis* time, QValueAxis* seconds, qint64 fromMs, qint64 toM
   const qint64 first = HistoryStats::BucketStart(fromMs + offset, step) - offset;
   const qint64 last = HistoryStats::BucketStart(toMs + offset + step - 1, step) - offset;
 
-  time->setFormat(step < HourMs   ? QStringLiteral("HH:mm")
+  time->setFormat(step < HourMs  ? QStringLiteral("HH:mm")
                   : step < DayMs ? (last - first > DayMs ? QStringLiteral("ddd HH:mm") : QStringLiteral("HH:mm"))
                                  : QStringLiteral("d MMM"));
   time->setTickCount(int((last - first) / step) + 1);
@@ -328,8 +328,7 @@ void LatencyChart::DrawLatency() {
   for (const HistorySeries& series : data.references)
     for (const HistoryBucket& bucket : series.buckets)
       top = std::max(top, Seconds(double(bucket.medianUs)));
-  const std::pair<double, double> warnings =
-      access.warnings ? access.warnings() : std::pair<double, double>(-1, -1);
+  const std::pair<double, double> warnings = access.warnings ? access.warnings() : std::pair<double, double>(-1, -1);
   double axisTop = top * 1.1;
   for (const double warning : {warnings.first, warnings.second})
     if (warning > 0 && (warning <= 2 * top || top <= 0))
@@ -486,8 +485,8 @@ bool LatencyChart::SavePng(const QString& file, QString* error) {
   QSaveFile out(file);
   if (!out.open(QIODevice::WriteOnly) || !picture.save(&out, "PNG") || !out.commit()) {
     *error = QStringLiteral("Cannot save the chart to %1: %2")
-                 .arg(QDir::toNativeSeparators(file), out.error() != QFileDevice::NoError ? out.errorString()
-                                                                                          : QStringLiteral("write error"));
+                 .arg(QDir::toNativeSeparators(file),
+                      out.error() != QFileDevice::NoError ? out.errorString() : QStringLiteral("write error"));
     return false;
   }
   return true;

@@ -165,12 +165,12 @@ void SitesWindow::Show(const Loaded& loaded) {
   const auto count = [](qint64 n, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
   };
-  status->setText(loaded.lines.isEmpty() ? QStringLiteral("No samples in this span.")
-                                         : QStringLiteral("%1, %2, %3.")
-                                               .arg(count(sites, "site", "sites"),
-                                                    count(loaded.lines.size() - sites, "reference address",
-                                                          "reference addresses"),
-                                                    count(samples, "sample", "samples")));
+  status->setText(loaded.lines.isEmpty()
+                      ? QStringLiteral("No samples in this span.")
+                      : QStringLiteral("%1, %2, %3.")
+                            .arg(count(sites, "site", "sites"),
+                                 count(loaded.lines.size() - sites, "reference address", "reference addresses"),
+                                 count(samples, "sample", "samples")));
   UpdateButtons();
 }
 
@@ -212,9 +212,8 @@ void SitesWindow::OpenChart() {
 void SitesWindow::Export() {
   if (exporting)
     return;
-  const QString file =
-      access.saveFileName(this, QStringLiteral("Export"), QStringLiteral("tarvik-history.csv"),
-                          QStringLiteral("CSV (*.csv);;JSON Lines (*.jsonl)"));
+  const QString file = access.saveFileName(this, QStringLiteral("Export"), QStringLiteral("tarvik-history.csv"),
+                                           QStringLiteral("CSV (*.csv);;JSON Lines (*.jsonl)"));
   if (file.isEmpty())
     return;
   access.BeforeQuery();

@@ -73,8 +73,9 @@ void tst_HistorySummaryModel::showsFigures() {
   QStringList headers;
   for (int column = 0; column < model.columnCount(); ++column)
     headers << model.headerData(column, Qt::Horizontal).toString();
-  QCOMPARE(headers, QStringList({"Address", "Samples", "Failures", "Loss %", "Min", "p50", "p95", "p99", "Max", "Mean",
-                                 "Std dev", "Last", "Name lookup", "Connect", "TLS", "First byte", "Transfer", "Note"}));
+  QCOMPARE(headers,
+           QStringList({"Address", "Samples", "Failures", "Loss %", "Min", "p50", "p95", "p99", "Max", "Mean",
+                        "Std dev", "Last", "Name lookup", "Connect", "TLS", "First byte", "Transfer", "Note"}));
 
   const auto row = [&](int r) {
     QStringList texts;
@@ -109,10 +110,10 @@ void tst_HistorySummaryModel::sorts_data() {
                                        << QStringList{"d", "c", "b", "A", "r2", "r1"};
   QTest::newRow("p50, empty last") << int(HistorySummaryModel::P50) << Qt::AscendingOrder
                                    << QStringList{"A", "d", "b", "c", "r2", "r1"};
-  QTest::newRow("p50 descending, empty still last") << int(HistorySummaryModel::P50) << Qt::DescendingOrder
-                                                    << QStringList{"b", "d", "A", "c", "r1", "r2"};
-  QTest::newRow("samples, ties as they were") << int(HistorySummaryModel::Samples) << Qt::AscendingOrder
-                                              << QStringList{"b", "A", "c", "d", "r2", "r1"};
+  QTest::newRow("p50 descending, empty still last")
+      << int(HistorySummaryModel::P50) << Qt::DescendingOrder << QStringList{"b", "d", "A", "c", "r1", "r2"};
+  QTest::newRow("samples, ties as they were")
+      << int(HistorySummaryModel::Samples) << Qt::AscendingOrder << QStringList{"b", "A", "c", "d", "r2", "r1"};
 }
 
 void tst_HistorySummaryModel::sorts() {

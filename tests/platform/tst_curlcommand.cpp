@@ -2,9 +2,9 @@
 // it must fetch the very path the client fetches (whatever quotes, blanks or shell characters the
 // address holds), send no header beyond Host and Accept, follow redirects as the client does, ignore
 // a proxy from the environment, stop at the client's time limit and print the phases.
+#include "loopbackserver.h"
 #include "platform/curlcommand.h"
 #include "platform/httpclient.h"
-#include "loopbackserver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -106,22 +106,44 @@ void tst_CurlCommand::shellQuoted() {
 }
 
 void tst_CurlCommand::fetchesTheClientsPath_data() {
-  QTest::addColumn<QString>("suffix");   // after the server's base address
-  QTest::addColumn<QString>("path");     // what the server must see, decoded
+  QTest::addColumn<QString>("suffix"); // after the server's base address
+  QTest::addColumn<QString>("path");   // what the server must see, decoded
   QTest::addColumn<QString>("query");
   QTest::addColumn<bool>("tls");
 
-  QTest::newRow("plain") << "/vok.txt" << "/vok.txt" << "" << false;
-  QTest::newRow("https") << "/vok.txt" << "/vok.txt" << "" << true;
-  QTest::newRow("quote") << "/it's/vok.txt" << "/it's/vok.txt" << "" << false;
-  QTest::newRow("quotes in a row") << "/''x'/vok.txt" << "/''x'/vok.txt" << "" << true;
-  QTest::newRow("blank") << "/a b/vok.txt" << "/a b/vok.txt" << "" << false;
-  QTest::newRow("shell characters") << "/$HOME;`id`|&*!/vok.txt" << "/$HOME;`id`|&*!/vok.txt" << "" << false;
-  QTest::newRow("ranges curl would expand") << "/{a,b}[1-2]/vok.txt" << "/{a,b}[1-2]/vok.txt" << "" << false;
-  QTest::newRow("percent-encoded") << "/100%25/vok.txt" << "/100%/vok.txt" << "" << false;
-  QTest::newRow("non-ASCII") << "/grüße/vok.txt" << "/grüße/vok.txt" << "" << true;
-  QTest::newRow("query") << "/vok.txt?a=1&b='2'" << "/vok.txt" << "a=1&b='2'" << false;
-  QTest::newRow("fragment") << "/x/vok.txt#part" << "/x/vok.txt" << "" << false;
+  QTest::newRow("plain") << "/vok.txt"
+                         << "/vok.txt"
+                         << "" << false;
+  QTest::newRow("https") << "/vok.txt"
+                         << "/vok.txt"
+                         << "" << true;
+  QTest::newRow("quote") << "/it's/vok.txt"
+                         << "/it's/vok.txt"
+                         << "" << false;
+  QTest::newRow("quotes in a row") << "/''x'/vok.txt"
+                                   << "/''x'/vok.txt"
+                                   << "" << true;
+  QTest::newRow("blank") << "/a b/vok.txt"
+                         << "/a b/vok.txt"
+                         << "" << false;
+  QTest::newRow("shell characters") << "/$HOME;`id`|&*!/vok.txt"
+                                    << "/$HOME;`id`|&*!/vok.txt"
+                                    << "" << false;
+  QTest::newRow("ranges curl would expand") << "/{a,b}[1-2]/vok.txt"
+                                            << "/{a,b}[1-2]/vok.txt"
+                                            << "" << false;
+  QTest::newRow("percent-encoded") << "/100%25/vok.txt"
+                                   << "/100%/vok.txt"
+                                   << "" << false;
+  QTest::newRow("non-ASCII") << "/grüße/vok.txt"
+                             << "/grüße/vok.txt"
+                             << "" << true;
+  QTest::newRow("query") << "/vok.txt?a=1&b='2'"
+                         << "/vok.txt"
+                         << "a=1&b='2'" << false;
+  QTest::newRow("fragment") << "/x/vok.txt#part"
+                            << "/x/vok.txt"
+                            << "" << false;
 }
 
 // The command asks the server for the same path as the client, sends only Host and Accept, and

@@ -10,8 +10,8 @@
 #include "testenvironment.h"
 #include "ui/latencychart.h"
 
-#include <QAreaSeries>
 #include <QApplication>
+#include <QAreaSeries>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
@@ -87,9 +87,7 @@ class tst_LatencyChart : public QObject {
     return access;
   }
 
-  static void Loaded(LatencyChart& chart) {
-    QTRY_VERIFY_WITH_TIMEOUT(!chart.Loading(), 20000);
-  }
+  static void Loaded(LatencyChart& chart) { QTRY_VERIFY_WITH_TIMEOUT(!chart.Loading(), 20000); }
 
 private slots:
   void initTestCase();
@@ -173,7 +171,8 @@ void tst_LatencyChart::drawsTheBucketsOfTheSpan() {
   QCOMPARE(Points(reference[0]).size(), data.references[0].buckets.size());
   QVERIFY(static_cast<QLineSeries*>(reference[0])->pen().color().alpha() < 255);
 
-  QTRY_COMPARE(Legend(chart), QStringList({A, B, "Reference pings", "Warning 1 (1 s)", "Warning 2 (20 s)", "Failures"}));
+  QTRY_COMPARE(Legend(chart),
+               QStringList({A, B, "Reference pings", "Warning 1 (1 s)", "Warning 2 (20 s)", "Failures"}));
   // The value axis reaches A's slow band and the first warning value, not the far second one.
   auto* seconds = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).first());
   QVERIFY(seconds->max() >= 1.0 && seconds->max() < 20.0);
@@ -281,7 +280,8 @@ void tst_LatencyChart::showsTheNearestSampleOnHover() {
 
   QTest::mouseMove(window.windowHandle(), view->viewport()->mapTo(&window, pos));
   QTRY_VERIFY_WITH_TIMEOUT(!window.HoverText().isEmpty(), 5000);
-  const QDateTime at = QDateTime::fromMSecsSinceEpoch(qint64(chart->mapToValue(chart->mapFromScene(view->mapToScene(pos))).x()), Qt::UTC);
+  const QDateTime at = QDateTime::fromMSecsSinceEpoch(
+      qint64(chart->mapToValue(chart->mapFromScene(view->mapToScene(pos))).x()), Qt::UTC);
   const std::optional<HistorySample> nearest = HistoryQuery(path).Nearest(A, HistorySample::Kind::Site, at);
   QVERIFY(nearest);
   const QStringList lines = window.HoverText().split(QLatin1Char('\n'));
@@ -289,8 +289,8 @@ void tst_LatencyChart::showsTheNearestSampleOnHover() {
   QCOMPARE(lines.value(1), nearest->at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
   QCOMPARE(lines.value(2), QStringLiteral("Ping %1").arg(Numbers::Fixed3(double(nearest->pingUs) / 1e6)));
   QCOMPARE(lines.value(3), QStringLiteral("Name lookup 0.002, Connect 0.008"));
-  QCOMPARE(lines.value(4), QStringLiteral("First byte %1, Transfer 0.005")
-                               .arg(Numbers::Fixed3(double(nearest->pingUs - 15000) / 1e6)));
+  QCOMPARE(lines.value(4),
+           QStringLiteral("First byte %1, Transfer 0.005").arg(Numbers::Fixed3(double(nearest->pingUs - 15000) / 1e6)));
 
   // High above every line: nothing to show.
   window.HoverAt(view->mapFromScene(chart->mapToScene(chart->plotArea().topLeft() + QPointF(5, 5))));

@@ -76,9 +76,7 @@ class tst_SitesWindow : public QObject {
   static HistorySummaryModel* Model(SitesWindow& window) {
     return qobject_cast<HistorySummaryModel*>(Table(window)->model());
   }
-  static QString Status(SitesWindow& window) {
-    return window.findChild<QLabel*>(QStringLiteral("Status"))->text();
-  }
+  static QString Status(SitesWindow& window) { return window.findChild<QLabel*>(QStringLiteral("Status"))->text(); }
   static QStringList Addresses(SitesWindow& window) {
     QStringList urls;
     for (const SiteSummary& line : Model(window)->Lines())
@@ -93,9 +91,7 @@ class tst_SitesWindow : public QObject {
         table->selectionModel()->select(Model(window)->index(row, 0),
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
   }
-  static void Loaded(SitesWindow& window) {
-    QTRY_VERIFY_WITH_TIMEOUT(!window.Loading(), 20000);
-  }
+  static void Loaded(SitesWindow& window) { QTRY_VERIFY_WITH_TIMEOUT(!window.Loading(), 20000); }
 
 private slots:
   void initTestCase();
@@ -268,9 +264,8 @@ void tst_SitesWindow::exportsTheSpan_data() {
   QTest::addColumn<HistorySpan::Preset>("preset");
   QTest::addColumn<QStringList>("exported"); // the host names written
   QTest::addColumn<int>("rows");
-  QTest::newRow("nothing selected: all, CSV")
-      << QStringList() << "all.csv" << HistorySpan::Preset::Last24Hours << QStringList{"a.test", "b.test", "ref.test"}
-      << 6;
+  QTest::newRow("nothing selected: all, CSV") << QStringList() << "all.csv" << HistorySpan::Preset::Last24Hours
+                                              << QStringList{"a.test", "b.test", "ref.test"} << 6;
   QTest::newRow("a site, JSON Lines") << QStringList{A} << "a.jsonl" << HistorySpan::Preset::All
                                       << QStringList{"a.test"} << 4;
   QTest::newRow("a site and a reference over 7 days")
@@ -315,9 +310,12 @@ void tst_SitesWindow::exportsTheSpan() {
 void tst_SitesWindow::reportsAFailedExport_data() {
   QTest::addColumn<QString>("file"); // in the temporary folder; empty: the dialog was cancelled
   QTest::addColumn<QString>("box");  // the start of the box's text; empty: none
-  QTest::newRow("cancelled") << "" << "";
-  QTest::newRow("no known ending") << "history.txt" << "Cannot export to";
-  QTest::newRow("no such folder") << "none/history.csv" << "Cannot write";
+  QTest::newRow("cancelled") << ""
+                             << "";
+  QTest::newRow("no known ending") << "history.txt"
+                                   << "Cannot export to";
+  QTest::newRow("no such folder") << "none/history.csv"
+                                  << "Cannot write";
 }
 
 void tst_SitesWindow::reportsAFailedExport() {

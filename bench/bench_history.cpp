@@ -6,6 +6,7 @@
 //
 // Run a Release build: bench_history [folder]   (the file is made in a temporary folder otherwise)
 
+#include "benchhistoryfile.h"
 #include "history/historyexport.h"
 #include "history/historyquery.h"
 #include "history/historystore.h"
@@ -16,7 +17,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
@@ -29,7 +29,6 @@
 
 namespace {
 
-constexpr qint64 Day = 86400 * 1000LL;
 constexpr int Repeats = 5;
 
 double Ms(qint64 ns) {
@@ -70,64 +69,6 @@ void PrintLatencies(const char* what, std::vector<qint64> ns) {
   const auto at = [&](double q) { return double(ns[size_t(q * double(ns.size() - 1))]) / 1000.0; };
   std::printf("  %-52s median %.2f us, p99 %.2f us, max %.1f us (%zu calls)\n", what, at(0.5), at(0.99), at(1.0),
               ns.size());
-}
-
-bool Exec(QSqlDatabase& db, const QString& sql) {
-  QSqlQuery query(db);
-  if (!query.exec(sql)) {
-    std::fprintf(stderr, "%s\n%s\n", qPrintable(sql), qPrintable(query.lastError().text()));
-    return false;
-  }
-  return true;
-}
-
-// The samples, made by SQLite itself (the store would take minutes for a million): times evenly
-// over the 30 days before `nowMs`; every tenth sample is site01's, the others go round sites 02 to
-// 20; 1 % fail; pings from 20 to 420 ms with a slow one now and then; phases that add up.
-bool MakeFile(const QString& path, qint64 nowMs) {
-  {
-    HistoryStore store; // the layout
-    if (!store.Open(path))
-      return false;
-  }
-  QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bench-make"));
-  db.setDatabaseName(path);
-  if (!db.open())
-    return false;
-  const double start = double(nowMs - 30 * Day) / 1000.0;
-  const QString columns = QStringLiteral("at_utc, kind, url, run_id, site_id, packet, ping_us, dns_us, connect_us, "
-                                         "tls_us, ttfb_us, status, result, remote_ip, http_version, bytes");
-  const QString values = QStringLiteral(
-      "SELECT strftime('%Y-%m-%dT%H:%M:%fZ', %1 + i * %2, 'unixepoch'), '%3', %4, 1, 1, i, "
-      "CASE WHEN f THEN NULL ELSE p END, CASE WHEN f THEN NULL ELSE 1000 + i % 3000 END, "
-      "CASE WHEN f THEN NULL ELSE 5000 + i % 9000 END, CASE WHEN f THEN NULL ELSE 15000 + i % 11000 END, "
-      "CASE WHEN f THEN NULL ELSE p - 3000 END, CASE WHEN f THEN NULL ELSE 200 END, "
-      "CASE WHEN f THEN 'Timed out' ELSE '' END, '192.0.2.1', '2', 4 "
-      "FROM (SELECT i, abs(random()) % 100 = 0 AS f, 20000 + abs(random()) % 400000 + "
-      "CASE WHEN abs(random()) % 50 = 0 THEN 1500000 ELSE 0 END AS p FROM n)");
-  const auto fill = [&](qint64 count, double step, const char* kind, const QString& url) {
-    return Exec(db, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-                                   "INSERT INTO samples(%2) %3")
-                        .arg(count - 1)
-                        .arg(columns, values.arg(start, 0, 'f', 3).arg(step, 0, 'f', 6).arg(QLatin1String(kind), url)));
-  };
-  const double seconds = 30.0 * 86400;
-  const bool made =
-      Exec(db, QStringLiteral("BEGIN")) &&
-      fill(1000000, seconds / 1e6, "site",
-           QStringLiteral("CASE WHEN i % 10 = 0 THEN 'https://site01.example' ELSE "
-                          "printf('https://site%02d.example', 2 + (i / 10 * 9 + i % 10 - 1) % 19) END")) &&
-      fill(1000, seconds / 1000, "site", QStringLiteral("'https://site21.example'")) &&
-      fill(8640, seconds / 8640, "ref",
-           QStringLiteral("CASE WHEN i % 2 = 0 THEN 'http://ref1.example' ELSE 'http://ref2.example' END")) &&
-      Exec(db, QStringLiteral("INSERT INTO runs(id, started_utc, samplers, delay_s, warn1_s, warn2_s) "
-                              "VALUES(1, '%1', 20, 60, 1, 20)")
-                   .arg(HistoryTime::Text(nowMs - 30 * Day))) &&
-      Exec(db, QStringLiteral("COMMIT")) && Exec(db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-  db.close();
-  db = QSqlDatabase();
-  QSqlDatabase::removeDatabase(QStringLiteral("bench-make"));
-  return made;
 }
 
 HistorySample Sample(int i) {
@@ -179,13 +120,14 @@ int main(int argc, char** argv) {
 
   QElapsedTimer timer;
   timer.start();
-  if (!MakeFile(path, now.toMSecsSinceEpoch())) {
+  if (!BenchHistoryFile::Make(path, now.toMSecsSinceEpoch())) {
     std::fprintf(stderr, "could not make the file\n");
     return 1;
   }
-  std::printf("history file: 1,009,640 samples (20 sites over 30 days, site01 100k; site21 1k; 2 references), "
-              "%.0f MB, made in %.1f s\n",
-              double(QFileInfo(path).size()) / 1e6, double(timer.elapsed()) / 1000);
+  std::printf(
+      "history file: 1,009,640 samples (20 sites over 30 days, site01 100k; site21 1k; 2 references), "
+      "%.0f MB, made in %.1f s\n",
+      double(QFileInfo(path).size()) / 1e6, double(timer.elapsed()) / 1000);
 
   std::printf("summaries (every address, every figure and the local-network mark):\n");
   int lines = 0;

@@ -64,7 +64,9 @@ namespace {
 constexpr qint64 HugeBodyBytes = qint64(1) << 30;
 constexpr int TableRows = 100000;
 
-QString Fixture(const char* name) { return QStringLiteral(TARVIK_TLS_FIXTURES "/") + QLatin1String(name); }
+QString Fixture(const char* name) {
+  return QStringLiteral(TARVIK_TLS_FIXTURES "/") + QLatin1String(name);
+}
 
 // Streams a body of the given size on every connection, chunk by chunk as the socket drains.
 void StreamHugeBody(QTcpSocket* socket) {
@@ -118,7 +120,7 @@ public:
   ServerThread() {
     std::promise<Ports> ready;
     auto portsFuture = ready.get_future();
-    m_thread.reset(QThread::create([&ready] {
+    thread.reset(QThread::create([&ready] {
       QHttpServer web;
       AddRoutes(web);
       QHttpServer secure;
@@ -139,7 +141,7 @@ public:
       Ports ports;
       ports.web = web.listen(QHostAddress::LocalHost, 0);
       if (tls->listen(QHostAddress::LocalHost, 0)) {
-        secure.bind(tls);  // takes it over
+        secure.bind(tls); // takes it over
         ports.tls = tls->serverPort();
       } else {
         delete tls;
@@ -147,22 +149,22 @@ public:
       ports.huge = huge.serverPort();
       ready.set_value(ports);
       QEventLoop loop;
-      loop.exec();  // until the thread is told to quit
+      loop.exec(); // until the thread is told to quit
     }));
-    m_thread->start();
-    m_ports = portsFuture.get();
+    thread->start();
+    listening = portsFuture.get();
   }
 
   ~ServerThread() {
-    m_thread->quit();
-    m_thread->wait();
+    thread->quit();
+    thread->wait();
   }
 
-  Ports ports() const { return m_ports; }
+  Ports Listening() const { return listening; }
 
 private:
-  std::unique_ptr<QThread> m_thread;
-  Ports m_ports;
+  std::unique_ptr<QThread> thread;
+  Ports listening;
 };
 
 double Percentile(std::vector<double> values, double p) {
@@ -196,8 +198,8 @@ long PeakRssKiB() {
 }
 
 void PrintRow(const char* what, const std::vector<double>& values) {
-  std::printf("  %-14s median %8.3f ms   p95 %8.3f ms   (n=%zu)\n", what,
-              Percentile(values, 0.5) * 1000, Percentile(values, 0.95) * 1000, values.size());
+  std::printf("  %-14s median %8.3f ms   p95 %8.3f ms   (n=%zu)\n", what, Percentile(values, 0.5) * 1000,
+              Percentile(values, 0.95) * 1000, values.size());
 }
 
 void PrintDifference(const char* what, const std::vector<double>& ours, const std::vector<double>& theirs) {
@@ -209,7 +211,7 @@ void PrintDifference(const char* what, const std::vector<double>& ours, const st
 struct Samples {
   std::vector<double> ours;
   std::vector<double> theirs;
-  std::vector<FetchResult> results;  // ours, whole
+  std::vector<FetchResult> results; // ours, whole
 };
 
 // N fetches through the client interleaved with N runs of curl, after a few of each to warm up.
@@ -276,42 +278,42 @@ void FillTable(ResultsModel& model, int rows) {
 // the whole table, toggling the direction) and a full repaint of the window 50 ms after each.
 class WindowLoad {
 public:
-  explicit WindowLoad(Form1& form) : m_form(form) {
-    m_sort.setInterval(100);
-    m_sort.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&m_sort, &QTimer::timeout, [this] {
-      ++m_sorts;
-      Busy([this] { m_form.ListView1_ColumnClick(ResultsModel::Ping); });
-      QTimer::singleShot(50, Qt::PreciseTimer, &m_form, [this] { Busy([this] { m_form.repaint(); }); });
+  explicit WindowLoad(Form1& window) : form(window) {
+    sort.setInterval(100);
+    sort.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&sort, &QTimer::timeout, [this] {
+      ++sorts;
+      Busy([this] { form.ListView1_ColumnClick(ResultsModel::Ping); });
+      QTimer::singleShot(50, Qt::PreciseTimer, &form, [this] { Busy([this] { form.repaint(); }); });
     });
   }
   void Start() {
-    m_wall.start();
-    m_busyNs = 0;
-    m_sorts = 0;
-    m_sort.start();
+    wall.start();
+    busyNs = 0;
+    sorts = 0;
+    sort.start();
   }
   void Stop() {
-    m_sort.stop();
-    m_wallNs = m_wall.nsecsElapsed();
+    sort.stop();
+    wallNs = wall.nsecsElapsed();
   }
-  double BusyShare() const { return m_wallNs > 0 ? double(m_busyNs) / double(m_wallNs) : 0; }
-  int Sorts() const { return m_sorts; }
+  double BusyShare() const { return wallNs > 0 ? double(busyNs) / double(wallNs) : 0; }
+  int Sorts() const { return sorts; }
 
 private:
   void Busy(const std::function<void()>& work) {
     QElapsedTimer timer;
     timer.start();
     work();
-    m_busyNs += timer.nsecsElapsed();
+    busyNs += timer.nsecsElapsed();
   }
 
-  Form1& m_form;
-  QTimer m_sort;
-  QElapsedTimer m_wall;
-  qint64 m_busyNs = 0;
-  qint64 m_wallNs = 0;
-  int m_sorts = 0;
+  Form1& form;
+  QTimer sort;
+  QElapsedTimer wall;
+  qint64 busyNs = 0;
+  qint64 wallNs = 0;
+  int sorts = 0;
 };
 
 // A warm full handshake: one libcurl handle of this process, its CA store loaded once and cached,
@@ -319,36 +321,36 @@ private:
 class WarmHandshake {
 public:
   WarmHandshake(const QString& url, const QString& trust)
-      : m_easy(curl_easy_init()), m_url(url.toUtf8()), m_trust(trust.toLocal8Bit()) {
-    if (!m_easy)
+      : easy(curl_easy_init()), address(url.toUtf8()), caFile(trust.toLocal8Bit()) {
+    if (!easy)
       return;
-    curl_easy_setopt(m_easy, CURLOPT_URL, m_url.constData());
-    curl_easy_setopt(m_easy, CURLOPT_CAINFO, m_trust.constData());
-    curl_easy_setopt(m_easy, CURLOPT_CAPATH, nullptr);  // a CA file alone is what libcurl caches
-    curl_easy_setopt(m_easy, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
-    curl_easy_setopt(m_easy, CURLOPT_PROXY, "");
-    curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION,
-                     +[](char*, size_t size, size_t count, void*) { return size * count; });
+    curl_easy_setopt(easy, CURLOPT_URL, address.constData());
+    curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.constData());
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr); // a CA file alone is what libcurl caches
+    curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    curl_easy_setopt(
+        easy, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
   }
-  ~WarmHandshake() { curl_easy_cleanup(m_easy); }
+  ~WarmHandshake() { curl_easy_cleanup(easy); }
   WarmHandshake(const WarmHandshake&) = delete;
   WarmHandshake& operator=(const WarmHandshake&) = delete;
 
   // The request's total time in seconds, -1 when it failed.
   double Fetch() {
     curl_off_t total = 0;
-    if (!m_easy || curl_easy_perform(m_easy) != CURLE_OK ||
-        curl_easy_getinfo(m_easy, CURLINFO_TOTAL_TIME_T, &total) != CURLE_OK)
+    if (!easy || curl_easy_perform(easy) != CURLE_OK ||
+        curl_easy_getinfo(easy, CURLINFO_TOTAL_TIME_T, &total) != CURLE_OK)
       return -1;
     return double(total) / 1e6;
   }
 
 private:
-  CURL* m_easy;
-  QByteArray m_url;
-  QByteArray m_trust;
+  CURL* easy;
+  QByteArray address;
+  QByteArray caFile;
 };
 
 // The system's CA bundle with the local authority appended: the trust store of the https case.
@@ -384,7 +386,7 @@ int main(int argc, char** argv) {
   const int fetches = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 200;
 
   ServerThread servers;
-  const Ports ports = servers.ports();
+  const Ports ports = servers.Listening();
   if (ports.web == 0 || ports.tls == 0 || ports.huge == 0) {
     std::fprintf(stderr, "bench_http: cannot listen on 127.0.0.1\n");
     return 1;
@@ -399,7 +401,9 @@ int main(int argc, char** argv) {
 
   HttpClient client;
   const QString paths[] = {QStringLiteral("/fast"), QStringLiteral("/slow")};
-  const auto httpUrl = [&ports](const QString& path) { return QStringLiteral("http://127.0.0.1:%1%2").arg(ports.web).arg(path); };
+  const auto httpUrl = [&ports](const QString& path) {
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(ports.web).arg(path);
+  };
   const auto label = [](const QString& path) { return path == QLatin1String("/fast") ? "0 ms" : "50 ms"; };
 
   std::printf("\n1. http\n");
@@ -482,17 +486,19 @@ int main(int argc, char** argv) {
     handshake.push_back(double(r.tlsUs - r.connectUs) / 1e6);
     firstByte.push_back(double(r.ttfbUs - r.tlsUs) / 1e6);
   }
-  std::printf("  HttpClient's phases (medians): connect %.3f ms, TLS handshake %.3f ms, request to first byte %.3f ms\n",
-              Percentile(connect, 0.5) * 1000, Percentile(handshake, 0.5) * 1000, Percentile(firstByte, 0.5) * 1000);
+  std::printf(
+      "  HttpClient's phases (medians): connect %.3f ms, TLS handshake %.3f ms, request to first byte %.3f ms\n",
+      Percentile(connect, 0.5) * 1000, Percentile(handshake, 0.5) * 1000, Percentile(firstByte, 0.5) * 1000);
 
   std::printf("\n3. large body\n");
   const long rssBefore = PeakRssKiB();
   const FetchResult huge = client.OpenUrl(QStringLiteral("http://127.0.0.1:%1/huge").arg(ports.huge));
   const long rssAfter = PeakRssKiB();
-  std::printf("1 GiB body: %s in %.3f s (%.0f MiB/s), %lld bytes read, %lld characters kept, peak memory "
-              "%ld KiB -> %ld KiB (+%ld KiB)\n",
-              huge.ok ? "read" : qPrintable(huge.error), huge.seconds,
-              huge.seconds > 0 ? 1024.0 / huge.seconds : 0.0, static_cast<long long>(huge.bytes),
-              static_cast<long long>(huge.body.size()), rssBefore, rssAfter, rssAfter - rssBefore);
+  std::printf(
+      "1 GiB body: %s in %.3f s (%.0f MiB/s), %lld bytes read, %lld characters kept, peak memory "
+      "%ld KiB -> %ld KiB (+%ld KiB)\n",
+      huge.ok ? "read" : qPrintable(huge.error), huge.seconds, huge.seconds > 0 ? 1024.0 / huge.seconds : 0.0,
+      static_cast<long long>(huge.bytes), static_cast<long long>(huge.body.size()), rssBefore, rssAfter,
+      rssAfter - rssBefore);
   return 0;
 }

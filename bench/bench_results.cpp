@@ -1,5 +1,5 @@
 // Figures of the results table at 10k, 100k and 1M rows of ten sites: resident memory per row, the
-// statistics work of one sampling pass (SiteAverage for ten new rows, ShowBestWorst for every
+// statistics work of one sampling pass (SiteAverage for ten new rows, BestWorstOf for every
 // site) and the append of one row, first in the order the rows came, then after a sort by Ping
 // (the sort itself, the first pass after it, passes and appends into the sorted order, memory),
 // and last the passes once one site holds a ping that is not a "d.ddd" text, which the statistics
@@ -123,8 +123,8 @@ void Run(int rows) {
     sampler.Sample(i % Sites, i / Sites + 1, true);
   const qint64 fillMs = timer.elapsed();
   const qint64 after = ResidentBytes();
-  std::printf("%9d rows  fill %6lld ms  memory %6.1f bytes/row (RSS +%.1f MB)\n", rows,
-              static_cast<long long>(fillMs), double(after - before) / rows, double(after - before) / 1048576.0);
+  std::printf("%9d rows  fill %6lld ms  memory %6.1f bytes/row (RSS +%.1f MB)\n", rows, static_cast<long long>(fillMs),
+              double(after - before) / rows, double(after - before) / 1048576.0);
 
   std::vector<qint64> passes;
   for (int pass = 0; pass < 50; ++pass)
@@ -194,8 +194,8 @@ void Run(int rows) {
   const qint64 clearMs = timer.elapsed();
   const qint64 cleared = ResidentBytes();
   model.reset();
-  std::printf("           Clear of %d rows %lld ms, RSS afterwards +%.1f MB\n", count,
-              static_cast<long long>(clearMs), double(cleared - before) / 1048576.0);
+  std::printf("           Clear of %d rows %lld ms, RSS afterwards +%.1f MB\n", count, static_cast<long long>(clearMs),
+              double(cleared - before) / 1048576.0);
   std::fflush(stdout);
 }
 

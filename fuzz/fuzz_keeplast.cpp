@@ -5,8 +5,8 @@
 // a "|", which joined again give the line (without a last "|"); and a row whose texts hold no "|"
 // and no line end comes back whole after it is written as a line, through the file's encoding and
 // line reading, and split (a missing last text is an empty Result).
-#include "fuzzsupport.h"
 #include "engine/keeplast.h"
+#include "fuzzsupport.h"
 #include "platform/textfile.h"
 #include "results/resultsmodel.h"
 
@@ -15,8 +15,7 @@ namespace {
 void CheckLine(const QString& line) {
   const std::optional<QStringList> fields = KeepLast::SplitLine(line);
   if (!fields) {
-    FUZZ_CHECK(line.count(QLatin1Char('|')) - (line.endsWith(QLatin1Char('|')) ? 1 : 0) >=
-                   ResultsModel::ColumnCount,
+    FUZZ_CHECK(line.count(QLatin1Char('|')) - (line.endsWith(QLatin1Char('|')) ? 1 : 0) >= ResultsModel::ColumnCount,
                line);
     return;
   }

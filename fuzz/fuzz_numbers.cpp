@@ -32,8 +32,7 @@ void CheckIntegers(double value) {
   if (const auto i32 = Numbers::ToInt32(value)) {
     FUZZ_CHECK(std::fabs(double(*i32) - value) <= 0.5, Numbers::Plain(value));
   } else {
-    FUZZ_CHECK(!std::isfinite(value) || value <= -2147483648.5 || value >= 2147483647.5,
-               Numbers::Plain(value));
+    FUZZ_CHECK(!std::isfinite(value) || value <= -2147483648.5 || value >= 2147483647.5, Numbers::Plain(value));
   }
 }
 

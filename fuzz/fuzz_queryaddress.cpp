@@ -13,8 +13,8 @@ namespace {
 
 bool Plain(QChar c) {
   const char16_t u = c.unicode();
-  return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
-         u == u'-' || u == u'.' || u == u'_' || u == u'~';
+  return (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'-' || u == u'.' ||
+         u == u'_' || u == u'~';
 }
 
 bool IsHex(QChar c) {

@@ -58,7 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(QUrl(address, QUrl::TolerantMode).isValid(), address);
   const QList<std::pair<QString, QString>> items = Fuzz::ReceivedQuery(address);
   FUZZ_CHECK(items.size() == 1 && items.first().first == QLatin1String("p"), address);
-  FUZZ_CHECK(items.first().second == record,
-             record + QStringLiteral(" read as ") + items.first().second);
+  FUZZ_CHECK(items.first().second == record, record + QStringLiteral(" read as ") + items.first().second);
   return 0;
 }

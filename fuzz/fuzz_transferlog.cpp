@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     totals.minutes = std::fabs(totals.minutes);
     if (std::isfinite(totals.bytes) && std::isfinite(totals.minutes)) {
       const QStringList lines = TotalsLines(totals);
-      const TransferTotals read = ReadTotals(TextFile::SplitLines(TextFile::Decode(
-          (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8())));
+      const TransferTotals read = ReadTotals(TextFile::SplitLines(
+          TextFile::Decode((lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8())));
       FUZZ_CHECK(Close(read.bytes, totals.bytes) && Close(read.minutes, totals.minutes),
                  lines.join(QLatin1Char('\n')) + QStringLiteral(" read as ") + Numbers::Plain(read.bytes) +
                      QLatin1Char(',') + Numbers::Plain(read.minutes));

@@ -30,8 +30,8 @@ void CheckEntries(const QStringList& entries, const QString& shown) {
   if (!expected.isEmpty() && expected.first().startsWith(QChar(0xFEFF)))
     expected.first().remove(0, 1);
   const QStringList again = TextFile::SplitLines(TextFile::Decode(Written(entries)));
-  FUZZ_CHECK(again == expected, shown + QStringLiteral(" -> ") + Joined(entries) + QStringLiteral(" -> ") +
-                                    Joined(again));
+  FUZZ_CHECK(again == expected,
+             shown + QStringLiteral(" -> ") + Joined(entries) + QStringLiteral(" -> ") + Joined(again));
 }
 
 } // namespace

@@ -38,8 +38,7 @@ inline QByteArray Shown(const QString& text) {
 }
 
 [[noreturn]] inline void Fail(const char* file, int line, const char* condition, const QString& detail) {
-  std::fprintf(stderr, "\n%s:%d: property failed: %s\n  %s\n", file, line, condition,
-               Shown(detail).constData());
+  std::fprintf(stderr, "\n%s:%d: property failed: %s\n  %s\n", file, line, condition, Shown(detail).constData());
   std::abort();
 }
 
@@ -94,8 +93,8 @@ inline QList<std::pair<QString, QString>> ReceivedQuery(const QString& address) 
 } // namespace Fuzz
 
 // Checks a property of the code under test; `detail` (a QString) names the input.
-#define FUZZ_CHECK(condition, detail)                                                              \
-  do {                                                                                             \
-    if (!(condition))                                                                              \
-      ::Fuzz::Fail(__FILE__, __LINE__, #condition, (detail));                                      \
+#define FUZZ_CHECK(condition, detail)                         \
+  do {                                                        \
+    if (!(condition))                                         \
+      ::Fuzz::Fail(__FILE__, __LINE__, #condition, (detail)); \
   } while (false)

@@ -26,13 +26,16 @@ struct Options {
   QCommandLineOption headless{Text("headless"),
                               Text("Run the test cycle without a window, with the stored configuration; one line "
                                    "per sample on standard output. SIGTERM or SIGINT ends it.")};
-  QCommandLineOption urlsFile{Text("urls"), Text("With --headless: the site list (one address a line) instead "
-                                                 "of urls.dat."),
+  QCommandLineOption urlsFile{Text("urls"),
+                              Text("With --headless: the site list (one address a line) instead "
+                                   "of urls.dat."),
                               Text("FILE")};
-  QCommandLineOption delay{Text("delay"), Text("With --headless: seconds between passes instead of the stored "
-                                               "delay."),
+  QCommandLineOption delay{Text("delay"),
+                           Text("With --headless: seconds between passes instead of the stored "
+                                "delay."),
                            Text("S")};
-  QCommandLineOption samplers{Text("samplers"), Text("With --headless: the number of sampler clients, as the window's Samplers box."),
+  QCommandLineOption samplers{Text("samplers"),
+                              Text("With --headless: the number of sampler clients, as the window's Samplers box."),
                               Text("N")};
   QCommandLineOption metrics{Text("metrics"),
                              Text("With --headless: serve Prometheus metrics on http://ADDRESS:PORT/metrics "
@@ -46,9 +49,9 @@ struct Options {
     // The window toolkit's own options ("-platform offscreen", "-style Fusion", ...) pass through
     // to it untouched.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin", "style", "stylesheet",
-                             "display", "geometry", "qwindowgeometry", "title", "qwindowtitle", "name", "session",
-                             "qwindowicon", "icon", "fontengine"}) {
+    for (const char* name :
+         {"platform", "platformpluginpath", "platformtheme", "plugin", "style", "stylesheet", "display", "geometry",
+          "qwindowgeometry", "title", "qwindowtitle", "name", "session", "qwindowicon", "icon", "fontengine"}) {
       QCommandLineOption option(Text(name), QString(), Text("value"));
       option.setFlags(QCommandLineOption::HiddenFromHelp);
       parser.addOption(option);

@@ -7,12 +7,9 @@ MessageBoxes::Answer ConsoleMessageBoxes::Show(const QString& text, Buttons butt
   line.replace(QLatin1Char('\n'), QLatin1Char(' '));
   std::fprintf(stderr, "tarvik: %s\n", line.toLocal8Bit().constData());
   switch (buttons) {
-    case YesNo:
-      return No;
-    case YesNoCancel:
-      return Cancel;
-    case OkOnly:
-      break;
+  case YesNo: return No;
+  case YesNoCancel: return Cancel;
+  case OkOnly: break;
   }
   return Ok;
 }

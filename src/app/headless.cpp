@@ -122,9 +122,9 @@ bool Headless::Start(QString* error) {
 
   connect(&p.cycle, &TestCycle::SampleCompleted, this, [this](const CompletedSample& sample) {
     parts->metrics.RecordSample(sample.url, sample.fetched, sample.result, sample.at.toMSecsSinceEpoch());
-    this->out(HistoryTime::Text(sample.at) + QLatin1Char('\t') + QString::number(sample.siteId) +
-              QLatin1Char('\t') + QString::number(sample.packet) + QLatin1Char('\t') + sample.ping +
-              QLatin1Char('\t') + sample.result + QLatin1Char('\t') + sample.url);
+    this->out(HistoryTime::Text(sample.at) + QLatin1Char('\t') + QString::number(sample.siteId) + QLatin1Char('\t') +
+              QString::number(sample.packet) + QLatin1Char('\t') + sample.ping + QLatin1Char('\t') + sample.result +
+              QLatin1Char('\t') + sample.url);
   });
   connect(&p.cycle, &TestCycle::ReferenceCompleted, this, [this](const CompletedReference& reference) {
     if (reference.fetched.ok)

@@ -28,10 +28,10 @@ void RemoveSiblings(const QString& folder, const QStringList& names, QStringList
 
 QStringList Leftovers::Remove() {
   QStringList removed;
-  RemoveSiblings(ProgramFolder::Path(),
-                 {QStringLiteral("urls.dat"), QStringLiteral("sublog.log"), QStringLiteral("tmp.tmp"),
-                  QStringLiteral("vok.txt")},
-                 &removed);
+  RemoveSiblings(
+      ProgramFolder::Path(),
+      {QStringLiteral("urls.dat"), QStringLiteral("sublog.log"), QStringLiteral("tmp.tmp"), QStringLiteral("vok.txt")},
+      &removed);
   const QFileInfo settings(SettingsStore::FileName());
   RemoveSiblings(settings.path(), {settings.fileName()}, &removed);
   return removed;

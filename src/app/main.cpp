@@ -1,9 +1,9 @@
 #include "app/commandline.h"
 #include "app/consoleplatform.h"
 #include "app/headless.h"
-#include "app/stopsignals.h"
 #include "app/qtplatform.h"
 #include "app/startup.h"
+#include "app/stopsignals.h"
 #include "core/module1.h"
 #include "history/historyexport.h"
 #include "platform/programfolder.h"
@@ -64,7 +64,8 @@ int RunHeadless(int argc, char* argv[], const CommandLine& line) {
   });
   StopSignals stop;
   QObject::connect(&stop, &StopSignals::Received, &headless, &Headless::Stop);
-  QObject::connect(&headless, &Headless::Ended, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  QObject::connect(
+      &headless, &Headless::Ended, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 
   QString error;
   if (!headless.Start(&error)) {
@@ -72,10 +73,11 @@ int RunHeadless(int argc, char* argv[], const CommandLine& line) {
     return 1;
   }
   if (headless.MetricsPort() != 0)
-    Print(stderr, QStringLiteral("tarvik: metrics on http://%1:%2/metrics")
-                      .arg(line.metricsHost.contains(QLatin1Char(':')) ? QLatin1Char('[') + line.metricsHost + QLatin1Char(']')
-                                                                         : line.metricsHost)
-                      .arg(headless.MetricsPort()));
+    Print(stderr,
+          QStringLiteral("tarvik: metrics on http://%1:%2/metrics")
+              .arg(line.metricsHost.contains(QLatin1Char(':')) ? QLatin1Char('[') + line.metricsHost + QLatin1Char(']')
+                                                               : line.metricsHost)
+              .arg(headless.MetricsPort()));
   const int code = QCoreApplication::exec();
   headless.Stop();
   return code;
@@ -91,23 +93,18 @@ int main(int argc, char* argv[]) {
 
   const CommandLine line = CommandLine::Parse(Arguments(argc, argv));
   switch (line.mode) {
-    case CommandLine::Mode::Error:
-      Print(stderr, QStringLiteral("tarvik: ") + line.error + QStringLiteral(" (see tarvik --help)"));
-      return CommandLine::BadUsageExitCode;
-    case CommandLine::Mode::Help: {
-      const QCoreApplication app(argc, argv);
-      Print(stdout, CommandLine::HelpText());
-      return 0;
-    }
-    case CommandLine::Mode::Version:
-      Print(stdout, CommandLine::VersionText());
-      return 0;
-    case CommandLine::Mode::Export:
-      return RunExport(argc, argv, line);
-    case CommandLine::Mode::Headless:
-      return RunHeadless(argc, argv, line);
-    case CommandLine::Mode::Window:
-      break;
+  case CommandLine::Mode::Error:
+    Print(stderr, QStringLiteral("tarvik: ") + line.error + QStringLiteral(" (see tarvik --help)"));
+    return CommandLine::BadUsageExitCode;
+  case CommandLine::Mode::Help: {
+    const QCoreApplication app(argc, argv);
+    Print(stdout, CommandLine::HelpText());
+    return 0;
+  }
+  case CommandLine::Mode::Version: Print(stdout, CommandLine::VersionText()); return 0;
+  case CommandLine::Mode::Export: return RunExport(argc, argv, line);
+  case CommandLine::Mode::Headless: return RunHeadless(argc, argv, line);
+  case CommandLine::Mode::Window: break;
   }
   return RunWindow(argc, argv);
 }

@@ -45,25 +45,16 @@ MessageBoxes::Answer QtMessageBoxes::Show(const QString& text, Buttons buttons, 
   box.escapable = buttons != YesNo;
   box.setTextFormat(Qt::PlainText);
   switch (buttons) {
-  case OkOnly:
-    box.setStandardButtons(QMessageBox::Ok);
-    break;
-  case YesNo:
-    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    break;
-  case YesNoCancel:
-    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-    break;
+  case OkOnly: box.setStandardButtons(QMessageBox::Ok); break;
+  case YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+  case YesNoCancel: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel); break;
   }
+  // A modal box runs its own event loop: timers and network answers go on while the user reads it.
   switch (box.exec()) {
-  case QMessageBox::Yes:
-    return Yes;
-  case QMessageBox::No:
-    return No;
-  case QMessageBox::Cancel:
-    return Cancel;
-  default:
-    return buttons == OkOnly ? Ok : (buttons == YesNoCancel ? Cancel : No);
+  case QMessageBox::Yes: return Yes;
+  case QMessageBox::No: return No;
+  case QMessageBox::Cancel: return Cancel;
+  default: return buttons == OkOnly ? Ok : (buttons == YesNoCancel ? Cancel : No);
   }
 }
 

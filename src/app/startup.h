@@ -21,7 +21,7 @@ public:
   // Runs the start-up; the windows live until the Startup object goes.
   void Main();
 
-  Form1* MainWindow();        // created on first use
+  Form1* MainWindow();         // created on first use
   Form2* SplashWindow() const; // null before Main
   Module1& State() { return state; }
 

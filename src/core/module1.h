@@ -4,11 +4,11 @@
 
 // The fields of the vendor service's last answer, in the order of the record ("|"-separated).
 struct ServiceAnswer {
-  QString refAddress1;    // the first reference target, timed into "Ref 1"
-  QString refAddress2;    // the second reference target, timed into "Ref 2"
-  QString newestVersion;  // the newest program version, major.minor.revision
-  QString date;           // the account's date; testing starts only when it is not empty
-  QString spare1;         // stored, not read
+  QString refAddress1;   // the first reference target, timed into "Ref 1"
+  QString refAddress2;   // the second reference target, timed into "Ref 2"
+  QString newestVersion; // the newest program version, major.minor.revision
+  QString date;          // the account's date; testing starts only when it is not empty
+  QString spare1;        // stored, not read
   QString spare2;
 
   static constexpr int FieldCount = 6;

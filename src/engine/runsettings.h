@@ -7,10 +7,10 @@
 // The configuration as the engine reads it: the live texts of the configuration controls and the URL
 // list. The window keeps it up to date as the user edits; nothing here is cached between ticks.
 struct RunSettings {
-  QString delay = QStringLiteral("60");                         // seconds between passes
+  QString delay = QStringLiteral("60");                                         // seconds between passes
   std::array<QString, 2> warning = {QStringLiteral("1"), QStringLiteral("20")}; // blue, red marks
-  QString runLength;                                            // passes per URL in one run ("At")
-  QString keepCount;                                            // rows "Keep last" keeps
+  QString runLength;                                                            // passes per URL in one run ("At")
+  QString keepCount;                                                            // rows "Keep last" keeps
   // "Restart", "Save", "Keep last", "Stop".
   std::array<bool, 4> option = {false, false, false, false};
   QStringList urls;

@@ -17,8 +17,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QPointer>
-#include <QTime>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 namespace {
@@ -28,10 +27,6 @@ QTimer* MakeTimer(QObject* parent, const char* name, int interval) {
   timer->setObjectName(QString::fromLatin1(name));
   timer->setInterval(interval);
   return timer;
-}
-
-int MinuteOfDay(const QTime& time) {
-  return time.hour() * 60 + time.minute();
 }
 
 // The Result of a sample whose fetch was abandoned by switching off, and panel 3 after its pass.
@@ -46,8 +41,10 @@ qint32 Whole(double value, qint32 fallback = 0) {
 
 TestCycle::TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1,
                      StatusPanels& statusBar2, HttpClientArray& inet1, HttpClient& inet2, QObject* parent)
-    : QObject(parent), state(state), settings(settings), results(results), bar1(statusBar1), bar2(statusBar2), inet1(inet1),
-      inet2(inet2) {
+    : QObject(parent), state(state), settings(settings), results(results), bar1(statusBar1), bar2(statusBar2),
+      inet1(inet1), inet2(inet2), refPings(state, inet2, [this](bool on) { SetStatusLight(on); }) {
+  connect(&refPings, &ReferencePings::RefTimeChanged, this, &TestCycle::RefTimeChanged);
+  connect(&refPings, &ReferencePings::ReferenceCompleted, this, &TestCycle::ReferenceCompleted);
   Timer1 = MakeTimer(this, "Timer1", 1000);
   Timer2 = MakeTimer(this, "Timer2", 10000);
   Timer3 = MakeTimer(this, "Timer3", 50);
@@ -110,28 +107,8 @@ void TestCycle::SwitchOn() {
     state.ReportSubmitted = false;
     RoundCount = 0;
   }
-  if (!ServiceQueried && QueryService) {
-    const bool answered = QueryService();
-    // The user may have switched off again while the query waited.
-    if (!switchPressed)
-      return;
-    if (answered) {
-      if (state.ServiceField.date.isEmpty()) {
-        MessageBoxes::MsgBox(QStringLiteral("Failed to locate server"));
-        SetSwitch(false, switchCaption);
-        return;
-      }
-      ServiceQueried = true;
-      if (Module1::Version != state.ServiceField.newestVersion) {
-        const auto answer = MessageBoxes::MsgBox(
-            QStringLiteral("Curr version is: ") + Module1::Version + QStringLiteral(" Newest ver: ") +
-                state.ServiceField.newestVersion,
-            MessageBoxes::YesNo, MessageBoxes::NoIcon, QStringLiteral("Visit Velmora website?"));
-        if (answer == MessageBoxes::Yes)
-          Shell::Instance().Open(state.VendorURL + Module1::AppTitle.toLower());
-      }
-    }
-  }
+  if (!ServiceQueried && QueryService && !AskServiceOnce())
+    return;
   if (settings.urls.isEmpty()) {
     // The list was emptied while the query waited: show the configuration and the help instead.
     if (MenuAction) {
@@ -150,14 +127,38 @@ void TestCycle::SwitchOn() {
   bar2.SetText(4, settings.delay);
 }
 
+bool TestCycle::AskServiceOnce() {
+  const bool answered = QueryService();
+  // The user may have switched off again while the query waited.
+  if (!switchPressed)
+    return false;
+  if (!answered)
+    return true; // asked again at the next switch-on
+  if (state.ServiceField.date.isEmpty()) {
+    MessageBoxes::MsgBox(QStringLiteral("Failed to locate server"));
+    SetSwitch(false, switchCaption);
+    return false;
+  }
+  ServiceQueried = true;
+  if (Module1::Version != state.ServiceField.newestVersion) {
+    const auto answer =
+        MessageBoxes::MsgBox(QStringLiteral("Curr version is: ") + Module1::Version + QStringLiteral(" Newest ver: ") +
+                                 state.ServiceField.newestVersion,
+                             MessageBoxes::YesNo, MessageBoxes::NoIcon, QStringLiteral("Visit Velmora website?"));
+    if (answer == MessageBoxes::Yes)
+      Shell::Instance().Open(state.VendorURL + Module1::AppTitle.toLower());
+  }
+  return true;
+}
+
 void TestCycle::SwitchOff() {
   const bool wasTesting = Testing();
   Timer1->stop();
   Timer4->stop();
   SetSwitch(switchPressed, QStringLiteral("OFF"));
   // An outstanding fetch ends at once and ends its pass.
-  if (ticking) {
-    abortPass = true;
+  if (tick) {
+    tick->aborted = true;
     for (int i = 0; i < inet1.Count(); ++i)
       if (HttpClient* client = inet1.At(i))
         client->Cancel();
@@ -186,47 +187,49 @@ void TestCycle::Shutdown() {
 
 void TestCycle::Timer1_Timer() {
   // A tick that arrives while a pass waits for a fetch is skipped.
-  if (ticking)
+  if (tick)
     return;
   extraTickAllowed = true;
   SampleTick();
-  if (state.ServiceOk && !LastRefTime.isEmpty()) {
-    const QTime last = QTime::fromString(LastRefTime, QStringLiteral("HH:mm:ss"));
-    if (last.isValid() && MinuteOfDay(last) - MinuteOfDay(Clock::TimeOfDay()) > 600)
-      RefPing();
-  }
+  if (state.ServiceOk && refPings.DueAfterMidnight())
+    refPings.RefPing();
 }
 
 void TestCycle::SampleTick() {
-  if (ticking)
+  if (tick)
     return;
-  ticking = true;
-  abortPass = false;
-  ++TickCount;
-  QCoreApplication::processEvents();
-  // A delay below one second (zero, negative, or no number at all) never samples. Switching off
-  // (while events ran here, or during the pass) ends the pass but not the tick: the end-of-run
-  // check and the countdown still run. Only a program that is ending skips them.
-  const double delay = Numbers::Value(settings.delay);
-  if (!abortPass && delay >= 1 && delay == double(TickCount))
-    SamplingPass();
-  if (!shutDown) {
-    EndOfRunCheck();
-    Countdown();
-  }
-  ticking = false;
-  if (restartQueued) {
-    restartQueued = false;
-    // The extra tick of a restart runs as an ordinary tick of its own, queued at once; at most one
-    // runs per tick of Timer1, so a restart within the extra tick waits for the next timer tick.
-    if (extraTickAllowed) {
-      extraTickAllowed = false;
-      QTimer::singleShot(0, this, [this] {
-        if (Testing())
-          SampleTick();
-      });
+  Tick current;
+  {
+    const QScopedValueRollback running(tick, &current);
+    ++TickCount;
+    // Lets the clicks and timer events that queued up since the last tick run first: a switch-off
+    // among them ends this tick's pass before it begins.
+    QCoreApplication::processEvents();
+    // A delay below one second (zero, negative, or no number at all) never samples. Switching off
+    // (while events ran here, or during the pass) ends the pass but not the tick: the end-of-run
+    // check and the countdown still run. Only a program that is ending skips them.
+    const double delay = Numbers::Value(settings.delay);
+    if (!current.aborted && delay >= 1 && delay == double(TickCount))
+      SamplingPass(current);
+    if (!shutDown) {
+      EndOfRunCheck(current);
+      Countdown();
     }
   }
+  if (current.restart)
+    QueueExtraTick();
+}
+
+// The extra tick of a restart runs as an ordinary tick of its own, queued at once; at most one runs
+// per tick of Timer1, so a restart within the extra tick waits for the next timer tick.
+void TestCycle::QueueExtraTick() {
+  if (!extraTickAllowed)
+    return;
+  extraTickAllowed = false;
+  QTimer::singleShot(0, this, [this] {
+    if (Testing())
+      SampleTick();
+  });
 }
 
 FetchResult TestCycle::Fetch(int sampler, const QString& url) {
@@ -236,9 +239,10 @@ FetchResult TestCycle::Fetch(int sampler, const QString& url) {
   FetchResult result;
   if (HttpClient* client = inet1.At(sampler)) {
     client->Cancel();
-    fetching = true;
+    // Events run while the fetch waits: a switch-off cancels it, and a change of the sampler count
+    // waits for its end (Text3_Change).
+    const QScopedValueRollback waiting(fetching, true);
     result = client->OpenUrl(url + QStringLiteral("/vok.txt"));
-    fetching = false;
   } else {
     result.error = QStringLiteral("Bad address");
   }
@@ -252,57 +256,28 @@ FetchResult TestCycle::Fetch(int sampler, const QString& url) {
   return result;
 }
 
-void TestCycle::SamplingPass() {
+void TestCycle::SamplingPass(Tick& tick) {
   ++RoundCount;
   if (state.ServiceOk && RoundCount == 1 && !state.ServiceField.refAddress1.isEmpty())
-    RefPing();
-  if (abortPass)
+    refPings.RefPing();
+  if (tick.aborted)
     return;
 
   // The sampler count is read again after every fetch: a change made while a fetch waited takes
   // effect when that fetch has ended.
-  for (int i = 0; i < inet1.Count(); ++i) {
+  for (int i = 0; i < inet1.Count() && !tick.aborted; ++i) {
     const QString url = i < settings.urls.size() ? settings.urls.at(i) : QString();
     const ResultsModel::RowId row = results.AddRow(Clock::TimeText());
     results.SetText(row, ResultsModel::Ping, QStringLiteral("Sent"));
     results.SetText(row, ResultsModel::Result, QStringLiteral("Waiting"));
-
-    FetchResult fetched;
-    bool retried = false;
-    int repeats = 0;
-    for (;;) {
-      fetched = Fetch(i, url);
-      if (abortPass)
-        break;
-      if (!fetched.ok) {
-        // A failed fetch is made once more from the start; when that fails too, the failure is
-        // recorded. Each failure has its retry, a failed first-pass repeat too.
-        if (!retried) {
-          retried = true;
-          continue;
-        }
-        break;
-      }
-      retried = false;
-      const double p = Numbers::Value(Numbers::Fixed3(fetched.seconds));
-      const bool slow = p >= Numbers::Value(settings.warning[0]) || p >= Numbers::Value(settings.warning[1]);
-      // In the first pass of a run a slow sample is measured again, at most a few times.
-      if (RoundCount == 1 && slow && repeats < MaxFirstPassRepeats) {
-        results.SetText(row, ResultsModel::Result, QStringLiteral("*"));
-        ++repeats;
-        continue;
-      }
-      break;
-    }
+    const FetchResult fetched = FetchWithRetry(tick, i, url, row);
     // A fetch abandoned by switching off completes its row as a cancelled sample and ends the pass.
-    CompleteSample(row, i, url, fetched, abortPass);
-    if (abortPass)
-      break;
+    CompleteSample(row, i, url, fetched, tick.aborted);
   }
 
   for (int siteId = 1; siteId <= settings.urls.size(); ++siteId)
     SitePanels::ShowBestWorst(bar1, Statistics::BestWorstOf(results, siteId));
-  if (abortPass) {
+  if (tick.aborted) {
     // Whichever sampler was waiting, the pass ends on the state of its transfer.
     bar2.SetText(3, Cancelled);
     return;
@@ -312,46 +287,47 @@ void TestCycle::SamplingPass() {
     results.SetText(results.RowAt(results.Count() - 1), ResultsModel::Result, waited);
 }
 
+FetchResult TestCycle::FetchWithRetry(const Tick& tick, int sampler, const QString& url, ResultsModel::RowId row) {
+  bool retried = false;
+  int repeats = 0;
+  for (;;) {
+    FetchResult fetched = Fetch(sampler, url);
+    if (tick.aborted)
+      return fetched;
+    if (!fetched.ok) {
+      // A failed fetch is made once more from the start; when that fails too, the failure is
+      // recorded. Each failure has its retry, a failed first-pass repeat too.
+      if (retried)
+        return fetched;
+      retried = true;
+      continue;
+    }
+    retried = false;
+    // In the first pass of a run a slow sample is measured again, at most a few times.
+    const double p = Numbers::Value(Numbers::Fixed3(fetched.seconds));
+    const bool slow = p >= Numbers::Value(settings.warning[0]) || p >= Numbers::Value(settings.warning[1]);
+    if (RoundCount != 1 || !slow || repeats >= MaxFirstPassRepeats)
+      return fetched;
+    results.SetText(row, ResultsModel::Result, QStringLiteral("*"));
+    ++repeats;
+  }
+}
+
 void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& fetched,
                                bool cancelled) {
   TickCount = 0;
   results.SetText(row, ResultsModel::Result, QString());
   const bool ok = fetched.ok && !cancelled;
   const QString pingText = ok ? Numbers::Fixed3(fetched.seconds) : QStringLiteral("Failed");
-  if (ok) {
-    const double p = Numbers::Value(pingText);
-    if (p >= Numbers::Value(settings.warning[1])) {
-      results.SetMark(row, ResultsModel::Red, true);
-      results.SetText(row, ResultsModel::Result,
-                      results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + settings.warning[1]);
-      if (!WarnHourGate())
-        RefPing();
-    } else if (p >= Numbers::Value(settings.warning[0])) {
-      results.SetMark(row, ResultsModel::Blue, true);
-      results.SetText(row, ResultsModel::Result,
-                      results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + settings.warning[0]);
-    }
-  } else if (!cancelled) {
+  if (ok)
+    MarkWarning(row, Numbers::Value(pingText));
+  else if (!cancelled)
     results.SetMark(row, ResultsModel::Red, true);
-  }
   results.SetText(row, ResultsModel::Packet, QString::number(RoundCount));
   const QString firstSite = results.Count() > 0 ? results.TextAt(0, ResultsModel::SiteId) : QString();
   bar2.SetText(1, QStringLiteral("Site: ") + firstSite + QStringLiteral(" =  ") + url.mid(7));
   bar2.SetText(2, settings.delay + QStringLiteral(" sec"));
-
-  if (cancelled) {
-    results.SetText(row, ResultsModel::Result, Cancelled);
-  } else if (!fetched.ok) {
-    results.SetText(row, ResultsModel::Result, fetched.error);
-  } else if (fetched.body.startsWith(QLatin1String("vok")) && fetched.body.size() <= 6) {
-    QCoreApplication::processEvents();
-  } else if (fetched.body.isEmpty()) {
-    results.SetText(row, ResultsModel::Result, QStringLiteral("Empty"));
-  } else if (fetched.body.contains(QLatin1Char('<'))) {
-    results.SetText(row, ResultsModel::Result, QStringLiteral("Code"));
-  } else {
-    results.SetText(row, ResultsModel::Result, QStringLiteral("TXT"));
-  }
+  WriteResult(row, fetched, cancelled);
   results.SetText(row, ResultsModel::Ping, pingText);
   // Sampler i tests the URL list's entry i: the site whose Site ID is i + 1.
   const int siteId = sampler + 1;
@@ -360,13 +336,47 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
   SitePanels::ShowAverage(bar1, average);
   results.SetText(row, ResultsModel::Average, average);
 
-  CompletedSample completed{QDateTime::currentDateTimeUtc(), url, siteId, RoundCount, ok, cancelled, pingText,
-                            results.Text(row, ResultsModel::Result), fetched};
+  CompletedSample completed{
+      QDateTime::currentDateTimeUtc(),         url,    siteId, RoundCount, ok, cancelled, pingText,
+      results.Text(row, ResultsModel::Result), fetched};
   completed.fetched.body.clear();
   emit SampleCompleted(completed);
 }
 
-void TestCycle::EndOfRunCheck() {
+void TestCycle::MarkWarning(ResultsModel::RowId row, double ping) {
+  const auto mark = [&](int colour, const QString& warning) {
+    results.SetMark(row, colour, true);
+    results.SetText(row, ResultsModel::Result,
+                    results.Text(row, ResultsModel::Result) + QStringLiteral(" => ") + warning);
+  };
+  if (ping >= Numbers::Value(settings.warning[1])) {
+    mark(ResultsModel::Red, settings.warning[1]);
+    if (!refPings.WarnHourGate())
+      refPings.RefPing();
+  } else if (ping >= Numbers::Value(settings.warning[0])) {
+    mark(ResultsModel::Blue, settings.warning[0]);
+  }
+}
+
+void TestCycle::WriteResult(ResultsModel::RowId row, const FetchResult& fetched, bool cancelled) {
+  if (cancelled) {
+    results.SetText(row, ResultsModel::Result, Cancelled);
+  } else if (!fetched.ok) {
+    results.SetText(row, ResultsModel::Result, fetched.error);
+  } else if (fetched.body.startsWith(QLatin1String("vok")) && fetched.body.size() <= 6) {
+    // A good answer: lets what queued up during the fetch (repaints, clicks) run before the row is
+    // completed. The switch may go off here; the row is completed all the same.
+    QCoreApplication::processEvents();
+  } else if (fetched.body.isEmpty()) {
+    results.SetText(row, ResultsModel::Result, QStringLiteral("Empty"));
+  } else if (fetched.body.contains(QLatin1Char('<'))) {
+    results.SetText(row, ResultsModel::Result, QStringLiteral("Code"));
+  } else {
+    results.SetText(row, ResultsModel::Result, QStringLiteral("TXT"));
+  }
+}
+
+void TestCycle::EndOfRunCheck(Tick& tick) {
   const double runLength = Numbers::Value(settings.runLength);
   if (RoundCount < 1 || settings.urls.size() * runLength > results.Count())
     return;
@@ -380,7 +390,7 @@ void TestCycle::EndOfRunCheck() {
       runLength == Numbers::Value(results.TextAt(results.Count() - 1, ResultsModel::Packet))) {
     RoundCount = 0;
     bar2.SetText(1, QStringLiteral("Restarting at: ") + settings.runLength);
-    restartQueued = true;
+    tick.restart = true;
   }
   // Nothing to stop when testing was switched off during the tick.
   if (settings.option[RunSettings::Stop] && Testing()) {
@@ -423,6 +433,7 @@ void TestCycle::Inet1_StateChanged(int index, int) {
   if (client->ResponseCode() == HttpClient::CancelCode)
     client->Cancel();
   bar2.SetText(3, client->ResponseInfo());
+  // Lets the panel show the failure at once, before the caller goes on with a retry.
   QCoreApplication::processEvents();
 }
 
@@ -463,35 +474,4 @@ void TestCycle::ResizeSamplers(const QString& samplers) {
     return;
   for (int i = 1; i <= *last; ++i)
     inet1.Load(i);
-}
-
-// ---- Reference pings --------------------------------------------------------------------------------
-
-void TestCycle::RefPing() {
-  for (int i = 0; i < 2; ++i) {
-    const QString address = i == 0 ? state.ServiceField.refAddress1 : state.ServiceField.refAddress2;
-    if (address.isEmpty())
-      return;
-    SetStatusLight(true);
-    FetchResult fetched = inet2.OpenUrl(address);
-    // A failed reference fetch ends the pass; the light does not stay on.
-    SetStatusLight(false);
-    fetched.body.clear();
-    emit ReferenceCompleted({QDateTime::currentDateTimeUtc(), i + 1, address, fetched});
-    if (!fetched.ok)
-      return;
-    refTime[i] = Numbers::Fixed3(fetched.seconds);
-    emit RefTimeChanged(i, refTime[i]);
-  }
-  LastRefTime = Clock::TimeText();
-}
-
-bool TestCycle::WarnHourGate() {
-  const QString hour = Clock::TimeOfDay().toString(QStringLiteral("HH"));
-  if (WarnHour.isEmpty() || WarnHour != hour) {
-    WarnHour = hour;
-    WarnCount = 0;
-  }
-  ++WarnCount;
-  return WarnCount != 6;
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "core/menuitem.h"
+#include "engine/referencepings.h"
 #include "engine/runsettings.h"
 #include "results/resultsmodel.h"
 
 #include <QObject>
 #include <QString>
-#include <array>
 #include <functional>
 #include <optional>
 
@@ -36,8 +36,8 @@ public:
   // test.
   enum class SwitchedBy { Click, Program };
 
-  TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1, StatusPanels& statusBar2,
-            HttpClientArray& inet1, HttpClient& inet2, QObject* parent = nullptr);
+  TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1,
+            StatusPanels& statusBar2, HttpClientArray& inet1, HttpClient& inet2, QObject* parent = nullptr);
   ~TestCycle() override;
 
   // The switch's mouse-up. `pressed` is the switch's state after the click toggled it (or after the
@@ -60,11 +60,8 @@ public:
   // A report was submitted: the light shows it, and Timer2 puts the resting picture back.
   void ShowSubmitted();
 
-  // Reference pings: both reference addresses timed into the two reference boxes.
-  void RefPing();
-  // False on the sixth red warning within one clock hour: a reference pass is due.
-  bool WarnHourGate();
-  QString RefTime(int i) const { return refTime.at(i); }
+  // The reference pings and their rules.
+  ReferencePings& RefPings() { return refPings; }
 
   // The configuration panel's rules. The fc test marker drops when neither the delay nor the run
   // length is 60.
@@ -81,10 +78,7 @@ public:
   qint32 RoundCount = 0;
   bool ServiceQueried = false;
   bool StopRequested = false;
-  QString LastRefTime;
   qint16 KeepCycles = 0;
-  QString WarnHour;
-  qint16 WarnCount = 0;
 
   // The first switch-on's service query: true when a record was received whole.
   std::function<bool()> QueryService;
@@ -106,16 +100,36 @@ signals:
   void TestingChanged(bool on);
 
 private:
-  void SamplingPass();
-  void EndOfRunCheck();
+  // The tick that is running, on SampleTick's stack: while there is one, a further tick is skipped,
+  // and switching off marks it so that its pass ends.
+  struct Tick {
+    bool aborted = false; // testing was switched off during the tick: its pass ends
+    bool restart = false; // the end-of-run check restarted the run: an extra tick is due
+  };
+
+  void SamplingPass(Tick& tick);
+  void EndOfRunCheck(Tick& tick);
+  void QueueExtraTick();
   void Countdown();
   void SwitchOn();
+  // The first switch-on's service query with its version notice; false when the switch-on ends
+  // here (switched off while the query waited, or the answer has no date).
+  bool AskServiceOnce();
   void SwitchOff();
   void SetSwitch(bool pressed, const QString& caption);
   FetchResult Fetch(int sampler, const QString& url);
+  // Fetches until the sample is kept: a failed fetch is made once more, and in the first pass of a
+  // run a slow sample is measured again, at most MaxFirstPassRepeats times ("*" in its Result
+  // meanwhile). Returns at once when the tick is aborted.
+  FetchResult FetchWithRetry(const Tick& tick, int sampler, const QString& url, ResultsModel::RowId row);
   void ResizeSamplers(const QString& samplers);
   void CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& result,
                       bool cancelled);
+  // A ping at a warning value: the row's mark and " => <warning>"; the sixth red warning of a clock
+  // hour starts a reference pass.
+  void MarkWarning(ResultsModel::RowId row, double ping);
+  // The Result of a completed sample: "Cancelled", the failure, or what the answer's body is.
+  void WriteResult(ResultsModel::RowId row, const FetchResult& fetched, bool cancelled);
 
   Module1& state;
   // The timers, children of the cycle by these names: the tick (1 s), the light's rest after a
@@ -132,15 +146,14 @@ private:
   HttpClientArray& inet1;
   HttpClient& inet2;
 
+  ReferencePings refPings;
+
   bool switchPressed = false;
   QString switchCaption = QStringLiteral("OFF");
   int picture = LightRest;
-  std::array<QString, 2> refTime;
-  bool ticking = false;      // a SampleTick is running
-  bool abortPass = false;    // testing was switched off while a tick ran
-  bool shutDown = false;     // the program is ending: a running tick does nothing more
-  bool restartQueued = false;
-  bool extraTickAllowed = false; // the last Timer1 tick may still be followed by one extra tick
-  bool fetching = false;
-  std::optional<QString> pendingSamplers;
+  Tick* tick = nullptr;                   // the running tick, or none
+  bool fetching = false;                  // a sampler's fetch waits (the sampler count may not change)
+  std::optional<QString> pendingSamplers; // a sampler count that waits for the fetch to end
+  bool extraTickAllowed = false;          // the last Timer1 tick may still be followed by one extra tick
+  bool shutDown = false;                  // the program is ending: a running tick does nothing more
 };

@@ -31,14 +31,10 @@ void AppendNumber(QByteArray& out, const SqliteStatement& row, int column, bool 
 
 void AppendCsvField(QByteArray& out, const SqliteStatement& row, int column) {
   switch (row.TypeOf(column)) {
-  case SqliteStatement::Type::Null:
-    return;
+  case SqliteStatement::Type::Null: return;
   case SqliteStatement::Type::Integer:
-  case SqliteStatement::Type::Real:
-    AppendNumber(out, row, column, false);
-    return;
-  case SqliteStatement::Type::Text:
-    break;
+  case SqliteStatement::Type::Real: AppendNumber(out, row, column, false); return;
+  case SqliteStatement::Type::Text: break;
   }
   const QByteArrayView text = row.Text(column);
   bool quote = text.isEmpty();
@@ -65,21 +61,11 @@ void AppendJsonString(QByteArray& out, QByteArrayView text) {
   out += '"';
   for (const char c : text) {
     switch (c) {
-    case '"':
-      out += "\\\"";
-      break;
-    case '\\':
-      out += "\\\\";
-      break;
-    case '\n':
-      out += "\\n";
-      break;
-    case '\r':
-      out += "\\r";
-      break;
-    case '\t':
-      out += "\\t";
-      break;
+    case '"': out += "\\\""; break;
+    case '\\': out += "\\\\"; break;
+    case '\n': out += "\\n"; break;
+    case '\r': out += "\\r"; break;
+    case '\t': out += "\\t"; break;
     default:
       if (static_cast<unsigned char>(c) < 0x20) {
         out += "\\u00";
@@ -95,16 +81,10 @@ void AppendJsonString(QByteArray& out, QByteArrayView text) {
 
 void AppendJsonValue(QByteArray& out, const SqliteStatement& row, int column) {
   switch (row.TypeOf(column)) {
-  case SqliteStatement::Type::Null:
-    out += "null";
-    return;
+  case SqliteStatement::Type::Null: out += "null"; return;
   case SqliteStatement::Type::Integer:
-  case SqliteStatement::Type::Real:
-    AppendNumber(out, row, column, true);
-    return;
-  case SqliteStatement::Type::Text:
-    AppendJsonString(out, row.Text(column));
-    return;
+  case SqliteStatement::Type::Real: AppendNumber(out, row, column, true); return;
+  case SqliteStatement::Type::Text: AppendJsonString(out, row.Text(column)); return;
   }
 }
 

@@ -9,15 +9,13 @@ namespace HistoryProblem {
 Kind Of(int sqliteCode) {
   switch (sqliteCode & 0xff) {
   case SQLITE_BUSY:
-  case SQLITE_LOCKED:
-    return Kind::Locked;
+  case SQLITE_LOCKED: return Kind::Locked;
   case SQLITE_READONLY:
   case SQLITE_CANTOPEN:
   case SQLITE_FULL:
   case SQLITE_IOERR:
   case SQLITE_PERM:
-  case SQLITE_AUTH:
-    return Kind::Unwritable;
+  case SQLITE_AUTH: return Kind::Unwritable;
   default: // SQLITE_CORRUPT, SQLITE_NOTADB, SQLITE_ERROR (a missing table or column), ...
     return Kind::Damaged;
   }
@@ -32,15 +30,11 @@ Kind Of(const QSqlError& error) {
 QString OffLine(Kind kind, const QString& path) {
   const QString name = QFileInfo(path).fileName();
   switch (kind) {
-  case Kind::Locked:
-    return QStringLiteral("History is off: %1 is locked by another program").arg(name);
+  case Kind::Locked: return QStringLiteral("History is off: %1 is locked by another program").arg(name);
   case Kind::Unwritable:
-  case Kind::Missing:
-    return QStringLiteral("History is off: %1 cannot be written").arg(name);
-  case Kind::Newer:
-    return QStringLiteral("History is off: %1 was written by a newer version of Tarvik").arg(name);
-  case Kind::Damaged:
-    break;
+  case Kind::Missing: return QStringLiteral("History is off: %1 cannot be written").arg(name);
+  case Kind::Newer: return QStringLiteral("History is off: %1 was written by a newer version of Tarvik").arg(name);
+  case Kind::Damaged: break;
   }
   return QStringLiteral("History is off: %1 is damaged").arg(name);
 }
@@ -48,15 +42,11 @@ QString OffLine(Kind kind, const QString& path) {
 QString ReadLine(Kind kind, const QString& path) {
   const QString start = QStringLiteral("Cannot read the history %1: ").arg(path);
   switch (kind) {
-  case Kind::Missing:
-    return start + QStringLiteral("no such file");
-  case Kind::Locked:
-    return start + QStringLiteral("it is locked by another program");
-  case Kind::Unwritable:
-    return start + QStringLiteral("it cannot be opened");
+  case Kind::Missing: return start + QStringLiteral("no such file");
+  case Kind::Locked: return start + QStringLiteral("it is locked by another program");
+  case Kind::Unwritable: return start + QStringLiteral("it cannot be opened");
   case Kind::Newer:
-  case Kind::Damaged:
-    break;
+  case Kind::Damaged: break;
   }
   return start + QStringLiteral("it is damaged");
 }

@@ -67,8 +67,9 @@ void BindSpan(SqliteStatement& statement, const HistoryBounds& bounds) {
 // calls and copies as can be. Every statement reading them returns the rows of an address in id
 // order, or in time order and of one time in id order.
 const QString RowColumns =
-    QStringLiteral("CASE kind WHEN 'site' THEN 0 WHEN 'ref' THEN 1 ELSE -1 END, url, at_utc, ping_us, dns_us, "
-                   "connect_us, tls_us, ttfb_us, CASE WHEN ping_us IS NULL THEN result = '%1' END")
+    QStringLiteral(
+        "CASE kind WHEN 'site' THEN 0 WHEN 'ref' THEN 1 ELSE -1 END, url, at_utc, ping_us, dns_us, "
+        "connect_us, tls_us, ttfb_us, CASE WHEN ping_us IS NULL THEN result = '%1' END")
         .arg(HistorySample::CancelledResult());
 enum RowColumn { ColKind, ColUrl, ColAt, ColPing, ColDns, ColConnect, ColTls, ColTtfb, ColCancelled };
 
@@ -616,8 +617,9 @@ std::optional<HistorySample> HistoryQuery::Nearest(const QString& url, HistorySa
   if (!IsOpen())
     return std::nullopt;
   const qint64 atMs = at.toMSecsSinceEpoch();
-  const QString columns = QStringLiteral("at_utc, run_id, site_id, packet, ping_us, dns_us, connect_us, tls_us, "
-                                         "ttfb_us, status, result, remote_ip, http_version, bytes");
+  const QString columns = QStringLiteral(
+      "at_utc, run_id, site_id, packet, ping_us, dns_us, connect_us, tls_us, "
+      "ttfb_us, status, result, remote_ip, http_version, bytes");
   std::optional<HistorySample> nearest;
   qint64 distance = std::numeric_limits<qint64>::max();
   for (const char* direction : {"<= ?3 ORDER BY at_utc DESC, id DESC", ">= ?3 ORDER BY at_utc, id DESC"}) {
@@ -719,7 +721,8 @@ std::optional<HistoryRun> HistoryQuery::Run(qint64 id) {
 namespace {
 
 // Runs `work` on a thread of the global pool; the future gets its result.
-template <typename T, typename Work> QFuture<T> InBackground(Work work) {
+template <typename T, typename Work>
+QFuture<T> InBackground(Work work) {
   auto promise = std::make_shared<QPromise<T>>();
   QFuture<T> future = promise->future();
   promise->start();

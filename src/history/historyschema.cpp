@@ -38,10 +38,8 @@ QStringList Step(int n) {
                        "warn1_s REAL, "
                        "warn2_s REAL)"),
     };
-  case 2:
-    return {QStringLiteral("CREATE INDEX samples_ref_at ON samples(at_utc) WHERE kind = 'ref'")};
-  default:
-    return {};
+  case 2: return {QStringLiteral("CREATE INDEX samples_ref_at ON samples(at_utc) WHERE kind = 'ref'")};
+  default: return {};
   }
 }
 

@@ -7,16 +7,11 @@ HistorySpan HistorySpan::Of(Preset preset, qint64 currentRunId, const QDateTime&
     span.runId = qMax<qint64>(0, currentRunId);
     return span;
   }
-  case Preset::LastHour:
-    return Last(3600, now);
-  case Preset::Last24Hours:
-    return Last(24 * 3600, now);
-  case Preset::Last7Days:
-    return Last(7 * 24 * 3600, now);
-  case Preset::Last30Days:
-    return Last(30 * 24 * 3600, now);
-  case Preset::All:
-    break;
+  case Preset::LastHour: return Last(3600, now);
+  case Preset::Last24Hours: return Last(24 * 3600, now);
+  case Preset::Last7Days: return Last(7 * 24 * 3600, now);
+  case Preset::Last30Days: return Last(30 * 24 * 3600, now);
+  case Preset::All: break;
   }
   return HistorySpan();
 }

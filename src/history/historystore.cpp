@@ -150,12 +150,9 @@ bool Writer::OpenFile(QString* line) {
   query.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
   query.finish();
   switch (HistorySchema::Migrate(db, &error)) {
-  case HistorySchema::Outcome::Newer:
-    return problem(HistoryProblem::Kind::Newer);
-  case HistorySchema::Outcome::Failed:
-    return problem(HistoryProblem::Of(error));
-  case HistorySchema::Outcome::Current:
-    break;
+  case HistorySchema::Outcome::Newer: return problem(HistoryProblem::Kind::Newer);
+  case HistorySchema::Outcome::Failed: return problem(HistoryProblem::Of(error));
+  case HistorySchema::Outcome::Current: break;
   }
   insertSample.emplace(db);
   insertSample->prepare(QStringLiteral(
@@ -368,15 +365,12 @@ void Writer::Run() {
       }
     } else if (pruning) {
       switch (PruneStep(cutoff, &error)) {
-      case Pruned::Failed:
-        Fail(error);
-        return;
+      case Pruned::Failed: Fail(error); return;
       case Pruned::Done:
         pruning = false;
         sincePrune.start();
         break;
-      case Pruned::More:
-        break;
+      case Pruned::More: break;
       }
     }
   }

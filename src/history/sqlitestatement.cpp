@@ -49,14 +49,10 @@ void SqliteStatement::Reset() {
 
 SqliteStatement::Type SqliteStatement::TypeOf(int column) const {
   switch (sqlite3_column_type(statement, column)) {
-  case SQLITE_NULL:
-    return Type::Null;
-  case SQLITE_INTEGER:
-    return Type::Integer;
-  case SQLITE_FLOAT:
-    return Type::Real;
-  default:
-    return Type::Text;
+  case SQLITE_NULL: return Type::Null;
+  case SQLITE_INTEGER: return Type::Integer;
+  case SQLITE_FLOAT: return Type::Real;
+  default: return Type::Text;
   }
 }
 

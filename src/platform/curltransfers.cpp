@@ -32,14 +32,14 @@ struct Outcome {
   CURLcode code = CURLE_OK;
   long status = 0;
   long httpVersion = 0;
-  long verifyResult = 0;  // OpenSSL's certificate verification result
-  long osErrno = 0;       // the system's error of a failed connect
+  long verifyResult = 0; // OpenSSL's certificate verification result
+  long osErrno = 0;      // the system's error of a failed connect
   long redirects = 0;
-  QByteArray lastUrl;     // the address of the last hop tried
+  QByteArray lastUrl; // the address of the last hop tried
   QString remoteIp;
   curl_off_t dnsUs = 0, connectUs = 0, tlsUs = 0, ttfbUs = 0, totalUs = 0;
-  QByteArray body;        // the first MaxBodyBytes bytes of the body
-  qint64 bytes = 0;       // every body byte received
+  QByteArray body;  // the first MaxBodyBytes bytes of the body
+  qint64 bytes = 0; // every body byte received
   bool truncated = false;
   qint64 headerBytes = 0; // of the current response's header section
   bool headerOverflow = false;
@@ -51,7 +51,7 @@ struct Transfer {
 
   // Fixed at the start.
   const QByteArray url;
-  const bool httpsOnly;  // started on https: redirects to https only
+  const bool httpsOnly; // started on https: redirects to https only
   const long timeLimitMs;
 
   // Shared by both threads, under the mutex.
@@ -62,7 +62,7 @@ struct Transfer {
 
   // The network thread's while the transfer runs.
   CURL* easy = nullptr;
-  X509_STORE* store = nullptr;  // the trust store its connections use (one reference)
+  X509_STORE* store = nullptr; // the trust store its connections use (one reference)
   Outcome outcome;
 };
 
@@ -85,11 +85,11 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   Outcome& o = static_cast<Transfer*>(user)->outcome;
   const size_t n = size * count;
   if (n >= 5 && qstrncmp(data, "HTTP/", 5) == 0)
-    o.headerBytes = 0;  // the status line of a new response (after a redirect or a 1xx answer)
+    o.headerBytes = 0; // the status line of a new response (after a redirect or a 1xx answer)
   o.headerBytes += static_cast<qint64>(n);
   if (o.headerBytes > MaxHeaderBytes) {
     o.headerOverflow = true;
-    return 0;  // ends the transfer with CURLE_WRITE_ERROR
+    return 0; // ends the transfer with CURLE_WRITE_ERROR
   }
   return n;
 }
@@ -111,26 +111,26 @@ public:
 
   void Add(std::shared_ptr<Transfer> transfer) {
     {
-      const std::lock_guard lock(m_mutex);
-      m_added.push_back(std::move(transfer));
+      const std::lock_guard lock(mutex);
+      starting.push_back(std::move(transfer));
     }
-    curl_multi_wakeup(m_multi);
+    curl_multi_wakeup(multi);
   }
 
   void Drop(std::shared_ptr<Transfer> transfer) {
     {
-      const std::lock_guard lock(m_mutex);
-      m_dropped.push_back(std::move(transfer));
+      const std::lock_guard lock(mutex);
+      ending.push_back(std::move(transfer));
     }
-    curl_multi_wakeup(m_multi);
+    curl_multi_wakeup(multi);
   }
 
   void SetTrustStoreFile(const QString& path) {
-    const std::lock_guard lock(m_mutex);
-    if (path == m_storeFile)
-      return;  // the store loaded (or to be loaded) is that one
-    m_storeFile = path;
-    m_storeStale = true;
+    const std::lock_guard lock(mutex);
+    if (path == storeFile)
+      return; // the store loaded (or to be loaded) is that one
+    storeFile = path;
+    storeStale = true;
   }
 
   NetworkThread(const NetworkThread&) = delete;
@@ -139,20 +139,20 @@ public:
 private:
   NetworkThread() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    m_multi = curl_multi_init();
-    m_thread = std::thread([this] { Run(); });
+    multi = curl_multi_init();
+    thread = std::thread([this] { Run(); });
   }
 
   // At the end of the process: transfers still running are dropped.
   ~NetworkThread() {
     {
-      const std::lock_guard lock(m_mutex);
-      m_stop = true;
+      const std::lock_guard lock(mutex);
+      stopping = true;
     }
-    curl_multi_wakeup(m_multi);
-    m_thread.join();
-    curl_multi_cleanup(m_multi);
-    X509_STORE_free(m_store);
+    curl_multi_wakeup(multi);
+    thread.join();
+    curl_multi_cleanup(multi);
+    X509_STORE_free(trustStore);
     curl_global_cleanup();
   }
 
@@ -162,18 +162,18 @@ private:
     for (;;) {
       bool stop = false;
       {
-        const std::lock_guard lock(m_mutex);
-        added.swap(m_added);
-        dropped.swap(m_dropped);
-        stop = m_stop;
+        const std::lock_guard lock(mutex);
+        added.swap(starting);
+        dropped.swap(ending);
+        stop = stopping;
       }
       for (const auto& transfer : dropped)
         Close(*transfer);
       dropped.clear();
       if (stop) {
-        for (auto& [easy, transfer] : m_running)
+        for (auto& [easy, transfer] : transfers)
           Close(*transfer, false);
-        m_running.clear();
+        transfers.clear();
         return;
       }
       if (!added.empty())
@@ -183,14 +183,14 @@ private:
       added.clear();
 
       int running = 0;
-      curl_multi_perform(m_multi, &running);
+      curl_multi_perform(multi, &running);
       int queued = 0;
-      while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+      while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
         if (message->msg == CURLMSG_DONE)
           End(message->easy_handle, message->data.result);
       }
       // Sleeps until a socket is ready, a timeout of libcurl's is due or Add() or Drop() wakes it.
-      curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
+      curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     }
   }
 
@@ -200,11 +200,11 @@ private:
   void RefreshTrustStore() {
     QString file;
     {
-      const std::lock_guard lock(m_mutex);
-      if (!m_storeStale)
+      const std::lock_guard lock(mutex);
+      if (!storeStale)
         return;
-      m_storeStale = false;
-      file = m_storeFile;
+      storeStale = false;
+      file = storeFile;
     }
     X509_STORE* store = X509_STORE_new();
     if (!store)
@@ -226,15 +226,15 @@ private:
       qWarning("HttpClient: the trust store could not be loaded; https certificates will fail");
     // As libcurl sets its own stores: a trusted certificate ends the chain, wherever it stands.
     X509_STORE_set_flags(store, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
-    X509_STORE_free(m_store);
-    m_store = store;
+    X509_STORE_free(trustStore);
+    trustStore = store;
   }
 
   void Begin(std::shared_ptr<Transfer> transfer) {
     {
       const std::lock_guard lock(transfer->mutex);
       if (transfer->state != Transfer::State::Running)
-        return;  // given up before it started
+        return; // given up before it started
     }
     Transfer& t = *transfer;
     t.easy = curl_easy_init();
@@ -243,8 +243,8 @@ private:
       Complete(t);
       return;
     }
-    if (m_store && X509_STORE_up_ref(m_store) == 1)
-      t.store = m_store;
+    if (trustStore && X509_STORE_up_ref(trustStore) == 1)
+      t.store = trustStore;
     CURL* easy = t.easy;
     curl_easy_setopt(easy, CURLOPT_URL, t.url.constData());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -272,21 +272,21 @@ private:
     curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, UseTrustStore);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, t.store);
-    if (curl_multi_add_handle(m_multi, easy) != CURLM_OK) {
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
       t.outcome.code = CURLE_FAILED_INIT;
       Close(t, false);
       Complete(t);
       return;
     }
-    m_running.emplace(easy, std::move(transfer));
+    transfers.emplace(easy, std::move(transfer));
   }
 
   void End(CURL* easy, CURLcode code) {
-    const auto found = m_running.find(easy);
-    if (found == m_running.end())
+    const auto found = transfers.find(easy);
+    if (found == transfers.end())
       return;
     const std::shared_ptr<Transfer> transfer = found->second;
-    m_running.erase(found);
+    transfers.erase(found);
     Outcome& o = transfer->outcome;
     o.code = code;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &o.status);
@@ -314,8 +314,8 @@ private:
     if (!t.easy)
       return;
     if (running)
-      m_running.erase(t.easy);
-    curl_multi_remove_handle(m_multi, t.easy);
+      transfers.erase(t.easy);
+    curl_multi_remove_handle(multi, t.easy);
     curl_easy_cleanup(t.easy);
     t.easy = nullptr;
     X509_STORE_free(t.store);
@@ -332,86 +332,87 @@ private:
       QMetaObject::invokeMethod(t.waiter, &QEventLoop::quit, Qt::QueuedConnection);
   }
 
-  std::mutex m_mutex;
-  std::vector<std::shared_ptr<Transfer>> m_added;
-  std::vector<std::shared_ptr<Transfer>> m_dropped;
-  bool m_stop = false;
-  QString m_storeFile;
-  bool m_storeStale = true;
+  std::mutex mutex;
+  std::vector<std::shared_ptr<Transfer>> starting;
+  std::vector<std::shared_ptr<Transfer>> ending;
+  bool stopping = false;
+  QString storeFile;
+  bool storeStale = true;
 
   // The network thread's own.
-  CURLM* m_multi = nullptr;
-  std::unordered_map<CURL*, std::shared_ptr<Transfer>> m_running;
-  X509_STORE* m_store = nullptr;
-  std::thread m_thread;
+  CURLM* multi = nullptr;
+  std::unordered_map<CURL*, std::shared_ptr<Transfer>> transfers;
+  X509_STORE* trustStore = nullptr;
+  std::thread thread;
 };
 
-qint64 Phase(curl_off_t us) { return us > 0 ? static_cast<qint64>(us) : -1; }
+qint64 Phase(curl_off_t us) {
+  return us > 0 ? static_cast<qint64>(us) : -1;
+}
 
 QString HttpVersionText(long version) {
   switch (version) {
-    case CURL_HTTP_VERSION_1_0: return QStringLiteral("1.0");
-    case CURL_HTTP_VERSION_1_1: return QStringLiteral("1.1");
-    case CURL_HTTP_VERSION_2_0: return QStringLiteral("2");
-    case CURL_HTTP_VERSION_3: return QStringLiteral("3");
-    default: return QString();
+  case CURL_HTTP_VERSION_1_0: return QStringLiteral("1.0");
+  case CURL_HTTP_VERSION_1_1: return QStringLiteral("1.1");
+  case CURL_HTTP_VERSION_2_0: return QStringLiteral("2");
+  case CURL_HTTP_VERSION_3: return QStringLiteral("3");
+  default: return QString();
   }
 }
 
 QString CertificateText(long verifyResult) {
   switch (verifyResult) {
-    case X509_V_ERR_CERT_HAS_EXPIRED: return QStringLiteral("Certificate expired");
-    case X509_V_ERR_CERT_NOT_YET_VALID: return QStringLiteral("Certificate not yet valid");
-    case X509_V_ERR_CERT_REVOKED: return QStringLiteral("Certificate revoked");
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN: return QStringLiteral("Certificate self-signed");
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: return QStringLiteral("Certificate not trusted");
-    case X509_V_OK:  // the chain is good: libcurl found the name does not match the address
-    case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH: return QStringLiteral("Certificate name mismatch");
-    default: return QStringLiteral("Certificate not valid");
+  case X509_V_ERR_CERT_HAS_EXPIRED: return QStringLiteral("Certificate expired");
+  case X509_V_ERR_CERT_NOT_YET_VALID: return QStringLiteral("Certificate not yet valid");
+  case X509_V_ERR_CERT_REVOKED: return QStringLiteral("Certificate revoked");
+  case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+  case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN: return QStringLiteral("Certificate self-signed");
+  case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+  case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+  case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: return QStringLiteral("Certificate not trusted");
+  case X509_V_OK: // the chain is good: libcurl found the name does not match the address
+  case X509_V_ERR_HOSTNAME_MISMATCH:
+  case X509_V_ERR_IP_ADDRESS_MISMATCH: return QStringLiteral("Certificate name mismatch");
+  default: return QStringLiteral("Certificate not valid");
   }
 }
 
 QString FailureText(const Transfer& t) {
   const Outcome& o = t.outcome;
   switch (o.code) {
-    case CURLE_URL_MALFORMAT:
-      return o.redirects > 0 ? QStringLiteral("Bad redirect") : QStringLiteral("Bad address");
-    case CURLE_UNSUPPORTED_PROTOCOL:
-      if (o.redirects > 0) {
-        return t.httpsOnly && o.lastUrl.startsWith("http:") ? QStringLiteral("Insecure redirect")
-                                                            : QStringLiteral("Bad redirect");
-      }
-      // The address was checked before: what libcurl refused is the answer, which was not HTTP.
+  case CURLE_URL_MALFORMAT: return o.redirects > 0 ? QStringLiteral("Bad redirect") : QStringLiteral("Bad address");
+  case CURLE_UNSUPPORTED_PROTOCOL:
+    if (o.redirects > 0) {
+      return t.httpsOnly && o.lastUrl.startsWith("http:") ? QStringLiteral("Insecure redirect")
+                                                          : QStringLiteral("Bad redirect");
+    }
+    // The address was checked before: what libcurl refused is the answer, which was not HTTP.
+    return QStringLiteral("Bad response");
+  case CURLE_COULDNT_RESOLVE_HOST: return QStringLiteral("Host not found");
+  case CURLE_COULDNT_CONNECT:
+    if (o.osErrno == ENETUNREACH || o.osErrno == EHOSTUNREACH)
+      return QStringLiteral("Network unavailable");
+    return QStringLiteral("Connection refused");
+  case CURLE_OPERATION_TIMEDOUT: return QStringLiteral("Timed out");
+  case CURLE_SSL_CONNECT_ERROR: return QStringLiteral("TLS handshake failed");
+  case CURLE_PEER_FAILED_VERIFICATION: return CertificateText(o.verifyResult);
+  case CURLE_TOO_MANY_REDIRECTS: return QStringLiteral("Too many redirects");
+  case CURLE_GOT_NOTHING:
+  case CURLE_RECV_ERROR:
+  case CURLE_SEND_ERROR:
+  case CURLE_PARTIAL_FILE: return QStringLiteral("Connection closed");
+  case CURLE_WEIRD_SERVER_REPLY:
+  case CURLE_HTTP2:
+  case CURLE_HTTP2_STREAM:
+  case CURLE_BAD_CONTENT_ENCODING: return QStringLiteral("Bad response");
+  case CURLE_WRITE_ERROR:
+    if (o.headerOverflow)
       return QStringLiteral("Bad response");
-    case CURLE_COULDNT_RESOLVE_HOST: return QStringLiteral("Host not found");
-    case CURLE_COULDNT_CONNECT:
-      if (o.osErrno == ENETUNREACH || o.osErrno == EHOSTUNREACH)
-        return QStringLiteral("Network unavailable");
-      return QStringLiteral("Connection refused");
-    case CURLE_OPERATION_TIMEDOUT: return QStringLiteral("Timed out");
-    case CURLE_SSL_CONNECT_ERROR: return QStringLiteral("TLS handshake failed");
-    case CURLE_PEER_FAILED_VERIFICATION: return CertificateText(o.verifyResult);
-    case CURLE_TOO_MANY_REDIRECTS: return QStringLiteral("Too many redirects");
-    case CURLE_GOT_NOTHING:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_PARTIAL_FILE: return QStringLiteral("Connection closed");
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-    case CURLE_BAD_CONTENT_ENCODING: return QStringLiteral("Bad response");
-    case CURLE_WRITE_ERROR:
-      if (o.headerOverflow)
-        return QStringLiteral("Bad response");
-      break;
-    case CURLE_OUT_OF_MEMORY:
-      // What libcurl reports for a header line longer than it accepts (100 KB), too.
-      return QStringLiteral("Bad response");
-    default: break;
+    break;
+  case CURLE_OUT_OF_MEMORY:
+    // What libcurl reports for a header line longer than it accepts (100 KB), too.
+    return QStringLiteral("Bad response");
+  default: break;
   }
   return QString::fromUtf8(curl_easy_strerror(o.code));
 }
@@ -431,8 +432,7 @@ QString DecodeBody(const QByteArray& bytes, bool truncated) {
 
 std::shared_ptr<Transfer> Start(const QString& url, int timeLimitMs, QEventLoop* waiter) {
   const QUrl parsed(url, QUrl::TolerantMode);
-  auto transfer = std::make_shared<Transfer>(parsed.toEncoded(),
-                                             parsed.scheme() == QLatin1String("https"),
+  auto transfer = std::make_shared<Transfer>(parsed.toEncoded(), parsed.scheme() == QLatin1String("https"),
                                              static_cast<long>(timeLimitMs), waiter);
   NetworkThread::Instance().Add(transfer);
   return transfer;
@@ -475,6 +475,8 @@ FetchResult Result(const Transfer& transfer) {
   return result;
 }
 
-void SetTrustStoreFile(const QString& path) { NetworkThread::Instance().SetTrustStoreFile(path); }
+void SetTrustStoreFile(const QString& path) {
+  NetworkThread::Instance().SetTrustStoreFile(path);
+}
 
 } // namespace CurlTransfers

@@ -30,14 +30,14 @@ struct HttpClient::Request {
   }
 };
 
-HttpClient::HttpClient(int index, QObject* parent) : QObject(parent), m_index(index) {}
+HttpClient::HttpClient(int index, QObject* parent) : QObject(parent), index(index) {}
 
 HttpClient::~HttpClient() {
   // The waiting OpenUrl() owns the request; it sees that this client is gone and returns
   // "Cancelled" without touching it.
-  if (m_request) {
-    m_request->Cancel();
-    m_request = nullptr;
+  if (request) {
+    request->Cancel();
+    request = nullptr;
   }
 }
 
@@ -51,7 +51,7 @@ bool HttpClient::IsFetchable(const QString& url) {
 
 FetchResult HttpClient::OpenUrl(const QString& url) {
   FetchResult result;
-  if (m_request) {
+  if (request) {
     result.error = QStringLiteral("Busy");
     return result;
   }
@@ -62,52 +62,68 @@ FetchResult HttpClient::OpenUrl(const QString& url) {
   } else {
     Request r;
     r.transfer = CurlTransfers::Start(url, TimeLimitMs(), &r.loop);
-    m_request = &r;
-    // Ends when the network thread hands the result over, when the request is cancelled, or at
-    // once when the application is quitting.
+    request = &r;
+    // The wait looks synchronous to the caller while the window goes on: timers, clicks and
+    // repaints run here, and any of them may change the caller's state or cancel this request. It
+    // ends when the network thread hands the result over, when the request is cancelled, or at once
+    // when the application is quitting.
     r.loop.exec();
     if (CurlTransfers::GiveUp(r.transfer))
       result.error = QStringLiteral("Cancelled");
     else
       result = CurlTransfers::Result(*r.transfer);
     if (!self)
-      return result;  // deleted while waiting: this object is gone
-    m_request = nullptr;
+      return result; // deleted while waiting: this object is gone
+    request = nullptr;
   }
 
-  m_responseCode = result.ok ? result.status : CancelCode;
-  m_responseInfo = result.ok ? QStringLiteral("Response received") : result.error;
+  responseCode = result.ok ? result.status : CancelCode;
+  responseInfo = result.ok ? QStringLiteral("Response received") : result.error;
   if (!result.ok)
-    emit StateChanged(m_index, CancelCode);
-  if (self && m_releaseWhenIdle)
+    emit StateChanged(index, CancelCode);
+  if (self && releaseWhenIdle)
     deleteLater();
   return result;
 }
 
 void HttpClient::Cancel() {
-  if (m_request)
-    m_request->Cancel();
+  if (request)
+    request->Cancel();
 }
 
 void HttpClient::Release() {
-  if (m_request) {
-    m_releaseWhenIdle = true;
+  if (request) {
+    releaseWhenIdle = true;
     Cancel();
   } else {
     deleteLater();
   }
 }
 
-bool HttpClient::Busy() const { return m_request != nullptr; }
+bool HttpClient::Busy() const {
+  return request != nullptr;
+}
 
-qint32 HttpClient::ResponseCode() const { return m_responseCode; }
+qint32 HttpClient::ResponseCode() const {
+  return responseCode;
+}
 
-QString HttpClient::ResponseInfo() const { return m_responseInfo; }
+QString HttpClient::ResponseInfo() const {
+  return responseInfo;
+}
 
-int HttpClient::Index() const { return m_index; }
+int HttpClient::Index() const {
+  return index;
+}
 
-void HttpClient::SetTimeLimitMs(int ms) { timeLimitMs = qMax(1, ms); }
+void HttpClient::SetTimeLimitMs(int ms) {
+  timeLimitMs = qMax(1, ms);
+}
 
-int HttpClient::TimeLimitMs() { return timeLimitMs; }
+int HttpClient::TimeLimitMs() {
+  return timeLimitMs;
+}
 
-void HttpClient::SetTrustStoreFile(const QString& path) { CurlTransfers::SetTrustStoreFile(path); }
+void HttpClient::SetTrustStoreFile(const QString& path) {
+  CurlTransfers::SetTrustStoreFile(path);
+}

@@ -15,25 +15,25 @@
 // it is unknown: the phase did not happen (tlsUs of an http fetch) or the request failed or was
 // cancelled before it.
 struct FetchResult {
-  bool ok = false;      // the whole body arrived (any HTTP status, 404 and 500 included)
-  QString body;         // the body as text (UTF-8, or Latin-1 when it is not valid UTF-8); at most
-                        // the first MaxBodyBytes bytes are kept. Empty on failure.
-  double seconds = 0;   // the Ping: totalUs in seconds (0 when unknown), from the start of the
-                        // request to the arrival of its last byte
-  int status = 0;       // HTTP status code of the last response, 0 when none arrived
+  bool ok = false;        // the whole body arrived (any HTTP status, 404 and 500 included)
+  QString body;           // the body as text (UTF-8, or Latin-1 when it is not valid UTF-8); at most
+                          // the first MaxBodyBytes bytes are kept. Empty on failure.
+  double seconds = 0;     // the Ping: totalUs in seconds (0 when unknown), from the start of the
+                          // request to the arrival of its last byte
+  int status = 0;         // HTTP status code of the last response, 0 when none arrived
   bool truncated = false; // the body was longer than MaxBodyBytes: only its start is in `body`
-  QString error;        // short text on failure: "Bad address", "Connection refused",
-                        // "Host not found", "Timed out", "Cancelled", "Busy", ...
+  QString error;          // short text on failure: "Bad address", "Connection refused",
+                          // "Host not found", "Timed out", "Cancelled", "Busy", ...
 
-  qint64 dnsUs = -1;      // name lookup done (CURLINFO_NAMELOOKUP_TIME_T)
-  qint64 connectUs = -1;  // TCP connection made (CURLINFO_CONNECT_TIME_T)
-  qint64 tlsUs = -1;      // TLS handshake done (CURLINFO_APPCONNECT_TIME_T); -1 without TLS
-  qint64 ttfbUs = -1;     // first byte of the answer received (CURLINFO_STARTTRANSFER_TIME_T)
-  qint64 totalUs = -1;    // last byte received, or the request ended (CURLINFO_TOTAL_TIME_T)
-  QString remoteIp;       // the address of the server that answered last ("127.0.0.1", "::1");
-                          // empty when no connection was made
-  QString httpVersion;    // of the last response: "1.0", "1.1", "2" or "3"; empty when none
-  qint64 bytes = 0;       // body bytes received, the whole body (also when only its start is kept)
+  qint64 dnsUs = -1;     // name lookup done (CURLINFO_NAMELOOKUP_TIME_T)
+  qint64 connectUs = -1; // TCP connection made (CURLINFO_CONNECT_TIME_T)
+  qint64 tlsUs = -1;     // TLS handshake done (CURLINFO_APPCONNECT_TIME_T); -1 without TLS
+  qint64 ttfbUs = -1;    // first byte of the answer received (CURLINFO_STARTTRANSFER_TIME_T)
+  qint64 totalUs = -1;   // last byte received, or the request ended (CURLINFO_TOTAL_TIME_T)
+  QString remoteIp;      // the address of the server that answered last ("127.0.0.1", "::1");
+                         // empty when no connection was made
+  QString httpVersion;   // of the last response: "1.0", "1.1", "2" or "3"; empty when none
+  qint64 bytes = 0;      // body bytes received, the whole body (also when only its start is kept)
 };
 
 // One HTTP client: fetches an address as text, synchronously for its caller.
@@ -116,9 +116,9 @@ signals:
 private:
   struct Request;
 
-  int m_index;
-  Request* m_request = nullptr;  // the outstanding request; it lives on OpenUrl()'s stack
-  qint32 m_responseCode = 0;
-  QString m_responseInfo;
-  bool m_releaseWhenIdle = false;
+  int index;
+  Request* request = nullptr; // the outstanding request; it lives on OpenUrl()'s stack
+  qint32 responseCode = 0;
+  QString responseInfo;
+  bool releaseWhenIdle = false;
 };

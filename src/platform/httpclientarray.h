@@ -40,5 +40,5 @@ signals:
   void StateChanged(int index, int state);
 
 private:
-  std::map<int, HttpClient*> m_elements;
+  std::map<int, HttpClient*> elements;
 };

@@ -6,9 +6,7 @@ namespace {
 
 class SilentBoxes : public MessageBoxes {
 public:
-  Answer Show(const QString&, Buttons buttons, Icon, const QString&) override {
-    return buttons == OkOnly ? Ok : No;
-  }
+  Answer Show(const QString&, Buttons buttons, Icon, const QString&) override { return buttons == OkOnly ? Ok : No; }
 };
 
 SilentBoxes silentBoxes;
@@ -24,7 +22,6 @@ void MessageBoxes::SetInstance(MessageBoxes* boxes) {
   installed = boxes;
 }
 
-MessageBoxes::Answer MessageBoxes::MsgBox(const QString& text, Buttons buttons, Icon icon,
-                                          const QString& title) {
+MessageBoxes::Answer MessageBoxes::MsgBox(const QString& text, Buttons buttons, Icon icon, const QString& title) {
   return Instance().Show(text, buttons, icon, title.isEmpty() ? QCoreApplication::applicationName() : title);
 }

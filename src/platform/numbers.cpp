@@ -10,11 +10,15 @@
 
 namespace Numbers {
 
-namespace {
-
 bool IsDigit(QChar c) {
   return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
+
+bool IsDigits(QStringView text) {
+  return !text.isEmpty() && std::all_of(text.begin(), text.end(), IsDigit);
+}
+
+namespace {
 
 bool IsSign(QChar c) {
   return c == QLatin1Char('+') || c == QLatin1Char('-');
@@ -107,8 +111,7 @@ QString Shortest(Float value, int digits) {
     return QStringLiteral("0");
 
   char buffer[64];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, digits - 1);
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, digits - 1);
   const std::string text(buffer, result.ptr);
 
   // text is [-]d[.ddd]e(+|-)xx

@@ -8,6 +8,11 @@
 // the decimal separator is always ".".
 namespace Numbers {
 
+// Whether c is one of the ASCII digits 0 to 9 (no other script's digits).
+bool IsDigit(QChar c);
+// Whether the text is not empty and holds ASCII digits only.
+bool IsDigits(QStringView text);
+
 // Leading-number reading: skips leading blanks, takes the longest leading decimal number
 // (optional sign, digits, optional "." and digits) and ignores the rest. A text that does not
 // begin with a number reads as 0. Never fails.

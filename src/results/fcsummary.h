@@ -31,7 +31,7 @@ class ResultsModel;
 // span, is taken as it stands.
 struct FcFigures {
   QString code;
-  int slowCount = 0;  // as the code counts them: 0 whenever the code is "0?0"
+  int slowCount = 0; // as the code counts them: 0 whenever the code is "0?0"
 };
 
 // The fc summary of the site siteId; fcTestFinished: the last run was a finished fc test. Writes

@@ -93,14 +93,14 @@ QByteArray MetricsRegistry::Exposition() const {
   header("tarvik_sample_failures_total", "counter", "Samples that failed, by reason.");
   for (const auto& [url, site] : sites)
     for (const auto& [reason, count] : site.failures)
-      out << "tarvik_sample_failures_total{url=\"" << LabelValue(url) << "\",reason=\"" << LabelValue(reason)
-          << "\"} " << count << '\n';
+      out << "tarvik_sample_failures_total{url=\"" << LabelValue(url) << "\",reason=\"" << LabelValue(reason) << "\"} "
+          << count << '\n';
 
   header("tarvik_phase_seconds", "gauge", "Duration of each phase of the last accepted sample.");
   for (const auto& [url, site] : sites)
     for (const auto& [phase, seconds] : site.phases)
-      out << "tarvik_phase_seconds{url=\"" << LabelValue(url) << "\",phase=\"" << phase << "\"} "
-          << Number(seconds) << '\n';
+      out << "tarvik_phase_seconds{url=\"" << LabelValue(url) << "\",phase=\"" << phase << "\"} " << Number(seconds)
+          << '\n';
 
   header("tarvik_last_sample_success", "gauge", "1 when the last sample of the site was accepted, else 0.");
   for (const auto& [url, site] : sites)

@@ -27,8 +27,7 @@ struct FetchResult;
 class MetricsRegistry {
 public:
   // Upper bounds of the histogram buckets, in seconds: from a fast local site to the 60 s limit.
-  static constexpr std::array<double, 13> Buckets = {0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5,
-                                                     1,     2.5,  5,     10,   20,  60};
+  static constexpr std::array<double, 13> Buckets = {0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 20, 60};
 
   // One completed sample of the site `url` (the address as listed): accepted when fetched.ok,
   // failed otherwise, with `failure` as its reason. `atMs` is the time it ended (ms since the epoch).
@@ -40,11 +39,11 @@ public:
 
 private:
   struct Site {
-    std::array<quint64, Buckets.size()> buckets{};  // not cumulative; summed when written
+    std::array<quint64, Buckets.size()> buckets{}; // not cumulative; summed when written
     quint64 count = 0;
     double sum = 0;
     std::map<QString, quint64> failures;
-    std::map<QString, double> phases;  // of the last accepted sample, by phase name
+    std::map<QString, double> phases; // of the last accepted sample, by phase name
     bool lastOk = false;
     qint64 lastAtMs = 0;
   };

@@ -22,48 +22,55 @@ std::optional<QString> UrlOf(const ResultsModel& model, int position, const QStr
   return urls.at(*index);
 }
 
+// The lines of the row at position i: in the form for a single URL (the URL before the first row,
+// the average after the last) or in the form for several. Nothing when the row's Site ID is needed
+// but is not a number.
+std::optional<QStringList> RowLines(const ResultsModel& model, int i, const QStringList& urls) {
+  using Col = ResultsModel::Column;
+  const QString time = model.TextAt(i, Col::EventTime);
+  const QString ping = model.TextAt(i, Col::Ping);
+  const QString average = model.TextAt(i, Col::Average);
+  if (urls.size() != 1) {
+    const std::optional<QString> url = UrlOf(model, i, urls);
+    if (!url)
+      return std::nullopt;
+    return QStringList{QStringLiteral("[URL: ") + *url + QStringLiteral("] [Time: ") + time +
+                       QStringLiteral("] [PING:") + ping + QStringLiteral("][Avg:") + average + QStringLiteral("]")};
+  }
+  QStringList lines;
+  if (i == 0) {
+    const std::optional<QString> url = UrlOf(model, i, urls);
+    if (!url)
+      return std::nullopt;
+    lines << QStringLiteral("[URL: ") + *url + QStringLiteral("]") << QString();
+  }
+  QString line = QStringLiteral(" [Time: ") + time + QStringLiteral("] [PING:") + ping + QStringLiteral("]");
+  if (i == model.Count() - 1)
+    line += QStringLiteral("\r\n") + QString(17, QLatin1Char(' ')) + QStringLiteral("[Avg:") + average +
+            QStringLiteral("]");
+  lines << line;
+  return lines;
+}
+
 } // namespace
 
 bool WriteReportLog(const ResultsModel& model, const QStringList& urls) {
   using Col = ResultsModel::Column;
   const int count = model.Count();
-  const bool singleSite = urls.size() == 1;
 
   QStringList lines;
   lines << QStringLiteral("-------------------- ") + Clock::DateText() + QStringLiteral("-------------------------");
+  if (count > 0) {
+    lines << QStringLiteral(" [ Begin: ") + model.TextAt(0, Col::EventTime) + QStringLiteral("  End:") +
+                 model.TextAt(count - 1, Col::EventTime) + QStringLiteral(" ]")
+          << QString();
+  }
   bool complete = true;
-  for (int i = 0; i < count; ++i) {
-    const QString time = model.TextAt(i, Col::EventTime);
-    if (i == 0) {
-      lines << QStringLiteral(" [ Begin: ") + time + QStringLiteral("  End:") +
-                   model.TextAt(count - 1, Col::EventTime) + QStringLiteral(" ]")
-            << QString();
-    }
-    if (singleSite) {
-      if (i == 0) {
-        const std::optional<QString> url = UrlOf(model, i, urls);
-        if (!url) {
-          complete = false;
-          break;
-        }
-        lines << QStringLiteral("[URL: ") + *url + QStringLiteral("]") << QString();
-      }
-      QString line = QStringLiteral(" [Time: ") + time + QStringLiteral("] [PING:") +
-                     model.TextAt(i, Col::Ping) + QStringLiteral("]");
-      if (i == count - 1)
-        line += QStringLiteral("\r\n") + QString(17, QLatin1Char(' ')) + QStringLiteral("[Avg:") +
-                model.TextAt(i, Col::Average) + QStringLiteral("]");
-      lines << line;
-    } else {
-      const std::optional<QString> url = UrlOf(model, i, urls);
-      if (!url) {
-        complete = false;
-        break;
-      }
-      lines << QStringLiteral("[URL: ") + *url + QStringLiteral("] [Time: ") + time +
-                   QStringLiteral("] [PING:") + model.TextAt(i, Col::Ping) + QStringLiteral("][Avg:") +
-                   model.TextAt(i, Col::Average) + QStringLiteral("]");
-    }
+  for (int i = 0; i < count && complete; ++i) {
+    const std::optional<QStringList> row = RowLines(model, i, urls);
+    if (row)
+      lines << *row;
+    complete = row.has_value();
   }
   if (complete)
     lines << QStringLiteral("-------------------- End Report ---------------------") << QString();

@@ -158,17 +158,13 @@ quint64 SortPrefix(QByteArrayView text) {
   return key;
 }
 
-bool IsDigit(QChar c) {
-  return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-}
-
 // "d.ddd" with one to nine digits before the point: a Ping the way the cycle writes it.
 bool IsMillisText(const QString& text) {
   const qsizetype point = text.size() - 4;
   if (point < 1 || point > 9 || text.at(point) != QLatin1Char('.'))
     return false;
   for (qsizetype i = 0; i < text.size(); ++i)
-    if (i != point && !IsDigit(text.at(i)))
+    if (i != point && !Numbers::IsDigit(text.at(i)))
       return false;
   return true;
 }
@@ -191,7 +187,7 @@ void ReadSite(Row& row, const QString& text) {
     row.flags |= SiteEmpty;
     return;
   }
-  if (text.size() > 9 || !std::all_of(text.begin(), text.end(), IsDigit))
+  if (text.size() > 9 || !Numbers::IsDigits(text))
     return;
   row.site = text.toInt();
   row.flags |= SiteInt;
@@ -539,14 +535,10 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     return {};
   const RowId id = RowAt(index.row());
   switch (role) {
-  case Qt::DisplayRole:
-    return Text(id, index.column());
-  case ColourRole:
-    return Colour(id);
-  case BoldRole:
-    return Bold(id);
-  default:
-    return {};
+  case Qt::DisplayRole: return Text(id, index.column());
+  case ColourRole: return Colour(id);
+  case BoldRole: return Bold(id);
+  default: return {};
   }
 }
 

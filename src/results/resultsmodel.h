@@ -81,12 +81,12 @@ public:
   // What the statistics read of a row, worked out once whenever the row's Ping or Site ID is
   // written, so that a scan needs no text conversion.
   struct Figures {
-    bool pingIsNumber = false;      // the Ping reads strictly as a number
-    double ping = 0;                // its leading-number value
-    bool pingMillis = false;        // the Ping is a plain "d.ddd" text: ping == millis / 1000
+    bool pingIsNumber = false; // the Ping reads strictly as a number
+    double ping = 0;           // its leading-number value
+    bool pingMillis = false;   // the Ping is a plain "d.ddd" text: ping == millis / 1000
     qint64 millis = 0;
     std::optional<double> siteStrict; // the Site ID read strictly
-    double siteValue = 0;           // the Site ID read as a leading number
+    double siteValue = 0;             // the Site ID read as a leading number
   };
   Figures FiguresAt(int position) const;
   Figures FiguresOf(RowId row) const;

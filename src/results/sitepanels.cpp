@@ -8,7 +8,8 @@ namespace SitePanels {
 void ShowBestWorst(StatusPanels& bar1, const std::optional<BestWorst>& figures) {
   if (!figures)
     return;
-  bar1.SetText(1, QStringLiteral("BT: ") + figures->bestTime + QStringLiteral("   PING: ") + Numbers::Plain(figures->best));
+  bar1.SetText(
+      1, QStringLiteral("BT: ") + figures->bestTime + QStringLiteral("   PING: ") + Numbers::Plain(figures->best));
   const QString worst = Numbers::Plain(figures->worst);
   if (Numbers::Value(worst) > 0)
     bar1.SetText(2, QStringLiteral("WT: ") + figures->worstTime + QStringLiteral("   PING: ") + worst);

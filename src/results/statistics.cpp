@@ -20,21 +20,6 @@ using Figures = ResultsModel::Figures;
 // The running sum of SiteAverage is exact in thousandths below this: 15 significant digits.
 constexpr qint64 ExactLimit = 1'000'000'000'000'000;
 
-// The first index in [0, n) for which `before` is false; `before` holds for a leading part only.
-template <typename Predicate>
-int PartitionPoint(int n, Predicate before) {
-  int lo = 0;
-  int hi = n;
-  while (lo < hi) {
-    const int mid = lo + (hi - lo) / 2;
-    if (before(mid))
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return lo;
-}
-
 // A number's own text read back: strictly, so that "1E-06" stays 0.000001.
 double ReadBack(const QString& text) {
   return Numbers::Strict(text).value_or(Numbers::Value(text));
@@ -166,9 +151,7 @@ private:
     bool used = false;
     T value;
   };
-  static int Slot(double key) {
-    return key >= 0 && key < 1024 && key == std::floor(key) ? int(key) : -1;
-  }
+  static int Slot(double key) { return key >= 0 && key < 1024 && key == std::floor(key) ? int(key) : -1; }
   std::vector<Entry> small;
   std::unordered_map<double, T> other;
 };
@@ -423,14 +406,16 @@ private:
 
   // How many chunks start with a row or before it.
   int ChunksUpTo(const ResultsModel& model, RowId row) const {
-    return PartitionPoint(int(chunks.size()),
-                          [&](int c) { return !model.StandsBefore(row, chunks[size_t(c)].entries.front().row); });
+    const auto after = std::ranges::partition_point(
+        chunks, [&](const Chunk& chunk) { return !model.StandsBefore(row, chunk.entries.front().row); });
+    return int(after - chunks.begin());
   }
 
   // How many of a chunk's rows stand before a row.
   static size_t Before(const ResultsModel& model, const Chunk& chunk, RowId row) {
-    return size_t(PartitionPoint(int(chunk.entries.size()),
-                                 [&](int i) { return model.StandsBefore(chunk.entries[size_t(i)].row, row); }));
+    const auto after = std::ranges::partition_point(
+        chunk.entries, [&](const ListEntry& entry) { return model.StandsBefore(entry.row, row); });
+    return size_t(after - chunk.entries.begin());
   }
 
   // A chunk's summary changed: so do those above it in the tree (a tree that is to be built anew
@@ -459,7 +444,7 @@ template <typename Figures>
 struct SiteState {
   Figures figures;
   RowId lastRow = ResultsModel::NoRow; // the site's last row taken in
-  bool stale = false;                   // to be worked out again from the rows before use
+  bool stale = false;                  // to be worked out again from the rows before use
 };
 
 // Every site's figures, kept with the model and brought up to date by its changes.
@@ -638,7 +623,7 @@ private:
   }
 
   const ResultsModel& model;
-  SiteMap<Totals> totals; // by the leading-number Site ID
+  SiteMap<Totals> totals;  // by the leading-number Site ID
   SiteMap<SiteList> lists; // by the strict Site ID
   bool listsValid = false;
   bool allStale = true;
@@ -663,7 +648,7 @@ std::optional<BestWorst> Statistics::BestWorstOf(const ResultsModel& model, int 
   if (!tally.any)
     return std::nullopt;
   return BestWorst{tally.best, model.Text(tally.bestRow, ResultsModel::EventTime), tally.worst,
-                               model.Text(tally.worstRow, ResultsModel::EventTime)};
+                   model.Text(tally.worstRow, ResultsModel::EventTime)};
 }
 
 QString Statistics::SiteAverage(const ResultsModel& model, int siteId) {

@@ -7,22 +7,16 @@
 #include "results/resultsmodel.h"
 
 #include <QFileInfo>
-#include <QTime>
 
 #include <cmath>
 #include <optional>
 
 namespace {
 
-constexpr int MinutesPerDay = 24 * 60;
 constexpr int BytesPerRow = 3;
 
 bool BeginsWithDigit(QStringView text) {
-  return !text.isEmpty() && text.front() >= QLatin1Char('0') && text.front() <= QLatin1Char('9');
-}
-
-bool IsDigit(QChar c) {
-  return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+  return !text.isEmpty() && Numbers::IsDigit(text.front());
 }
 
 // The leading number of a field that begins with a digit, an exponent included when one follows.
@@ -30,11 +24,11 @@ double FieldValue(QStringView field) {
   double value = Numbers::Value(field);
   // Where the leading number ends: digits, then an optional point and digits.
   qsizetype end = 0;
-  while (end < field.size() && IsDigit(field[end]))
+  while (end < field.size() && Numbers::IsDigit(field[end]))
     ++end;
   if (end < field.size() && field[end] == QLatin1Char('.')) {
     ++end;
-    while (end < field.size() && IsDigit(field[end]))
+    while (end < field.size() && Numbers::IsDigit(field[end]))
       ++end;
   }
   if (end < field.size() && (field[end] == QLatin1Char('e') || field[end] == QLatin1Char('E'))) {
@@ -43,20 +37,12 @@ double FieldValue(QStringView field) {
         (field[exponentEnd] == QLatin1Char('+') || field[exponentEnd] == QLatin1Char('-')))
       ++exponentEnd;
     const qsizetype digitsStart = exponentEnd;
-    while (exponentEnd < field.size() && IsDigit(field[exponentEnd]))
+    while (exponentEnd < field.size() && Numbers::IsDigit(field[exponentEnd]))
       ++exponentEnd;
     if (exponentEnd > digitsStart)
       value = Numbers::Strict(field.left(exponentEnd)).value_or(0.0); // nothing: beyond a double
   }
   return std::isfinite(value) ? value : 0.0;
-}
-
-// The minute of the day of an Event Time ("hh:mm:ss"); nothing for a text that is not a time.
-std::optional<int> MinuteOfDay(const QString& eventTime) {
-  const QTime time = QTime::fromString(eventTime.trimmed(), QStringLiteral("H:m:s"));
-  if (!time.isValid())
-    return std::nullopt;
-  return time.hour() * 60 + time.minute();
 }
 
 } // namespace
@@ -96,13 +82,7 @@ void UpdateTransferLog(const ResultsModel& model) {
 
   TransferTotals totals = ReadTotals(lines);
   totals.bytes += double(BytesPerRow) * rows;
-  const std::optional<int> from = MinuteOfDay(model.TextAt(0, ResultsModel::EventTime));
-  if (from) {
-    const QTime now = Clock::TimeOfDay();
-    int minutes = now.hour() * 60 + now.minute() - *from;
-    if (minutes < 0)
-      minutes += MinutesPerDay; // begun before midnight, ended after it
-    totals.minutes += minutes;
-  }
+  if (const std::optional<int> from = Clock::MinuteOfDay(model.TextAt(0, ResultsModel::EventTime)))
+    totals.minutes += Clock::MinuteSpan(*from, Clock::MinuteOfDay(Clock::TimeOfDay()));
   TextFile::WriteLines(path, TotalsLines(totals));
 }

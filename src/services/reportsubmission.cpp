@@ -15,9 +15,9 @@
 namespace ReportSubmission {
 
 QString WhoisUrl(const QString& whoisUrl, const QString& lookupName) {
-  return ServiceQuery::QueryAddress(whoisUrl, QStringLiteral("cgi/whois"),
-                                    {{QStringLiteral("whois_nic"), lookupName},
-                                     {QStringLiteral("type"), QStringLiteral("domain")}});
+  return ServiceQuery::QueryAddress(
+      whoisUrl, QStringLiteral("cgi/whois"),
+      {{QStringLiteral("whois_nic"), lookupName}, {QStringLiteral("type"), QStringLiteral("domain")}});
 }
 
 QString UploadUrl(const QString& vendorUrl, const QString& record) {
@@ -92,44 +92,62 @@ public:
   }
 
 private:
+  // The table's rows of a site as its report gives them.
+  struct SiteRows {
+    qint32 blue = 0; // rows at the first and at the second warning level
+    qint32 red = 0;
+    qint32 perUrl = 0; // the whole table's rows per URL
+  };
+
+  // The hosting provider the user confirmed, and the name servers it was found by.
+  struct Host {
+    QString name;
+    Whois::NameServerList servers;
+  };
+
   // Reports the site siteId. Nothing when it was accepted; otherwise how the submission goes on.
   std::optional<Outcome> SendSite(int siteId) {
-    const ResultsModel& results = c.results;
-    const int rows = results.Count();
-    const int n = int(c.urls.size());
-    const qint32 perUrl = Numbers::ToInt32(double(rows) / double(n)).value_or(0);
-
-    // First and last rows of the site; a site without rows keeps the previous site's texts.
-    for (int pos = 0; pos < rows; ++pos) {
-      if (OfSite(pos, siteId)) {
-        firstRow = {results.TextAt(pos, ResultsModel::EventTime), results.TextAt(pos, ResultsModel::Ping)};
-        break;
-      }
-    }
     const QString url = c.urls.at(siteId - 1).toLower();
-    for (int pos = rows - 1; pos >= 0; --pos) {
-      if (OfSite(pos, siteId)) {
-        lastRow = {results.TextAt(pos, ResultsModel::EventTime), results.TextAt(pos, ResultsModel::Ping)};
-        break;
-      }
-    }
-    qint32 blue = 0;
-    qint32 red = 0;
-    for (int pos = rows - 1; pos >= 0; --pos) {
+    const SiteRows rows = ReadRows(siteId);
+    Host host;
+    if (const std::optional<Outcome> early = ConfirmHost(url, host))
+      return early;
+    return Upload(Fields(siteId, url, rows, host), host.name);
+  }
+
+  // Reads the site's rows: its first and last row into firstRow and lastRow (a site without rows
+  // keeps the previous site's texts) and its counts.
+  SiteRows ReadRows(int siteId) {
+    const ResultsModel& results = c.results;
+    const int count = results.Count();
+    SiteRows rows;
+    rows.perUrl = Numbers::ToInt32(double(count) / double(c.urls.size())).value_or(0);
+    const auto texts = [&](int pos) {
+      return RowTexts{results.TextAt(pos, ResultsModel::EventTime), results.TextAt(pos, ResultsModel::Ping)};
+    };
+    bool first = true;
+    for (int pos = 0; pos < count; ++pos) {
       if (!OfSite(pos, siteId))
         continue;
+      if (first)
+        firstRow = texts(pos);
+      first = false;
+      lastRow = texts(pos);
       const int colour = results.Colour(results.RowAt(pos));
       if (colour == ResultsModel::Blue)
-        ++blue;
+        ++rows.blue;
       else if (colour == ResultsModel::Red)
-        ++red;
+        ++rows.red;
     }
+    return rows;
+  }
 
-    // Find the hosting provider and have the user confirm it; No looks up the provider's own domain.
-    // Each site's search starts afresh: a first name server without a dot leaves no host.
-    QString host;
+  // Finds the site's hosting provider in the WHOIS service and has the user confirm it: Yes takes
+  // it, No looks up the provider's own domain, Cancel ends the submission. Each site's search starts
+  // afresh: a first name server without a dot leaves no host to confirm. Nothing when the search
+  // ended with a host (or none to confirm); otherwise how the submission goes on.
+  std::optional<Outcome> ConfirmHost(const QString& url, Host& host) {
     QString lookup = url;
-    Whois::NameServerList servers;
     for (;;) {
       const std::optional<QString> name = Whois::LookupName(lookup);
       if (!name) {
@@ -141,39 +159,41 @@ private:
       const FetchResult answer = Fetch(WhoisUrl(c.state.WhoisURL, lookup));
       if (!answer.ok)
         return Outcome::Failed;
-      servers = Whois::NameServers(answer.body);
-      if (servers.status == Whois::NameServerList::Status::ShortLine)
+      host.servers = Whois::NameServers(answer.body);
+      if (host.servers.status == Whois::NameServerList::Status::ShortLine)
         return Outcome::Failed;
-      if (servers.status != Whois::NameServerList::Status::Found) {
+      if (host.servers.status != Whois::NameServerList::Status::Found) {
         MessageBoxes::MsgBox(NotFoundText);
         return Outcome::NotFound;
       }
-      const std::optional<QString> provider = Whois::HostOf(servers.first);
+      const std::optional<QString> provider = Whois::HostOf(host.servers.first);
       if (!provider)
-        break;  // nothing to confirm: the host stays as this site's search left it
-      host = *provider;
-      c.bar2.SetText(1, QStringLiteral("Host: ") + host);
+        return std::nullopt; // nothing to confirm: the host stays as this site's search left it
+      host.name = *provider;
+      c.bar2.SetText(1, QStringLiteral("Host: ") + host.name);
       const MessageBoxes::Answer confirmed = MessageBoxes::MsgBox(
-          url + QStringLiteral(" report is for ") + host + QStringLiteral(" Is this correct?"),
+          url + QStringLiteral(" report is for ") + host.name + QStringLiteral(" Is this correct?"),
           MessageBoxes::YesNoCancel, MessageBoxes::Question, FoundHostTitle);
       Busy(true);
       if (confirmed == MessageBoxes::Yes)
-        break;
+        return std::nullopt;
       if (confirmed == MessageBoxes::Cancel)
         return Outcome::Cancelled;
-      lookup = host;
+      lookup = host.name;
     }
+  }
 
-    const SiteFigures figures = Statistics::SiteStatistics(results, siteId);
+  ReportFields Fields(int siteId, const QString& url, const SiteRows& rows, const Host& host) const {
+    const SiteFigures figures = Statistics::SiteStatistics(c.results, siteId);
+    // The fc summary is asked for every site (it fills panel 3), but only a finished fc test sends it.
     QString fc = c.fcSummary ? c.fcSummary(siteId) : QString();
     if (c.state.FcTestState != Module1::FcTest::Finished)
       fc = QStringLiteral("0?0");
-
-    const ReportFields fields = {
+    return {
         SettingsStore::GetAccountId(),
-        host,
-        servers.first,
-        servers.second,
+        host.name,
+        host.servers.first,
+        host.servers.second,
         url,
         firstRow.eventTime,
         firstRow.ping,
@@ -182,9 +202,9 @@ private:
         figures.best,
         figures.worst,
         figures.average,
-        blue,
-        red,
-        perUrl,
+        rows.blue,
+        rows.red,
+        rows.perUrl,
         c.ref1,
         c.ref2,
         figures.bestTime,
@@ -193,7 +213,10 @@ private:
         Clock::TimeText(),
         fc,
     };
+  }
 
+  // Sends one report. Nothing when the service took it; otherwise how the submission goes on.
+  std::optional<Outcome> Upload(const ReportFields& fields, const QString& host) {
     c.bar2.SetText(1, QStringLiteral("Uploading Report"));
     const FetchResult upload = Fetch(UploadUrl(c.state.VendorURL, ReportRecord(fields)));
     if (!upload.ok)
@@ -215,6 +238,7 @@ private:
 
   FetchResult Fetch(const QString& address) {
     Light(true);
+    // Events run while the request waits: the user may sort or reset the table meanwhile.
     FetchResult result = c.client.OpenUrl(address);
     Light(false);
     return result;

@@ -20,14 +20,14 @@ namespace ReportSubmission {
 
 // What a submission works on and reports to. The window wires it; tests drive it without widgets.
 struct Context {
-  Module1& state;               // the addresses of both services; ReportSubmitted, FcTestState
+  Module1& state; // the addresses of both services; ReportSubmitted, FcTestState
   const ResultsModel& results;
-  QStringList urls;             // the URL list, in order: entry i is site ID i + 1
-  QString ref1;                 // the reference value boxes Text6(0) and Text6(1)
+  QStringList urls; // the URL list, in order: entry i is site ID i + 1
+  QString ref1;     // the reference value boxes Text6(0) and Text6(1)
   QString ref2;
-  StatusPanels& bar2;           // panel 1: progress
-  HttpClient& client;           // Inet2
-  std::function<void(bool on)> setStatusLight;  // on before each request, off after it
+  StatusPanels& bar2;                          // panel 1: progress
+  HttpClient& client;                          // Inet2
+  std::function<void(bool on)> setStatusLight; // on before each request, off after it
   // The hourglass pointer. A state, not a nesting count: it is set on again after each "Found Host"
   // answer, so true may come several times in a row; every way out ends with one false.
   std::function<void(bool on)> setBusy;
@@ -37,13 +37,13 @@ struct Context {
 
 // How a submission ended.
 enum class Outcome {
-  AllDone,      // every URL reported; ReportSubmitted set
-  DailyLimit,   // the service answered "max": finished as if all were done; ReportSubmitted set
-  NoAccount,    // no account identifier: nothing sent
-  NotFound,     // no domain to look up, or the WHOIS answer holds fewer than two name servers
-  Cancelled,    // the user cancelled the "Found Host" question
-  Refused,      // the report service answered something other than "ok" or "max"
-  Failed,       // a request failed, or the WHOIS answer could not be read: ended without a message
+  AllDone,    // every URL reported; ReportSubmitted set
+  DailyLimit, // the service answered "max": finished as if all were done; ReportSubmitted set
+  NoAccount,  // no account identifier: nothing sent
+  NotFound,   // no domain to look up, or the WHOIS answer holds fewer than two name servers
+  Cancelled,  // the user cancelled the "Found Host" question
+  Refused,    // the report service answered something other than "ok" or "max"
+  Failed,     // a request failed, or the WHOIS answer could not be read: ended without a message
 };
 
 // The messages and panel texts of a submission.
@@ -55,27 +55,27 @@ inline const QString FoundHostTitle = QStringLiteral("Found Host");
 // The fields of one report, in the order of the record.
 struct ReportFields {
   QString accountId;
-  QString host;             // the hosting provider's domain
-  QString nameServer1;      // as found in the WHOIS answer, not trimmed
+  QString host;        // the hosting provider's domain
+  QString nameServer1; // as found in the WHOIS answer, not trimmed
   QString nameServer2;
-  QString url;              // the URL list entry, lower case
-  QString firstTime;        // Event Time and Ping of the site's first row
+  QString url;       // the URL list entry, lower case
+  QString firstTime; // Event Time and Ping of the site's first row
   QString firstPing;
-  QString lastTime;         // Event Time and Ping of the site's last row
+  QString lastTime; // Event Time and Ping of the site's last row
   QString lastPing;
-  QString best;             // the site's figures
+  QString best; // the site's figures
   QString worst;
   QString average;
-  qint32 blue = 0;          // rows at the first and at the second warning level
+  qint32 blue = 0; // rows at the first and at the second warning level
   qint32 red = 0;
   qint32 rowsPerUrl = 0;
-  QString ref1;             // the reference value boxes
+  QString ref1; // the reference value boxes
   QString ref2;
-  QString bestTime;         // Event Times of the best and the worst row
+  QString bestTime; // Event Times of the best and the worst row
   QString worstTime;
-  QString date;             // mm-dd-yyyy
-  QString time;             // hh:mm:ss
-  QString fc;               // the fc summary, or "0?0"
+  QString date; // mm-dd-yyyy
+  QString time; // hh:mm:ss
+  QString fc;   // the fc summary, or "0?0"
 };
 
 // The report record: the 22 fields joined by "|", each as it stands (the counts in decimal).

@@ -8,8 +8,7 @@
 
 namespace ServiceQuery {
 
-QString QueryAddress(const QString& base, const QString& path,
-                     const QList<std::pair<QString, QString>>& items) {
+QString QueryAddress(const QString& base, const QString& path, const QList<std::pair<QString, QString>>& items) {
   QByteArray query;
   for (const auto& [name, value] : items) {
     if (!query.isEmpty())
@@ -20,8 +19,7 @@ QString QueryAddress(const QString& base, const QString& path,
 }
 
 QString QueryUrl(const QString& vendorUrl, const QString& accountId) {
-  return QueryAddress(vendorUrl, QStringLiteral("cgi-bin/tarvik/ref.cgi"),
-                      {{QStringLiteral("k"), accountId}});
+  return QueryAddress(vendorUrl, QStringLiteral("cgi-bin/tarvik/ref.cgi"), {{QStringLiteral("k"), accountId}});
 }
 
 bool TakeAnswer(Module1& state, const QString& answer) {
@@ -31,7 +29,7 @@ bool TakeAnswer(Module1& state, const QString& answer) {
   QString rest = answer;
   for (int i = 0;; ++i) {
     if (i >= ServiceAnswer::FieldCount)
-      return false;  // a seventh field has no place
+      return false; // a seventh field has no place
     const qsizetype bar = rest.indexOf(QLatin1Char('|'));
     if (bar < 0) {
       state.ServiceField.Field(i) = rest;
@@ -47,6 +45,7 @@ bool TakeAnswer(Module1& state, const QString& answer) {
 bool QueryService(Module1& state, HttpClient& client, const std::function<void(bool waiting)>& waiting) {
   if (waiting)
     waiting(true);
+  // Events run while the request waits (the caller's switch may go off meanwhile).
   const FetchResult result = client.OpenUrl(QueryUrl(state.VendorURL, SettingsStore::GetAccountId()));
   if (waiting)
     waiting(false);

@@ -16,8 +16,7 @@ namespace ServiceQuery {
 // percent-encoded (UTF-8; everything but letters, digits and "-._~"), so whatever a value holds
 // (blanks, "|", "#", "&", "%", "+", line ends, non-ASCII) reaches the service as the same text once
 // it decodes the query.
-QString QueryAddress(const QString& base, const QString& path,
-                     const QList<std::pair<QString, QString>>& items);
+QString QueryAddress(const QString& base, const QString& path, const QList<std::pair<QString, QString>>& items);
 
 // The service query's address for an account identifier:
 // vendorUrl + "cgi-bin/tarvik/ref.cgi?k=" + the identifier.

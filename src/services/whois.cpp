@@ -1,5 +1,7 @@
 #include "services/whois.h"
 
+#include "platform/numbers.h"
+
 namespace Whois {
 
 namespace {
@@ -9,7 +11,6 @@ const QString NameServerLabel = QStringLiteral("Name Server:");
 // The value starts this many characters after the start of the label: the label and one separator.
 constexpr qsizetype ValueOffset = 13;
 
-bool IsDecimalDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
 } // namespace
 
 std::optional<QString> LookupName(const QString& urlText) {
@@ -27,7 +28,7 @@ std::optional<QString> LookupName(const QString& urlText) {
         name = urlText.mid(at + 1);
         break;
       }
-    } else if (IsDecimalDigit(c)) {
+    } else if (Numbers::IsDigit(c)) {
       ++digits;
     }
   }

@@ -21,9 +21,9 @@ std::optional<QString> LookupName(const QString& urlText);
 // The first two "Name Server:" values of a WHOIS answer.
 struct NameServerList {
   enum class Status {
-    Found,      // both values read
-    NotFound,   // fewer than two "Name Server:" entries ended by a line feed
-    ShortLine,  // a "Name Server:" followed at once by the line feed: the answer cannot be read
+    Found,     // both values read
+    NotFound,  // fewer than two "Name Server:" entries ended by a line feed
+    ShortLine, // a "Name Server:" followed at once by the line feed: the answer cannot be read
   };
   Status status = Status::NotFound;
   QString first;

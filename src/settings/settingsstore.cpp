@@ -33,17 +33,10 @@ QString Decode(const QString& stored) {
 // program's values live in exactly one place, and a stray system file must not make a first start
 // look like a later one.
 std::unique_ptr<QSettings> OpenStore() {
-  auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                              QStringLiteral("Velmora"), QStringLiteral("vmTARVIK"));
+  auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velmora"),
+                                              QStringLiteral("vmTARVIK"));
   settings->setFallbacksEnabled(false);
   return settings;
-}
-
-bool IsDigits(const QString& text) {
-  for (QChar c : text)
-    if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-      return false;
-  return true;
 }
 
 bool IsOptionBoxes(const QString& text) {
@@ -59,7 +52,7 @@ bool IsOptionBoxes(const QString& text) {
 // of digits. The cut walks an index rather than removing from the front, and stops at a twelfth
 // field (already too many), so that a damaged value of any length takes linear time.
 std::optional<StoredOptions> Cut(const QString& decoded) {
-  if (decoded.isEmpty() || !IsDigits(decoded))
+  if (!Numbers::IsDigits(decoded))
     return std::nullopt;
   QList<int> fields;
   qsizetype at = 0;
@@ -77,11 +70,11 @@ std::optional<StoredOptions> Cut(const QString& decoded) {
   return options;
 }
 
-const Setting& Find(const QString& name) {
+const Setting* Find(const QString& name) {
   for (const Setting& setting : Table())
     if (setting.name == name)
-      return setting;
-  Q_UNREACHABLE();
+      return &setting;
+  return nullptr;
 }
 
 } // namespace
@@ -96,8 +89,7 @@ const QList<Setting>& Table() {
       {Name::RunLength, [] { return QString(); }, QString(), {}},
       {Name::KeepCount, [] { return QString(); }, QString(), {}},
       {Name::OptionBoxes, [] { return QStringLiteral("0000"); }, QStringLiteral("0000"), IsOptionBoxes},
-      {Name::Flags, [] { return QStringLiteral("11000110100100110101"); }, QStringLiteral("11000110100100110101"),
-       {}},
+      {Name::Flags, [] { return QStringLiteral("11000110100100110101"); }, QStringLiteral("11000110100100110101"), {}},
   };
   return table;
 }
@@ -132,17 +124,15 @@ QString GetRegString(const QString& name) {
   case QMetaType::Int: // a number reads as its decimal text
   case QMetaType::UInt:
   case QMetaType::LongLong:
-  case QMetaType::ULongLong:
-    return value.toString();
-  default:
-    return QString(); // missing, or a list, map, byte array or other type
+  case QMetaType::ULongLong: return value.toString();
+  default: return QString(); // missing, or a list, map, byte array or other type
   }
 }
 
 QString Read(const QString& name) {
-  const Setting& setting = Find(name);
+  const Setting* setting = Find(name);
   const QString stored = GetRegString(name);
-  return !setting.sound || setting.sound(stored) ? stored : setting.fallback;
+  return !setting || !setting->sound || setting->sound(stored) ? stored : setting->fallback;
 }
 
 void FirstRunSetup() {
@@ -174,7 +164,7 @@ bool AccountIdDamaged() {
 }
 
 void RepairAccountId() {
-  SaveRegString(Name::AccountId, Find(Name::AccountId).firstStart());
+  SaveRegString(Name::AccountId, Find(Name::AccountId)->firstStart());
 }
 
 } // namespace SettingsStore

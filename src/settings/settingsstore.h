@@ -12,14 +12,14 @@ namespace SettingsStore {
 
 // The names of the stored values.
 namespace Name {
-inline const QString ProgramFolder = QStringLiteral("100");  // written at every start
-inline const QString AccountId = QStringLiteral("101");      // encoded
-inline const QString PackedOptions = QStringLiteral("102");  // encoded: samplers, delay, two warnings
-inline const QString RunLength = QStringLiteral("103");      // Text4(0) as stored
-inline const QString KeepCount = QStringLiteral("104");      // Text4(1) as stored
-inline const QString OptionBoxes = QStringLiteral("105");    // one "0"/"1" per option box Check3(0..3)
-inline const QString Flags = QStringLiteral("106");          // twenty "0"/"1"; written once, never read
-}  // namespace Name
+inline const QString ProgramFolder = QStringLiteral("100"); // written at every start
+inline const QString AccountId = QStringLiteral("101");     // encoded
+inline const QString PackedOptions = QStringLiteral("102"); // encoded: samplers, delay, two warnings
+inline const QString RunLength = QStringLiteral("103");     // Text4(0) as stored
+inline const QString KeepCount = QStringLiteral("104");     // Text4(1) as stored
+inline const QString OptionBoxes = QStringLiteral("105");   // one "0"/"1" per option box Check3(0..3)
+inline const QString Flags = QStringLiteral("106");         // twenty "0"/"1"; written once, never read
+} // namespace Name
 
 // One stored value: its name, what the first start writes, what a damaged value reads as, and the
 // check that tells a sound value from a damaged one. Values are in their stored form (encoded
@@ -47,18 +47,19 @@ void SaveRegString(const QString& name, const QString& value);
 QString GetRegString(const QString& name);
 
 // The stored value of a setting of the table, or its fallback when the stored value fails the
-// setting's check: the one way the program reads its settings.
+// setting's check: the one way the program reads its settings. A name outside the table reads as
+// stored.
 QString Read(const QString& name);
 
 // The stored configuration put into the configuration controls at a later start.
 struct StoredOptions {
-  QString samplers;   // Text3
-  QString delay;      // Text2
-  QString warning1;   // Text5(0)
-  QString warning2;   // Text5(1)
-  QString runLength;  // Text4(0), "103" as stored
-  QString keepCount;  // Text4(1), "104" as stored
-  QString options;    // "105": one "0"/"1" per option box Check3(0..), or empty
+  QString samplers;  // Text3
+  QString delay;     // Text2
+  QString warning1;  // Text5(0)
+  QString warning2;  // Text5(1)
+  QString runLength; // Text4(0), "103" as stored
+  QString keepCount; // Text4(1), "104" as stored
+  QString options;   // "105": one "0"/"1" per option box Check3(0..), or empty
 };
 
 // Cuts the decoded text of "102" into the four numeric options: two-digit fields are cut from the

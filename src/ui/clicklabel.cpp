@@ -72,8 +72,7 @@ void ClickLabel::keyPressEvent(QKeyEvent* event) {
       Activate();
     event->accept();
     return;
-  default:
-    QLabel::keyPressEvent(event);
+  default: QLabel::keyPressEvent(event);
   }
 }
 

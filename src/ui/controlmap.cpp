@@ -98,12 +98,9 @@ QWidget* Create(const Control& c, QWidget* parent) {
     box->setReadOnly(c.kind == K::ReadOnlyBox);
     return box;
   }
-  case K::ListBox:
-    return new QListWidget(parent);
-  case K::Button:
-    return new QPushButton(caption, parent);
-  case K::CheckBox:
-    return new QCheckBox(caption, parent);
+  case K::ListBox: return new QListWidget(parent);
+  case K::Button: return new QPushButton(caption, parent);
+  case K::CheckBox: return new QCheckBox(caption, parent);
   case K::Switch: {
     auto* button = new QPushButton(caption, parent);
     button->setCheckable(true);
@@ -126,10 +123,8 @@ QWidget* Create(const Control& c, QWidget* parent) {
     image->setMouseTracking(true);
     return image;
   }
-  case K::Table:
-    return new QTableView(parent);
-  case K::StatusBar:
-    break;
+  case K::Table: return new QTableView(parent);
+  case K::StatusBar: break;
   }
   return nullptr;
 }

@@ -19,21 +19,21 @@ enum class Kind {
   ListBox,
   Button,
   CheckBox,
-  Switch,      // a check box drawn as a push button
-  Frame,       // a container panel
-  Shape,       // a rectangle outline
-  Image,       // a picture that reports clicks and pointer moves
-  Table,       // the results table
-  StatusBar,   // a status bar with numbered panels (made by the window, which owns the panel texts)
+  Switch,    // a check box drawn as a push button
+  Frame,     // a container panel
+  Shape,     // a rectangle outline
+  Image,     // a picture that reports clicks and pointer moves
+  Table,     // the results table
+  StatusBar, // a status bar with numbered panels (made by the window, which owns the panel texts)
 };
 
 struct Control {
-  const char* name;      // objectName: control name, or Name_Index for an element of a control array
+  const char* name; // objectName: control name, or Name_Index for an element of a control array
   Kind kind;
-  const char* container; // objectName of the container, or "" for the window itself
+  const char* container;        // objectName of the container, or "" for the window itself
   int left, top, width, height; // twips
-  const char* caption;   // initial caption or text
-  const char* accessible; // accessible name when the caption does not name the control, else nullptr
+  const char* caption;          // initial caption or text
+  const char* accessible;       // accessible name when the caption does not name the control, else nullptr
   bool enabled;
 };
 

@@ -35,7 +35,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QTableView>
-#include <QTimer>
 
 namespace {
 
@@ -67,7 +66,8 @@ Form1::Form1(Module1& state, QWidget* parent) : QWidget(parent), state(state) {
   setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.png")));
   setFixedSize(ClientSize);
 
-  StatusBar1 = new StatusPanels(3, {QStringLiteral("Best Time"), QStringLiteral("Worst Time"), QStringLiteral("Average")}, this);
+  StatusBar1 =
+      new StatusPanels(3, {QStringLiteral("Best Time"), QStringLiteral("Worst Time"), QStringLiteral("Average")}, this);
   StatusBar2 = new StatusPanels(5, {}, this);
   results = new ResultsModel(this);
   Inet1 = new HttpClientArray(this);
@@ -166,9 +166,8 @@ void Form1::ConnectEngine() {
   connect(cycle, &TestCycle::PictureChanged, this, &Form1::ShowPicture);
   connect(cycle, &TestCycle::RefTimeChanged, this, [this](int i, const QString& text) { Text6[i]->setText(text); });
   connect(cycle, &TestCycle::CaptionChanged, this, &QWidget::setWindowTitle);
-  connect(Check1, &QPushButton::clicked, this, [this] {
-    Check1_MouseUp(ModifierHeld() ? TestCycle::SwitchedBy::Program : TestCycle::SwitchedBy::Click);
-  });
+  connect(Check1, &QPushButton::clicked, this,
+          [this] { Check1_MouseUp(ModifierHeld() ? TestCycle::SwitchedBy::Program : TestCycle::SwitchedBy::Click); });
   cycle->MenuAction = [this](MenuItem item) { Label2_Click(item); };
 }
 
@@ -372,24 +371,15 @@ void Form1::mnuSave_Click() {
 
 void Form1::Label2_Click(MenuItem item) {
   switch (item) {
-  case MenuItem::Menu:
-    return OpenMenu();
-  case MenuItem::ShowLog:
-    return ShowLog();
-  case MenuItem::SubmitLog:
-    return SubmitLog();
-  case MenuItem::SubmitResults:
-    return SubmitResults();
-  case MenuItem::Configure:
-    return Configure();
-  case MenuItem::Quit:
-    return Quit();
-  case MenuItem::Hatching:
-    return Hatching();
-  case MenuItem::Help:
-    return Help();
-  case MenuItem::FcTest:
-    return StartFcTest();
+  case MenuItem::Menu: return OpenMenu();
+  case MenuItem::ShowLog: return ShowLog();
+  case MenuItem::SubmitLog: return SubmitLog();
+  case MenuItem::SubmitResults: return SubmitResults();
+  case MenuItem::Configure: return Configure();
+  case MenuItem::Quit: return Quit();
+  case MenuItem::Hatching: return Hatching();
+  case MenuItem::Help: return Help();
+  case MenuItem::FcTest: return StartFcTest();
   }
 }
 
@@ -440,7 +430,7 @@ void Form1::Configure() {
 void Form1::Quit() {
   // A run that counts down its passes ("<n> to go") is only ended when the user confirms it.
   const QString progress = StatusBar2->Text(3);
-  if (!progress.isEmpty() && progress.at(0) >= QLatin1Char('1') && progress.at(0) <= QLatin1Char('9') &&
+  if (!progress.isEmpty() && Numbers::IsDigit(progress.at(0)) && progress.at(0) != QLatin1Char('0') &&
       MessageBoxes::MsgBox(QStringLiteral("Are you sure you want to quit?"), MessageBoxes::YesNo,
                            MessageBoxes::Question, QStringLiteral("Test in progress")) == MessageBoxes::No)
     return;
@@ -611,7 +601,7 @@ void Form1::closeEvent(QCloseEvent* event) {
   // into the sub-log, an outstanding fetch is ended, the hidden splash window closes with it.
   event->accept();
   if (closing)
-    return;  // already ending (Quit closes every window)
+    return; // already ending (Quit closes every window)
   UpdateTransferLog(*results);
   UnloadAll();
 }

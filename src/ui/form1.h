@@ -147,7 +147,7 @@ private:
   ResultsModel* results = nullptr;
   RunSettings settings;
   TestCycle* cycle = nullptr;
-  QShortcut* closeMenuKey = nullptr;  // Escape, while the menu panel is open
+  QShortcut* closeMenuKey = nullptr; // Escape, while the menu panel is open
   int LastMenuItem = 0;
   bool closing = false;
 };

@@ -9,7 +9,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-Form2::Form2(const QString& vendorAddress, QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
+Form2::Form2(const QString& vendorAddress, QWidget* parent)
+    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
   Q_INIT_RESOURCE(resources);
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(Module1::AppTitle);

@@ -16,5 +16,5 @@ signals:
   void Timer1_Timer();
 
 private:
-  QTimer* Timer1 = nullptr;  // once, 3500 ms after the window was made
+  QTimer* Timer1 = nullptr; // once, 3500 ms after the window was made
 };

@@ -68,7 +68,8 @@ void CommandLineTest::readsTheMode_data() {
   QTest::newRow("stray argument") << QStringList{"sites.txt"} << int(Mode::Error);
   QTest::newRow("toolkit option without value") << QStringList{"-platform"} << int(Mode::Error);
 
-  QTest::newRow("export") << QStringList{"--export", "a.csv", "--last", "24h", "--url", "http://a"} << int(Mode::Export);
+  QTest::newRow("export") << QStringList{"--export", "a.csv", "--last", "24h", "--url", "http://a"}
+                          << int(Mode::Export);
   QTest::newRow("export without file") << QStringList{"--export"} << int(Mode::Error);
   QTest::newRow("export twice") << QStringList{"--export", "a.csv", "--export", "b.csv"} << int(Mode::Error);
   QTest::newRow("since and last") << QStringList{"--export", "a.csv", "--since", "2026-01-01", "--last", "1h"}
@@ -82,7 +83,7 @@ void CommandLineTest::readsTheMode_data() {
   QTest::newRow("samplers too many") << QStringList{"--headless", "--samplers", "32769"} << int(Mode::Error);
   QTest::newRow("metrics without port") << QStringList{"--headless", "--metrics", "127.0.0.1"} << int(Mode::Error);
   QTest::newRow("metrics port too high") << QStringList{"--headless", "--metrics", "127.0.0.1:65536"}
-                                        << int(Mode::Error);
+                                         << int(Mode::Error);
 }
 
 void CommandLineTest::readsTheMode() {
@@ -95,14 +96,14 @@ void CommandLineTest::readsTheMode() {
 
 void CommandLineTest::readsExportAndHeadlessOptions() {
   const QString program = QStringLiteral("tarvik");
-  CommandLine line = CommandLine::Parse({program, "--export", "out.jsonl", "--since", "2026-12-01T08:00Z", "--url",
-                                         "http://a", "--url", "http://b"});
+  CommandLine line = CommandLine::Parse(
+      {program, "--export", "out.jsonl", "--since", "2026-12-01T08:00Z", "--url", "http://a", "--url", "http://b"});
   QCOMPARE(line.exportFile, QStringLiteral("out.jsonl"));
   QCOMPARE(line.since, QStringLiteral("2026-12-01T08:00Z"));
   QCOMPARE(line.urls, (QStringList{"http://a", "http://b"}));
 
-  line = CommandLine::Parse({program, "--headless", "--urls", "sites.txt", "--delay", "5", "--samplers", "3",
-                             "--metrics", "[::1]:9100"});
+  line = CommandLine::Parse(
+      {program, "--headless", "--urls", "sites.txt", "--delay", "5", "--samplers", "3", "--metrics", "[::1]:9100"});
   QCOMPARE(int(line.mode), int(CommandLine::Mode::Headless));
   QCOMPARE(line.urlsFile, QStringLiteral("sites.txt"));
   QCOMPARE(line.delaySeconds, std::optional<int>(5));
@@ -111,8 +112,8 @@ void CommandLineTest::readsExportAndHeadlessOptions() {
   QCOMPARE(line.metricsPort, quint16(9100));
 
   // Without a value, and also followed by another option, --metrics means the default address.
-  for (const QStringList& arguments : {QStringList{program, "--headless", "--metrics"},
-                                       QStringList{program, "--metrics", "--headless"}}) {
+  for (const QStringList& arguments :
+       {QStringList{program, "--headless", "--metrics"}, QStringList{program, "--metrics", "--headless"}}) {
     line = CommandLine::Parse(arguments);
     QCOMPARE(int(line.mode), int(CommandLine::Mode::Headless));
     QCOMPARE(line.metricsHost, QStringLiteral("127.0.0.1"));
@@ -155,7 +156,7 @@ void CommandLineTest::exportsWithoutDisplay() {
   QFile csv(out);
   QVERIFY(csv.open(QIODevice::ReadOnly));
   const QList<QByteArray> lines = csv.readAll().split('\n');
-  QCOMPARE(lines.size(), 4);  // header, two samples, the empty rest after the last line end
+  QCOMPARE(lines.size(), 4); // header, two samples, the empty rest after the last line end
   QVERIFY(lines.at(0).startsWith("id,at_utc,kind,url"));
   QVERIFY(lines.at(1).contains(",http://a.example,") && lines.at(1).contains("\"ok, \"\"quoted\"\"\""));
 
@@ -168,8 +169,8 @@ void CommandLineTest::exportsWithoutDisplay() {
 void CommandLineTest::programAnswersWithoutDisplay_data() {
   QTest::addColumn<QStringList>("arguments");
   QTest::addColumn<int>("exitCode");
-  QTest::addColumn<QString>("out");  // a text standard output must hold ("" for none)
-  QTest::addColumn<QString>("err");  // the one line standard error must start with ("" for none)
+  QTest::addColumn<QString>("out"); // a text standard output must hold ("" for none)
+  QTest::addColumn<QString>("err"); // the one line standard error must start with ("" for none)
 
   QTest::newRow("version") << QStringList{"--version"} << 0 << QStringLiteral("Tarvik " TARVIK_VERSION_TEXT "\n")
                            << QString();

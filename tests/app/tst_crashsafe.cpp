@@ -46,7 +46,8 @@ class Writer {
 public:
   explicit Writer(int round, bool logOnly = false) {
     process.setProgram(QStringLiteral(TARVIK_CRASHWRITER));
-    process.setArguments(QStringList{QString::number(round)} + (logOnly ? QStringList{QStringLiteral("log")} : QStringList{}));
+    process.setArguments(QStringList{QString::number(round)} +
+                         (logOnly ? QStringList{QStringLiteral("log")} : QStringList{}));
     process.start();
   }
   ~Writer() {
@@ -95,9 +96,9 @@ class CrashSafeTest : public QObject {
   QByteArray log;
   double subLogBytes = 0;
   std::map<char, int> landed;  // where the kills landed, by operation mark
-  std::set<QString> leftovers;  // files no writer should leave behind
+  std::set<QString> leftovers; // files no writer should leave behind
   int emptyLocks = 0;
-  int cutBlocks = 0;  // report-log blocks that a kill cut short
+  int cutBlocks = 0; // report-log blocks that a kill cut short
 
   void CheckUrlList(int round) {
     const QByteArray bytes = ReadAll(ProgramFolder::File(QStringLiteral("urls.dat")));
@@ -112,17 +113,18 @@ class CrashSafeTest : public QObject {
         return;
       }
     }
-    QFAIL(qPrintable(QStringLiteral("urls.dat holds %1 bytes that are no whole list %2")
-                         .arg(bytes.size()).arg(Where(round))));
+    QFAIL(qPrintable(
+        QStringLiteral("urls.dat holds %1 bytes that are no whole list %2").arg(bytes.size()).arg(Where(round))));
   }
 
   void CheckSubLog(int round) {
     const QByteArray bytes = ReadAll(ProgramFolder::File(QStringLiteral("sublog.log")));
     static const QRegularExpression whole(QStringLiteral("^Transfer bytes, Use time\\(min\\)\r\n(\\d+),(\\d+)\r\n$"));
     const QRegularExpressionMatch match = whole.match(QString::fromLatin1(bytes));
-    QVERIFY2(match.hasMatch(), qPrintable(QStringLiteral("sublog.log %1: %2").arg(Where(round), QString::fromLatin1(bytes))));
+    QVERIFY2(match.hasMatch(),
+             qPrintable(QStringLiteral("sublog.log %1: %2").arg(Where(round), QString::fromLatin1(bytes))));
     const double total = match.captured(1).toDouble();
-    QCOMPARE(std::fmod(total, double(CrashContent::SubLogStep)), 0.0);  // whole updates only
+    QCOMPARE(std::fmod(total, double(CrashContent::SubLogStep)), 0.0); // whole updates only
     QVERIFY2(total >= subLogBytes, "the sub-log lost totals it had");
     subLogBytes = total;
   }
@@ -132,8 +134,10 @@ class CrashSafeTest : public QObject {
     const QString value104 = SettingsStore::GetRegString(QStringLiteral("104"));
     const QStringList known103{CrashContent::Initial103(), CrashContent::Value103(0), CrashContent::Value103(1)};
     const QStringList known104{CrashContent::Initial104(), CrashContent::Value104(0), CrashContent::Value104(1)};
-    QVERIFY2(known103.contains(value103), qPrintable(QStringLiteral("\"103\" holds %1 characters %2").arg(value103.size()).arg(Where(round))));
-    QVERIFY2(known104.contains(value104), qPrintable(QStringLiteral("\"104\" holds %1 characters %2").arg(value104.size()).arg(Where(round))));
+    QVERIFY2(known103.contains(value103),
+             qPrintable(QStringLiteral("\"103\" holds %1 characters %2").arg(value103.size()).arg(Where(round))));
+    QVERIFY2(known104.contains(value104),
+             qPrintable(QStringLiteral("\"104\" holds %1 characters %2").arg(value104.size()).arg(Where(round))));
   }
 
   // The report log: what it held before the round, then the round's blocks in order, the last of
@@ -142,7 +146,8 @@ class CrashSafeTest : public QObject {
     // Missing only while no block has been appended yet.
     QFile file(ProgramFolder::File(QStringLiteral("tarvik.log")));
     const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    QVERIFY2(bytes.startsWith(log), qPrintable(QStringLiteral("the report log lost earlier blocks %1").arg(Where(round))));
+    QVERIFY2(bytes.startsWith(log),
+             qPrintable(QStringLiteral("the report log lost earlier blocks %1").arg(Where(round))));
     qsizetype at = log.size();
     for (int iteration = 0; at < bytes.size(); ++iteration) {
       const QByteArray block = CrashContent::LogBlockBytes(round, iteration);
@@ -155,10 +160,16 @@ class CrashSafeTest : public QObject {
         qsizetype same = 0;
         while (same < rest.size() && rest[same] == block[same])
           ++same;
-        QFAIL(qPrintable(QStringLiteral("report log block %1.%2 is damaged %3: it starts at byte %4, its first %5 bytes "
-                                        "are right, then %6 (of %7 in the file)")
-                             .arg(round).arg(iteration).arg(Where(round)).arg(at).arg(same)
-                             .arg(QString::fromLatin1(rest.mid(same, 40).toHex(' '))).arg(bytes.size())));
+        QFAIL(
+            qPrintable(QStringLiteral("report log block %1.%2 is damaged %3: it starts at byte %4, its first %5 bytes "
+                                      "are right, then %6 (of %7 in the file)")
+                           .arg(round)
+                           .arg(iteration)
+                           .arg(Where(round))
+                           .arg(at)
+                           .arg(same)
+                           .arg(QString::fromLatin1(rest.mid(same, 40).toHex(' ')))
+                           .arg(bytes.size())));
       }
       ++cutBlocks;
       break;
@@ -267,10 +278,11 @@ private slots:
         return;
     }
 
-    qInfo("kills landed: %d rewriting urls.dat, %d updating the sub-log, %d saving settings, %d appending to the "
-          "report log, %d between operations, %d before the first",
-          landed[CrashContent::UrlsMark], landed[CrashContent::SubLogMark], landed[CrashContent::SettingsMark],
-          landed[CrashContent::LogMark], landed[CrashContent::IdleMark], landed[CrashContent::StartedMark]);
+    qInfo(
+        "kills landed: %d rewriting urls.dat, %d updating the sub-log, %d saving settings, %d appending to the "
+        "report log, %d between operations, %d before the first",
+        landed[CrashContent::UrlsMark], landed[CrashContent::SubLogMark], landed[CrashContent::SettingsMark],
+        landed[CrashContent::LogMark], landed[CrashContent::IdleMark], landed[CrashContent::StartedMark]);
     QStringList names(leftovers.begin(), leftovers.end());
     qInfo("files left behind by killed writers: %s; empty settings lock files left: %d",
           names.isEmpty() ? "none" : qPrintable(names.join(QStringLiteral(", "))), emptyLocks);

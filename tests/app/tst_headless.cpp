@@ -77,7 +77,7 @@ public:
     while (Lines().size() < count) {
       if (clock.elapsed() > ms || process.state() == QProcess::NotRunning)
         return false;
-      QTest::qWait(50);  // the loopback site answers meanwhile
+      QTest::qWait(50); // the loopback site answers meanwhile
     }
     return true;
   }
@@ -98,7 +98,7 @@ public:
   QStringList Lines() {
     out += process.readAllStandardOutput();
     QStringList lines = QString::fromUtf8(out).split(QLatin1Char('\n'));
-    lines.removeLast();  // what follows the last line end
+    lines.removeLast(); // what follows the last line end
     return lines;
   }
   // Sends `signal` and waits for the end; the exit code, or -1 when it did not end normally.
@@ -149,7 +149,7 @@ void HeadlessTest::samplesServesMetricsAndEndsOnSignal_data() {
 void HeadlessTest::samplesServesMetricsAndEndsOnSignal() {
   QFETCH(int, signal);
   QTemporaryDir home;
-  const QString good = site.BaseUrl();  // "http://127.0.0.1:<port>"
+  const QString good = site.BaseUrl(); // "http://127.0.0.1:<port>"
   const QString refused = QStringLiteral("http://127.0.0.1:%1").arg(FreePort());
   const QString urls = home.filePath(QStringLiteral("sites.txt"));
   QVERIFY(WriteFile(urls, (good + QStringLiteral("\n\n") + refused + QStringLiteral("\n")).toUtf8()));
@@ -170,7 +170,8 @@ void HeadlessTest::samplesServesMetricsAndEndsOnSignal() {
     QCOMPARE(fields.at(1), QString::number(i % 2 + 1));
     QCOMPARE(fields.at(2), QString::number(i / 2 + 1));
     if (i % 2 == 0) {
-      QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d{3}$")).match(fields.at(3)).hasMatch(), qPrintable(lines.at(i)));
+      QVERIFY2(QRegularExpression(QStringLiteral("^\\d+\\.\\d{3}$")).match(fields.at(3)).hasMatch(),
+               qPrintable(lines.at(i)));
       QCOMPARE(fields.at(5), good);
     } else {
       QCOMPARE(fields.at(3), QStringLiteral("Failed"));
@@ -215,7 +216,7 @@ void HeadlessTest::samplesServesMetricsAndEndsOnSignal() {
 }
 
 void HeadlessTest::refusesToStartWithoutSites_data() {
-  QTest::addColumn<QString>("urlsContent");  // null: no file at all
+  QTest::addColumn<QString>("urlsContent"); // null: no file at all
   QTest::addColumn<QString>("said");
   QTest::newRow("missing list") << QString() << QStringLiteral("tarvik: cannot read the site list");
   QTest::newRow("empty list") << QStringLiteral("\n  \n") << QStringLiteral("tarvik: no site to test in");
@@ -247,7 +248,8 @@ void HeadlessTest::prometheusScrapesIt() {
 
   HeadlessProgram program(home.path());
   const quint16 metricsPort = FreePort();
-  program.Start({"--headless", "--urls", urls, "--delay", "1", "--metrics", QStringLiteral("127.0.0.1:%1").arg(metricsPort)});
+  program.Start(
+      {"--headless", "--urls", urls, "--delay", "1", "--metrics", QStringLiteral("127.0.0.1:%1").arg(metricsPort)});
   QCOMPARE(program.MetricsPort(20000), metricsPort);
 
   const QString config = home.filePath(QStringLiteral("prometheus.yml"));
@@ -265,15 +267,18 @@ void HeadlessTest::prometheusScrapesIt() {
   QVERIFY(server.waitForStarted());
 
   // Asks the server until the scraped samples can be queried.
-  const QString query =
-      QStringLiteral("http://127.0.0.1:%1/api/v1/query?query=tarvik_ping_seconds_count").arg(webPort);
+  const QString query = QStringLiteral("http://127.0.0.1:%1/api/v1/query?query=tarvik_ping_seconds_count").arg(webPort);
   QJsonArray result;
   QElapsedTimer clock;
   clock.start();
   while (result.isEmpty() && clock.elapsed() < 60000) {
     QTest::qWait(500);
-    result = QJsonDocument::fromJson(Get(query)).object().value(QStringLiteral("data")).toObject()
-                 .value(QStringLiteral("result")).toArray();
+    result = QJsonDocument::fromJson(Get(query))
+                 .object()
+                 .value(QStringLiteral("data"))
+                 .toObject()
+                 .value(QStringLiteral("result"))
+                 .toArray();
   }
   server.terminate();
   server.waitForFinished(20000);

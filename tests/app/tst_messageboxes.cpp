@@ -1,6 +1,6 @@
 // The program's message boxes (QMessageBox) answered with real keys and the window's close control.
-#include "testenvironment.h"
 #include "app/qtplatform.h"
+#include "testenvironment.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -20,7 +20,7 @@ private slots:
   // answers. A Yes/No/Cancel box takes Escape and the close control as Cancel, an OK box as OK.
   void escapeAndTheCloseControl_data() {
     QTest::addColumn<MessageBoxes::Buttons>("buttons");
-    QTest::addColumn<QString>("steps");  // E Escape, C the close control, Y and N the keys
+    QTest::addColumn<QString>("steps"); // E Escape, C the close control, Y and N the keys
     QTest::addColumn<MessageBoxes::Answer>("answer");
     QTest::newRow("Yes/No: Escape, close, Y") << MessageBoxes::YesNo << "ECY" << MessageBoxes::Yes;
     QTest::newRow("Yes/No: close, Escape, N") << MessageBoxes::YesNo << "CEN" << MessageBoxes::No;
@@ -35,7 +35,7 @@ private slots:
     QFETCH(MessageBoxes::Answer, answer);
 
     QtMessageBoxes boxes;
-    QString done;  // the steps made, up to the one that closed the box
+    QString done; // the steps made, up to the one that closed the box
     bool closedEarly = false;
     QTimer::singleShot(0, this, [&] {
       QTRY_VERIFY(qobject_cast<QMessageBox*>(QApplication::activeModalWidget()));
@@ -58,8 +58,8 @@ private slots:
         QTest::qWait(300);
       }
     });
-    const MessageBoxes::Answer given =
-        boxes.Show(QStringLiteral("Do you want to save log before?"), buttons, MessageBoxes::NoIcon, QStringLiteral("Tarvik"));
+    const MessageBoxes::Answer given = boxes.Show(QStringLiteral("Do you want to save log before?"), buttons,
+                                                  MessageBoxes::NoIcon, QStringLiteral("Tarvik"));
     QVERIFY2(!closedEarly, qPrintable(QStringLiteral("the box closed after %1").arg(done)));
     QCOMPARE(done, steps);
     QCOMPARE(given, answer);

@@ -1,18 +1,17 @@
 // Start-up: first start, later start with stored values, damaged values, the splash window.
+#include "app/startup.h"
+#include "form1controls.h"
 #include "platform/programfolder.h"
+#include "scriptedboxes.h"
 #include "settings/settingsstore.h"
 #include "settings/valuecodec.h"
-#include "scriptedboxes.h"
 #include "testenvironment.h"
-#include "form1controls.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
-#include "app/startup.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
-#include <QTemporaryFile>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +19,7 @@
 #include <QListWidget>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
 
@@ -28,7 +28,8 @@
 namespace {
 
 QSettings Store() {
-  return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velmora"), QStringLiteral("vmTARVIK"));
+  return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velmora"),
+                   QStringLiteral("vmTARVIK"));
 }
 
 QString Encoded(const QString& plain) {
@@ -36,8 +37,8 @@ QString Encoded(const QString& plain) {
 }
 
 QStringList ControlTexts(const Form1Controls& ui) {
-  return {ui.Text3->text(), ui.Text2->text(), ui.Text5[0]->text(), ui.Text5[1]->text(),
-          ui.Text4[0]->text(), ui.Text4[1]->text()};
+  return {ui.Text3->text(),    ui.Text2->text(),    ui.Text5[0]->text(),
+          ui.Text5[1]->text(), ui.Text4[0]->text(), ui.Text4[1]->text()};
 }
 
 QString CheckStates(const Form1Controls& ui) {
@@ -107,20 +108,35 @@ private slots:
     QTest::addColumn<QStringList>("texts");
     QTest::addColumn<QString>("checks");
 
-    QTest::newRow("defaults") << "016001020" << "" << "" << "0000"
-                              << QStringList{"1", "60", "1", "20", "", ""} << "0000";
-    QTest::newRow("stored values") << "030502015" << "10" << "4" << "1001"
-                                   << QStringList{"3", "5", "2", "15", "10", "4"} << "1001";
-    QTest::newRow("eleven characters: fourth field ignored") << "02300407123" << "" << "" << "0110"
-                                                             << QStringList{"2", "30", "4", "123", "", ""} << "0110";
-    QTest::newRow("eight characters: short rest") << "01100205" << "" << "" << ""
-                                                  << QStringList{"1", "10", "2", "5", "", ""} << "0000";
-    QTest::newRow("not digits falls back") << "01x001020" << "" << "" << "0000"
-                                           << QStringList{"1", "60", "1", "20", "", ""} << "0000";
-    QTest::newRow("damaged options fall back") << "016001020" << "" << "" << "10a1"
-                                               << QStringList{"1", "60", "1", "20", "", ""} << "0000";
-    QTest::newRow("too many options fall back") << "016001020" << "" << "" << "11111"
-                                                << QStringList{"1", "60", "1", "20", "", ""} << "0000";
+    QTest::newRow("defaults") << "016001020"
+                              << ""
+                              << ""
+                              << "0000" << QStringList{"1", "60", "1", "20", "", ""} << "0000";
+    QTest::newRow("stored values") << "030502015"
+                                   << "10"
+                                   << "4"
+                                   << "1001" << QStringList{"3", "5", "2", "15", "10", "4"} << "1001";
+    QTest::newRow("eleven characters: fourth field ignored")
+        << "02300407123"
+        << ""
+        << ""
+        << "0110" << QStringList{"2", "30", "4", "123", "", ""} << "0110";
+    QTest::newRow("eight characters: short rest") << "01100205"
+                                                  << ""
+                                                  << ""
+                                                  << "" << QStringList{"1", "10", "2", "5", "", ""} << "0000";
+    QTest::newRow("not digits falls back") << "01x001020"
+                                           << ""
+                                           << ""
+                                           << "0000" << QStringList{"1", "60", "1", "20", "", ""} << "0000";
+    QTest::newRow("damaged options fall back") << "016001020"
+                                               << ""
+                                               << ""
+                                               << "10a1" << QStringList{"1", "60", "1", "20", "", ""} << "0000";
+    QTest::newRow("too many options fall back") << "016001020"
+                                                << ""
+                                                << ""
+                                                << "11111" << QStringList{"1", "60", "1", "20", "", ""} << "0000";
   }
   void laterStartLoadsStoredValues() {
     QFETCH(QString, packed);
@@ -198,7 +214,8 @@ private slots:
     form->Label2_Click(MenuItem::Menu);
     form->Label2_Click(MenuItem::SubmitLog);
     form->mnuSave_Click();
-    QCOMPARE(boxes.Texts(), (QStringList{"Vok Hatched", "This function is not operational in this version. Coming soon"}));
+    QCOMPARE(boxes.Texts(),
+             (QStringList{"Vok Hatched", "This function is not operational in this version. Coming soon"}));
     QCOMPARE(SettingsStore::GetRegString(QStringLiteral("100")), ProgramFolder::Path());
     qputenv("TARVIK_HOME", home);
   }
@@ -207,27 +224,61 @@ private slots:
   // sub-log, tmp.tmp, vok.txt) and beside its settings file are removed at the next start; nothing
   // else is, in those folders or elsewhere.
   void leftoversOfAKilledProgramAreRemoved_data() {
-    QTest::addColumn<QString>("folder");  // "home" the program folder, "settings" the settings folder
+    QTest::addColumn<QString>("folder"); // "home" the program folder, "settings" the settings folder
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("kind");    // "file", "folder", or "link" to a file elsewhere
+    QTest::addColumn<QString>("kind"); // "file", "folder", or "link" to a file elsewhere
     QTest::addColumn<bool>("removed");
-    QTest::newRow("URL list") << "home" << "urls.dat.hWxKqz" << "file" << true;
-    QTest::newRow("sub-log") << "home" << "sublog.log.QwErTy" << "file" << true;
-    QTest::newRow("keep-last file") << "home" << "tmp.tmp.zzzzzz" << "file" << true;
-    QTest::newRow("marker file") << "home" << "vok.txt.XXXXXX" << "file" << true;
-    QTest::newRow("settings file") << "settings" << "vmTARVIK.conf.ABCdef" << "file" << true;
-    QTest::newRow("report log: appended, never a temporary") << "home" << "tarvik.log.hWxKqz" << "file" << false;
-    QTest::newRow("a digit") << "home" << "urls.dat.hWx1qz" << "file" << false;
-    QTest::newRow("five letters") << "home" << "urls.dat.hWxKq" << "file" << false;
-    QTest::newRow("seven letters") << "home" << "urls.dat.hWxKqzz" << "file" << false;
-    QTest::newRow("no dot") << "home" << "urls.dathWxKqz" << "file" << false;
-    QTest::newRow("another file's") << "home" << "notes.txt.hWxKqz" << "file" << false;
-    QTest::newRow("settings name in the program folder") << "home" << "vmTARVIK.conf.hWxKqz" << "file" << false;
-    QTest::newRow("program file name in the settings folder") << "settings" << "urls.dat.hWxKqz" << "file" << false;
-    QTest::newRow("another program's settings") << "settings" << "other.conf.hWxKqz" << "file" << false;
-    QTest::newRow("a folder") << "home" << "urls.dat.hWxKqz" << "folder" << false;
-    QTest::newRow("a link") << "home" << "urls.dat.hWxKqz" << "link" << false;
-    QTest::newRow("in a folder below") << "home/sub" << "urls.dat.hWxKqz" << "file" << false;
+    QTest::newRow("URL list") << "home"
+                              << "urls.dat.hWxKqz"
+                              << "file" << true;
+    QTest::newRow("sub-log") << "home"
+                             << "sublog.log.QwErTy"
+                             << "file" << true;
+    QTest::newRow("keep-last file") << "home"
+                                    << "tmp.tmp.zzzzzz"
+                                    << "file" << true;
+    QTest::newRow("marker file") << "home"
+                                 << "vok.txt.XXXXXX"
+                                 << "file" << true;
+    QTest::newRow("settings file") << "settings"
+                                   << "vmTARVIK.conf.ABCdef"
+                                   << "file" << true;
+    QTest::newRow("report log: appended, never a temporary") << "home"
+                                                             << "tarvik.log.hWxKqz"
+                                                             << "file" << false;
+    QTest::newRow("a digit") << "home"
+                             << "urls.dat.hWx1qz"
+                             << "file" << false;
+    QTest::newRow("five letters") << "home"
+                                  << "urls.dat.hWxKq"
+                                  << "file" << false;
+    QTest::newRow("seven letters") << "home"
+                                   << "urls.dat.hWxKqzz"
+                                   << "file" << false;
+    QTest::newRow("no dot") << "home"
+                            << "urls.dathWxKqz"
+                            << "file" << false;
+    QTest::newRow("another file's") << "home"
+                                    << "notes.txt.hWxKqz"
+                                    << "file" << false;
+    QTest::newRow("settings name in the program folder") << "home"
+                                                         << "vmTARVIK.conf.hWxKqz"
+                                                         << "file" << false;
+    QTest::newRow("program file name in the settings folder") << "settings"
+                                                              << "urls.dat.hWxKqz"
+                                                              << "file" << false;
+    QTest::newRow("another program's settings") << "settings"
+                                                << "other.conf.hWxKqz"
+                                                << "file" << false;
+    QTest::newRow("a folder") << "home"
+                              << "urls.dat.hWxKqz"
+                              << "folder" << false;
+    QTest::newRow("a link") << "home"
+                            << "urls.dat.hWxKqz"
+                            << "link" << false;
+    QTest::newRow("in a folder below") << "home/sub"
+                                       << "urls.dat.hWxKqz"
+                                       << "file" << false;
   }
   void leftoversOfAKilledProgramAreRemoved() {
     QFETCH(QString, folder);
@@ -277,9 +328,7 @@ private slots:
     const Form1Controls ui(*form);
     form->show();
     bool ended = false;
-    QTimer::singleShot(0, form, [&] {
-      form->close();
-    });
+    QTimer::singleShot(0, form, [&] { form->close(); });
     QTimer::singleShot(3000, qApp, [] { QCoreApplication::exit(1); });
     ended = QCoreApplication::exec() == 0;
     QVERIFY(ended);

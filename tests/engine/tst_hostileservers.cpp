@@ -8,13 +8,13 @@
 #include "core/module1.h"
 #include "core/statuspanels.h"
 #include "engine/testcycle.h"
+#include "enginerig.h"
 #include "hostileserver.h"
 #include "loopbackserver.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
 #include "results/resultsmodel.h"
 #include "services/servicequery.h"
-#include "enginerig.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -47,9 +47,7 @@ class Ticker {
 public:
   Ticker() {
     timer.setInterval(20);
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      longest = qMax(longest, since.restart());
-    });
+    QObject::connect(&timer, &QTimer::timeout, [this] { longest = qMax(longest, since.restart()); });
     since.start();
     timer.start();
   }
@@ -94,7 +92,7 @@ private:
 struct Target {
   QString base;
   std::unique_ptr<HostileServer> server;
-  QTemporaryDir files;  // for the file: case, files that must never be read
+  QTemporaryDir files; // for the file: case, files that must never be read
 
   explicit Target(const QString& kind) {
     using Mode = HostileServer::Mode;
@@ -117,9 +115,12 @@ struct Target {
       base = QUrl::fromLocalFile(files.path()).toString();
     } else {
       const std::map<QString, Mode> modes = {
-          {QStringLiteral("silent"), Mode::Silent},     {QStringLiteral("trickle"), Mode::Trickle},
-          {QStringLiteral("1 GiB body"), Mode::Flood},  {QStringLiteral("reset mid-body"), Mode::ResetMidBody},
-          {QStringLiteral("not http"), Mode::NotHttp},  {QStringLiteral("redirect loop"), Mode::RedirectLoop},
+          {QStringLiteral("silent"), Mode::Silent},
+          {QStringLiteral("trickle"), Mode::Trickle},
+          {QStringLiteral("1 GiB body"), Mode::Flood},
+          {QStringLiteral("reset mid-body"), Mode::ResetMidBody},
+          {QStringLiteral("not http"), Mode::NotHttp},
+          {QStringLiteral("redirect loop"), Mode::RedirectLoop},
           {QStringLiteral("endless headers"), Mode::EndlessHeaders},
       };
       server = std::make_unique<HostileServer>(modes.at(kind));
@@ -176,7 +177,7 @@ class HostileServersTest : public QObject {
     if (!target.server)
       return;
     if (kind.endsWith(QLatin1String("scheme")))
-      QCOMPARE(target.Connections(), 0);  // never fetched
+      QCOMPARE(target.Connections(), 0); // never fetched
     else
       QVERIFY(target.Connections() >= 1);
     QTRY_COMPARE(target.server->OpenConnectionCount(), 0);
@@ -211,11 +212,15 @@ private slots:
     TestEnvironment::Current()->Clear();
   }
 
-  void cleanup() { HttpClient::SetTimeLimitMs(60000); }
+  void cleanup() {
+    HttpClient::SetTimeLimitMs(60000);
+  }
 
   // A reference pass whose first address is hostile: it ends, the light goes out, and a failure
   // leaves both boxes and the time of the last pass alone without fetching the second address.
-  void refPing_data() { HostileCases(); }
+  void refPing_data() {
+    HostileCases();
+  }
   void refPing() {
     QFETCH(QString, kind);
     QFETCH(bool, fetched);
@@ -233,20 +238,20 @@ private slots:
     Ticker ticker;
     QElapsedTimer clock;
     clock.start();
-    rig.cycle.RefPing();
+    rig.cycle.RefPings().RefPing();
     qInfo("%s: reference pass took %lld ms, longest event-loop pause %lld ms", qPrintable(kind), clock.elapsed(),
           ticker.LongestPauseMs());
 
     QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
     if (fetched) {
-      QVERIFY(PingForm.match(rig.cycle.RefTime(0)).hasMatch());
-      QVERIFY(PingForm.match(rig.cycle.RefTime(1)).hasMatch());
-      QVERIFY(!rig.cycle.LastRefTime.isEmpty());
+      QVERIFY(PingForm.match(rig.cycle.RefPings().RefTime(0)).hasMatch());
+      QVERIFY(PingForm.match(rig.cycle.RefPings().RefTime(1)).hasMatch());
+      QVERIFY(!rig.cycle.RefPings().LastRefTime.isEmpty());
       QCOMPARE(good.RequestCount(QStringLiteral("/ref2")), goodBefore + 1);
     } else {
-      QCOMPARE(rig.cycle.RefTime(0), QString());
-      QCOMPARE(rig.cycle.RefTime(1), QString());
-      QCOMPARE(rig.cycle.LastRefTime, QString());
+      QCOMPARE(rig.cycle.RefPings().RefTime(0), QString());
+      QCOMPARE(rig.cycle.RefPings().RefTime(1), QString());
+      QCOMPARE(rig.cycle.RefPings().LastRefTime, QString());
       QCOMPARE(good.RequestCount(QStringLiteral("/ref2")), goodBefore);
     }
     CheckConnections(kind, target);
@@ -256,7 +261,9 @@ private slots:
 
   // The service query with the vendor's address on a hostile server: it ends, tells its caller
   // when the wait begins and ends, and a failure stores nothing.
-  void serviceQuery_data() { HostileCases(); }
+  void serviceQuery_data() {
+    HostileCases();
+  }
   void serviceQuery() {
     QFETCH(QString, kind);
     QFETCH(bool, fetched);
@@ -292,7 +299,9 @@ private slots:
   }
 
   // A sampling pass over the hostile site and a good one after it, stopped at the end of the run.
-  void samplingPass_data() { HostileCases(); }
+  void samplingPass_data() {
+    HostileCases();
+  }
   void samplingPass() {
     QFETCH(QString, kind);
     QFETCH(bool, fetched);
@@ -306,7 +315,7 @@ private slots:
     rig.settings.urls = {target.base, good.Url(QStringLiteral("/good"))};
     rig.settings.delay = QStringLiteral("1");
     rig.settings.runLength = QStringLiteral("1");
-    rig.settings.warning = {QStringLiteral("100"), QStringLiteral("200")};  // no first-pass repeats
+    rig.settings.warning = {QStringLiteral("100"), QStringLiteral("200")}; // no first-pass repeats
     rig.settings.option[RunSettings::Stop] = true;
     rig.cycle.Text3_Change(QStringLiteral("2"));
 
@@ -317,8 +326,8 @@ private slots:
     rig.SwitchOn();
     QVERIFY(rig.cycle.Testing());
     QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.Testing(), 4 * limitMs + 10000);
-    qInfo("%s: pass took %lld ms, longest event-loop pause %lld ms, %d connections", qPrintable(kind),
-          clock.elapsed(), ticker.LongestPauseMs(), target.Connections());
+    qInfo("%s: pass took %lld ms, longest event-loop pause %lld ms, %d connections", qPrintable(kind), clock.elapsed(),
+          ticker.LongestPauseMs(), target.Connections());
 
     QCOMPARE(rig.results.Count(), 2);
     // The hostile row is complete: a classified sample, or a failed one that says why.
@@ -340,7 +349,7 @@ private slots:
     QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
     CheckConnections(kind, target);
     if (kind == QLatin1String("1 GiB body"))
-      QCOMPARE(target.server->BodyBytesSent(), HostileServer::FloodBytes);  // every byte was read
+      QCOMPARE(target.server->BodyBytesSent(), HostileServer::FloodBytes); // every byte was read
 
     QVERIFY2(ticker.LongestPauseMs() < MaxPauseMs, qPrintable(QString::number(ticker.LongestPauseMs())));
     CheckMemory(memory, kind);

@@ -1,6 +1,7 @@
 #include "core/statuspanels.h"
 #include "engine/keeplast.h"
 #include "platform/programfolder.h"
+#include "resultrows.h"
 #include "results/resultsmodel.h"
 #include "testenvironment.h"
 
@@ -8,8 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
-
-using Rows = QList<QStringList>; // the six column texts of each row
 
 namespace {
 
@@ -51,7 +50,7 @@ bool WriteRaw(const QByteArray& bytes) {
 
 } // namespace
 
-class tst_KeepLast : public QObject {
+class KeepLastTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -72,12 +71,12 @@ private slots:
   void reloadOfForeignFile();
 };
 
-void tst_KeepLast::init() {
+void KeepLastTest::init() {
   TestEnvironment::Current()->Clear();
   QDir(TmpFile()).removeRecursively();
 }
 
-void tst_KeepLast::firstKeptRow_data() {
+void KeepLastTest::firstKeptRow_data() {
   QTest::addColumn<int>("total");
   QTest::addColumn<double>("keep");
   QTest::addColumn<int>("first");
@@ -93,14 +92,14 @@ void tst_KeepLast::firstKeptRow_data() {
   QTest::newRow("large table") << 1000000 << 5.0 << 999996;
 }
 
-void tst_KeepLast::firstKeptRow() {
+void KeepLastTest::firstKeptRow() {
   QFETCH(int, total);
   QFETCH(double, keep);
   QFETCH(int, first);
   QCOMPARE(KeepLast::FirstKeptRow(total, keep), first);
 }
 
-void tst_KeepLast::fileLines() {
+void KeepLastTest::fileLines() {
   ResultsModel model;
   FillNumbered(model, 4);
   QVERIFY(KeepLast::WriteFile(KeepLast::KeptLines(model, 2)));
@@ -110,7 +109,7 @@ void tst_KeepLast::fileLines() {
                                       "10:00:04|0.004|0.100|1|2|\r\n"));
 }
 
-void tst_KeepLast::splitLine_data() {
+void KeepLastTest::splitLine_data() {
   QTest::addColumn<QString>("line");
   QTest::addColumn<QStringList>("fields");
   QTest::addColumn<bool>("fits");
@@ -125,7 +124,7 @@ void tst_KeepLast::splitLine_data() {
   QTest::newRow("twelve fields") << "1|2|3|4|5|6|7|8|9|10|11|12" << QStringList{} << false;
 }
 
-void tst_KeepLast::splitLine() {
+void KeepLastTest::splitLine() {
   QFETCH(QString, line);
   QFETCH(QStringList, fields);
   QFETCH(bool, fits);
@@ -135,7 +134,7 @@ void tst_KeepLast::splitLine() {
     QCOMPARE(*split, fields);
 }
 
-void tst_KeepLast::keepsTheLastRows_data() {
+void KeepLastTest::keepsTheLastRows_data() {
   QTest::addColumn<int>("total");
   QTest::addColumn<double>("keep");
   QTest::addColumn<int>("first"); // 1-based number of the first kept row
@@ -146,7 +145,7 @@ void tst_KeepLast::keepsTheLastRows_data() {
   QTest::newRow("keep none") << 4 << 0.3 << 5;
 }
 
-void tst_KeepLast::keepsTheLastRows() {
+void KeepLastTest::keepsTheLastRows() {
   QFETCH(int, total);
   QFETCH(double, keep);
   QFETCH(int, first);
@@ -169,16 +168,12 @@ void tst_KeepLast::keepsTheLastRows() {
 }
 
 // Lines are read whole: commas, quotes, leading blanks and non-ASCII texts come back as they were.
-void tst_KeepLast::textsComeBackWhole() {
+void KeepLastTest::textsComeBackWhole() {
   ResultsModel model;
   const Rows rows = {{"10:00:01", "0.250", "0.250", "1", "1", "Größe, \"quoted\", €"},
                      {"  10:00:02", "Failed", "0.250", "2", "1", "Connection refused, twice"},
                      {"10:00:03", "", "", "", "", ""}};
-  for (const QStringList& texts : rows) {
-    const ResultsModel::RowId row = model.AddRow(texts.at(0));
-    for (int c = 1; c < texts.size(); ++c)
-      model.SetText(row, c, texts.at(c));
-  }
+  Fill(model, rows, AllColumns);
   StatusPanels bar2(5);
   qint16 cycles = 0;
   QVERIFY(KeepLastRows(model, 5, cycles, bar2));
@@ -186,7 +181,7 @@ void tst_KeepLast::textsComeBackWhole() {
   QCOMPARE(bar2.Text(4), QStringLiteral("1 cycles"));
 }
 
-void tst_KeepLast::sortedTableKeepsItsLastDisplayedRows() {
+void KeepLastTest::sortedTableKeepsItsLastDisplayedRows() {
   ResultsModel model;
   FillNumbered(model, 6);
   model.ColumnClick(ResultsModel::Ping); // descending: 0.006 ... 0.001
@@ -200,7 +195,7 @@ void tst_KeepLast::sortedTableKeepsItsLastDisplayedRows() {
 }
 
 // The file cannot be written: the table keeps every row, nothing is counted or shown.
-void tst_KeepLast::failedWriteLeavesEverything() {
+void KeepLastTest::failedWriteLeavesEverything() {
   QVERIFY(QDir().mkpath(TmpFile()));
   ResultsModel model;
   FillNumbered(model, 10);
@@ -216,7 +211,7 @@ void tst_KeepLast::failedWriteLeavesEverything() {
 
 // A text holding "|" cannot be told apart from the column separators on reading: the reload fails,
 // and the kept rows are put back from memory, marks and all, rather than lost.
-void tst_KeepLast::failedReloadPutsTheRowsBack() {
+void KeepLastTest::failedReloadPutsTheRowsBack() {
   ResultsModel model;
   FillNumbered(model, 10);
   model.SetText(model.RowAt(8), ResultsModel::Result, QStringLiteral("a|b"));
@@ -231,7 +226,7 @@ void tst_KeepLast::failedReloadPutsTheRowsBack() {
   QCOMPARE(bar2.Text(4), QString());
 }
 
-void tst_KeepLast::reloadOfForeignFile() {
+void KeepLastTest::reloadOfForeignFile() {
   ResultsModel model;
   // Missing file: nothing happens.
   QVERIFY(!KeepLast::ReloadFile(model));
@@ -253,5 +248,5 @@ void tst_KeepLast::reloadOfForeignFile() {
   QVERIFY(QFile::exists(TmpFile()));
 }
 
-TARVIK_TEST_MAIN(QCoreApplication, tst_KeepLast)
+TARVIK_TEST_MAIN(QCoreApplication, KeepLastTest)
 #include "tst_keeplast.moc"

@@ -3,15 +3,15 @@
 #include "core/module1.h"
 #include "core/statuspanels.h"
 #include "engine/testcycle.h"
+#include "enginerig.h"
 #include "loopbackserver.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
 #include "platform/numbers.h"
 #include "platform/programfolder.h"
-#include "results/resultsmodel.h"
-#include "enginerig.h"
 #include "resultrows.h"
+#include "results/resultsmodel.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -127,7 +127,9 @@ private slots:
       const int site = row % 4;
       const QString ping = rig.Text(row, ResultsModel::Ping);
       const QString result = rig.Text(row, ResultsModel::Result);
-      QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$")).match(rig.Text(row, ResultsModel::EventTime)).hasMatch());
+      QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"))
+                  .match(rig.Text(row, ResultsModel::EventTime))
+                  .hasMatch());
       switch (site) {
       case 0:
         QVERIFY2(PingForm.match(ping).hasMatch() && ping.toDouble() < 0.2, qPrintable(ping));
@@ -361,7 +363,8 @@ private slots:
     QCOMPARE(rig.Colour(waiting), ResultsModel::Black);
     QVERIFY(!rig.Bold(waiting));
     if (waiting == 1)
-      QVERIFY2(rig.bar1.Text(1).startsWith(QStringLiteral("BT: ") + rig.Text(0, ResultsModel::EventTime) + QStringLiteral("   PING: ")),
+      QVERIFY2(rig.bar1.Text(1).startsWith(QStringLiteral("BT: ") + rig.Text(0, ResultsModel::EventTime) +
+                                           QStringLiteral("   PING: ")),
                qPrintable(rig.bar1.Text(1)));
     QCOMPARE(rig.bar2.Text(3), QStringLiteral("Cancelled"));
     QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
@@ -379,10 +382,12 @@ private slots:
     rig.SwitchOn();
     rig.cycle.RoundCount = 1;
     // The click is waiting when the tick begins.
-    QMetaObject::invokeMethod(this, [&] { rig.SwitchOff(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [&] { rig.SwitchOff(); }, Qt::QueuedConnection);
     rig.cycle.Timer1_Timer();
     QVERIFY(!rig.cycle.Testing());
-    QVERIFY2(ReadFile(QStringLiteral("tarvik.log")).contains("[PING:0.100]"), ReadFile(QStringLiteral("tarvik.log")).constData());
+    QVERIFY2(ReadFile(QStringLiteral("tarvik.log")).contains("[PING:0.100]"),
+             ReadFile(QStringLiteral("tarvik.log")).constData());
   }
 
   // While a fetch waits the user may sort the table, change the sampler count and clear the table:
@@ -441,10 +446,14 @@ private slots:
     QTest::addColumn<QString>("delay");
     QTest::addColumn<QString>("runLength");
     QTest::addColumn<Module1::FcTest>("state");
-    QTest::newRow("both 60") << "60" << "60" << Module1::FcTest::Running;
-    QTest::newRow("delay changed") << "30" << "60" << Module1::FcTest::Running;
-    QTest::newRow("run length changed") << "60" << "50" << Module1::FcTest::Running;
-    QTest::newRow("both changed") << "30" << "50" << Module1::FcTest::None;
+    QTest::newRow("both 60") << "60"
+                             << "60" << Module1::FcTest::Running;
+    QTest::newRow("delay changed") << "30"
+                                   << "60" << Module1::FcTest::Running;
+    QTest::newRow("run length changed") << "60"
+                                        << "50" << Module1::FcTest::Running;
+    QTest::newRow("both changed") << "30"
+                                  << "50" << Module1::FcTest::None;
   }
   void fcMarkerRule() {
     QFETCH(QString, delay);
@@ -463,11 +472,11 @@ private slots:
     Clock::SetFixed(QDateTime(QDate(2026, 12, 5), QTime(10, 5, 0)));
     QList<bool> answers;
     for (int i = 0; i < 7; ++i)
-      answers << rig.cycle.WarnHourGate();
+      answers << rig.cycle.RefPings().WarnHourGate();
     QCOMPARE(answers, (QList<bool>{true, true, true, true, true, false, true}));
     Clock::SetFixed(QDateTime(QDate(2026, 12, 5), QTime(11, 0, 0)));
-    QVERIFY(rig.cycle.WarnHourGate());
-    QCOMPARE(int(rig.cycle.WarnCount), 1);
+    QVERIFY(rig.cycle.RefPings().WarnHourGate());
+    QCOMPARE(int(rig.cycle.RefPings().WarnCount), 1);
     Clock::SetFixed({});
   }
 
@@ -480,10 +489,10 @@ private slots:
     rig.settings.urls = {site.Url("/fast")};
     rig.SwitchOn();
     QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 1, 5000);
-    QVERIFY(PingForm.match(rig.cycle.RefTime(0)).hasMatch());
-    QVERIFY(rig.cycle.RefTime(0).toDouble() >= 0.1);
-    QVERIFY(rig.cycle.RefTime(1).toDouble() >= 0.2);
-    QVERIFY(!rig.cycle.LastRefTime.isEmpty());
+    QVERIFY(PingForm.match(rig.cycle.RefPings().RefTime(0)).hasMatch());
+    QVERIFY(rig.cycle.RefPings().RefTime(0).toDouble() >= 0.1);
+    QVERIFY(rig.cycle.RefPings().RefTime(1).toDouble() >= 0.2);
+    QVERIFY(!rig.cycle.RefPings().LastRefTime.isEmpty());
     QCOMPARE(site.RequestCount(QStringLiteral("/ref1")), 1);
     // The later passes of the run make none.
     QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 2, 5000);
@@ -495,9 +504,12 @@ private slots:
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("second");
     QTest::addColumn<bool>("firstTimed");
-    QTest::newRow("no second reference") << "/ref1" << "" << true;
-    QTest::newRow("first refused") << "refused" << "/ref2" << false;
-    QTest::newRow("first not an address") << "file:///etc/passwd" << "/ref2" << false;
+    QTest::newRow("no second reference") << "/ref1"
+                                         << "" << true;
+    QTest::newRow("first refused") << "refused"
+                                   << "/ref2" << false;
+    QTest::newRow("first not an address") << "file:///etc/passwd"
+                                          << "/ref2" << false;
   }
   void referencePassEndsEarly() {
     QFETCH(QString, first);
@@ -505,14 +517,16 @@ private slots:
     QFETCH(bool, firstTimed);
     Rig rig;
     const QString refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::UnusedPort());
-    rig.state.ServiceField.refAddress1 = first == QLatin1String("refused") ? refused : first.startsWith(QLatin1Char('/')) ? site.Url(first) : first;
+    rig.state.ServiceField.refAddress1 = first == QLatin1String("refused")    ? refused
+                                         : first.startsWith(QLatin1Char('/')) ? site.Url(first)
+                                                                              : first;
     rig.state.ServiceField.refAddress2 = second.isEmpty() ? QString() : site.Url(second);
-    rig.cycle.RefPing();
-    QCOMPARE(!rig.cycle.RefTime(0).isEmpty(), firstTimed);
-    QCOMPARE(rig.cycle.RefTime(1), QString());
+    rig.cycle.RefPings().RefPing();
+    QCOMPARE(!rig.cycle.RefPings().RefTime(0).isEmpty(), firstTimed);
+    QCOMPARE(rig.cycle.RefPings().RefTime(1), QString());
     // The pass did not complete: the time of the last pass stays empty, so the after-midnight
     // rule never starts one; the light is not left on.
-    QCOMPARE(rig.cycle.LastRefTime, QString());
+    QCOMPARE(rig.cycle.RefPings().LastRefTime, QString());
     QCOMPARE(rig.cycle.PictureShown(), int(TestCycle::LightIdle));
   }
 
@@ -531,12 +545,12 @@ private slots:
     rig.state.ServiceField.refAddress1 = site.Url("/ref1");
     rig.state.ServiceField.refAddress2 = site.Url("/ref2");
     rig.settings.delay = QStringLiteral("1000");
-    rig.cycle.LastRefTime = lastPass;
+    rig.cycle.RefPings().LastRefTime = lastPass;
     Clock::SetFixed(QDateTime(QDate(2026, 12, 6), QTime(0, 0, 30)));
     rig.cycle.Timer1_Timer();
     Clock::SetFixed({});
-    QCOMPARE(!rig.cycle.RefTime(1).isEmpty(), repeated);
-    QCOMPARE(rig.cycle.LastRefTime, repeated ? QStringLiteral("00:00:30") : lastPass);
+    QCOMPARE(!rig.cycle.RefPings().RefTime(1).isEmpty(), repeated);
+    QCOMPARE(rig.cycle.RefPings().LastRefTime, repeated ? QStringLiteral("00:00:30") : lastPass);
   }
 
   // The sixth red warning of a clock hour starts a reference pass.
@@ -546,14 +560,14 @@ private slots:
     rig.state.ServiceField.refAddress2 = site.Url("/ref2");
     rig.settings.urls = {site.Url("/blue")};
     rig.settings.warning = {QStringLiteral("0.1"), QStringLiteral("0.2")};
-    rig.cycle.WarnHour = Clock::TimeOfDay().toString(QStringLiteral("HH"));
-    rig.cycle.WarnCount = 4;
+    rig.cycle.RefPings().WarnHour = Clock::TimeOfDay().toString(QStringLiteral("HH"));
+    rig.cycle.RefPings().WarnCount = 4;
     rig.SwitchOn();
     QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 1, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(rig.cycle.TickCount == 0, 5000);
-    QCOMPARE(rig.cycle.RefTime(0), QString());
+    QCOMPARE(rig.cycle.RefPings().RefTime(0), QString());
     QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 2, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.RefTime(1).isEmpty(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.RefPings().RefTime(1).isEmpty(), 5000);
     QCOMPARE(rig.Colour(1), ResultsModel::Red);
   }
 

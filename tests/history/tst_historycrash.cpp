@@ -90,9 +90,10 @@ private slots:
       lost += appended - qMin(appended, count);
       kept = count;
     }
-    qInfo("%lld samples kept after %d kills; %lld lost in all; the oldest lost sample was appended %lld ms before "
-          "its kill",
-          kept, Rounds, lost, worstLossMs);
+    qInfo(
+        "%lld samples kept after %d kills; %lld lost in all; the oldest lost sample was appended %lld ms before "
+        "its kill",
+        kept, Rounds, lost, worstLossMs);
   }
 };
 

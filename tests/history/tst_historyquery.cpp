@@ -88,13 +88,13 @@ bool Same(double a, double b) {
   return std::abs(a - b) <= 1e-9 * std::max({1.0, std::abs(a), std::abs(b)});
 }
 
-#define COMPARE_PHASES(actual, expected)                                                                               \
-  do {                                                                                                                 \
-    QVERIFY2(Same((actual).nameLookupUs, (expected).nameLookupUs), "name lookup");                                     \
-    QVERIFY2(Same((actual).connectUs, (expected).connectUs), "connect");                                               \
-    QVERIFY2(Same((actual).tlsUs, (expected).tlsUs), "TLS");                                                           \
-    QVERIFY2(Same((actual).firstByteUs, (expected).firstByteUs), "first byte");                                        \
-    QVERIFY2(Same((actual).transferUs, (expected).transferUs), "transfer");                                            \
+#define COMPARE_PHASES(actual, expected)                                           \
+  do {                                                                             \
+    QVERIFY2(Same((actual).nameLookupUs, (expected).nameLookupUs), "name lookup"); \
+    QVERIFY2(Same((actual).connectUs, (expected).connectUs), "connect");           \
+    QVERIFY2(Same((actual).tlsUs, (expected).tlsUs), "TLS");                       \
+    QVERIFY2(Same((actual).firstByteUs, (expected).firstByteUs), "first byte");    \
+    QVERIFY2(Same((actual).transferUs, (expected).transferUs), "transfer");        \
   } while (false)
 
 // A span as the test resolves it: [from, to), the run of the sites (-1: any).

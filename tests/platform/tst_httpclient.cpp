@@ -63,7 +63,7 @@ private slots:
   void quitWhileWaiting();
 
 private:
-  QTemporaryDir m_dir;
+  QTemporaryDir dir;
 };
 
 void HttpClientTest::returnsBodyOfAnyStatus_data() {
@@ -73,8 +73,7 @@ void HttpClientTest::returnsBodyOfAnyStatus_data() {
 
   QTest::newRow("marker") << 200 << QByteArray("vok\r\n") << QStringLiteral("vok\r\n");
   QTest::newRow("empty") << 200 << QByteArray() << QString();
-  QTest::newRow("404 page") << 404 << QByteArray("<html>gone</html>")
-                            << QStringLiteral("<html>gone</html>");
+  QTest::newRow("404 page") << 404 << QByteArray("<html>gone</html>") << QStringLiteral("<html>gone</html>");
   QTest::newRow("500 page") << 500 << QByteArray("oops") << QStringLiteral("oops");
   QTest::newRow("utf-8") << 200 << QByteArray("h\xC3\xA4\xC3\x9F \xE2\x82\xAC")
                          << QStringLiteral("h\u00E4\u00DF \u20AC");
@@ -139,7 +138,7 @@ void HttpClientTest::reportsThePhasesOfTheRequest() {
   QVERIFY2(result.ok, qPrintable(result.error));
   QVERIFY(result.dnsUs > 0);
   QVERIFY(result.connectUs >= result.dnsUs);
-  QCOMPARE(result.tlsUs, -1);  // no TLS on http
+  QCOMPARE(result.tlsUs, -1); // no TLS on http
   QVERIFY(result.ttfbUs >= result.connectUs + 100000);
   QVERIFY(result.totalUs >= result.ttfbUs);
   QCOMPARE(result.seconds, result.totalUs / 1e6);
@@ -168,8 +167,7 @@ void HttpClientTest::timingEndsWhenTheLastByteArrives() {
 
   QVERIFY2(result.ok, qPrintable(result.error));
   QVERIFY(waitedMs >= 700);
-  QVERIFY2(result.seconds >= 0.1 && result.seconds < 0.5,
-           qPrintable(QString::number(result.seconds)));
+  QVERIFY2(result.seconds >= 0.1 && result.seconds < 0.5, qPrintable(QString::number(result.seconds)));
 }
 
 // The caller's thread is blocked (a long sort, say) while the answer arrives: the Ping is the
@@ -204,7 +202,7 @@ void HttpClientTest::sendsIndependentPlainRequests() {
   QVERIFY(client.OpenUrl(site.Url("/vok.txt")).ok);
 
   const QList<LoopbackRequest> requests = site.Requests();
-  QCOMPARE(requests.size(), 2);  // the second was not answered from a cache
+  QCOMPARE(requests.size(), 2); // the second was not answered from a cache
   QVERIFY(requests[0].clientPort != requests[1].clientPort);
   for (const LoopbackRequest& request : requests) {
     QVERIFY(!request.HasHeader("Cookie"));
@@ -215,7 +213,7 @@ void HttpClientTest::sendsIndependentPlainRequests() {
 }
 
 void HttpClientTest::followsRedirectsButNotToOtherSchemes() {
-  QFile secret(m_dir.filePath("secret.txt"));
+  QFile secret(dir.filePath("secret.txt"));
   QVERIFY(secret.open(QIODevice::WriteOnly));
   secret.write("vok");
   secret.close();
@@ -231,7 +229,7 @@ void HttpClientTest::followsRedirectsButNotToOtherSchemes() {
   QVERIFY2(moved.ok, qPrintable(moved.error));
   QCOMPARE(moved.body, QStringLiteral("vok"));
   QCOMPARE(moved.status, 200);
-  QVERIFY(moved.seconds >= 0.15);  // the span covers the redirect and the final answer
+  QVERIFY(moved.seconds >= 0.15); // the span covers the redirect and the final answer
   QCOMPARE(site.RequestCount("/vok.txt"), 1);
 
   for (const char* path : {"/to-file", "/to-data"}) {
@@ -245,7 +243,7 @@ void HttpClientTest::followsRedirectsButNotToOtherSchemes() {
 void HttpClientTest::refusesNonHttpAddresses_data() {
   QTest::addColumn<QString>("url");
 
-  QFile local(m_dir.filePath("vok.txt"));
+  QFile local(dir.filePath("vok.txt"));
   QVERIFY(local.open(QIODevice::WriteOnly));
   local.write("vok");
   local.close();
@@ -253,7 +251,7 @@ void HttpClientTest::refusesNonHttpAddresses_data() {
 
   QTest::newRow("file") << QStringLiteral("file:///etc/passwd");
   QTest::newRow("local marker") << QUrl::fromLocalFile(local.fileName()).toString();
-  QTest::newRow("bare path") << m_dir.filePath("vok.txt");
+  QTest::newRow("bare path") << dir.filePath("vok.txt");
   QTest::newRow("data") << QStringLiteral("data:text/plain,vok");
   QTest::newRow("qrc") << QStringLiteral("qrc:/x");
   QTest::newRow("ftp") << QStringLiteral("ftp://127.0.0.1:%1/vok.txt").arg(port);
@@ -291,7 +289,7 @@ void HttpClientTest::refusesNonHttpAddresses() {
 }
 
 void HttpClientTest::reportsTransferFailures_data() {
-  QTest::addColumn<int>("kind");  // 0 refused, 1 cut after the request, 2 cut in the body
+  QTest::addColumn<int>("kind"); // 0 refused, 1 cut after the request, 2 cut in the body
   QTest::addColumn<QString>("error");
   QTest::newRow("refused") << 0 << QStringLiteral("Connection refused");
   QTest::newRow("cut after request") << 1 << QStringLiteral("Connection closed");
@@ -303,9 +301,8 @@ void HttpClientTest::reportsTransferFailures() {
   QFETCH(QString, error);
 
   StallServer stall(kind == 1 ? StallServer::Mode::CutAfterRequest : StallServer::Mode::CutMidBody);
-  const QString url = kind == 0
-                          ? QStringLiteral("http://127.0.0.1:%1/vok.txt").arg(LoopbackServer::UnusedPort())
-                          : stall.Url("/vok.txt");
+  const QString url = kind == 0 ? QStringLiteral("http://127.0.0.1:%1/vok.txt").arg(LoopbackServer::UnusedPort())
+                                : stall.Url("/vok.txt");
   HttpClient client(2);
   // The window's state-change handler: cancel on the failure code, show the text, yield.
   QStringList shown;
@@ -326,7 +323,7 @@ void HttpClientTest::reportsTransferFailures() {
   if (!error.isEmpty())
     QCOMPARE(result.error, error);
   if (kind == 0)
-    QCOMPARE(result.connectUs, -1);  // the phases not reached are unknown
+    QCOMPARE(result.connectUs, -1); // the phases not reached are unknown
   else
     QVERIFY(result.connectUs > 0 && result.totalUs >= result.connectUs);
   QCOMPARE(shown, QStringList{result.error});
@@ -367,7 +364,7 @@ void HttpClientTest::refusesOversizedHeaders() {
 void HttpClientTest::cancelEndsTheWaitAtOnce() {
   StallServer stall(StallServer::Mode::Silent);
   HttpClient client;
-  client.Cancel();  // idle: nothing happens
+  client.Cancel(); // idle: nothing happens
   QVERIFY(!client.Busy());
   QSignalSpy states(&client, &HttpClient::StateChanged);
 
@@ -393,13 +390,13 @@ void HttpClientTest::cancelEndsTheWaitAtOnce() {
   QCOMPARE(states.count(), 1);
   QCOMPARE(client.ResponseInfo(), QStringLiteral("Cancelled"));
   QCOMPARE(stall.ConnectionCount(), 1);
-  QTRY_COMPARE(stall.OpenConnectionCount(), 0);  // the connection was closed, not left behind
+  QTRY_COMPARE(stall.OpenConnectionCount(), 0); // the connection was closed, not left behind
 }
 
 void HttpClientTest::timeLimitEndsTheRequest_data() {
   QTest::addColumn<StallServer::Mode>("mode");
   QTest::newRow("no answer") << StallServer::Mode::Silent;
-  QTest::newRow("answer trickles") << StallServer::Mode::Trickle;  // data keeps arriving
+  QTest::newRow("answer trickles") << StallServer::Mode::Trickle; // data keeps arriving
 }
 
 void HttpClientTest::timeLimitEndsTheRequest() {
@@ -440,7 +437,7 @@ void HttpClientTest::keepsOnlyTheStartOfALargeBody() {
   QCOMPARE(big.body.size(), 65536);
   QCOMPARE(big.body, QString(65536, QLatin1Char('a')));
   QVERIFY(big.truncated);
-  QCOMPARE(big.bytes, 10 * 1024 * 1024);  // every byte was read
+  QCOMPARE(big.bytes, 10 * 1024 * 1024); // every byte was read
 
   const FetchResult text = client.OpenUrl(site.Url("/big-utf8"));
   QVERIFY2(text.ok, qPrintable(text.error));
@@ -479,7 +476,7 @@ void HttpClientTest::fetchesOverTls() {
 
 void HttpClientTest::refusesUntrustedCertificates_data() {
   QTest::addColumn<LoopbackTls>("tls");
-  QTest::addColumn<QString>("trusted");  // the trust store file; empty: the system's
+  QTest::addColumn<QString>("trusted"); // the trust store file; empty: the system's
   QTest::addColumn<QString>("error");
   const QString authority = LoopbackServer::TlsFixture(QStringLiteral("ca.pem"));
   QTest::newRow("self-signed") << LoopbackTls::SelfSigned << authority << QStringLiteral("Certificate self-signed");
@@ -503,13 +500,13 @@ void HttpClientTest::refusesUntrustedCertificates() {
   QCOMPARE(result.error, error);
   QVERIFY(result.body.isEmpty());
   QCOMPARE(states.count(), 1);
-  QCOMPARE(secure.RequestCount(), 0);  // nothing was sent over the untrusted connection
+  QCOMPARE(secure.RequestCount(), 0); // nothing was sent over the untrusted connection
 }
 
 void HttpClientTest::redirectsNeverLeaveHttps_data() {
   QTest::addColumn<bool>("fromTls");
   QTest::addColumn<bool>("toTls");
-  QTest::addColumn<QString>("error");  // empty: followed
+  QTest::addColumn<QString>("error"); // empty: followed
   QTest::newRow("https to https") << true << true << QString();
   QTest::newRow("http to https") << false << true << QString();
   QTest::newRow("https to http") << true << false << QStringLiteral("Insecure redirect");
@@ -582,7 +579,7 @@ void HttpClientTest::arrayLoadsAndUnloadsIdempotently() {
   QVERIFY(!array.At(1));
   QVERIFY(!array.At(-1));
 
-  QVERIFY(!array.Load(0));  // exists already
+  QVERIFY(!array.Load(0)); // exists already
   QVERIFY(array.Load(1));
   QVERIFY(array.Load(2));
   HttpClient* one = array.At(1);
@@ -591,8 +588,8 @@ void HttpClientTest::arrayLoadsAndUnloadsIdempotently() {
   QCOMPARE(array.At(2)->Index(), 2);
   QCOMPARE(array.Count(), 3);
 
-  QVERIFY(!array.Unload(0));  // element 0 stays
-  QVERIFY(!array.Unload(7));  // missing
+  QVERIFY(!array.Unload(0)); // element 0 stays
+  QVERIFY(!array.Unload(7)); // missing
   QVERIFY(!array.Load(-1));
   QVERIFY(!array.Load(HttpClientArray::MaxIndex + 1));
   QVERIFY(array.Unload(2));
@@ -602,7 +599,7 @@ void HttpClientTest::arrayLoadsAndUnloadsIdempotently() {
 
   QPointer<HttpClient> unloaded = one;
   QVERIFY(array.Unload(1));
-  QTRY_VERIFY(unloaded.isNull());  // idle elements are deleted once events run
+  QTRY_VERIFY(unloaded.isNull()); // idle elements are deleted once events run
   QCOMPARE(array.Count(), 1);
   QVERIFY(array.At(0));
 }
@@ -622,7 +619,7 @@ void HttpClientTest::arrayForwardsStateChanges() {
   QPointer<HttpClient> guard = old;
   array.Unload(2);
   if (guard)
-    old->OpenUrl(QStringLiteral("/vok.txt"));  // no longer an element: not forwarded
+    old->OpenUrl(QStringLiteral("/vok.txt")); // no longer an element: not forwarded
   QCOMPARE(states.count(), 1);
 }
 
@@ -641,7 +638,7 @@ void HttpClientTest::unloadingABusyElement() {
     array.Unload(1);
     goneAtOnce = array.At(1) == nullptr;
     countAfterUnload = array.Count();
-    array.Load(1);  // a new element may take the index while the old one still waits
+    array.Load(1); // a new element may take the index while the old one still waits
     reloadedIsNew = array.At(1) != nullptr && array.At(1) != element.data();
   });
 
@@ -653,7 +650,7 @@ void HttpClientTest::unloadingABusyElement() {
   QVERIFY(reloadedIsNew);
   QVERIFY2(!element.isNull(), "not freed under the returning call");
   QCOMPARE(element->ResponseInfo(), QStringLiteral("Cancelled"));
-  QCOMPARE(states.count(), 0);  // an unloaded element's failure is not forwarded
+  QCOMPARE(states.count(), 0); // an unloaded element's failure is not forwarded
   QTRY_VERIFY(element.isNull());
   QCOMPARE(array.Count(), 3);
   QVERIFY(!array.At(1)->Busy());

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-class tst_Numbers : public QObject {
+class NumbersTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -35,12 +35,12 @@ private slots:
   void plainReadsBack();
 };
 
-void tst_Numbers::initTestCase() {
+void NumbersTest::initTestCase() {
   // A locale with a decimal comma must not change any reading or writing.
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
 }
 
-void tst_Numbers::value_data() {
+void NumbersTest::value_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<double>("expected");
 
@@ -67,13 +67,13 @@ void tst_Numbers::value_data() {
   QTest::newRow("too many digits overflow") << "-" + QString(400, '9') << -std::numeric_limits<double>::infinity();
 }
 
-void tst_Numbers::value() {
+void NumbersTest::value() {
   QFETCH(QString, text);
   QFETCH(double, expected);
   QCOMPARE(Numbers::Value(text), expected);
 }
 
-void tst_Numbers::strict_data() {
+void NumbersTest::strict_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<bool>("isNumber");
   QTest::addColumn<double>("expected");
@@ -107,7 +107,7 @@ void tst_Numbers::strict_data() {
   QTest::newRow("plain form of the largest double") << "-1.79769313486231E+308" << true << -1.79769313486231e308;
 }
 
-void tst_Numbers::strict() {
+void NumbersTest::strict() {
   QFETCH(QString, text);
   QFETCH(bool, isNumber);
   QFETCH(double, expected);
@@ -138,7 +138,7 @@ void addRoundingRows() {
 }
 } // namespace
 
-void tst_Numbers::toInt16_data() {
+void NumbersTest::toInt16_data() {
   addRoundingRows();
   QTest::newRow("max") << 32767.0 << true << qint64(32767);
   QTest::newRow("min") << -32768.0 << true << qint64(-32768);
@@ -149,7 +149,7 @@ void tst_Numbers::toInt16_data() {
   QTest::newRow("-32769") << -32769.0 << false << qint64(0);
 }
 
-void tst_Numbers::toInt16() {
+void NumbersTest::toInt16() {
   QFETCH(double, value);
   QFETCH(bool, fits);
   QFETCH(qint64, expected);
@@ -159,7 +159,7 @@ void tst_Numbers::toInt16() {
     QCOMPARE(qint64(*result), expected);
 }
 
-void tst_Numbers::toInt32_data() {
+void NumbersTest::toInt32_data() {
   addRoundingRows();
   QTest::newRow("max") << 2147483647.0 << true << qint64(2147483647);
   QTest::newRow("min") << -2147483648.0 << true << qint64(-2147483648LL);
@@ -170,7 +170,7 @@ void tst_Numbers::toInt32_data() {
   QTest::newRow("huge") << 1e300 << false << qint64(0);
 }
 
-void tst_Numbers::toInt32() {
+void NumbersTest::toInt32() {
   QFETCH(double, value);
   QFETCH(bool, fits);
   QFETCH(qint64, expected);
@@ -180,7 +180,7 @@ void tst_Numbers::toInt32() {
     QCOMPARE(qint64(*result), expected);
 }
 
-void tst_Numbers::fixed3_data() {
+void NumbersTest::fixed3_data() {
   QTest::addColumn<double>("value");
   QTest::addColumn<QString>("expected");
 
@@ -205,13 +205,13 @@ void tst_Numbers::fixed3_data() {
   QTest::newRow("nan") << std::nan("") << "nan";
 }
 
-void tst_Numbers::fixed3() {
+void NumbersTest::fixed3() {
   QFETCH(double, value);
   QFETCH(QString, expected);
   QCOMPARE(Numbers::Fixed3(value), expected);
 }
 
-void tst_Numbers::plain_data() {
+void NumbersTest::plain_data() {
   QTest::addColumn<double>("value");
   QTest::addColumn<QString>("expected");
 
@@ -233,17 +233,18 @@ void tst_Numbers::plain_data() {
   QTest::newRow("rounds up to 1e15") << 999999999999999.9 << "1E+15";
   QTest::newRow("large with exponent") << -2.5e100 << "-2.5E+100";
   QTest::newRow("tiny negative") << -1e-300 << "-1E-300";
-  QTest::newRow("largest double: not rounded beyond it") << std::numeric_limits<double>::max() << "1.79769313486231E+308";
+  QTest::newRow("largest double: not rounded beyond it")
+      << std::numeric_limits<double>::max() << "1.79769313486231E+308";
   QTest::newRow("inf") << std::numeric_limits<double>::infinity() << "inf";
 }
 
-void tst_Numbers::plain() {
+void NumbersTest::plain() {
   QFETCH(double, value);
   QFETCH(QString, expected);
   QCOMPARE(Numbers::Plain(value), expected);
 }
 
-void tst_Numbers::plainSingle_data() {
+void NumbersTest::plainSingle_data() {
   QTest::addColumn<float>("value");
   QTest::addColumn<QString>("expected");
 
@@ -257,13 +258,13 @@ void tst_Numbers::plainSingle_data() {
   QTest::newRow("sum of singles") << 21.0f + 24.0f << "45";
 }
 
-void tst_Numbers::plainSingle() {
+void NumbersTest::plainSingle() {
   QFETCH(float, value);
   QFETCH(QString, expected);
   QCOMPARE(Numbers::PlainSingle(value), expected);
 }
 
-void tst_Numbers::plainReadsBack() {
+void NumbersTest::plainReadsBack() {
   // A running sum is carried from row to row through its plain text; that text must read back as
   // the same value to 15 digits, whatever the magnitude.
   const double values[] = {0.001, 0.123456789012345, 3.25, 1234.5678, 98765432109.875, 1e-5, 7e14};
@@ -276,5 +277,5 @@ void tst_Numbers::plainReadsBack() {
   }
 }
 
-QTEST_GUILESS_MAIN(tst_Numbers)
+QTEST_GUILESS_MAIN(NumbersTest)
 #include "tst_numbers.moc"

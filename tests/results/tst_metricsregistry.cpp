@@ -52,7 +52,7 @@ private slots:
 void MetricsRegistryTest::histogramCountsAcceptedSamples() {
   MetricsRegistry metrics;
   const QString site = QStringLiteral("http://a.example");
-  for (const double s : {0.004, 0.005, 0.02, 0.3, 75.0})  // 0.005 falls in its own bucket; 75 only in +Inf
+  for (const double s : {0.004, 0.005, 0.02, 0.3, 75.0}) // 0.005 falls in its own bucket; 75 only in +Inf
     metrics.RecordSample(site, Accepted(s), QString(), 1000);
   metrics.RecordSample(site, Failed(QStringLiteral("Timed out")), QStringLiteral("Timed out"), 2000);
   const QByteArray text = metrics.Exposition();
@@ -78,8 +78,9 @@ void MetricsRegistryTest::failuresAndLastSample() {
   QByteArray text = metrics.Exposition();
   QCOMPARE(Value(text, QStringLiteral("tarvik_sample_failures_total{url=\"http://b.example\",reason=\"Timed out\"}")),
            QStringLiteral("2"));
-  QCOMPARE(Value(text, QStringLiteral("tarvik_sample_failures_total{url=\"http://b.example\",reason=\"Host not found\"}")),
-           QStringLiteral("1"));
+  QCOMPARE(
+      Value(text, QStringLiteral("tarvik_sample_failures_total{url=\"http://b.example\",reason=\"Host not found\"}")),
+      QStringLiteral("1"));
   QCOMPARE(Value(text, QStringLiteral("tarvik_last_sample_success{url=\"http://b.example\"}")), QStringLiteral("0"));
   QCOMPARE(Value(text, QStringLiteral("tarvik_last_sample_timestamp_seconds{url=\"http://b.example\"}")),
            QStringLiteral("3.5"));
@@ -101,11 +102,11 @@ void MetricsRegistryTest::phasesAreDurations() {
   QCOMPARE(Value(text, c.arg(QStringLiteral("resolve"))).toDouble(), 0.0001);
   QCOMPARE(Value(text, c.arg(QStringLiteral("connect"))).toDouble(), 0.0002);
   QCOMPARE(Value(text, c.arg(QStringLiteral("tls"))).toDouble(), 0.002);
-  QCOMPARE(Value(text, c.arg(QStringLiteral("processing"))).toDouble(), 0.00765);  // 9950 - 2300 µs
+  QCOMPARE(Value(text, c.arg(QStringLiteral("processing"))).toDouble(), 0.00765); // 9950 - 2300 µs
   QCOMPARE(Value(text, c.arg(QStringLiteral("transfer"))).toDouble(), 0.00005);
   const QString d = QStringLiteral("tarvik_phase_seconds{url=\"http://d.example\",phase=\"%1\"}");
   QCOMPARE(Value(text, d.arg(QStringLiteral("tls"))), QStringLiteral("<none>"));
-  QCOMPARE(Value(text, d.arg(QStringLiteral("processing"))).toDouble(), 0.00965);  // 9950 - 300 µs
+  QCOMPARE(Value(text, d.arg(QStringLiteral("processing"))).toDouble(), 0.00965); // 9950 - 300 µs
 }
 
 void MetricsRegistryTest::labelValuesAreEscaped() {

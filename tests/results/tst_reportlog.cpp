@@ -1,9 +1,9 @@
 #include "platform/clock.h"
 #include "platform/programfolder.h"
+#include "resultrows.h"
 #include "results/reportlog.h"
 #include "results/resultsmodel.h"
 #include "scriptedboxes.h"
-#include "resultrows.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -32,7 +32,7 @@ const QString Blanks17(17, QLatin1Char(' '));
 
 } // namespace
 
-class tst_ReportLog : public QObject {
+class ReportLogTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -46,19 +46,19 @@ private slots:
   void unwritableLog();
 };
 
-void tst_ReportLog::initTestCase() {
+void ReportLogTest::initTestCase() {
   Clock::SetFixed(QDateTime(QDate(2026, 12, 5), QTime(10, 20, 30)));
 }
 
-void tst_ReportLog::init() {
+void ReportLogTest::init() {
   TestEnvironment::Current()->Clear();
 }
 
-void tst_ReportLog::cleanupTestCase() {
+void ReportLogTest::cleanupTestCase() {
   Clock::SetFixed(QDateTime());
 }
 
-void tst_ReportLog::block_data() {
+void ReportLogTest::block_data() {
   QTest::addColumn<QStringList>("urls");
   QTest::addColumn<Rows>("rows");
   QTest::addColumn<QByteArray>("expected");
@@ -67,29 +67,31 @@ void tst_ReportLog::block_data() {
   const QStringList one = {"URL-1"};
   const QStringList three = {"URL-1", "URL-2", "URL-3"};
 
-  QTest::newRow("single site, two rows")
-      << one << Rows{{"10:15:02", "0.250", "0.250", "1"}, {"10:16:02", "0.310", "0.280", "1"}}
-      << Lines({Header, " [ Begin: 10:15:02  End:10:16:02 ]", "", "[URL: URL-1]", "", " [Time: 10:15:02] [PING:0.250]",
-                " [Time: 10:16:02] [PING:0.310]", Blanks17 + "[Avg:0.280]", Trailer, ""})
-      << true;
-  QTest::newRow("single site, one row")
-      << one << Rows{{"10:15:02", "0.250", "0.250", "1"}}
-      << Lines({Header, " [ Begin: 10:15:02  End:10:15:02 ]", "", "[URL: URL-1]", "", " [Time: 10:15:02] [PING:0.250]",
-                Blanks17 + "[Avg:0.250]", Trailer, ""})
-      << true;
+  QTest::newRow("single site, two rows") << one
+                                         << Rows{{"10:15:02", "0.250", "0.250", "1"},
+                                                 {"10:16:02", "0.310", "0.280", "1"}}
+                                         << Lines({Header, " [ Begin: 10:15:02  End:10:16:02 ]", "", "[URL: URL-1]", "",
+                                                   " [Time: 10:15:02] [PING:0.250]", " [Time: 10:16:02] [PING:0.310]",
+                                                   Blanks17 + "[Avg:0.280]", Trailer, ""})
+                                         << true;
+  QTest::newRow("single site, one row") << one << Rows{{"10:15:02", "0.250", "0.250", "1"}}
+                                        << Lines({Header, " [ Begin: 10:15:02  End:10:15:02 ]", "", "[URL: URL-1]", "",
+                                                  " [Time: 10:15:02] [PING:0.250]", Blanks17 + "[Avg:0.250]", Trailer,
+                                                  ""})
+                                        << true;
   QTest::newRow("empty table") << three << Rows{} << Lines({Header, Trailer, ""}) << true;
-  QTest::newRow("multi-site")
-      << three
-      << Rows{{"10:15:02", "0.250", "0.250", "1"}, {"10:15:03", "0.100", "0.100", "2"}, {"10:15:04", "1.500", "1.500", "3"},
-              {"10:16:02", "0.350", "0.300", "1"}, {"10:16:03", "0.200", "0.150", "2"}, {"10:16:04", "Failed", "1.500", "3"}}
-      << Lines({Header, " [ Begin: 10:15:02  End:10:16:04 ]", "",
-                "[URL: URL-1] [Time: 10:15:02] [PING:0.250][Avg:0.250]",
-                "[URL: URL-2] [Time: 10:15:03] [PING:0.100][Avg:0.100]",
-                "[URL: URL-3] [Time: 10:15:04] [PING:1.500][Avg:1.500]",
-                "[URL: URL-1] [Time: 10:16:02] [PING:0.350][Avg:0.300]",
-                "[URL: URL-2] [Time: 10:16:03] [PING:0.200][Avg:0.150]",
-                "[URL: URL-3] [Time: 10:16:04] [PING:Failed][Avg:1.500]", Trailer, ""})
-      << true;
+  QTest::newRow("multi-site") << three
+                              << Rows{{"10:15:02", "0.250", "0.250", "1"}, {"10:15:03", "0.100", "0.100", "2"},
+                                      {"10:15:04", "1.500", "1.500", "3"}, {"10:16:02", "0.350", "0.300", "1"},
+                                      {"10:16:03", "0.200", "0.150", "2"}, {"10:16:04", "Failed", "1.500", "3"}}
+                              << Lines({Header, " [ Begin: 10:15:02  End:10:16:04 ]", "",
+                                        "[URL: URL-1] [Time: 10:15:02] [PING:0.250][Avg:0.250]",
+                                        "[URL: URL-2] [Time: 10:15:03] [PING:0.100][Avg:0.100]",
+                                        "[URL: URL-3] [Time: 10:15:04] [PING:1.500][Avg:1.500]",
+                                        "[URL: URL-1] [Time: 10:16:02] [PING:0.350][Avg:0.300]",
+                                        "[URL: URL-2] [Time: 10:16:03] [PING:0.200][Avg:0.150]",
+                                        "[URL: URL-3] [Time: 10:16:04] [PING:Failed][Avg:1.500]", Trailer, ""})
+                              << true;
   QTest::newRow("no URL: multi-site form, empty URLs")
       << QStringList{} << Rows{{"10:15:02", "0.250", "0.250", "1"}}
       << Lines({Header, " [ Begin: 10:15:02  End:10:15:02 ]", "", "[URL: ] [Time: 10:15:02] [PING:0.250][Avg:0.250]",
@@ -97,17 +99,23 @@ void tst_ReportLog::block_data() {
       << true;
   // Site IDs read strictly, less one, rounded half to even: 1.5 -> 0, 2.5 -> 2; beyond the list
   // (and below it) the URL is empty.
-  QTest::newRow("URL positions")
-      << three
-      << Rows{{"a", "1", "1", "1.5"}, {"b", "2", "2", "2.5"}, {"c", "3", "3", " 2 "}, {"d", "4", "4", "4"}, {"e", "5", "5", "0"}}
-      << Lines({Header, " [ Begin: a  End:e ]", "", "[URL: URL-1] [Time: a] [PING:1][Avg:1]",
-                "[URL: URL-3] [Time: b] [PING:2][Avg:2]", "[URL: URL-2] [Time: c] [PING:3][Avg:3]",
-                "[URL: ] [Time: d] [PING:4][Avg:4]", "[URL: ] [Time: e] [PING:5][Avg:5]", Trailer, ""})
-      << true;
+  QTest::newRow("URL positions") << three
+                                 << Rows{{"a", "1", "1", "1.5"},
+                                         {"b", "2", "2", "2.5"},
+                                         {"c", "3", "3", " 2 "},
+                                         {"d", "4", "4", "4"},
+                                         {"e", "5", "5", "0"}}
+                                 << Lines({Header, " [ Begin: a  End:e ]", "", "[URL: URL-1] [Time: a] [PING:1][Avg:1]",
+                                           "[URL: URL-3] [Time: b] [PING:2][Avg:2]",
+                                           "[URL: URL-2] [Time: c] [PING:3][Avg:3]",
+                                           "[URL: ] [Time: d] [PING:4][Avg:4]", "[URL: ] [Time: e] [PING:5][Avg:5]",
+                                           Trailer, ""})
+                                 << true;
   QTest::newRow("multi-site, outstanding row in the middle")
       << three
       << Rows{{"10:15:02", "0.250", "0.250", "1"}, {"10:15:03", "Sent", "", ""}, {"10:15:04", "1.500", "1.500", "3"}}
-      << Lines({Header, " [ Begin: 10:15:02  End:10:15:04 ]", "", "[URL: URL-1] [Time: 10:15:02] [PING:0.250][Avg:0.250]"})
+      << Lines({Header, " [ Begin: 10:15:02  End:10:15:04 ]", "",
+                "[URL: URL-1] [Time: 10:15:02] [PING:0.250][Avg:0.250]"})
       << false;
   QTest::newRow("single site, outstanding last row")
       << one << Rows{{"10:15:02", "0.250", "0.250", "1"}, {"10:16:02", "Sent", "", ""}}
@@ -115,8 +123,8 @@ void tst_ReportLog::block_data() {
                 " [Time: 10:16:02] [PING:Sent]", Blanks17 + "[Avg:]", Trailer, ""})
       << true;
   QTest::newRow("single site, outstanding first row")
-      << one << Rows{{"10:15:02", "Sent", "", ""}}
-      << Lines({Header, " [ Begin: 10:15:02  End:10:15:02 ]", ""}) << false;
+      << one << Rows{{"10:15:02", "Sent", "", ""}} << Lines({Header, " [ Begin: 10:15:02  End:10:15:02 ]", ""})
+      << false;
   QTest::newRow("non-ASCII URL in UTF-8")
       << QStringList{"http://bücher.example/ü"} << Rows{{"10:15:02", "0.250", "0.250", "1"}}
       << Lines({Header, " [ Begin: 10:15:02  End:10:15:02 ]", "", "[URL: http://bücher.example/ü]", "",
@@ -124,7 +132,7 @@ void tst_ReportLog::block_data() {
       << true;
 }
 
-void tst_ReportLog::block() {
+void ReportLogTest::block() {
   QFETCH(QStringList, urls);
   QFETCH(Rows, rows);
   QFETCH(QByteArray, expected);
@@ -147,7 +155,7 @@ void tst_ReportLog::block() {
 }
 
 // Reports accumulate: each block follows the previous one directly, also one that stopped short.
-void tst_ReportLog::blocksFollowEachOther() {
+void ReportLogTest::blocksFollowEachOther() {
   ResultsModel model;
   Fill(model, {{"10:15:02", "0.250", "0.250", "1"}, {"10:15:03", "Sent", "", ""}});
   const QStringList urls = {"URL-1", "URL-2"};
@@ -157,16 +165,16 @@ void tst_ReportLog::blocksFollowEachOther() {
   QVERIFY(WriteReportLog(model, urls));
   QVERIFY(WriteReportLog(model, urls));
 
-  const QByteArray first = Lines({Header, " [ Begin: 10:15:02  End:10:15:03 ]", "",
-                                  "[URL: URL-1] [Time: 10:15:02] [PING:0.250][Avg:0.250]"});
-  const QByteArray full = Lines({Header, " [ Begin: 10:15:02  End:10:15:03 ]", "",
-                                 "[URL: URL-1] [Time: 10:15:02] [PING:0.250][Avg:0.250]",
-                                 "[URL: URL-2] [Time: 10:15:03] [PING:Sent][Avg:]", Trailer, ""});
+  const QByteArray first = Lines(
+      {Header, " [ Begin: 10:15:02  End:10:15:03 ]", "", "[URL: URL-1] [Time: 10:15:02] [PING:0.250][Avg:0.250]"});
+  const QByteArray full =
+      Lines({Header, " [ Begin: 10:15:02  End:10:15:03 ]", "", "[URL: URL-1] [Time: 10:15:02] [PING:0.250][Avg:0.250]",
+             "[URL: URL-2] [Time: 10:15:03] [PING:Sent][Avg:]", Trailer, ""});
   QCOMPARE(LogFile(), first + full + full);
   QCOMPARE(boxes.Texts(), QStringList({"Log Saved", "Log Saved"}));
 }
 
-void tst_ReportLog::unwritableLog() {
+void ReportLogTest::unwritableLog() {
   // A folder in the log's place cannot be opened as a file, whoever runs the test.
   QVERIFY(QDir().mkpath(ProgramFolder::File("tarvik.log")));
   ResultsModel model;
@@ -185,5 +193,5 @@ void tst_ReportLog::unwritableLog() {
   QVERIFY(boxes.shown.isEmpty());
 }
 
-TARVIK_TEST_MAIN(QCoreApplication, tst_ReportLog)
+TARVIK_TEST_MAIN(QCoreApplication, ReportLogTest)
 #include "tst_reportlog.moc"

@@ -1,3 +1,4 @@
+#include "resultrows.h"
 #include "results/resultsmodel.h"
 
 #include <QAbstractItemModelTester>
@@ -14,10 +15,7 @@ namespace {
 using RowId = ResultsModel::RowId;
 
 RowId AddFull(ResultsModel& model, const QStringList& texts) {
-  const RowId row = model.AddRow(texts.value(0));
-  for (int column = 1; column < texts.size(); ++column)
-    model.SetText(row, column, texts.at(column));
-  return row;
+  return Fill(model, {texts}, AllColumns).constFirst();
 }
 
 // One column's texts in display order.
@@ -41,7 +39,7 @@ bool InSortOrder(const ResultsModel& model) {
 
 } // namespace
 
-class tst_ResultsModel : public QObject {
+class ResultsModelTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -59,7 +57,7 @@ private slots:
   void modelTester();
 };
 
-void tst_ResultsModel::captionsAndFlags() {
+void ResultsModelTest::captionsAndFlags() {
   ResultsModel model;
   QCOMPARE(model.columnCount(), 6);
   QStringList captions;
@@ -78,7 +76,7 @@ void tst_ResultsModel::captionsAndFlags() {
 
 // Random edits of random columns against a plain list of texts: short, empty, long (beyond a
 // row's own buffer and back) and non-ASCII texts, each column changed in any order.
-void tst_ResultsModel::textsSurviveEveryEdit() {
+void ResultsModelTest::textsSurviveEveryEdit() {
   const QStringList samples = {"",
                                "1",
                                "0.250",
@@ -117,7 +115,7 @@ void tst_ResultsModel::textsSurviveEveryEdit() {
   }
 }
 
-void tst_ResultsModel::marks() {
+void ResultsModelTest::marks() {
   ResultsModel model;
   const RowId plain = model.AddRow(QStringLiteral("a"));
   const RowId red = model.AddRow(QStringLiteral("b"));
@@ -154,7 +152,7 @@ void tst_ResultsModel::marks() {
   QCOMPARE(model.Colour(rows.last()), ResultsModel::Red);
 }
 
-void tst_ResultsModel::handlesAfterClear() {
+void ResultsModelTest::handlesAfterClear() {
   ResultsModel model;
   const RowId old = model.AddRow(QStringLiteral("10:00:00"));
   model.Clear();
@@ -174,7 +172,7 @@ void tst_ResultsModel::handlesAfterClear() {
   QCOMPARE(model.TextAt(5, 0), QString());
 }
 
-void tst_ResultsModel::columnClickTogglesAndSortsByText() {
+void ResultsModelTest::columnClickTogglesAndSortsByText() {
   ResultsModel model;
   for (const char* ping : {"9.000", "10.000", "0.250", "12.031"})
     AddFull(model, {"t", ping});
@@ -195,7 +193,7 @@ void tst_ResultsModel::columnClickTogglesAndSortsByText() {
   QVERIFY(model.Descending());
 }
 
-void tst_ResultsModel::sortIsStableAndFollowsUtf16Order() {
+void ResultsModelTest::sortIsStableAndFollowsUtf16Order() {
   // Texts around the places where UTF-8 byte order and UTF-16 order part ways, plus long texts
   // that share their first bytes and texts that are prefixes of others.
   const QStringList texts = {QString::fromUtf8("\xEE\x80\x80"),     // U+E000
@@ -237,7 +235,7 @@ void tst_ResultsModel::sortIsStableAndFollowsUtf16Order() {
   }
 }
 
-void tst_ResultsModel::sortedTableKeepsNewAndChangedRowsInPlace() {
+void ResultsModelTest::sortedTableKeepsNewAndChangedRowsInPlace() {
   ResultsModel model;
   const RowId a = AddFull(model, {"a", "0.500"});
   const RowId b = AddFull(model, {"b", "0.300"});
@@ -294,7 +292,7 @@ void tst_ResultsModel::sortedTableKeepsNewAndChangedRowsInPlace() {
     QCOMPARE(model.RowAt(model.PositionOf(rows.at(i))), rows.at(i));
 }
 
-void tst_ResultsModel::persistentIndexesFollowTheirRows() {
+void ResultsModelTest::persistentIndexesFollowTheirRows() {
   ResultsModel model;
   for (const QString ping : {"0.300", "0.100", "0.200"})
     AddFull(model, {"t" + ping, ping});
@@ -312,7 +310,7 @@ void tst_ResultsModel::persistentIndexesFollowTheirRows() {
 // A table of several thousand rows, far beyond the chunks the display order is kept in, sorted by
 // texts with many ties while rows are added, rewritten and moved: it stays in order, positions and
 // handles agree, and a list that follows only the model's signals ends up in the same order.
-void tst_ResultsModel::bigSortedTableAndItsSignals() {
+void ResultsModelTest::bigSortedTableAndItsSignals() {
   ResultsModel model;
   QList<RowId> seen; // the display order as the signals tell it
   connect(&model, &QAbstractItemModel::rowsInserted, this, [&](const QModelIndex&, int first, int last) {
@@ -368,7 +366,7 @@ void tst_ResultsModel::bigSortedTableAndItsSignals() {
   checkAll(rows);
 }
 
-void tst_ResultsModel::modelTester() {
+void ResultsModelTest::modelTester() {
   ResultsModel model;
   QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
   QRandomGenerator random(5);
@@ -393,5 +391,5 @@ void tst_ResultsModel::modelTester() {
   }
 }
 
-QTEST_GUILESS_MAIN(tst_ResultsModel)
+QTEST_GUILESS_MAIN(ResultsModelTest)
 #include "tst_resultsmodel.moc"

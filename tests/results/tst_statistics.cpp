@@ -4,25 +4,20 @@
 #include "results/sitepanels.h"
 #include "results/statistics.h"
 
+#include "resultrows.h"
+
 #include <QRandomGenerator>
 #include <QTest>
 
 #include <variant>
 
 using RowId = ResultsModel::RowId;
-using Rows = QList<QStringList>; // Event Time, Ping, Site ID
 
 namespace {
 
 const QStringList StartTexts = {"Best Time", "Worst Time", "Average"};
-
-void Fill(ResultsModel& model, const Rows& rows) {
-  for (const QStringList& row : rows) {
-    const RowId id = model.AddRow(row.at(0));
-    model.SetText(id, ResultsModel::Ping, row.at(1));
-    model.SetText(id, ResultsModel::SiteId, row.at(2));
-  }
-}
+// The rows of these tests give Event Time, Ping and Site ID.
+const QList<int> Columns = {ResultsModel::EventTime, ResultsModel::Ping, ResultsModel::SiteId};
 
 // The statistics as a plain scan of every row, straight from their definitions, to check the
 // incremental figures against.
@@ -133,7 +128,7 @@ QString Describe(const std::optional<BestWorst>& f) {
 
 } // namespace
 
-class tst_Statistics : public QObject {
+class StatisticsTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -146,7 +141,7 @@ private slots:
   void incrementalEqualsFullScan();
 };
 
-void tst_Statistics::panels_data() {
+void StatisticsTest::panels_data() {
   QTest::addColumn<Rows>("rows");
   QTest::addColumn<int>("site");
   QTest::addColumn<QStringList>("expected"); // StatusBar1 panels 1 to 3 afterwards
@@ -155,34 +150,44 @@ void tst_Statistics::panels_data() {
       << Rows{{"10:00:01", "0.300", "1"}, {"10:00:02", "0.120", "1"}, {"10:00:03", "0.450", "1"}} << 1
       << QStringList{"BT: 10:00:02   PING: 0.12", "WT: 10:00:03   PING: 0.45", "Avg: 0.290"};
   QTest::newRow("ties keep the earlier row")
-      << Rows{{"10:00:01", "0.200", "1"}, {"10:00:02", "0.100", "1"}, {"10:00:03", "0.100", "1"},
+      << Rows{{"10:00:01", "0.200", "1"},
+              {"10:00:02", "0.100", "1"},
+              {"10:00:03", "0.100", "1"},
               {"10:00:04", "0.200", "1"}}
       << 1 << QStringList{"BT: 10:00:02   PING: 0.1", "WT: 10:00:01   PING: 0.2", "Avg: 0.150"};
   QTest::newRow("a ping of 0 restarts best and worst")
       << Rows{{"10:00:01", "0.500", "1"}, {"10:00:02", "0.000", "1"}, {"10:00:03", "0.300", "1"}} << 1
       << QStringList{"BT: 10:00:03   PING: 0.3", "WT: 10:00:03   PING: 0.3", "Avg: 0.267"};
   // The last row a 0: best is that row; worst stays the highest since the 0 before it.
-  QTest::newRow("last row 0")
-      << Rows{{"10:00:01", "0.300", "1"}, {"10:00:02", "0.500", "1"}, {"10:00:03", "0.000", "1"}} << 1
-      << QStringList{"BT: 10:00:03   PING: 0", "WT: 10:00:02   PING: 0.5", "Avg: 0.267"};
+  QTest::newRow("last row 0") << Rows{{"10:00:01", "0.300", "1"},
+                                      {"10:00:02", "0.500", "1"},
+                                      {"10:00:03", "0.000", "1"}}
+                              << 1 << QStringList{"BT: 10:00:03   PING: 0", "WT: 10:00:02   PING: 0.5", "Avg: 0.267"};
   QTest::newRow("last row 0, another 0 before")
-      << Rows{{"10:00:01", "0.900", "1"}, {"10:00:02", "0.000", "1"}, {"10:00:03", "0.200", "1"},
-              {"10:00:04", "0.300", "1"}, {"10:00:05", "0.000", "1"}}
+      << Rows{{"10:00:01", "0.900", "1"},
+              {"10:00:02", "0.000", "1"},
+              {"10:00:03", "0.200", "1"},
+              {"10:00:04", "0.300", "1"},
+              {"10:00:05", "0.000", "1"}}
       << 1 << QStringList{"BT: 10:00:05   PING: 0", "WT: 10:00:04   PING: 0.3", "Avg: 0.280"};
   QTest::newRow("two 0s last: panel 2 kept")
       << Rows{{"10:00:01", "0.400", "1"}, {"10:00:02", "0.000", "1"}, {"10:00:03", "0.000", "1"}} << 1
       << QStringList{"BT: 10:00:03   PING: 0", "Worst Time", "Avg: 0.133"};
   QTest::newRow("single row") << Rows{{"10:00:01", "1.000", "1"}} << 1
                               << QStringList{"BT: 10:00:01   PING: 1", "WT: 10:00:01   PING: 1", "Avg: 1.000"};
-  QTest::newRow("only other sites' rows, panels kept")
-      << Rows{{"10:00:01", "0.300", "2"}, {"10:00:02", "0.400", "3"}} << 1
-      << QStringList{"Best Time", "Worst Time", "Avg: 0.000"};
-  QTest::newRow("other sites between")
-      << Rows{{"10:00:01", "0.300", "1"}, {"10:00:02", "0.010", "2"}, {"10:00:03", "0.500", "1"},
-              {"10:00:04", "9.000", "2"}}
-      << 1 << QStringList{"BT: 10:00:01   PING: 0.3", "WT: 10:00:03   PING: 0.5", "Avg: 0.400"};
+  QTest::newRow("only other sites' rows, panels kept") << Rows{{"10:00:01", "0.300", "2"}, {"10:00:02", "0.400", "3"}}
+                                                       << 1 << QStringList{"Best Time", "Worst Time", "Avg: 0.000"};
+  QTest::newRow("other sites between") << Rows{{"10:00:01", "0.300", "1"},
+                                               {"10:00:02", "0.010", "2"},
+                                               {"10:00:03", "0.500", "1"},
+                                               {"10:00:04", "9.000", "2"}}
+                                       << 1
+                                       << QStringList{"BT: 10:00:01   PING: 0.3", "WT: 10:00:03   PING: 0.5",
+                                                      "Avg: 0.400"};
   QTest::newRow("failed, cancelled and outstanding rows pass over")
-      << Rows{{"10:00:01", "Failed", "1"}, {"10:00:02", "0.300", "1"}, {"10:00:03", "Cancelled", "1"},
+      << Rows{{"10:00:01", "Failed", "1"},
+              {"10:00:02", "0.300", "1"},
+              {"10:00:03", "Cancelled", "1"},
               {"10:00:04", "Sent", ""}}
       << 1 << QStringList{"BT: 10:00:02   PING: 0.3", "WT: 10:00:02   PING: 0.3", "Avg: 0.300"};
   QTest::newRow("only failed rows") << Rows{{"10:00:01", "Failed", "1"}} << 1
@@ -205,12 +210,12 @@ void tst_Statistics::panels_data() {
       << QStringList{"BT: 10:00:02   PING: 0.5", "WT: 10:00:03   PING: 0.7", "Avg: 0.500"};
 }
 
-void tst_Statistics::panels() {
+void StatisticsTest::panels() {
   QFETCH(Rows, rows);
   QFETCH(int, site);
   QFETCH(QStringList, expected);
   ResultsModel model;
-  Fill(model, rows);
+  Fill(model, rows, Columns);
   StatusPanels bar1(3, StartTexts);
   SitePanels::ShowBestWorst(bar1, Statistics::BestWorstOf(model, site));
   const QString average = Statistics::SiteAverage(model, site);
@@ -219,7 +224,7 @@ void tst_Statistics::panels() {
   QCOMPARE(QStringList({bar1.Text(1), bar1.Text(2), bar1.Text(3)}), expected);
 }
 
-void tst_Statistics::siteStatistics_data() {
+void StatisticsTest::siteStatistics_data() {
   QTest::addColumn<Rows>("rows");
   QTest::addColumn<QString>("expected"); // best/worst/average/best time/worst time/count of site 1
 
@@ -235,22 +240,22 @@ void tst_Statistics::siteStatistics_data() {
       << "0.3/0.500/0.267/10:00:03/10:00:01/3";
   QTest::newRow("no rows") << Rows{{"10:00:01", "0.500", "2"}} << "0/0/0.000///0";
   QTest::newRow("only pings of 0") << Rows{{"10:00:01", "0.000", "1"}} << "0/0/0.000/10:00:01//1";
-  QTest::newRow("failed rows pass over")
-      << Rows{{"10:00:01", "Failed", "1"}, {"10:00:02", "0.200", "1"}} << "0.2/0.200/0.200/10:00:02/10:00:02/1";
+  QTest::newRow("failed rows pass over") << Rows{{"10:00:01", "Failed", "1"}, {"10:00:02", "0.200", "1"}}
+                                         << "0.2/0.200/0.200/10:00:02/10:00:02/1";
 }
 
-void tst_Statistics::siteStatistics() {
+void StatisticsTest::siteStatistics() {
   QFETCH(Rows, rows);
   QFETCH(QString, expected);
   ResultsModel model;
-  Fill(model, rows);
+  Fill(model, rows, Columns);
   QCOMPARE(Describe(Statistics::SiteStatistics(model, 1)), expected);
 }
 
 // Statistics walk the display order: after a sort the earlier of two equal pings is another row.
-void tst_Statistics::followDisplayOrder() {
+void StatisticsTest::followDisplayOrder() {
   ResultsModel model;
-  Fill(model, {{"10:00:01", "0.300", "1"}, {"10:00:02", "0.100", "1"}, {"10:00:03", "0.100", "1"}});
+  Fill(model, {{"10:00:01", "0.300", "1"}, {"10:00:02", "0.100", "1"}, {"10:00:03", "0.100", "1"}}, Columns);
   QCOMPARE(Statistics::BestWorstOf(model, 1)->bestTime, QStringLiteral("10:00:02"));
   model.ColumnClick(ResultsModel::EventTime); // descending: 10:00:03 first
   QCOMPARE(Statistics::BestWorstOf(model, 1)->bestTime, QStringLiteral("10:00:03"));
@@ -284,21 +289,34 @@ struct Mix {
 };
 Q_DECLARE_METATYPE(Mix)
 
-void tst_Statistics::incrementalEqualsFullScan_data() {
+void StatisticsTest::incrementalEqualsFullScan_data() {
   QTest::addColumn<quint32>("seed");
   QTest::addColumn<Mix>("mix");
   // Odd texts: pings and Site IDs in other forms, which the statistics work out by a scan.
-  const Mix odd{{"0.250", "0.120", "0.000", "0.450", "0.250", "1.000", "12.031", "0.001", "Failed", "Cancelled",
-                 "0.1", "0.0015", " 0.5", "1e3", "0.2504", "-0.100", "3", "0.333", "20.000", "0.000", "2abc", "01"},
-                {"1", "2", "3", "1", "2", "1", "3", "1.0", "01", "0", "2abc", " 3", "1e0", "-1", "1024", "2.5",
-                 "0.250", "Failed"},
-                1500, 2500, 2500, 0, 0, 20, 10000};
+  const Mix odd{
+      {"0.250",  "0.120", "0.000", "0.450",  "0.250",  "1.000", "12.031", "0.001",  "Failed", "Cancelled", "0.1",
+       "0.0015", " 0.5",  "1e3",   "0.2504", "-0.100", "3",     "0.333",  "20.000", "0.000",  "2abc",      "01"},
+      {"1", "2", "3", "1", "2", "1", "3", "1.0", "01", "0", "2abc", " 3", "1e0", "-1", "1024", "2.5", "0.250",
+       "Failed"},
+      1500,
+      2500,
+      2500,
+      0,
+      0,
+      20,
+      10000};
   // The cycle's texts, with many 0s and ties, in few sites, and tables big enough that a site's
   // rows fill many of the chunks they are kept in.
-  const Mix cycle{{"0.000", "0.000", "0.120", "0.250", "0.250", "0.300", "1.000", "9.000", "10.000", "0.001",
-                   "2.000", "Failed", "Cancelled"},
+  const Mix cycle{{"0.000", "0.000", "0.120", "0.250", "0.250", "0.300", "1.000", "9.000", "10.000", "0.001", "2.000",
+                   "Failed", "Cancelled"},
                   {"1", "2", "1", "2", "3"},
-                  6000, 4600, 4600, 400, 40, 1, 500};
+                  6000,
+                  4600,
+                  4600,
+                  400,
+                  40,
+                  1,
+                  500};
   for (quint32 seed = 1; seed <= 12; ++seed) {
     QTest::addRow("append only %u", seed) << seed << odd;
     Mix sorted = odd;
@@ -314,7 +332,7 @@ void tst_Statistics::incrementalEqualsFullScan_data() {
 // Average, with queries in between, as a click during a fetch makes them), with zeros, ties, failed
 // rows and odd texts, plus sorts by every column in both directions, rows added into the sorted
 // order, rewrites of old rows' Ping and Site ID, and resets; every answer must equal the full scan's.
-void tst_Statistics::incrementalEqualsFullScan() {
+void StatisticsTest::incrementalEqualsFullScan() {
   QFETCH(quint32, seed);
   QFETCH(Mix, mix);
   QRandomGenerator random(seed);
@@ -369,9 +387,7 @@ void tst_Statistics::incrementalEqualsFullScan() {
       case 0:
         QCOMPARE(Describe(Statistics::BestWorstOf(model, site)), Describe(Reference::BestWorstOf(model, site)));
         break;
-      case 1:
-        QCOMPARE(Statistics::SiteAverage(model, site), Reference::SiteAverage(model, site));
-        break;
+      case 1: QCOMPARE(Statistics::SiteAverage(model, site), Reference::SiteAverage(model, site)); break;
       default:
         QCOMPARE(Describe(Statistics::SiteStatistics(model, site)), Describe(Reference::SiteStatistics(model, site)));
       }
@@ -379,5 +395,5 @@ void tst_Statistics::incrementalEqualsFullScan() {
   }
 }
 
-QTEST_GUILESS_MAIN(tst_Statistics)
+QTEST_GUILESS_MAIN(StatisticsTest)
 #include "tst_statistics.moc"

@@ -1,8 +1,8 @@
+#include "filesizelimit.h"
 #include "platform/clock.h"
 #include "platform/programfolder.h"
 #include "results/resultsmodel.h"
 #include "results/transferlog.h"
-#include "filesizelimit.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -52,7 +52,7 @@ void SetNow(const QString& time) {
 
 } // namespace
 
-class tst_TransferLog : public QObject {
+class TransferLogTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -71,16 +71,16 @@ private slots:
   void readOnlyFolder();
 };
 
-void tst_TransferLog::init() {
+void TransferLogTest::init() {
   TestEnvironment::Current()->Clear();
   Clock::SetFixed(QDateTime());
 }
 
-void tst_TransferLog::cleanupTestCase() {
+void TransferLogTest::cleanupTestCase() {
   Clock::SetFixed(QDateTime());
 }
 
-void tst_TransferLog::readTotals_data() {
+void TransferLogTest::readTotals_data() {
   QTest::addColumn<QStringList>("lines");
   QTest::addColumn<double>("bytes");
   QTest::addColumn<double>("minutes");
@@ -108,19 +108,21 @@ void tst_TransferLog::readTotals_data() {
   QTest::newRow("text only") << QStringList{"hello", "world, 42"} << 0.0 << 0.0;
   QTest::newRow("negative line skipped") << QStringList{"-5,3"} << 0.0 << 0.0;
   QTest::newRow("leading comma skipped") << QStringList{",30"} << 0.0 << 0.0;
-  QTest::newRow("junk before digits") << QStringList{QString::fromLatin1("\xff\xfe" "30,42")} << 0.0 << 0.0;
+  QTest::newRow("junk before digits") << QStringList{QString::fromLatin1("\xff\xfe"
+                                                                         "30,42")}
+                                      << 0.0 << 0.0;
   QTest::newRow("last numeric line counts") << QStringList{"10,20", header, "30,42", "junk"} << 30.0 << 42.0;
   QTest::newRow("last line counts whole") << QStringList{"30,42", "50"} << 50.0 << 0.0;
 }
 
-void tst_TransferLog::readTotals() {
+void TransferLogTest::readTotals() {
   QFETCH(QStringList, lines);
   const TransferTotals totals = ReadTotals(lines);
   QTEST(totals.bytes, "bytes");
   QTEST(totals.minutes, "minutes");
 }
 
-void tst_TransferLog::writtenTotalsReadBack_data() {
+void TransferLogTest::writtenTotalsReadBack_data() {
   QTest::addColumn<double>("bytes");
   QTest::addColumn<double>("minutes");
   QTest::addColumn<QString>("line");
@@ -131,7 +133,7 @@ void tst_TransferLog::writtenTotalsReadBack_data() {
   QTest::newRow("beyond 15 digits") << 1.5e16 << 3e20 << "1.5E+16,3E+20";
 }
 
-void tst_TransferLog::writtenTotalsReadBack() {
+void TransferLogTest::writtenTotalsReadBack() {
   QFETCH(double, bytes);
   QFETCH(double, minutes);
   const QStringList lines = TotalsLines({bytes, minutes});
@@ -143,7 +145,7 @@ void tst_TransferLog::writtenTotalsReadBack() {
   QCOMPARE(back.minutes, minutes);
 }
 
-void tst_TransferLog::update_data() {
+void TransferLogTest::update_data() {
   QTest::addColumn<QByteArray>("before"); // null: no file
   QTest::addColumn<QString>("firstTime");
   QTest::addColumn<int>("rows");
@@ -151,25 +153,30 @@ void tst_TransferLog::update_data() {
   QTest::addColumn<QByteArray>("after"); // null: no file
 
   QTest::newRow("no sub-log yet") << QByteArray() << "09:00:30" << 10 << "09:42:10" << Header + "30,42\r\n";
-  QTest::newRow("totals added") << Header + "30,42\r\n" << "14:03:20" << 4 << "14:15:20" << Header + "42,54\r\n";
+  QTest::newRow("totals added") << Header + "30,42\r\n"
+                                << "14:03:20" << 4 << "14:15:20" << Header + "42,54\r\n";
   QTest::newRow("minute boundaries, not seconds")
       << QByteArray() << "10:15:59" << 1 << "10:16:00" << Header + "3,1\r\n";
   QTest::newRow("same minute") << QByteArray() << "10:15:00" << 1 << "10:15:59" << Header + "3,0\r\n";
-  QTest::newRow("across midnight") << Header + "30,42\r\n" << "23:50:00" << 2 << "00:10:30" << Header + "36,62\r\n";
+  QTest::newRow("across midnight") << Header + "30,42\r\n"
+                                   << "23:50:00" << 2 << "00:10:30" << Header + "36,62\r\n";
   QTest::newRow("empty table, no file") << QByteArray() << QString() << 0 << "09:42:10" << QByteArray();
   QTest::newRow("empty table, file untouched")
       << QByteArray("damaged\n30,") << QString() << 0 << "09:42:10" << QByteArray("damaged\n30,");
-  QTest::newRow("blanks around the data line")
-      << Header + "  30,42  \r\n" << "09:00:30" << 10 << "09:42:10" << Header + "60,84\r\n";
-  QTest::newRow("empty second field") << Header + "30,\r\n" << "09:00:30" << 10 << "09:42:10" << Header + "60,42\r\n";
+  QTest::newRow("blanks around the data line") << Header + "  30,42  \r\n"
+                                               << "09:00:30" << 10 << "09:42:10" << Header + "60,84\r\n";
+  QTest::newRow("empty second field") << Header + "30,\r\n"
+                                      << "09:00:30" << 10 << "09:42:10" << Header + "60,42\r\n";
   QTest::newRow("empty file") << QByteArray("") << "09:00:30" << 10 << "09:42:10" << Header + "30,42\r\n";
-  QTest::newRow("text only") << QByteArray("no totals here\r\n") << "09:00:30" << 10 << "09:42:10" << Header + "30,42\r\n";
+  QTest::newRow("text only") << QByteArray("no totals here\r\n") << "09:00:30" << 10 << "09:42:10"
+                             << Header + "30,42\r\n";
   QTest::newRow("Latin-1 bytes, LF ends")
       << QByteArray("caf\xe9\n100,200 \xe9t\xe9\n") << "09:00:30" << 10 << "09:42:10" << Header + "130,242\r\n";
-  QTest::newRow("fractions kept") << Header + "0.5,1.25\r\n" << "09:00:30" << 1 << "09:01:00" << Header + "3.5,2.25\r\n";
+  QTest::newRow("fractions kept") << Header + "0.5,1.25\r\n"
+                                  << "09:00:30" << 1 << "09:01:00" << Header + "3.5,2.25\r\n";
 }
 
-void tst_TransferLog::update() {
+void TransferLogTest::update() {
   QFETCH(QByteArray, before);
   QFETCH(QString, firstTime);
   QFETCH(int, rows);
@@ -188,7 +195,7 @@ void tst_TransferLog::update() {
   QCOMPARE(written, after);
 }
 
-void tst_TransferLog::firstRowInDisplayOrder() {
+void TransferLogTest::firstRowInDisplayOrder() {
   ResultsModel model;
   Fill(model, "09:00:30", 3);
   const ResultsModel::RowId late = model.AddRow("09:30:00");
@@ -199,7 +206,7 @@ void tst_TransferLog::firstRowInDisplayOrder() {
   QCOMPARE(ReadSubLog(), Header + "12,12\r\n");
 }
 
-void tst_TransferLog::failedRewriteKeepsOldFile() {
+void TransferLogTest::failedRewriteKeepsOldFile() {
   // A file-size limit binds root as well: the rewrite cannot write its 40 bytes, so the temporary
   // file is dropped and the stored totals stay.
   const QByteArray old = Header + "30,42\r\n";
@@ -222,7 +229,7 @@ void tst_TransferLog::failedRewriteKeepsOldFile() {
   QCOMPARE(ReadSubLog(), Header + "60,84\r\n");
 }
 
-void tst_TransferLog::unreadableFileIsNotReplaced() {
+void TransferLogTest::unreadableFileIsNotReplaced() {
   ResultsModel model;
   Fill(model, "09:00:30", 10);
   SetNow("09:42:10");
@@ -241,7 +248,7 @@ void tst_TransferLog::unreadableFileIsNotReplaced() {
   QVERIFY(!QFileInfo::exists(home + "/missing"));
 }
 
-void tst_TransferLog::readOnlyFolder() {
+void TransferLogTest::readOnlyFolder() {
   if (geteuid() == 0)
     QSKIP("root writes into a read-only folder; failedRewriteKeepsOldFile covers a failed rewrite");
   const QByteArray old = Header + "30,42\r\n";
@@ -256,5 +263,5 @@ void tst_TransferLog::readOnlyFolder() {
   QCOMPARE(ReadSubLog(), old);
 }
 
-TARVIK_TEST_MAIN(QCoreApplication, tst_TransferLog)
+TARVIK_TEST_MAIN(QCoreApplication, TransferLogTest)
 #include "tst_transferlog.moc"

@@ -1,6 +1,6 @@
+#include "filesizelimit.h"
 #include "platform/programfolder.h"
 #include "services/ownershipfile.h"
-#include "filesizelimit.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
@@ -20,7 +20,7 @@ QByteArray ReadVok() {
 
 } // namespace
 
-class tst_OwnershipFile : public QObject {
+class OwnershipFileTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -33,11 +33,11 @@ private slots:
   void readOnlyFolder();
 };
 
-void tst_OwnershipFile::init() {
+void OwnershipFileTest::init() {
   TestEnvironment::Current()->Clear();
 }
 
-void tst_OwnershipFile::writesMarker() {
+void OwnershipFileTest::writesMarker() {
   WriteOwnershipFile();
   QCOMPARE(ReadVok(), QByteArray("vok\r\n"));
   // The test fetch accepts a body that starts with "vok" and is at most 6 characters long.
@@ -47,7 +47,7 @@ void tst_OwnershipFile::writesMarker() {
   QCOMPARE(QDir(ProgramFolder::Path()).entryList(QDir::Files | QDir::Hidden), QStringList{"vok.txt"});
 }
 
-void tst_OwnershipFile::replacesEarlierFile() {
+void OwnershipFileTest::replacesEarlierFile() {
   {
     QFile file(ProgramFolder::File("vok.txt"));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -57,7 +57,7 @@ void tst_OwnershipFile::replacesEarlierFile() {
   QCOMPARE(ReadVok(), QByteArray("vok\r\n"));
 }
 
-void tst_OwnershipFile::failureIsSilent() {
+void OwnershipFileTest::failureIsSilent() {
   // A folder in the file's place: the write fails and leaves the folder as it was.
   QVERIFY(QDir().mkpath(ProgramFolder::File("vok.txt")));
   WriteOwnershipFile();
@@ -73,7 +73,7 @@ void tst_OwnershipFile::failureIsSilent() {
   QVERIFY(!QFileInfo::exists(home + "/missing"));
 }
 
-void tst_OwnershipFile::failedWriteKeepsEarlierFile() {
+void OwnershipFileTest::failedWriteKeepsEarlierFile() {
   // A file-size limit binds root as well: the 5 bytes cannot be written, the earlier file stays and
   // no temporary file is left behind.
   {
@@ -91,7 +91,7 @@ void tst_OwnershipFile::failedWriteKeepsEarlierFile() {
   QCOMPARE(QDir(ProgramFolder::Path()).entryList(QDir::Files | QDir::Hidden), QStringList{"vok.txt"});
 }
 
-void tst_OwnershipFile::readOnlyFolder() {
+void OwnershipFileTest::readOnlyFolder() {
   if (geteuid() == 0)
     QSKIP("root writes into a read-only folder; failureIsSilent covers a failed write");
   const QString folder = ProgramFolder::Path();
@@ -102,5 +102,5 @@ void tst_OwnershipFile::readOnlyFolder() {
   QVERIFY(!QFileInfo::exists(ProgramFolder::File("vok.txt")));
 }
 
-TARVIK_TEST_MAIN(QCoreApplication, tst_OwnershipFile)
+TARVIK_TEST_MAIN(QCoreApplication, OwnershipFileTest)
 #include "tst_ownershipfile.moc"

@@ -184,39 +184,40 @@ private slots:
 
     const QStringList first = vendor.reports.at(0).split(QLatin1Char('|'));
     const QStringList firstExpected = {
-        accountId,                          // 1 account identifier
-        QStringLiteral("hostco.net"),       // 2 host
-        QStringLiteral("ns1.hostco.net"),   // 3 first name server
-        QStringLiteral("ns2.hostco.net"),   // 4 second name server
-        QStringLiteral("http://www.example.com"),  // 5 the URL in lower case
-        QStringLiteral("10:00:01"),         // 6 first row: Event Time
-        QStringLiteral("0.200"),            // 7 first row: Ping
-        QStringLiteral("10:00:04"),         // 8 last row: Event Time
-        QStringLiteral("3.000"),            // 9 last row: Ping
-        QStringLiteral("0.100"),            // 10 best
-        QStringLiteral("3.000"),            // 11 worst
-        QStringLiteral("1.200"),            // 12 average
-        QStringLiteral("1"),                // 13 blue rows
-        QStringLiteral("1"),                // 14 red rows
-        QStringLiteral("2"),                // 15 rows per URL: 5 / 2 = 2.5, halves to even
-        QStringLiteral("0.123"),            // 16 Ref 1
-        QStringLiteral("0.456"),            // 17 Ref 2
-        QStringLiteral("10:00:03"),         // 18 time of the best row
-        QStringLiteral("10:00:04"),         // 19 time of the worst row
-        QStringLiteral("03-05-2024"),       // 20 date
-        QStringLiteral("14:07:09"),         // 21 time
-        QStringLiteral("0?0"),              // 22 fc summary: no finished fc test
+        accountId,                                // 1 account identifier
+        QStringLiteral("hostco.net"),             // 2 host
+        QStringLiteral("ns1.hostco.net"),         // 3 first name server
+        QStringLiteral("ns2.hostco.net"),         // 4 second name server
+        QStringLiteral("http://www.example.com"), // 5 the URL in lower case
+        QStringLiteral("10:00:01"),               // 6 first row: Event Time
+        QStringLiteral("0.200"),                  // 7 first row: Ping
+        QStringLiteral("10:00:04"),               // 8 last row: Event Time
+        QStringLiteral("3.000"),                  // 9 last row: Ping
+        QStringLiteral("0.100"),                  // 10 best
+        QStringLiteral("3.000"),                  // 11 worst
+        QStringLiteral("1.200"),                  // 12 average
+        QStringLiteral("1"),                      // 13 blue rows
+        QStringLiteral("1"),                      // 14 red rows
+        QStringLiteral("2"),                      // 15 rows per URL: 5 / 2 = 2.5, halves to even
+        QStringLiteral("0.123"),                  // 16 Ref 1
+        QStringLiteral("0.456"),                  // 17 Ref 2
+        QStringLiteral("10:00:03"),               // 18 time of the best row
+        QStringLiteral("10:00:04"),               // 19 time of the worst row
+        QStringLiteral("03-05-2024"),             // 20 date
+        QStringLiteral("14:07:09"),               // 21 time
+        QStringLiteral("0?0"),                    // 22 fc summary: no finished fc test
     };
     QCOMPARE(first.size(), 22);
     for (int i = 0; i < 22; ++i)
-      QVERIFY2(first.at(i) == firstExpected.at(i),
-               qPrintable(QStringLiteral("field %1: %2, expected %3").arg(i + 1).arg(first.at(i), firstExpected.at(i))));
+      QVERIFY2(
+          first.at(i) == firstExpected.at(i),
+          qPrintable(QStringLiteral("field %1: %2, expected %3").arg(i + 1).arg(first.at(i), firstExpected.at(i))));
 
     const QStringList second = vendor.reports.at(1).split(QLatin1Char('|'));
     QCOMPARE(second.size(), 22);
-    QCOMPARE(second.mid(4, 5), (QStringList{QStringLiteral("http://example.org"), QStringLiteral("10:00:05"),
-                                            QStringLiteral("0.300"), QStringLiteral("10:00:05"),
-                                            QStringLiteral("0.300")}));
+    QCOMPARE(second.mid(4, 5),
+             (QStringList{QStringLiteral("http://example.org"), QStringLiteral("10:00:05"), QStringLiteral("0.300"),
+                          QStringLiteral("10:00:05"), QStringLiteral("0.300")}));
     QCOMPARE(second.mid(12, 3), (QStringList{QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("2")}));
 
     // The fc summary is asked for each site (it fills panel 3) even when it is not sent.
@@ -265,21 +266,38 @@ private slots:
     ref1 = QStringLiteral("50%");
     ref2 = QStringLiteral("a&b=c");
     // CR LF lines: the name servers, and so the host, keep their carriage return.
-    whois.SetRecord(lookup, FakeWhois::Record({QStringLiteral("ns1.h\u00f6st.net"), QStringLiteral("ns2.h\u00f6st.net")}, "\r\n"));
+    whois.SetRecord(
+        lookup, FakeWhois::Record({QStringLiteral("ns1.h\u00f6st.net"), QStringLiteral("ns2.h\u00f6st.net")}, "\r\n"));
     boxes->answers << MessageBoxes::Yes;
 
     QCOMPARE(Submit(), Outcome::AllDone);
     CheckEnding();
     QCOMPARE(whois.lookups, QStringList{lookup});
     const QString host = QStringLiteral("h\u00f6st.net\r");
-    QCOMPARE(FoundHostTexts(), QStringList{url + QStringLiteral(" report is for ") + host + QStringLiteral(" Is this correct?")});
-    const QStringList fields = {
-        accountId, host, QStringLiteral("ns1.h\u00f6st.net\r"), QStringLiteral("ns2.h\u00f6st.net\r"), url,
-        QString(), QString(), QString(), QString(),
-        QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0.000"),
-        QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"),
-        ref1, ref2, QString(), QString(),
-        QStringLiteral("03-05-2024"), QStringLiteral("14:07:09"), QStringLiteral("0?0")};
+    QCOMPARE(FoundHostTexts(),
+             QStringList{url + QStringLiteral(" report is for ") + host + QStringLiteral(" Is this correct?")});
+    const QStringList fields = {accountId,
+                                host,
+                                QStringLiteral("ns1.h\u00f6st.net\r"),
+                                QStringLiteral("ns2.h\u00f6st.net\r"),
+                                url,
+                                QString(),
+                                QString(),
+                                QString(),
+                                QString(),
+                                QStringLiteral("0"),
+                                QStringLiteral("0"),
+                                QStringLiteral("0.000"),
+                                QStringLiteral("0"),
+                                QStringLiteral("0"),
+                                QStringLiteral("0"),
+                                ref1,
+                                ref2,
+                                QString(),
+                                QString(),
+                                QStringLiteral("03-05-2024"),
+                                QStringLiteral("14:07:09"),
+                                QStringLiteral("0?0")};
     QCOMPARE(vendor.reports, QStringList{fields.join(QLatin1Char('|'))});
 
     // On the wire both queries hold nothing but unreserved characters and escapes.
@@ -339,8 +357,8 @@ private slots:
     QTest::newRow("ok, max") << QByteArrayList{"ok", "max"} << Outcome::DailyLimit << 2
                              << QStringList{ReportSubmission::DailyLimitText} << allDone << true;
     QTest::newRow("max at once: the rest is not sent")
-        << QByteArrayList{"max"} << Outcome::DailyLimit << 1 << QStringList{ReportSubmission::DailyLimitText}
-        << allDone << true;
+        << QByteArrayList{"max"} << Outcome::DailyLimit << 1 << QStringList{ReportSubmission::DailyLimitText} << allDone
+        << true;
     const QStringList error{ReportSubmission::SubmitErrorText};
     const QString uploading = QStringLiteral("Uploading Report");
     QTest::newRow("ok, garbage") << QByteArrayList{"ok", "<html>oops</html>"} << Outcome::Refused << 2 << error
@@ -388,29 +406,26 @@ private slots:
     QTest::addColumn<int>("status");
     QTest::addColumn<Outcome>("outcome");
     QTest::addColumn<QStringList>("messages");
-    QTest::addColumn<QStringList>("sent");  // fields 2 to 4 when a report is sent
+    QTest::addColumn<QStringList>("sent"); // fields 2 to 4 when a report is sent
 
     const QStringList notFound{ReportSubmission::NotFoundText};
     QTest::newRow("LF") << FakeWhois::Record({"ns1.hostco.net", "ns2.hostco.net"}) << 200 << Outcome::AllDone
                         << QStringList() << QStringList{"hostco.net", "ns1.hostco.net", "ns2.hostco.net"};
-    QTest::newRow("CR LF") << FakeWhois::Record({"ns1.hostco.net", "ns2.hostco.net"}, "\r\n") << 200
-                           << Outcome::AllDone << QStringList()
-                           << QStringList{"hostco.net\r", "ns1.hostco.net\r", "ns2.hostco.net\r"};
+    QTest::newRow("CR LF") << FakeWhois::Record({"ns1.hostco.net", "ns2.hostco.net"}, "\r\n") << 200 << Outcome::AllDone
+                           << QStringList() << QStringList{"hostco.net\r", "ns1.hostco.net\r", "ns2.hostco.net\r"};
     QTest::newRow("indented") << FakeWhois::Record({"NS1.HOSTCO.NET", "NS2.HOSTCO.NET"}, "\r\n", "   ") << 200
                               << Outcome::AllDone << QStringList()
                               << QStringList{"HOSTCO.NET\r", "NS1.HOSTCO.NET\r", "NS2.HOSTCO.NET\r"};
-    QTest::newRow("one name server") << FakeWhois::Record({"ns1.hostco.net"}) << 200 << Outcome::NotFound
-                                     << notFound << QStringList();
+    QTest::newRow("one name server") << FakeWhois::Record({"ns1.hostco.net"}) << 200 << Outcome::NotFound << notFound
+                                     << QStringList();
     QTest::newRow("none") << FakeWhois::Record({}) << 200 << Outcome::NotFound << notFound << QStringList();
     QTest::newRow("empty") << QByteArray() << 200 << Outcome::NotFound << notFound << QStringList();
     QTest::newRow("error page") << QByteArray("Not found") << 404 << Outcome::NotFound << notFound << QStringList();
-    QTest::newRow("short Name Server: line ends silently")
-        << QByteArray("Name Server:\nName Server: ns2.hostco.net\n") << 200 << Outcome::Failed << QStringList()
-        << QStringList();
+    QTest::newRow("short Name Server: line ends silently") << QByteArray("Name Server:\nName Server: ns2.hostco.net\n")
+                                                           << 200 << Outcome::Failed << QStringList() << QStringList();
     // No dot in the first name server: nothing to confirm, and no host.
-    QTest::newRow("name server without a dot") << FakeWhois::Record({"localhost", "other"}) << 200
-                                               << Outcome::AllDone << QStringList()
-                                               << QStringList{"", "localhost", "other"};
+    QTest::newRow("name server without a dot") << FakeWhois::Record({"localhost", "other"}) << 200 << Outcome::AllDone
+                                               << QStringList() << QStringList{"", "localhost", "other"};
   }
 
   void whoisAnswers() {
@@ -447,7 +462,8 @@ private slots:
     QCOMPARE(Submit(), Outcome::AllDone);
     CheckEnding();
     QCOMPARE(whois.lookups, (QStringList{QStringLiteral("example.com"), QStringLiteral("other.com")}));
-    QCOMPARE(FoundHostTexts(), QStringList{QStringLiteral("https://www.example.com report is for hostco.net Is this correct?")});
+    QCOMPARE(FoundHostTexts(),
+             QStringList{QStringLiteral("https://www.example.com report is for hostco.net Is this correct?")});
     QCOMPARE(vendor.reports.size(), 2);
     QCOMPARE(vendor.reports.at(0).split(QLatin1Char('|')).mid(1, 4),
              (QStringList{"hostco.net", "ns1.hostco.net", "ns2.hostco.net", "https://www.example.com"}));

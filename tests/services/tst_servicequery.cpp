@@ -14,7 +14,7 @@
 
 namespace {
 
-const QStringList Preset = {QStringLiteral("old0"), QStringLiteral("old1"), QStringLiteral("old2"),
+const QStringList Preset = {QStringLiteral("old0"),       QStringLiteral("old1"), QStringLiteral("old2"),
                             QStringLiteral("03-05-2024"), QStringLiteral("old4"), QStringLiteral("old5")};
 
 QStringList Fields(ServiceAnswer answer) {
@@ -65,24 +65,23 @@ private slots:
     QTest::newRow("four fields")
         << QByteArray("http://ref1.test/|http://ref2.test/|1.1.0|04-01-2024") << true << true
         << QStringList{"http://ref1.test/", "http://ref2.test/", "1.1.0", "04-01-2024", "old4", "old5"};
-    QTest::newRow("six fields")
-        << QByteArray("a|b|c|d|e|f") << true << true << QStringList{"a", "b", "c", "d", "e", "f"};
+    QTest::newRow("six fields") << QByteArray("a|b|c|d|e|f") << true << true
+                                << QStringList{"a", "b", "c", "d", "e", "f"};
     QTest::newRow("seven fields: six stored, result false")
         << QByteArray("a|b|c|d|e|f|g") << false << true << QStringList{"a", "b", "c", "d", "e", "f"};
     QTest::newRow("six fields and a trailing separator")
         << QByteArray("a|b|c|d|e|f|") << true << true << QStringList{"a", "b", "c", "d", "e", "f"};
-    QTest::newRow("empty field 3")
-        << QByteArray("a|b|1.1.0||e") << true << true << QStringList{"a", "b", "1.1.0", "", "e", "old5"};
+    QTest::newRow("empty field 3") << QByteArray("a|b|1.1.0||e") << true << true
+                                   << QStringList{"a", "b", "1.1.0", "", "e", "old5"};
     QTest::newRow("trailing separator stores no empty field")
         << QByteArray("a|b|") << true << true << QStringList{"a", "b", "old2", "03-05-2024", "old4", "old5"};
     QTest::newRow("no separator: field 0 whole")
         << QByteArray("just text") << true << true
         << QStringList{"just text", "old1", "old2", "03-05-2024", "old4", "old5"};
-    QTest::newRow("a separator alone")
-        << QByteArray("|") << true << true << QStringList{"", "old1", "old2", "03-05-2024", "old4", "old5"};
+    QTest::newRow("a separator alone") << QByteArray("|") << true << true
+                                       << QStringList{"", "old1", "old2", "03-05-2024", "old4", "old5"};
     QTest::newRow("taken as received: no trimming")
-        << QByteArray(" a |b\r\n") << true << true
-        << QStringList{" a ", "b\r\n", "old2", "03-05-2024", "old4", "old5"};
+        << QByteArray(" a |b\r\n") << true << true << QStringList{" a ", "b\r\n", "old2", "03-05-2024", "old4", "old5"};
     QTest::newRow("voknog with a line end is a record")
         << QByteArray("voknog\n") << true << true
         << QStringList{"voknog\n", "old1", "old2", "03-05-2024", "old4", "old5"};
@@ -104,7 +103,8 @@ private slots:
 
   // The address ends with the identifier and its trailing dot, unescaped.
   void requestAddress() {
-    QVERIFY(ServiceQuery::QueryUrl(state.VendorURL, accountId).endsWith(QStringLiteral("/cgi-bin/tarvik/ref.cgi?k=") + accountId));
+    QVERIFY(ServiceQuery::QueryUrl(state.VendorURL, accountId)
+                .endsWith(QStringLiteral("/cgi-bin/tarvik/ref.cgi?k=") + accountId));
     QVERIFY(accountId.endsWith(QLatin1Char('.')));
     vendor.QueueQuery("a|b|1.1.0|d");
     QVERIFY(Query());

@@ -63,34 +63,53 @@ private slots:
 
     QTest::newRow("adjacent lines, LF")
         << "Domain Name: EXAMPLE.COM\nName Server: ns1.hostco.net\nName Server: ns2.hostco.net\nDNSSEC: no\n"
-        << Status::Found << "ns1.hostco.net" << "ns2.hostco.net";
-    QTest::newRow("indented lines")
-        << "   Name Server: NS1.HOSTCO.NET\n   Name Server: NS2.HOSTCO.NET\n"
-        << Status::Found << "NS1.HOSTCO.NET" << "NS2.HOSTCO.NET";
-    QTest::newRow("CR LF: values keep the CR")
-        << "Name Server: ns1.hostco.net\r\nName Server: ns2.hostco.net\r\n"
-        << Status::Found << "ns1.hostco.net\r" << "ns2.hostco.net\r";
-    QTest::newRow("three: the first two")
-        << "Name Server: a.x\nName Server: b.x\nName Server: c.x\n" << Status::Found << "a.x" << "b.x";
-    QTest::newRow("lines apart")
-        << "Name Server: a.x\nRegistrar: R\nUpdated: 2024\nName Server: b.x\n" << Status::Found << "a.x" << "b.x";
-    QTest::newRow("not trimmed") << "Name Server:   a.x  \nName Server: b.x\n" << Status::Found << "  a.x  " << "b.x";
-    QTest::newRow("no blank after the colon: one character lost")
-        << "Name Server:ns1.x\nName Server:ns2.x\n" << Status::Found << "s1.x" << "s2.x";
-    QTest::newRow("one character after the colon: empty value")
-        << "Name Server: \nName Server: b.x\n" << Status::Found << "" << "b.x";
-    QTest::newRow("one name server") << "Name Server: ns1.hostco.net\n" << Status::NotFound << "" << "";
-    QTest::newRow("none") << "No match for domain.\n" << Status::NotFound << "" << "";
-    QTest::newRow("empty") << "" << Status::NotFound << "" << "";
-    QTest::newRow("second not ended by LF")
-        << "Name Server: a.x\nName Server: b.x" << Status::NotFound << "" << "";
-    QTest::newRow("first not ended by LF") << "Name Server: a.x" << Status::NotFound << "" << "";
-    QTest::newRow("case-sensitive")
-        << "name server: a.x\nNAME SERVER: b.x\n" << Status::NotFound << "" << "";
-    QTest::newRow("short first line") << "Name Server:\nName Server: b.x\n" << Status::ShortLine << "" << "";
-    QTest::newRow("short second line") << "Name Server: a.x\nName Server:\n" << Status::ShortLine << "" << "";
-    QTest::newRow("CR right after the colon: empty value")
-        << "Name Server: a.x\nName Server:\r\n" << Status::Found << "a.x" << "";
+        << Status::Found << "ns1.hostco.net"
+        << "ns2.hostco.net";
+    QTest::newRow("indented lines") << "   Name Server: NS1.HOSTCO.NET\n   Name Server: NS2.HOSTCO.NET\n"
+                                    << Status::Found << "NS1.HOSTCO.NET"
+                                    << "NS2.HOSTCO.NET";
+    QTest::newRow("CR LF: values keep the CR") << "Name Server: ns1.hostco.net\r\nName Server: ns2.hostco.net\r\n"
+                                               << Status::Found << "ns1.hostco.net\r"
+                                               << "ns2.hostco.net\r";
+    QTest::newRow("three: the first two") << "Name Server: a.x\nName Server: b.x\nName Server: c.x\n"
+                                          << Status::Found << "a.x"
+                                          << "b.x";
+    QTest::newRow("lines apart") << "Name Server: a.x\nRegistrar: R\nUpdated: 2024\nName Server: b.x\n"
+                                 << Status::Found << "a.x"
+                                 << "b.x";
+    QTest::newRow("not trimmed") << "Name Server:   a.x  \nName Server: b.x\n"
+                                 << Status::Found << "  a.x  "
+                                 << "b.x";
+    QTest::newRow("no blank after the colon: one character lost") << "Name Server:ns1.x\nName Server:ns2.x\n"
+                                                                  << Status::Found << "s1.x"
+                                                                  << "s2.x";
+    QTest::newRow("one character after the colon: empty value") << "Name Server: \nName Server: b.x\n"
+                                                                << Status::Found << ""
+                                                                << "b.x";
+    QTest::newRow("one name server") << "Name Server: ns1.hostco.net\n"
+                                     << Status::NotFound << ""
+                                     << "";
+    QTest::newRow("none") << "No match for domain.\n"
+                          << Status::NotFound << ""
+                          << "";
+    QTest::newRow("empty") << "" << Status::NotFound << ""
+                           << "";
+    QTest::newRow("second not ended by LF") << "Name Server: a.x\nName Server: b.x" << Status::NotFound << ""
+                                            << "";
+    QTest::newRow("first not ended by LF") << "Name Server: a.x" << Status::NotFound << ""
+                                           << "";
+    QTest::newRow("case-sensitive") << "name server: a.x\nNAME SERVER: b.x\n"
+                                    << Status::NotFound << ""
+                                    << "";
+    QTest::newRow("short first line") << "Name Server:\nName Server: b.x\n"
+                                      << Status::ShortLine << ""
+                                      << "";
+    QTest::newRow("short second line") << "Name Server: a.x\nName Server:\n"
+                                       << Status::ShortLine << ""
+                                       << "";
+    QTest::newRow("CR right after the colon: empty value") << "Name Server: a.x\nName Server:\r\n"
+                                                           << Status::Found << "a.x"
+                                                           << "";
   }
 
   void nameServers() {
@@ -130,10 +149,16 @@ private slots:
   // Texts put together from the pieces the readers look for: every answer is one of the defined
   // outcomes, and what is found comes out of the input.
   void anyInputHasAnAnswer() {
-    const QStringList pieces = {QStringLiteral("Name Server:"), QStringLiteral("Name Server: "),
-                                QStringLiteral("\n"), QStringLiteral("\r"), QStringLiteral("."),
-                                QStringLiteral("7"), QStringLiteral("ns"), QStringLiteral("http://"),
-                                QStringLiteral("\u00e9"), QStringLiteral(" ")};
+    const QStringList pieces = {QStringLiteral("Name Server:"),
+                                QStringLiteral("Name Server: "),
+                                QStringLiteral("\n"),
+                                QStringLiteral("\r"),
+                                QStringLiteral("."),
+                                QStringLiteral("7"),
+                                QStringLiteral("ns"),
+                                QStringLiteral("http://"),
+                                QStringLiteral("\u00e9"),
+                                QStringLiteral(" ")};
     QRandomGenerator random(20240305);
     for (int round = 0; round < 20000; ++round) {
       QString text;

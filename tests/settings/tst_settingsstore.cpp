@@ -20,7 +20,7 @@ QString Encoded(const QString& plain) {
 }
 } // namespace
 
-class tst_SettingsStore : public QObject {
+class SettingsStoreTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -43,26 +43,26 @@ private slots:
   void otherStoresAreNotRead();
 
 private:
-  QString StoreFile() const { return QDir(m_config.path()).filePath(QStringLiteral("Velmora/vmTARVIK.conf")); }
+  QString StoreFile() const { return QDir(config.path()).filePath(QStringLiteral("Velmora/vmTARVIK.conf")); }
   void WriteStoreFile(const QByteArray& content);
 
-  QTemporaryDir m_config;
+  QTemporaryDir config;
 };
 
-void tst_SettingsStore::initTestCase() {
-  QVERIFY(m_config.isValid());
+void SettingsStoreTest::initTestCase() {
+  QVERIFY(config.isValid());
   QStandardPaths::setTestModeEnabled(false);
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-  qputenv("XDG_CONFIG_DIRS", QFile::encodeName(m_config.filePath(QStringLiteral("system"))));
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+  qputenv("XDG_CONFIG_DIRS", QFile::encodeName(config.filePath(QStringLiteral("system"))));
 }
 
-void tst_SettingsStore::init() {
+void SettingsStoreTest::init() {
   QFile::setPermissions(StoreFile(), QFile::ReadOwner | QFile::WriteOwner);
   QDir(QFileInfo(StoreFile()).path()).removeRecursively();
 }
 
 // Replaces the store file behind the program's back, as another program or an editor would.
-void tst_SettingsStore::WriteStoreFile(const QByteArray& content) {
+void SettingsStoreTest::WriteStoreFile(const QByteArray& content) {
   QDir().mkpath(QFileInfo(StoreFile()).path());
   QFile file(StoreFile());
   QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -73,7 +73,7 @@ void tst_SettingsStore::WriteStoreFile(const QByteArray& content) {
   file.close();
 }
 
-void tst_SettingsStore::firstRunSetupWritesDefaults() {
+void SettingsStoreTest::firstRunSetupWritesDefaults() {
   FirstRunSetup();
 
   QVERIFY2(QFile::exists(StoreFile()), qPrintable(StoreFile()));
@@ -106,22 +106,30 @@ void tst_SettingsStore::firstRunSetupWritesDefaults() {
   QVERIFY2(content.contains("\n106=11000110100100110101"), content.constData());
 }
 
-void tst_SettingsStore::valuesRoundTrip_data() {
+void SettingsStoreTest::valuesRoundTrip_data() {
   QTest::addColumn<QString>("name");
   QTest::addColumn<QString>("value");
 
-  QTest::newRow("program folder") << "100" << "/home/user/My Programs/tarvik";
-  QTest::newRow("windows path") << "100" << "C:\\Program Files\\Tarvik";
-  QTest::newRow("comma") << "103" << "1, 2";
-  QTest::newRow("quotes and semicolon") << "104" << "\"x\"; y=z # w";
-  QTest::newRow("leading at sign") << "104" << "@Variant(x)";
-  QTest::newRow("blanks around") << "103" << "  12  ";
+  QTest::newRow("program folder") << "100"
+                                  << "/home/user/My Programs/tarvik";
+  QTest::newRow("windows path") << "100"
+                                << "C:\\Program Files\\Tarvik";
+  QTest::newRow("comma") << "103"
+                         << "1, 2";
+  QTest::newRow("quotes and semicolon") << "104"
+                                        << "\"x\"; y=z # w";
+  QTest::newRow("leading at sign") << "104"
+                                   << "@Variant(x)";
+  QTest::newRow("blanks around") << "103"
+                                 << "  12  ";
   QTest::newRow("non-ASCII") << "100" << QString::fromUtf8("/home/jürgen/сайт");
-  QTest::newRow("line break") << "103" << "a\r\nb";
-  QTest::newRow("empty") << "105" << "";
+  QTest::newRow("line break") << "103"
+                              << "a\r\nb";
+  QTest::newRow("empty") << "105"
+                         << "";
 }
 
-void tst_SettingsStore::valuesRoundTrip() {
+void SettingsStoreTest::valuesRoundTrip() {
   QFETCH(QString, name);
   QFETCH(QString, value);
   SaveRegString(name, value);
@@ -138,7 +146,7 @@ void tst_SettingsStore::valuesRoundTrip() {
   QCOMPARE(GetRegString(name), value);
 }
 
-void tst_SettingsStore::nonStringValues() {
+void SettingsStoreTest::nonStringValues() {
   {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Velmora"),
                        QStringLiteral("vmTARVIK"));
@@ -161,13 +169,13 @@ void tst_SettingsStore::nonStringValues() {
   QCOMPARE(LoadSettings().delay, QStringLiteral("60"));
 }
 
-void tst_SettingsStore::unreadableStore_data() {
+void SettingsStoreTest::unreadableStore_data() {
   QTest::addColumn<bool>("directory");
   QTest::newRow("directory in place of the file") << true;
   QTest::newRow("file without read permission") << false;
 }
 
-void tst_SettingsStore::unreadableStore() {
+void SettingsStoreTest::unreadableStore() {
   QFETCH(bool, directory);
   if (!directory && geteuid() == 0)
     QSKIP("Running as root, which reads files regardless of their permissions");
@@ -201,14 +209,16 @@ void tst_SettingsStore::unreadableStore() {
 // identifier of "101", the four options of "102", "103" to "105" as the configuration controls get
 // them. A damaged "101" gives no identifier, a damaged "102" the options of the default, a damaged
 // "105" "0000"; "103" and "104" are taken as stored (the controls' own handlers judge them).
-void tst_SettingsStore::readWithFallback_data() {
+void SettingsStoreTest::readWithFallback_data() {
   QTest::addColumn<QString>("name");
-  QTest::addColumn<QString>("stored");  // null: no value stored
+  QTest::addColumn<QString>("stored"); // null: no value stored
   QTest::addColumn<QString>("taken");
 
   QTest::newRow("101 identifier") << "101" << Encoded("A1B.C2D.E3F.G4H.") << "A1B.C2D.E3F.G4H.";
   QTest::newRow("101 missing") << "101" << QString() << "";
-  QTest::newRow("101 stored unencoded") << "101" << "A1B.C2D.E3F.G4H." << "";
+  QTest::newRow("101 stored unencoded") << "101"
+                                        << "A1B.C2D.E3F.G4H."
+                                        << "";
 
   const QString defaults = "1,60,1,20";
   QTest::newRow("102 default") << "102" << Encoded("016001020") << defaults;
@@ -222,28 +232,49 @@ void tst_SettingsStore::readWithFallback_data() {
                                      << defaults;
   QTest::newRow("102 two fields only") << "102" << Encoded("1234567") << defaults;
   QTest::newRow("102 missing") << "102" << QString() << defaults;
-  QTest::newRow("102 not hexadecimal") << "102" << "016001020" + QString("x") << defaults;
+  QTest::newRow("102 not hexadecimal") << "102"
+                                       << "016001020" + QString("x") << defaults;
   QTest::newRow("102 odd length") << "102" << Encoded("016001020").left(17) << defaults;
   QTest::newRow("102 decoded text not digits") << "102" << Encoded("01600102x") << defaults;
   QTest::newRow("102 decoded text signed") << "102" << Encoded("-16001020") << defaults;
   QTest::newRow("102 decoded text with blank") << "102" << Encoded(" 16001020") << defaults;
   QTest::newRow("102 short text padded by the encoding") << "102" << Encoded("01") << defaults;
 
-  QTest::newRow("103 as stored") << "103" << "30" << "30";
-  QTest::newRow("104 as stored, not a number") << "104" << " 7x" << " 7x";
+  QTest::newRow("103 as stored") << "103"
+                                 << "30"
+                                 << "30";
+  QTest::newRow("104 as stored, not a number") << "104"
+                                               << " 7x"
+                                               << " 7x";
 
-  QTest::newRow("105 restart and stop") << "105" << "1001" << "1001";
-  QTest::newRow("105 all set") << "105" << "1111" << "1111";
-  QTest::newRow("105 shorter: only those boxes") << "105" << "10" << "10";
-  QTest::newRow("105 empty: boxes left as they are") << "105" << "" << "";
+  QTest::newRow("105 restart and stop") << "105"
+                                        << "1001"
+                                        << "1001";
+  QTest::newRow("105 all set") << "105"
+                               << "1111"
+                               << "1111";
+  QTest::newRow("105 shorter: only those boxes") << "105"
+                                                 << "10"
+                                                 << "10";
+  QTest::newRow("105 empty: boxes left as they are") << "105"
+                                                     << ""
+                                                     << "";
   QTest::newRow("105 missing") << "105" << QString() << "";
-  QTest::newRow("105 too long") << "105" << "10010" << "0000";
-  QTest::newRow("105 other digit") << "105" << "1201" << "0000";
-  QTest::newRow("105 letter") << "105" << "1a" << "0000";
-  QTest::newRow("105 blank") << "105" << "1 01" << "0000";
+  QTest::newRow("105 too long") << "105"
+                                << "10010"
+                                << "0000";
+  QTest::newRow("105 other digit") << "105"
+                                   << "1201"
+                                   << "0000";
+  QTest::newRow("105 letter") << "105"
+                              << "1a"
+                              << "0000";
+  QTest::newRow("105 blank") << "105"
+                             << "1 01"
+                             << "0000";
 }
 
-void tst_SettingsStore::readWithFallback() {
+void SettingsStoreTest::readWithFallback() {
   QFETCH(QString, name);
   QFETCH(QString, stored);
   if (!stored.isNull())
@@ -259,7 +290,7 @@ void tst_SettingsStore::readWithFallback() {
   QTEST(taken.value(name), "taken");
 }
 
-void tst_SettingsStore::damagedAccountId_data() {
+void SettingsStoreTest::damagedAccountId_data() {
   QTest::addColumn<QString>("stored");
 
   QTest::newRow("not hexadecimal") << "not an identifier";
@@ -269,7 +300,7 @@ void tst_SettingsStore::damagedAccountId_data() {
   QTest::newRow("stored unencoded") << "A1B.C2D.E3F.G4H.";
 }
 
-void tst_SettingsStore::damagedAccountId() {
+void SettingsStoreTest::damagedAccountId() {
   QFETCH(QString, stored);
   SaveRegString(QStringLiteral("101"), stored);
   QCOMPARE(GetAccountId(), QString());
@@ -282,19 +313,20 @@ void tst_SettingsStore::damagedAccountId() {
   QCOMPARE(GetRegString(QStringLiteral("101")), Encoded(id));
 }
 
-void tst_SettingsStore::missingAccountIdIsNotDamaged() {
+void SettingsStoreTest::missingAccountIdIsNotDamaged() {
   QCOMPARE(GetAccountId(), QString());
   QVERIFY(!AccountIdDamaged());
   SaveRegString(QStringLiteral("101"), QString());
   QVERIFY(!AccountIdDamaged());
 }
 
-void tst_SettingsStore::otherStoresAreNotRead() {
+void SettingsStoreTest::otherStoresAreNotRead() {
   // An organisation-wide or system-wide file must not stand in for the user's own values: a "101"
   // found there would make a first start look like a later one.
-  const QByteArray content = "[General]\n101=" + Encoded(QStringLiteral("A1B.C2D.E3F.G4H.")).toLatin1() + "\n105=1111\n";
-  for (const QString& path : {m_config.filePath(QStringLiteral("Velmora.conf")),
-                              m_config.filePath(QStringLiteral("system/Velmora/vmTARVIK.conf"))}) {
+  const QByteArray content =
+      "[General]\n101=" + Encoded(QStringLiteral("A1B.C2D.E3F.G4H.")).toLatin1() + "\n105=1111\n";
+  for (const QString& path : {config.filePath(QStringLiteral("Velmora.conf")),
+                              config.filePath(QStringLiteral("system/Velmora/vmTARVIK.conf"))}) {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -305,5 +337,5 @@ void tst_SettingsStore::otherStoresAreNotRead() {
   QCOMPARE(LoadSettings().options, QString());
 }
 
-QTEST_GUILESS_MAIN(tst_SettingsStore)
+QTEST_GUILESS_MAIN(SettingsStoreTest)
 #include "tst_settingsstore.moc"

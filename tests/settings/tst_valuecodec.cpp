@@ -8,7 +8,7 @@
 using ValueCodec::DecodeValue;
 using ValueCodec::EncodeValue;
 
-class tst_ValueCodec : public QObject {
+class ValueCodecTest : public QObject {
   Q_OBJECT
 
 private slots:
@@ -27,7 +27,7 @@ private slots:
   void accountIdValidity();
 };
 
-void tst_ValueCodec::knownVector() {
+void ValueCodecTest::knownVector() {
   // "0" ^ "T" = 0x30 ^ 0x54 = 0x64, "1" ^ "a" = 0x31 ^ 0x61 = 0x50, "6" ^ "r" = 0x36 ^ 0x72 = 0x44,
   // ... and the key starts again at the seventh character: "0" ^ "T" = 0x64.
   const QString encoded = EncodeValue(QStringLiteral("016001020"), QStringLiteral("Tarvik"));
@@ -35,19 +35,23 @@ void tst_ValueCodec::knownVector() {
   QCOMPARE(DecodeValue(encoded, QStringLiteral("Tarvik")), QStringLiteral("016001020"));
 }
 
-void tst_ValueCodec::roundTrip_data() {
+void ValueCodecTest::roundTrip_data() {
   QTest::addColumn<QString>("plain");
   QTest::addColumn<QString>("key");
 
-  QTest::newRow("identifier") << "A1B.C2D.E3F.G4H." << "Tarvik";
-  QTest::newRow("as long as the key") << "abcdef" << "Tarvik";
-  QTest::newRow("key equal to the plain characters") << "Tarvik" << "Tarvik";
+  QTest::newRow("identifier") << "A1B.C2D.E3F.G4H."
+                              << "Tarvik";
+  QTest::newRow("as long as the key") << "abcdef"
+                                      << "Tarvik";
+  QTest::newRow("key equal to the plain characters") << "Tarvik"
+                                                     << "Tarvik";
   QTest::newRow("control and high Latin-1") << QString::fromUtf8("\x01\t\r\nÿé~ \x7f") << "Tarvik";
-  QTest::newRow("one-character key") << "hello world" << "k";
+  QTest::newRow("one-character key") << "hello world"
+                                     << "k";
   QTest::newRow("long text") << QString(1000, 'x') << "Tarvik";
 }
 
-void tst_ValueCodec::roundTrip() {
+void ValueCodecTest::roundTrip() {
   QFETCH(QString, plain);
   QFETCH(QString, key);
   const QString encoded = EncodeValue(plain, key);
@@ -58,7 +62,7 @@ void tst_ValueCodec::roundTrip() {
   QCOMPARE(DecodeValue(encoded.toLower(), key), plain);
 }
 
-void tst_ValueCodec::shortPlainIsExtended() {
+void ValueCodecTest::shortPlainIsExtended() {
   // A plain text shorter than the key is padded with "." and the start of the application title
   // up to the key's length, and decoding keeps the padding.
   const QString key = QStringLiteral("Tarvik-key");
@@ -69,7 +73,7 @@ void tst_ValueCodec::shortPlainIsExtended() {
            QStringLiteral("abcde."));
 }
 
-void tst_ValueCodec::charactersOutsideLatin1() {
+void ValueCodecTest::charactersOutsideLatin1() {
   // Only single-byte codes can be stored; anything above 255 becomes "?".
   const QString key = QStringLiteral("Tarvik");
   QCOMPARE(DecodeValue(EncodeValue(QStringLiteral("a\u20ACbcdef"), key), key), QStringLiteral("a?bcdef"));
@@ -77,12 +81,12 @@ void tst_ValueCodec::charactersOutsideLatin1() {
            EncodeValue(QStringLiteral("abcdef"), QStringLiteral("?")));
 }
 
-void tst_ValueCodec::emptyKey() {
+void ValueCodecTest::emptyKey() {
   QCOMPARE(EncodeValue(QStringLiteral("AZ"), QString()), QStringLiteral("415A"));
   QCOMPARE(DecodeValue(QStringLiteral("415A"), QString()), QStringLiteral("AZ"));
 }
 
-void tst_ValueCodec::malformed_data() {
+void ValueCodecTest::malformed_data() {
   QTest::addColumn<QString>("encoded");
 
   QTest::newRow("odd length") << "64504";
@@ -95,12 +99,12 @@ void tst_ValueCodec::malformed_data() {
   QTest::newRow("plain text") << "016001020x";
 }
 
-void tst_ValueCodec::malformed() {
+void ValueCodecTest::malformed() {
   QFETCH(QString, encoded);
   QCOMPARE(DecodeValue(encoded, QStringLiteral("Tarvik")), QString());
 }
 
-void tst_ValueCodec::accountIdForm() {
+void ValueCodecTest::accountIdForm() {
   const QRegularExpression form(QStringLiteral("\\A([0-9A-Z]{3}\\.){4}\\z"));
   QSet<QChar> seen;
   for (int i = 0; i < 2000; ++i) {
@@ -115,14 +119,14 @@ void tst_ValueCodec::accountIdForm() {
   QCOMPARE(seen.size(), 37);
 }
 
-void tst_ValueCodec::accountIdDraws() {
+void ValueCodecTest::accountIdDraws() {
   QSet<QString> ids;
   for (int i = 0; i < 100; ++i)
     ids.insert(AccountId::MakeAccountId());
   QCOMPARE(ids.size(), 100);
 }
 
-void tst_ValueCodec::accountIdValidity_data() {
+void ValueCodecTest::accountIdValidity_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<bool>("valid");
 
@@ -137,11 +141,11 @@ void tst_ValueCodec::accountIdValidity_data() {
   QTest::newRow("empty") << "" << false;
 }
 
-void tst_ValueCodec::accountIdValidity() {
+void ValueCodecTest::accountIdValidity() {
   QFETCH(QString, text);
   QFETCH(bool, valid);
   QCOMPARE(AccountId::IsValid(text), valid);
 }
 
-QTEST_GUILESS_MAIN(tst_ValueCodec)
+QTEST_GUILESS_MAIN(ValueCodecTest)
 #include "tst_valuecodec.moc"

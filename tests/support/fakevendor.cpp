@@ -27,7 +27,9 @@ FakeVendor::FakeVendor(QObject* parent) : QObject(parent) {
   });
 }
 
-QString FakeVendor::BaseUrl() const { return server.BaseUrl() + QLatin1Char('/'); }
+QString FakeVendor::BaseUrl() const {
+  return server.BaseUrl() + QLatin1Char('/');
+}
 
 void FakeVendor::Clear() {
   queryAnswers.clear();
@@ -55,10 +57,11 @@ FakeWhois::FakeWhois(QObject* parent) : QObject(parent) {
   });
 }
 
-QString FakeWhois::BaseUrl() const { return server.BaseUrl() + QLatin1Char('/'); }
+QString FakeWhois::BaseUrl() const {
+  return server.BaseUrl() + QLatin1Char('/');
+}
 
-QByteArray FakeWhois::Record(const QStringList& nameServers, const QByteArray& lineEnd,
-                             const QByteArray& indent) {
+QByteArray FakeWhois::Record(const QStringList& nameServers, const QByteArray& lineEnd, const QByteArray& indent) {
   QByteArray text = indent + "Domain Name: EXAMPLE" + lineEnd;
   for (const QString& nameServer : nameServers)
     text += indent + "Name Server: " + nameServer.toUtf8() + lineEnd;

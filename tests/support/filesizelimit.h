@@ -1,7 +1,7 @@
 #pragma once
 
-#include <csignal>
 #include <sys/resource.h>
+#include <csignal>
 
 // While it lives, no file of this process can grow beyond `bytes`: writes past the limit fail
 // (the signal the kernel would send is ignored). It applies to root as well, so a failed write can

@@ -11,7 +11,7 @@
 namespace {
 
 constexpr qint64 ChunkBytes = 64 * 1024;
-constexpr qint64 HighWaterBytes = 4 * ChunkBytes;  // most bytes queued in the socket at a time
+constexpr qint64 HighWaterBytes = 4 * ChunkBytes; // most bytes queued in the socket at a time
 constexpr int TrickleBytes = 1000;
 constexpr int ResetPromisedBytes = 100000;
 constexpr int ResetSentBytes = 1000;
@@ -79,8 +79,7 @@ private:
   void Answer(QTcpSocket* socket, const QByteArray& request) {
     switch (mode) {
     case Mode::Silent:
-    case Mode::NotHttp:
-      return;
+    case Mode::NotHttp: return;
     case Mode::Trickle: {
       socket->write(Head(200, "OK", TrickleBytes));
       auto* timer = new QTimer(socket);
@@ -163,17 +162,19 @@ private:
 };
 
 HostileServer::HostileServer(Mode mode, QObject* parent) : QObject(parent) {
-  m_thread.setObjectName(QStringLiteral("HostileServer"));
-  m_thread.start();
-  m_worker = new Worker(mode, m_connections, m_open, m_bodyBytes);
-  m_worker->moveToThread(&m_thread);
-  QMetaObject::invokeMethod(m_worker, [this] { m_port = m_worker->Listen(); }, Qt::BlockingQueuedConnection);
+  thread.setObjectName(QStringLiteral("HostileServer"));
+  thread.start();
+  worker = new Worker(mode, connections, open, bodyBytes);
+  worker->moveToThread(&thread);
+  QMetaObject::invokeMethod(
+      worker, [this] { port = worker->Listen(); }, Qt::BlockingQueuedConnection);
 }
 
 HostileServer::~HostileServer() {
-  QMetaObject::invokeMethod(m_worker, [this] { delete m_worker; }, Qt::BlockingQueuedConnection);
-  m_thread.quit();
-  m_thread.wait();
+  QMetaObject::invokeMethod(
+      worker, [this] { delete worker; }, Qt::BlockingQueuedConnection);
+  thread.quit();
+  thread.wait();
 }
 
 QString HostileServer::BaseUrl() const {
@@ -181,5 +182,5 @@ QString HostileServer::BaseUrl() const {
 }
 
 QString HostileServer::Url(const QString& path, const QString& scheme) const {
-  return scheme + QStringLiteral("://127.0.0.1:") + QString::number(m_port) + path;
+  return scheme + QStringLiteral("://127.0.0.1:") + QString::number(port) + path;
 }

@@ -17,33 +17,33 @@ namespace {
 
 QByteArray ReasonPhrase(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+  case 200: return "OK";
+  case 301: return "Moved Permanently";
+  case 302: return "Found";
+  case 303: return "See Other";
+  case 307: return "Temporary Redirect";
+  case 308: return "Permanent Redirect";
+  case 400: return "Bad Request";
+  case 403: return "Forbidden";
+  case 404: return "Not Found";
+  case 500: return "Internal Server Error";
+  case 503: return "Service Unavailable";
+  default: return "Status";
   }
 }
 
 QByteArray MethodName(QHttpServerRequest::Method method) {
   switch (method) {
-    case QHttpServerRequest::Method::Get: return "GET";
-    case QHttpServerRequest::Method::Put: return "PUT";
-    case QHttpServerRequest::Method::Delete: return "DELETE";
-    case QHttpServerRequest::Method::Post: return "POST";
-    case QHttpServerRequest::Method::Head: return "HEAD";
-    case QHttpServerRequest::Method::Options: return "OPTIONS";
-    case QHttpServerRequest::Method::Patch: return "PATCH";
-    case QHttpServerRequest::Method::Connect: return "CONNECT";
-    case QHttpServerRequest::Method::Trace: return "TRACE";
-    default: return "UNKNOWN";
+  case QHttpServerRequest::Method::Get: return "GET";
+  case QHttpServerRequest::Method::Put: return "PUT";
+  case QHttpServerRequest::Method::Delete: return "DELETE";
+  case QHttpServerRequest::Method::Post: return "POST";
+  case QHttpServerRequest::Method::Head: return "HEAD";
+  case QHttpServerRequest::Method::Options: return "OPTIONS";
+  case QHttpServerRequest::Method::Patch: return "PATCH";
+  case QHttpServerRequest::Method::Connect: return "CONNECT";
+  case QHttpServerRequest::Method::Trace: return "TRACE";
+  default: return "UNKNOWN";
   }
 }
 
@@ -51,8 +51,7 @@ QByteArray MethodName(QHttpServerRequest::Method method) {
 void WriteAnswer(QTcpSocket* socket, const LoopbackResponse& response, bool withBody) {
   if (socket->state() != QAbstractSocket::ConnectedState)
     return;
-  QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' +
-                    ReasonPhrase(response.status) + "\r\n";
+  QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + ReasonPhrase(response.status) + "\r\n";
   head += "Content-Type: " + response.contentType + "\r\n";
   head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
   head += "Connection: close\r\n";
@@ -84,7 +83,7 @@ bool LoopbackRequest::HasHeader(const QByteArray& name) const {
 // Qt parses the requests; the answers are written by LoopbackServer::Answer, which can delay them.
 class LoopbackServer::Server : public QAbstractHttpServer {
 public:
-  explicit Server(LoopbackServer* owner) : m_owner(owner) {}
+  explicit Server(LoopbackServer* owner) : owner(owner) {}
 
 protected:
   bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
@@ -95,7 +94,7 @@ protected:
     recorded.query = request.query();
     recorded.headers = request.headers();
     recorded.clientPort = socket->peerPort();
-    m_owner->Answer(recorded, socket);
+    owner->Answer(recorded, socket);
     return true;
   }
 
@@ -104,12 +103,12 @@ protected:
   }
 
 private:
-  LoopbackServer* m_owner;
+  LoopbackServer* owner;
 };
 
 LoopbackServer::LoopbackServer(LoopbackTls tls, QObject* parent)
-    : QObject(parent), m_server(std::make_unique<Server>(this)), m_tls(tls != LoopbackTls::Off) {
-  if (m_tls) {
+    : QObject(parent), server(std::make_unique<Server>(this)), secure(tls != LoopbackTls::Off) {
+  if (secure) {
     const QString name = tls == LoopbackTls::TestAuthority ? QStringLiteral("server") : QStringLiteral("selfsigned");
     QFile key(TlsFixture(name + QStringLiteral(".key")));
     if (!key.open(QIODevice::ReadOnly))
@@ -117,14 +116,14 @@ LoopbackServer::LoopbackServer(LoopbackTls tls, QObject* parent)
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     config.setLocalCertificate(QSslCertificate::fromPath(TlsFixture(name + QStringLiteral(".pem"))).value(0));
     config.setPrivateKey(QSslKey(&key, QSsl::Ec));
-    auto* server = new QSslServer(this);
-    server->setSslConfiguration(config);
-    m_tcp = server;
+    auto* sslServer = new QSslServer(this);
+    sslServer->setSslConfiguration(config);
+    tcp = sslServer;
   } else {
-    m_tcp = new QTcpServer(this);
+    tcp = new QTcpServer(this);
   }
-  if (m_tcp->listen(QHostAddress::LocalHost, 0))
-    m_server->bind(m_tcp);
+  if (tcp->listen(QHostAddress::LocalHost, 0))
+    server->bind(tcp);
 }
 
 LoopbackServer::~LoopbackServer() = default;
@@ -133,15 +132,21 @@ QString LoopbackServer::TlsFixture(const QString& name) {
   return QStringLiteral(TARVIK_TLS_FIXTURES "/") + name;
 }
 
-bool LoopbackServer::IsListening() const { return m_tcp->isListening(); }
-
-quint16 LoopbackServer::Port() const { return m_tcp->serverPort(); }
-
-QString LoopbackServer::BaseUrl() const {
-  return QStringLiteral("%1://127.0.0.1:%2").arg(m_tls ? QStringLiteral("https") : QStringLiteral("http")).arg(Port());
+bool LoopbackServer::IsListening() const {
+  return tcp->isListening();
 }
 
-QString LoopbackServer::Url(const QString& path) const { return BaseUrl() + path; }
+quint16 LoopbackServer::Port() const {
+  return tcp->serverPort();
+}
+
+QString LoopbackServer::BaseUrl() const {
+  return QStringLiteral("%1://127.0.0.1:%2").arg(secure ? QStringLiteral("https") : QStringLiteral("http")).arg(Port());
+}
+
+QString LoopbackServer::Url(const QString& path) const {
+  return BaseUrl() + path;
+}
 
 void LoopbackServer::Serve(const QString& path, const QByteArray& body, int delayMs, int status) {
   LoopbackResponse response;
@@ -156,7 +161,7 @@ void LoopbackServer::Serve(const QString& path, const LoopbackResponse& response
 }
 
 void LoopbackServer::Handle(const QString& path, Handler handler) {
-  m_handlers[path] = std::move(handler);
+  handlers[path] = std::move(handler);
 }
 
 void LoopbackServer::Redirect(const QString& path, const QString& location, int status) {
@@ -166,33 +171,41 @@ void LoopbackServer::Redirect(const QString& path, const QString& location, int 
   Serve(path, response);
 }
 
-void LoopbackServer::Remove(const QString& path) { m_handlers.erase(path); }
+void LoopbackServer::Remove(const QString& path) {
+  handlers.erase(path);
+}
 
-int LoopbackServer::RequestCount() const { return static_cast<int>(m_requests.size()); }
+int LoopbackServer::RequestCount() const {
+  return static_cast<int>(requests.size());
+}
 
 int LoopbackServer::RequestCount(const QString& path) const {
   int count = 0;
-  for (const auto& request : m_requests)
+  for (const auto& request : requests)
     if (request.path == path)
       ++count;
   return count;
 }
 
-QList<LoopbackRequest> LoopbackServer::Requests() const { return m_requests; }
-
-LoopbackRequest LoopbackServer::LastRequest() const {
-  return m_requests.isEmpty() ? LoopbackRequest{} : m_requests.last();
+QList<LoopbackRequest> LoopbackServer::Requests() const {
+  return requests;
 }
 
-void LoopbackServer::ClearRequests() { m_requests.clear(); }
+LoopbackRequest LoopbackServer::LastRequest() const {
+  return requests.isEmpty() ? LoopbackRequest{} : requests.last();
+}
+
+void LoopbackServer::ClearRequests() {
+  requests.clear();
+}
 
 void LoopbackServer::Answer(const LoopbackRequest& request, QTcpSocket* socket) {
-  m_requests.append(request);
+  requests.append(request);
   emit RequestReceived(request.path);
 
-  const auto found = m_handlers.find(request.path);
+  const auto found = handlers.find(request.path);
   const LoopbackResponse response =
-      found == m_handlers.end() ? LoopbackResponse{"Not found", 404} : found->second(request);
+      found == handlers.end() ? LoopbackResponse{"Not found", 404} : found->second(request);
   const bool withBody = request.method != "HEAD";
   if (response.delayMs <= 0) {
     WriteAnswer(socket, response, withBody);
@@ -214,82 +227,92 @@ quint16 LoopbackServer::UnusedPort() {
 
 // --- StallServer ---------------------------------------------------------------------------------
 
-StallServer::StallServer(Mode mode, QObject* parent) : QObject(parent), m_mode(mode) {
-  m_tcp = new QTcpServer(this);
-  m_tcp->listen(QHostAddress::LocalHost, 0);
-  connect(m_tcp, &QTcpServer::newConnection, this, &StallServer::Accept);
+StallServer::StallServer(Mode mode, QObject* parent) : QObject(parent), mode(mode) {
+  tcp = new QTcpServer(this);
+  tcp->listen(QHostAddress::LocalHost, 0);
+  connect(tcp, &QTcpServer::newConnection, this, &StallServer::Accept);
 }
 
 StallServer::~StallServer() = default;
 
-void StallServer::SetMode(Mode mode) { m_mode = mode; }
-
-void StallServer::SetTrickle(int intervalMs, int totalBytes) {
-  m_trickleIntervalMs = qMax(1, intervalMs);
-  m_trickleBytes = qMax(1, totalBytes);
+void StallServer::SetMode(Mode next) {
+  mode = next;
 }
 
-bool StallServer::IsListening() const { return m_tcp->isListening(); }
+void StallServer::SetTrickle(int intervalMs, int totalBytes) {
+  trickleIntervalMs = qMax(1, intervalMs);
+  trickleBytes = qMax(1, totalBytes);
+}
 
-quint16 StallServer::Port() const { return m_tcp->serverPort(); }
+bool StallServer::IsListening() const {
+  return tcp->isListening();
+}
+
+quint16 StallServer::Port() const {
+  return tcp->serverPort();
+}
 
 QString StallServer::Url(const QString& path) const {
   return QStringLiteral("http://127.0.0.1:%1%2").arg(Port()).arg(path);
 }
 
-int StallServer::ConnectionCount() const { return m_connections; }
+int StallServer::ConnectionCount() const {
+  return connections;
+}
 
-int StallServer::OpenConnectionCount() const { return m_open; }
+int StallServer::OpenConnectionCount() const {
+  return open;
+}
 
-QByteArray StallServer::LastRequest() const { return m_lastRequest; }
+QByteArray StallServer::LastRequest() const {
+  return lastRequest;
+}
 
 void StallServer::Accept() {
-  while (QTcpSocket* socket = m_tcp->nextPendingConnection()) {
-    ++m_connections;
-    ++m_open;
-    m_lastRequest.clear();
+  while (QTcpSocket* socket = tcp->nextPendingConnection()) {
+    ++connections;
+    ++open;
+    lastRequest.clear();
     socket->setParent(this);
-    const Mode mode = m_mode;
-    const int interval = m_trickleIntervalMs;
-    const int total = m_trickleBytes;
+    const Mode answer = mode;
+    const int interval = trickleIntervalMs;
+    const int total = trickleBytes;
     auto answered = std::make_shared<bool>(false);
 
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-      --m_open;
+      --open;
       socket->deleteLater();
     });
     connect(socket, &QTcpSocket::readyRead, this, [=, this] {
-      m_lastRequest += socket->readAll();
-      if (*answered || !m_lastRequest.contains("\r\n\r\n"))
+      lastRequest += socket->readAll();
+      if (*answered || !lastRequest.contains("\r\n\r\n"))
         return;
       *answered = true;
-      switch (mode) {
-        case Mode::Silent:
-          break;
-        case Mode::CutAfterRequest:
-          socket->abort();
-          break;
-        case Mode::CutMidBody:
-          socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
-                        "Content-Length: 1000\r\n\r\n0123456789");
-          socket->flush();
-          socket->abort();
-          break;
-        case Mode::Trickle: {
-          socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
-                        QByteArray::number(total) + "\r\n\r\n");
-          auto* timer = new QTimer(socket);
-          auto sent = std::make_shared<int>(0);
-          connect(timer, &QTimer::timeout, socket, [socket, timer, sent, total] {
-            socket->write("v");
-            if (++*sent >= total) {
-              timer->stop();
-              socket->disconnectFromHost();
-            }
-          });
-          timer->start(interval);
-          break;
-        }
+      switch (answer) {
+      case Mode::Silent: break;
+      case Mode::CutAfterRequest: socket->abort(); break;
+      case Mode::CutMidBody:
+        socket->write(
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+            "Content-Length: 1000\r\n\r\n0123456789");
+        socket->flush();
+        socket->abort();
+        break;
+      case Mode::Trickle: {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + QByteArray::number(total) +
+                      "\r\n\r\n");
+        auto* timer = new QTimer(socket);
+        auto sent = std::make_shared<int>(0);
+        connect(timer, &QTimer::timeout, socket, [socket, timer, sent, total] {
+          socket->write("v");
+          if (++*sent >= total) {
+            timer->stop();
+            socket->disconnectFromHost();
+          }
+        });
+        timer->start(interval);
+        break;
+      }
       }
     });
   }

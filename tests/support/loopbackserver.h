@@ -60,9 +60,9 @@ struct LoopbackResponse {
 
   QByteArray body;
   int status = 200;
-  int delayMs = 0;                                        // added before the answer is sent
+  int delayMs = 0; // added before the answer is sent
   QByteArray contentType = "text/plain; charset=utf-8";
-  HeaderList headers;                                     // extra header lines, e.g. Set-Cookie
+  HeaderList headers; // extra header lines, e.g. Set-Cookie
 
   LoopbackResponse& AddHeader(const QByteArray& name, const QByteArray& value) {
     headers.append(qMakePair(name, value));
@@ -72,10 +72,10 @@ struct LoopbackResponse {
 
 // A request LoopbackServer received.
 struct LoopbackRequest {
-  QByteArray method;      // "GET", "POST", ...
-  QString path;           // decoded path, without the query
-  QUrlQuery query;        // the query; queryItemValue(name, QUrl::FullyDecoded) gives the plain text
-  QUrl url;               // as the server saw it
+  QByteArray method; // "GET", "POST", ...
+  QString path;      // decoded path, without the query
+  QUrlQuery query;   // the query; queryItemValue(name, QUrl::FullyDecoded) gives the plain text
+  QUrl url;          // as the server saw it
   HeaderList headers;
   quint16 clientPort = 0; // the client's TCP port: different ports mean different connections
 
@@ -115,7 +115,7 @@ public:
   int RequestCount() const;
   int RequestCount(const QString& path) const;
   QList<LoopbackRequest> Requests() const;
-  LoopbackRequest LastRequest() const;  // a default LoopbackRequest when none arrived
+  LoopbackRequest LastRequest() const; // a default LoopbackRequest when none arrived
   void ClearRequests();
 
   // A port on 127.0.0.1 that nobody listens on at the time of the call (connections are refused).
@@ -130,45 +130,45 @@ private:
   friend class Server;
   void Answer(const LoopbackRequest& request, QTcpSocket* socket);
 
-  std::unique_ptr<Server> m_server;
-  QTcpServer* m_tcp = nullptr;
-  bool m_tls = false;
-  std::map<QString, Handler> m_handlers;
-  QList<LoopbackRequest> m_requests;
+  std::unique_ptr<Server> server;
+  QTcpServer* tcp = nullptr;
+  bool secure = false; // https
+  std::map<QString, Handler> handlers;
+  QList<LoopbackRequest> requests;
 };
 
 class StallServer : public QObject {
   Q_OBJECT
 public:
   enum class Mode {
-    Silent,           // reads the request, never answers, keeps the connection open
-    Trickle,          // answers 200 with a Content-Length of TrickleBytes, then one byte per interval
-    CutAfterRequest,  // closes the connection as soon as the request has arrived
-    CutMidBody,       // sends a header promising 1000 bytes, then 10 bytes, then closes
+    Silent,          // reads the request, never answers, keeps the connection open
+    Trickle,         // answers 200 with a Content-Length of TrickleBytes, then one byte per interval
+    CutAfterRequest, // closes the connection as soon as the request has arrived
+    CutMidBody,      // sends a header promising 1000 bytes, then 10 bytes, then closes
   };
 
   explicit StallServer(Mode mode = Mode::Silent, QObject* parent = nullptr);
   ~StallServer() override;
 
-  void SetMode(Mode mode);                 // for connections accepted from now on
-  void SetTrickle(int intervalMs, int totalBytes);  // default 100 ms, 1000 bytes
+  void SetMode(Mode next);                         // for connections accepted from now on
+  void SetTrickle(int intervalMs, int totalBytes); // default 100 ms, 1000 bytes
 
   bool IsListening() const;
   quint16 Port() const;
   QString Url(const QString& path = QStringLiteral("/")) const;
 
-  int ConnectionCount() const;      // connections accepted so far
-  int OpenConnectionCount() const;  // connections the client has not closed yet
-  QByteArray LastRequest() const;   // the raw bytes received on the latest connection
+  int ConnectionCount() const;     // connections accepted so far
+  int OpenConnectionCount() const; // connections the client has not closed yet
+  QByteArray LastRequest() const;  // the raw bytes received on the latest connection
 
 private:
   void Accept();
 
-  QTcpServer* m_tcp = nullptr;
-  Mode m_mode;
-  int m_trickleIntervalMs = 100;
-  int m_trickleBytes = 1000;
-  int m_connections = 0;
-  int m_open = 0;
-  QByteArray m_lastRequest;
+  QTcpServer* tcp = nullptr;
+  Mode mode;
+  int trickleIntervalMs = 100;
+  int trickleBytes = 1000;
+  int connections = 0;
+  int open = 0;
+  QByteArray lastRequest;
 };

@@ -25,11 +25,11 @@ private:
 
 // A test main that sets up the temporary environment first and names the application as the
 // program does (message boxes take the name as their title). App is QApplication or QCoreApplication.
-#define TARVIK_TEST_MAIN(App, TestObject)                                                          \
-  int main(int argc, char** argv) {                                                                \
-    TestEnvironment environment;                                                                   \
-    QCoreApplication::setApplicationName(QStringLiteral("Tarvik"));                                \
-    App app(argc, argv);                                                                           \
-    TestObject test;                                                                               \
-    return QTest::qExec(&test, argc, argv);                                                        \
+#define TARVIK_TEST_MAIN(App, TestObject)                           \
+  int main(int argc, char** argv) {                                 \
+    TestEnvironment environment;                                    \
+    QCoreApplication::setApplicationName(QStringLiteral("Tarvik")); \
+    App app(argc, argv);                                            \
+    TestObject test;                                                \
+    return QTest::qExec(&test, argc, argv);                         \
   }

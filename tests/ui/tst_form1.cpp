@@ -1,11 +1,11 @@
 // The main window built from the control table, and the URL list through the real widgets.
 #include "core/module1.h"
 #include "core/statuspanels.h"
+#include "form1controls.h"
 #include "platform/programfolder.h"
 #include "testenvironment.h"
 #include "ui/clicklabel.h"
 #include "ui/controlmap.h"
-#include "form1controls.h"
 #include "ui/form1.h"
 
 #include <QAbstractButton>
@@ -47,6 +47,18 @@ QStringList Entries(const Form1Controls& ui) {
   return entries;
 }
 
+// Shows the window with the configuration panel, where the URL list is, and gives the URL field
+// the focus; false when the window or the field does not get it.
+bool FocusUrlField(Form1& form, const Form1Controls& ui) {
+  ui.Frame1->hide();
+  ui.Frame2->show();
+  form.show();
+  if (!QTest::qWaitForWindowActive(&form))
+    return false;
+  ui.Text1->setFocus();
+  return QTest::qWaitFor([&] { return ui.Text1->hasFocus(); });
+}
+
 QString Caption(QWidget* widget) {
   if (auto* label = qobject_cast<QLabel*>(widget))
     return label->text();
@@ -62,15 +74,11 @@ QString Caption(QWidget* widget) {
 class Form1Test : public QObject {
   Q_OBJECT
 
-  Module1 state;
-
 private slots:
-  void init() {
-    TestEnvironment::Current()->Clear();
-    state = Module1();
-  }
+  void init() { TestEnvironment::Current()->Clear(); }
 
   void everyControlOfTheTableIsInPlace() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     int count = 0;
@@ -81,17 +89,20 @@ private slots:
       const QString name = QString::fromUtf8(c.name);
       QWidget* widget = form.findChild<QWidget*>(name);
       QVERIFY2(widget, qPrintable(name));
-      QCOMPARE(widget->parentWidget()->objectName(), *c.container ? QString::fromUtf8(c.container) : QStringLiteral("Form1"));
+      QCOMPARE(widget->parentWidget()->objectName(),
+               *c.container ? QString::fromUtf8(c.container) : QStringLiteral("Form1"));
       QCOMPARE(widget->geometry(), QRect(c.left / 15, c.top / 15, c.width / 15, c.height / 15));
       QCOMPARE(widget->isEnabled(), c.enabled);
       if (c.kind != ControlMap::Kind::StatusBar && c.kind != ControlMap::Kind::Frame)
         QCOMPARE(Caption(widget), QString::fromUtf8(c.caption));
-      QVERIFY2(!widget->accessibleName().isEmpty() || c.kind == ControlMap::Kind::Shape || c.kind == ControlMap::Kind::Frame,
-               qPrintable(name));
+      QVERIFY2(
+          !widget->accessibleName().isEmpty() || c.kind == ControlMap::Kind::Shape || c.kind == ControlMap::Kind::Frame,
+          qPrintable(name));
     }
   }
 
   void initialStateOfTheWindow() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     QCOMPARE(form.windowTitle(), QStringLiteral("Tarvik vok"));
@@ -128,6 +139,7 @@ private slots:
   }
 
   void windowKeepsItsSize() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -137,6 +149,7 @@ private slots:
   }
 
   void missingOrUnreadableFileGivesAnEmptyList() {
+    Module1 state;
     {
       Form1 form(state);
       const Form1Controls ui(form);
@@ -152,17 +165,24 @@ private slots:
   void listComesBackFromTheFile_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("entries");
-    QTest::newRow("CR LF lines") << QByteArray("http://a.test\r\nhttp://b.test\r\n") << QStringList{"http://a.test", "http://b.test"};
-    QTest::newRow("LF lines, no last end") << QByteArray("http://a.test\nhttp://b.test") << QStringList{"http://a.test", "http://b.test"};
-    QTest::newRow("empty line is an empty entry") << QByteArray("http://a.test\r\n\r\nhttp://c.test\r\n") << QStringList{"http://a.test", "", "http://c.test"};
-    QTest::newRow("comma stays in its entry") << QByteArray("http://a.test/?x=1,2\r\n") << QStringList{"http://a.test/?x=1,2"};
+    QTest::newRow("CR LF lines") << QByteArray("http://a.test\r\nhttp://b.test\r\n")
+                                 << QStringList{"http://a.test", "http://b.test"};
+    QTest::newRow("LF lines, no last end")
+        << QByteArray("http://a.test\nhttp://b.test") << QStringList{"http://a.test", "http://b.test"};
+    QTest::newRow("empty line is an empty entry")
+        << QByteArray("http://a.test\r\n\r\nhttp://c.test\r\n") << QStringList{"http://a.test", "", "http://c.test"};
+    QTest::newRow("comma stays in its entry")
+        << QByteArray("http://a.test/?x=1,2\r\n") << QStringList{"http://a.test/?x=1,2"};
     QTest::newRow("quotes are kept") << QByteArray("\"http://q.test\"\r\n") << QStringList{"\"http://q.test\""};
-    QTest::newRow("UTF-8") << QByteArray("http://b\xc3\xbc.test\r\n") << QStringList{QStringLiteral("http://b\u00fc.test")};
-    QTest::newRow("Latin-1") << QByteArray("http://b\xfc.test\r\n") << QStringList{QStringLiteral("http://b\u00fc.test")};
+    QTest::newRow("UTF-8") << QByteArray("http://b\xc3\xbc.test\r\n")
+                           << QStringList{QStringLiteral("http://b\u00fc.test")};
+    QTest::newRow("Latin-1") << QByteArray("http://b\xfc.test\r\n")
+                             << QStringList{QStringLiteral("http://b\u00fc.test")};
   }
   void listComesBackFromTheFile() {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, entries);
+    Module1 state;
     WriteUrlsFile(bytes);
     Form1 form(state);
     const Form1Controls ui(form);
@@ -170,6 +190,7 @@ private slots:
   }
 
   void addDelAndPickThroughTheWidgets() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -242,21 +263,20 @@ private slots:
   void trailingSlashOnlyWhenTheFocusMovesOn_data() {
     QTest::addColumn<QString>("away");
     QTest::addColumn<QString>("text");
-    QTest::newRow("Tab to the next control") << "tab" << "http:/";
-    QTest::newRow("the field's context menu") << "menu" << "http://";
-    QTest::newRow("another window") << "window" << "http://";
+    QTest::newRow("Tab to the next control") << "tab"
+                                             << "http:/";
+    QTest::newRow("the field's context menu") << "menu"
+                                              << "http://";
+    QTest::newRow("another window") << "window"
+                                    << "http://";
   }
   void trailingSlashOnlyWhenTheFocusMovesOn() {
     QFETCH(QString, away);
     QFETCH(QString, text);
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
-    ui.Frame1->hide();
-    ui.Frame2->show();
-    form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-    ui.Text1->setFocus();
-    QTRY_VERIFY(ui.Text1->hasFocus());
+    QVERIFY(FocusUrlField(form, ui));
 
     if (away == QLatin1String("tab")) {
       QTest::keyClick(form.windowHandle(), Qt::Key_Tab);
@@ -286,15 +306,11 @@ private slots:
   // Choosing an entry with the arrow keys copies it into the URL field as a click does, so that
   // "Del" removes the entry the field shows.
   void arrowKeysPickAnEntry() {
+    Module1 state;
     WriteUrlsFile("http://a.test\r\nhttp://b.test\r\nhttp://c.test\r\n");
     Form1 form(state);
     const Form1Controls ui(form);
-    ui.Frame1->hide();
-    ui.Frame2->show();
-    form.show();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-    ui.Text1->setFocus();
-    QTRY_VERIFY(ui.Text1->hasFocus());
+    QVERIFY(FocusUrlField(form, ui));
     QTest::keyClick(form.windowHandle(), Qt::Key_Tab);
     QTRY_VERIFY(ui.List1->hasFocus());
 
@@ -316,6 +332,7 @@ private slots:
   }
 
   void unwritableFolderKeepsTheListWithoutMessage() {
+    Module1 state;
     QVERIFY(QDir().mkpath(UrlsPath())); // the file cannot be created: a folder has its name
     Form1 form(state);
     const Form1Controls ui(form);

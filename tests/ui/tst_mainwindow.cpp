@@ -3,15 +3,16 @@
 #include "core/module1.h"
 #include "core/statuspanels.h"
 #include "engine/testcycle.h"
+#include "form1controls.h"
 #include "loopbackserver.h"
 #include "platform/httpclientarray.h"
 #include "platform/programfolder.h"
 #include "recordingshell.h"
+#include "resultrows.h"
 #include "results/resultsmodel.h"
 #include "scriptedboxes.h"
 #include "testenvironment.h"
 #include "ui/clicklabel.h"
-#include "form1controls.h"
 #include "ui/form1.h"
 
 #include <QAccessible>
@@ -30,12 +31,9 @@
 
 namespace {
 
+// A completed sample of the first pass whose average is its own ping.
 void AddRow(ResultsModel& model, const QString& time, const QString& ping, const QString& site) {
-  const auto row = model.AddRow(time);
-  model.SetText(row, ResultsModel::Ping, ping);
-  model.SetText(row, ResultsModel::Average, ping);
-  model.SetText(row, ResultsModel::SiteId, site);
-  model.SetText(row, ResultsModel::Packet, QStringLiteral("1"));
+  Fill(model, {{time, ping, ping, site, QStringLiteral("1")}}, AllColumns);
 }
 
 void AddUrls(Form1& form, const QStringList& urls) {
@@ -46,6 +44,13 @@ void AddUrls(Form1& form, const QStringList& urls) {
   }
 }
 
+// A fresh program-wide state whose vendor address is one of the tests' own.
+Module1 StateWithVendor() {
+  Module1 state;
+  state.VendorURL = QStringLiteral("http://vendor.test/");
+  return state;
+}
+
 QPoint CellCentre(QTableView* view, int row, int column) {
   return view->visualRect(view->model()->index(row, column)).center();
 }
@@ -53,11 +58,13 @@ QPoint CellCentre(QTableView* view, int row, int column) {
 // What the window did: the boxes shown, the files and pages opened, the panels, the caption.
 QString Trace(Form1& form, const ScriptedBoxes& boxes, const RecordingShell& shell) {
   const Form1Controls ui(form);
-  return QStringList{boxes.Texts().join(QLatin1Char(';')), shell.opened.join(QLatin1Char(';')),
+  return QStringList{boxes.Texts().join(QLatin1Char(';')),
+                     shell.opened.join(QLatin1Char(';')),
                      QStringLiteral("menu panel %1").arg(ui.Frame5->isVisible()),
                      QStringLiteral("configuration %1").arg(ui.Frame2->isVisible()),
                      QStringLiteral("Configure framed %1").arg(ui.Label2[4]->frameShape() != QFrame::NoFrame),
-                     form.windowTitle(), QStringLiteral("shown %1").arg(form.isVisible())}
+                     form.windowTitle(),
+                     QStringLiteral("shown %1").arg(form.isVisible())}
       .join(QStringLiteral(" | "));
 }
 
@@ -66,16 +73,11 @@ QString Trace(Form1& form, const ScriptedBoxes& boxes, const RecordingShell& she
 class MainWindowTest : public QObject {
   Q_OBJECT
 
-  Module1 state;
-
 private slots:
-  void init() {
-    TestEnvironment::Current()->Clear();
-    state = Module1();
-    state.VendorURL = QStringLiteral("http://vendor.test/");
-  }
+  void init() { TestEnvironment::Current()->Clear(); }
 
   void headerClickSortsByText() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -98,6 +100,7 @@ private slots:
   }
 
   void selectingARowReportsItsSite() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -124,12 +127,14 @@ private slots:
     QTest::addColumn<QStringList>("boxes");
     QTest::addColumn<bool>("logWritten");
     QTest::newRow("no") << int(MessageBoxes::No) << QStringList{"Do you want to save log before?"} << false;
-    QTest::newRow("yes") << int(MessageBoxes::Yes) << QStringList{"Do you want to save log before?", "Log Saved"} << true;
+    QTest::newRow("yes") << int(MessageBoxes::Yes) << QStringList{"Do you want to save log before?", "Log Saved"}
+                         << true;
   }
   void resetAsksAboutTheLog() {
     QFETCH(int, answer);
     QFETCH(QStringList, boxes);
     QFETCH(bool, logWritten);
+    Module1 state;
     ScriptedBoxes scripted;
     scripted.answers << MessageBoxes::Answer(answer);
     Form1 form(state);
@@ -157,6 +162,7 @@ private slots:
   }
 
   void optionBoxesFollowTheRunLength() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -183,6 +189,7 @@ private slots:
   }
 
   void uncheckingStopDropsTheFcMarker() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -203,6 +210,7 @@ private slots:
   }
 
   void samplersTextResizesTheClientArray() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     ui.Text3->setText(QStringLiteral("3"));
@@ -212,6 +220,7 @@ private slots:
   }
 
   void menuPanelOpensAndCloses() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -234,6 +243,7 @@ private slots:
   }
 
   void configureSwitchesPanels() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -246,6 +256,7 @@ private slots:
   }
 
   void itemsThatOpenFilesAndShowNotices() {
+    Module1 state;
     ScriptedBoxes boxes;
     RecordingShell shell;
     Form1 form(state);
@@ -260,13 +271,15 @@ private slots:
     form.Label2_Click(MenuItem::SubmitLog);
     form.Label2_Click(MenuItem::Hatching);
     QCOMPARE(shell.opened, (QStringList{ProgramFolder::File("tarvik.log"), ProgramFolder::File("tarvik-help.html")}));
-    QCOMPARE(boxes.Texts(), (QStringList{"This function is not operational in this version. Coming soon", "Vok Hatched"}));
+    QCOMPARE(boxes.Texts(),
+             (QStringList{"This function is not operational in this version. Coming soon", "Vok Hatched"}));
     QFile marker(ProgramFolder::File(QStringLiteral("vok.txt")));
     QVERIFY(marker.open(QIODevice::ReadOnly));
     QCOMPARE(marker.readAll(), QByteArray("vok\r\n"));
   }
 
   void submitResultsGuards() {
+    Module1 state;
     ScriptedBoxes boxes;
     Form1 form(state);
     const Form1Controls ui(form);
@@ -284,14 +297,15 @@ private slots:
     state.ReportSubmitted = true;
     form.Label2_Click(MenuItem::Menu);
     form.Label2_Click(MenuItem::SubmitResults);
-    QCOMPARE(boxes.Texts(), (QStringList{"Not enough results to submit", "Not enough results to submit",
-                                          "You cannot submit while tests are in progress",
-                                          "This report was already submited"}));
+    QCOMPARE(boxes.Texts(),
+             (QStringList{"Not enough results to submit", "Not enough results to submit",
+                          "You cannot submit while tests are in progress", "This report was already submited"}));
     QCOMPARE(boxes.shown.last().icon, MessageBoxes::Information);
     QVERIFY(ui.Frame5->isVisibleTo(&form));
   }
 
   void fcTestStartsAPresetRunAndAClickCancelsIt() {
+    Module1 state;
     ScriptedBoxes boxes;
     LoopbackServer site;
     site.Serve(QStringLiteral("/vok.txt"), "vok\r\n");
@@ -328,6 +342,7 @@ private slots:
   void statusLightLinksToTheProductPage() {
     ScriptedBoxes boxes;
     RecordingShell shell;
+    Module1 state = StateWithVendor();
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -352,10 +367,10 @@ private slots:
   // " Menu " item, where the window starts, in reading order; Return, Space and the press action
   // each do exactly what a click does.
   void menuWithoutAMouse_data() {
-    QTest::addColumn<int>("item");  // index of Label2; -1 the status light
+    QTest::addColumn<int>("item"); // index of Label2; -1 the status light
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("panelOpen");
-    QTest::addColumn<int>("tabs");  // from " Menu "; -1: not reached (disabled)
+    QTest::addColumn<int>("tabs"); // from " Menu "; -1: not reached (disabled)
     QTest::newRow("Menu") << 0 << "Menu" << false << 0;
     QTest::newRow("Show log") << 1 << "Show log" << true << 1;
     QTest::newRow("Submit Results") << 3 << "Submit Results" << true << 2;
@@ -376,8 +391,7 @@ private slots:
     QStringList traces;
     QString untouched;
     for (const QString way : {"click", "Return", "Space", "press action"}) {
-      state = Module1();
-      state.VendorURL = QStringLiteral("http://vendor.test/");
+      Module1 state = StateWithVendor();
       ScriptedBoxes boxes;
       RecordingShell shell;
       Form1 form(state);
@@ -395,7 +409,8 @@ private slots:
       QCOMPARE(accessible->text(QAccessible::Name), name);
       QVERIFY(accessible->actionInterface());
       // A disabled item, like a disabled button, offers no press action.
-      QCOMPARE(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()), tabs >= 0);
+      QCOMPARE(accessible->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()),
+               tabs >= 0);
       QCOMPARE(accessible->state().disabled, tabs < 0);
 
       if (way == QLatin1String("click")) {
@@ -422,6 +437,7 @@ private slots:
   // Alt+M opens the menu panel with the focus on its first item; Escape closes it and puts the
   // focus back on " Menu ". Only the focused item shows a mark.
   void menuPanelShortcuts() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();
@@ -437,6 +453,7 @@ private slots:
   }
 
   void switchWithAnEmptyListSpringsBack() {
+    Module1 state;
     Form1 form(state);
     const Form1Controls ui(form);
     form.show();

@@ -3,12 +3,12 @@
 #include "core/module1.h"
 #include "core/statuspanels.h"
 #include "engine/testcycle.h"
+#include "form1controls.h"
 #include "loopbackserver.h"
 #include "platform/programfolder.h"
 #include "results/resultsmodel.h"
 #include "scriptedboxes.h"
 #include "testenvironment.h"
-#include "form1controls.h"
 #include "ui/form1.h"
 
 #include <QApplication>
@@ -44,15 +44,11 @@ bool RunsToTheEnd(int limitMs) {
 class QuitTest : public QObject {
   Q_OBJECT
 
-  Module1 state;
-
 private slots:
-  void init() {
-    TestEnvironment::Current()->Clear();
-    state = Module1();
-  }
+  void init() { TestEnvironment::Current()->Clear(); }
 
   void quitAsksWhileARunCountsDown() {
+    Module1 state;
     ScriptedBoxes boxes;
     boxes.answers << MessageBoxes::No << MessageBoxes::Yes;
     auto* form = new Form1(state);
@@ -79,6 +75,7 @@ private slots:
 
   // Closing the window with its close control adds the session to the sub-log as Quit does, once.
   void closeControlUpdatesTheSubLog() {
+    Module1 state;
     auto* form = new Form1(state);
     const Form1Controls ui(*form);
     form->show();
@@ -95,6 +92,7 @@ private slots:
   }
 
   void closingTheWindowDuringAFetchEndsCleanly() {
+    Module1 state;
     LoopbackServer site;
     site.Serve(QStringLiteral("/vok.txt"), "vok\r\n", 5000);
     auto* form = new Form1(state);

@@ -4,13 +4,13 @@
 #include "core/statuspanels.h"
 #include "engine/testcycle.h"
 #include "fakevendor.h"
+#include "form1controls.h"
 #include "loopbackserver.h"
 #include "recordingshell.h"
 #include "results/resultsmodel.h"
 #include "scriptedboxes.h"
 #include "settings/settingsstore.h"
 #include "testenvironment.h"
-#include "form1controls.h"
 #include "ui/form1.h"
 
 #include <QApplication>
@@ -21,8 +21,6 @@
 
 class ServicesTest : public QObject {
   Q_OBJECT
-
-  Module1 state;
 
   LoopbackServer site;
 
@@ -36,11 +34,11 @@ private slots:
 
   void init() {
     TestEnvironment::Current()->Clear();
-    state = Module1();
     SettingsStore::FirstRunSetup();
   }
 
   void switchOnAsksTheServiceOnce() {
+    Module1 state;
     ScriptedBoxes boxes;
     boxes.answers << MessageBoxes::Yes;
     RecordingShell shell;
@@ -73,6 +71,7 @@ private slots:
   }
 
   void failedQueryIsAskedAgain() {
+    Module1 state;
     ScriptedBoxes boxes;
     state.VendorURL = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::UnusedPort());
     Form1 form(state);
@@ -96,6 +95,7 @@ private slots:
   }
 
   void submitResultsThroughTheMenu() {
+    Module1 state;
     ScriptedBoxes boxes;
     boxes.answers << MessageBoxes::Yes;
     FakeVendor vendor;

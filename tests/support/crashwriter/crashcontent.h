@@ -14,12 +14,20 @@ namespace CrashContent {
 inline QStringList UrlList(int entries, char tag) {
   QStringList list;
   for (int i = 0; i < entries; ++i)
-    list << QStringLiteral("http://site-%1-%2.example/some/path/to/a/page").arg(QLatin1Char(tag)).arg(i, 5, 10, QLatin1Char('0'));
+    list << QStringLiteral("http://site-%1-%2.example/some/path/to/a/page")
+                .arg(QLatin1Char(tag))
+                .arg(i, 5, 10, QLatin1Char('0'));
   return list;
 }
-inline QStringList InitialUrls() { return UrlList(5, 'i'); }
-inline QStringList UrlsA() { return UrlList(200, 'a'); }
-inline QStringList UrlsB() { return UrlList(3000, 'b'); }
+inline QStringList InitialUrls() {
+  return UrlList(5, 'i');
+}
+inline QStringList UrlsA() {
+  return UrlList(200, 'a');
+}
+inline QStringList UrlsB() {
+  return UrlList(3000, 'b');
+}
 
 // The file's bytes for a list: each entry followed by CR LF.
 inline QByteArray UrlBytes(const QStringList& list) {
@@ -33,10 +41,18 @@ inline QByteArray UrlBytes(const QStringList& list) {
 inline QString LongValue(char fill, int length) {
   return QString(length, QLatin1Char(fill)) + QStringLiteral("|end-") + QLatin1Char(fill);
 }
-inline QString Initial103() { return QStringLiteral("initial-103"); }
-inline QString Initial104() { return QStringLiteral("initial-104"); }
-inline QString Value103(int iteration) { return iteration % 2 ? LongValue('a', 30000) : LongValue('b', 70000); }
-inline QString Value104(int iteration) { return iteration % 2 ? LongValue('c', 50000) : LongValue('d', 20000); }
+inline QString Initial103() {
+  return QStringLiteral("initial-103");
+}
+inline QString Initial104() {
+  return QStringLiteral("initial-104");
+}
+inline QString Value103(int iteration) {
+  return iteration % 2 ? LongValue('a', 30000) : LongValue('b', 70000);
+}
+inline QString Value104(int iteration) {
+  return iteration % 2 ? LongValue('c', 50000) : LongValue('d', 20000);
+}
 
 // Rows of the results table whose transfer the sub-log adds up: each update adds 3 bytes a row.
 constexpr int SubLogRows = 1000;
@@ -48,7 +64,8 @@ inline QStringList LogBlock(int round, int iteration) {
   const QString name = QStringLiteral("%1.%2").arg(round).arg(iteration);
   QStringList lines{QStringLiteral("-------------------- block ") + name + QStringLiteral(" --------------------")};
   for (int k = 0; k < 2000; ++k)
-    lines << QStringLiteral("[URL: http://site-%1.example] [Line: %2] ").arg(name).arg(k) + QString(k % 17, QLatin1Char('*'));
+    lines << QStringLiteral("[URL: http://site-%1.example] [Line: %2] ").arg(name).arg(k) +
+                 QString(k % 17, QLatin1Char('*'));
   lines << QStringLiteral("-------------------- End ") + name + QStringLiteral(" ---------------------");
   return lines;
 }
@@ -63,6 +80,6 @@ constexpr char UrlsMark = 'u';
 constexpr char SubLogMark = 's';
 constexpr char SettingsMark = 'r';
 constexpr char LogMark = 'l';
-constexpr char IdleMark = '-';  // between the operations
+constexpr char IdleMark = '-'; // between the operations
 
 } // namespace CrashContent

@@ -6,8 +6,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include <cstdio>
 #include <unistd.h>
+#include <cstdio>
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);

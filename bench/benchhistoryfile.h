@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The benchmarks' history file: one million samples over the 30 days before `nowMs`, evenly
+// spread: every tenth sample is https://site01.example's (100k), the others go round site02 to
+// site20 (47k each); 1 % fail; pings from 20 to 420 ms with a slow one (+1.5 s) now and then;
+// phases that add up. Besides: site21 with 1k samples, 8640 pings of two reference addresses, and
+// run 1 from the first day on.
+namespace BenchHistoryFile {
+
+bool Make(const QString& path, qint64 nowMs);
+
+} // namespace BenchHistoryFile

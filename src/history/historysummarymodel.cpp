@@ -1,0 +1,227 @@
+#include "history/historysummarymodel.h"
+
+#include "platform/numbers.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+bool IsReference(const SiteSummary& line) {
+  return line.kind == HistorySample::Kind::Ref;
+}
+
+// A time in microseconds as seconds in the "0.000" form; none below 0.
+QVariant Seconds(double us) {
+  return us < 0 ? QVariant() : QVariant(Numbers::Fixed3(us / 1e6));
+}
+
+QVariant Number(double value) {
+  return value < 0 ? QVariant() : QVariant(value);
+}
+
+double Phase(const HistoryPhases& phases, int column) {
+  switch (column) {
+  case HistorySummaryModel::NameLookup: return phases.nameLookupUs;
+  case HistorySummaryModel::Connect: return phases.connectUs;
+  case HistorySummaryModel::Tls: return phases.tlsUs;
+  case HistorySummaryModel::FirstByte: return phases.firstByteUs;
+  default: return phases.transferUs;
+  }
+}
+
+// The figure behind a time column, in microseconds; -1 when there is none.
+double TimeUs(const SiteSummary& line, int column) {
+  switch (column) {
+  case HistorySummaryModel::Min: return double(line.minUs);
+  case HistorySummaryModel::P50: return double(line.p50Us);
+  case HistorySummaryModel::P95: return double(line.p95Us);
+  case HistorySummaryModel::P99: return double(line.p99Us);
+  case HistorySummaryModel::Max: return double(line.maxUs);
+  case HistorySummaryModel::Mean: return line.meanUs;
+  case HistorySummaryModel::StdDev: return line.stddevUs;
+  case HistorySummaryModel::Last: return double(line.lastUs);
+  default: return Phase(line.phases, column);
+  }
+}
+
+QString NoteOf(const SiteSummary& line) {
+  if (IsReference(line))
+    return HistorySummaryModel::ReferenceText();
+  return line.localNetwork ? HistorySummaryModel::LocalNetworkText() : QString();
+}
+
+const char* const Headers[HistorySummaryModel::ColumnCount] = {
+    "Address", "Samples", "Failures", "Loss %",      "Min",     "p50", "p95",        "p99",      "Max",
+    "Mean",    "Std dev", "Last",     "Name lookup", "Connect", "TLS", "First byte", "Transfer", "Note",
+};
+
+QString HeaderToolTip(int column) {
+  switch (column) {
+  case HistorySummaryModel::Address: return QStringLiteral("The address as listed; reference addresses come last");
+  case HistorySummaryModel::Samples: return QStringLiteral("Every sample in the span");
+  case HistorySummaryModel::Failures:
+    return QStringLiteral("Samples without a ping (those cancelled by switching testing off are not counted)");
+  case HistorySummaryModel::Loss: return QStringLiteral("Failures / (samples - cancelled) × 100");
+  case HistorySummaryModel::P50:
+  case HistorySummaryModel::P95:
+  case HistorySummaryModel::P99:
+    return QStringLiteral("Seconds: the smallest ping with at least this percentage of the pings at or below it");
+  case HistorySummaryModel::StdDev: return QStringLiteral("Seconds: the standard deviation of the pings");
+  case HistorySummaryModel::Last: return QStringLiteral("Seconds: the ping of the latest sample");
+  case HistorySummaryModel::NameLookup:
+  case HistorySummaryModel::Connect:
+  case HistorySummaryModel::Tls:
+  case HistorySummaryModel::FirstByte:
+  case HistorySummaryModel::Transfer:
+    return QStringLiteral("Seconds: the mean time of this phase of the successful fetches");
+  case HistorySummaryModel::Note:
+    return QStringLiteral(
+        "\"local network?\": the site's slow samples fell mostly in minutes where the reference "
+        "pings were slow too");
+  default: return QStringLiteral("Seconds, of the successful samples");
+  }
+}
+
+} // namespace
+
+HistorySummaryModel::HistorySummaryModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void HistorySummaryModel::SetLines(const QList<SiteSummary>& newLines) {
+  beginResetModel();
+  lines = newLines;
+  Order();
+  endResetModel();
+}
+
+int HistorySummaryModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : int(lines.size());
+}
+
+int HistorySummaryModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant HistorySummaryModel::data(const QModelIndex& index, int role) const {
+  if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    return {};
+  const SiteSummary& line = lines.at(index.row());
+  switch (role) {
+  case Qt::DisplayRole: return Display(line, index.column());
+  case SortRole: return SortValue(line, index.column());
+  case Qt::ToolTipRole: return ToolTip(line, index.column());
+  case Qt::TextAlignmentRole:
+    return index.column() == Address || index.column() == Note ? QVariant()
+                                                               : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+  default: return {};
+  }
+}
+
+QVariant HistorySummaryModel::Display(const SiteSummary& line, int column) const {
+  switch (column) {
+  case Address: return line.url;
+  case Samples: return line.samples;
+  case Failures: return line.failures;
+  case Loss: return QString::number(line.lossPercent, 'f', 2);
+  case Last:
+    if (line.samples == 0)
+      return {};
+    return line.lastUs < 0 ? QStringLiteral("Failed") : Numbers::Fixed3(double(line.lastUs) / 1e6);
+  case Note: return NoteOf(line);
+  default: return Seconds(TimeUs(line, column));
+  }
+}
+
+QVariant HistorySummaryModel::SortValue(const SiteSummary& line, int column) const {
+  switch (column) {
+  case Address: return line.url;
+  case Samples: return line.samples;
+  case Failures: return line.failures;
+  case Loss: return line.lossPercent;
+  case Note: return NoteOf(line);
+  default: return Number(TimeUs(line, column));
+  }
+}
+
+QVariant HistorySummaryModel::ToolTip(const SiteSummary& line, int column) const {
+  if (column == Note && line.localNetwork)
+    return QStringLiteral(
+               "Most of this site's slow samples (%1 of %2 above its own p95) fell in minutes where the "
+               "reference pings were slow too: the delay was more likely near this computer than at the "
+               "site.")
+        .arg(line.slowMatched)
+        .arg(line.slowSamples);
+  if (column == Note && IsReference(line))
+    return QStringLiteral("A reference address: timed when the sites are slow, for comparison");
+  if (column == Last && line.lastAt.isValid())
+    return QStringLiteral("Latest sample: %1")
+        .arg(line.lastAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+  if (column == Address)
+    return line.url;
+  return {};
+}
+
+QVariant HistorySummaryModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+    return QAbstractTableModel::headerData(section, orientation, role);
+  if (role == Qt::DisplayRole)
+    return QString::fromLatin1(Headers[section]);
+  if (role == Qt::ToolTipRole)
+    return HeaderToolTip(section);
+  if (role == Qt::InitialSortOrderRole)
+    return Qt::AscendingOrder;
+  return {};
+}
+
+void HistorySummaryModel::sort(int column, Qt::SortOrder order) {
+  if (column >= ColumnCount)
+    return;
+  sortColumn = column;
+  sortOrder = order;
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const std::vector<qsizetype> oldRows = Order();
+  std::vector<int> newRow(oldRows.size());
+  for (size_t row = 0; row < oldRows.size(); ++row)
+    newRow[size_t(oldRows[row])] = int(row);
+  const QModelIndexList from = persistentIndexList();
+  QModelIndexList to;
+  for (const QModelIndex& index : from)
+    to << this->index(newRow[size_t(index.row())], index.column());
+  changePersistentIndexList(from, to);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+// Sites before references; within each, by the sort column (empty cells last), ties in the order
+// they had. Returns the old row of every new row.
+std::vector<qsizetype> HistorySummaryModel::Order() {
+  std::vector<qsizetype> order(size_t(lines.size()));
+  std::iota(order.begin(), order.end(), 0);
+  const auto before = [&](qsizetype a, qsizetype b) {
+    const SiteSummary& x = lines[a];
+    const SiteSummary& y = lines[b];
+    if (IsReference(x) != IsReference(y))
+      return !IsReference(x);
+    if (sortColumn < 0)
+      return false;
+    const QVariant u = SortValue(x, sortColumn);
+    const QVariant v = SortValue(y, sortColumn);
+    if (!u.isValid() || !v.isValid())
+      return u.isValid() && !v.isValid();
+    int comparison = 0;
+    if (u.typeId() == QMetaType::QString) {
+      comparison = u.toString().compare(v.toString(), Qt::CaseInsensitive);
+    } else {
+      const double p = u.toDouble();
+      const double q = v.toDouble();
+      comparison = p < q ? -1 : (p > q ? 1 : 0);
+    }
+    return sortOrder == Qt::AscendingOrder ? comparison < 0 : comparison > 0;
+  };
+  std::stable_sort(order.begin(), order.end(), before);
+  QList<SiteSummary> sorted;
+  sorted.reserve(lines.size());
+  for (const qsizetype row : order)
+    sorted.push_back(lines[row]);
+  lines = std::move(sorted);
+  return order;
+}

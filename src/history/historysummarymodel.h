@@ -1,0 +1,71 @@
+#pragma once
+
+#include "history/historyquery.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+
+#include <vector>
+
+// The Sites window's table: one line per address over a span (HistoryQuery::Summary()), the sites
+// first, then the reference addresses. Times are shown in seconds in the "0.000" form, as the
+// results table's Ping; a figure that does not exist (no successful sample, a phase never
+// measured) is an empty cell.
+//
+// Sorting (sort(), which a view calls when a header is clicked) orders the sites and, after them,
+// the references, each by the column; empty cells come last in either order, and lines that tie
+// keep the order they had. The order stays when new lines are set.
+class HistorySummaryModel : public QAbstractTableModel {
+  Q_OBJECT
+public:
+  enum Column {
+    Address,
+    Samples,
+    Failures,
+    Loss,
+    Min,
+    P50,
+    P95,
+    P99,
+    Max,
+    Mean,
+    StdDev,
+    Last,
+    NameLookup,
+    Connect,
+    Tls,
+    FirstByte,
+    Transfer,
+    Note, // "local network?" on a site's line, "reference" on a reference's
+    ColumnCount
+  };
+  // The value a column sorts by: a number (an empty cell: an invalid QVariant) or, for Address and
+  // Note, the text.
+  static constexpr int SortRole = Qt::UserRole;
+
+  explicit HistorySummaryModel(QObject* parent = nullptr);
+
+  void SetLines(const QList<SiteSummary>& lines);
+  const QList<SiteSummary>& Lines() const { return lines; }
+  const SiteSummary& Line(int row) const { return lines.at(row); }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+  // The texts of the "local network?" mark and of a reference's line.
+  static QString LocalNetworkText() { return QStringLiteral("local network?"); }
+  static QString ReferenceText() { return QStringLiteral("reference"); }
+
+private:
+  QVariant Display(const SiteSummary& line, int column) const;
+  QVariant SortValue(const SiteSummary& line, int column) const;
+  QVariant ToolTip(const SiteSummary& line, int column) const;
+  std::vector<qsizetype> Order();
+
+  QList<SiteSummary> lines;
+  int sortColumn = -1; // -1: as Summary() gave them
+  Qt::SortOrder sortOrder = Qt::AscendingOrder;
+};

@@ -1,0 +1,46 @@
+#include "ui/historyaccess.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QRegularExpression>
+
+QString HistoryAccess::AskSaveFileName(QWidget* parent, const QString& caption, const QString& name,
+                                       const QString& filters) {
+  QFileDialog dialog(parent, caption, QDir::home().filePath(name), filters);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  // "CSV (*.csv)" -> "csv"
+  const auto suffixOf = [](const QString& filter) {
+    return QRegularExpression(QStringLiteral("\\*\\.(\\w+)")).match(filter).captured(1);
+  };
+  dialog.setDefaultSuffix(suffixOf(dialog.selectedNameFilter()));
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                   [&](const QString& filter) { dialog.setDefaultSuffix(suffixOf(filter)); });
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    return QString();
+  return dialog.selectedFiles().first();
+}
+
+namespace HistorySpanChoice {
+
+void Fill(QComboBox* combo, HistorySpan::Preset selected) {
+  using Preset = HistorySpan::Preset;
+  const std::pair<const char*, Preset> choices[] = {
+      {"This run", Preset::ThisRun}, {"Last hour", Preset::LastHour}, {"24 hours", Preset::Last24Hours},
+      {"7 days", Preset::Last7Days}, {"30 days", Preset::Last30Days}, {"All", Preset::All},
+  };
+  combo->clear();
+  for (const auto& [text, preset] : choices)
+    combo->addItem(QString::fromLatin1(text), int(preset));
+  Select(combo, selected);
+}
+
+HistorySpan::Preset Of(const QComboBox* combo) {
+  return HistorySpan::Preset(combo->currentData().toInt());
+}
+
+void Select(QComboBox* combo, HistorySpan::Preset preset) {
+  combo->setCurrentIndex(qMax(0, combo->findData(int(preset))));
+}
+
+} // namespace HistorySpanChoice

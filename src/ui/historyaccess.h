@@ -1,0 +1,64 @@
+#pragma once
+
+#include "history/historyspan.h"
+
+#include <QFuture>
+#include <QPromise>
+#include <QString>
+#include <QThreadPool>
+
+#include <functional>
+#include <memory>
+#include <utility>
+
+class QComboBox;
+class QWidget;
+
+// What the Sites window and the latency chart need from the program: the history file and a few
+// callables into the running program. Every callable may be left empty.
+struct HistoryAccess {
+  // Asks the user for a file to write: (parent, caption, suggested file name, name filters as for
+  // QFileDialog) -> the chosen path, empty when cancelled.
+  using SaveFileName = std::function<QString(QWidget*, const QString&, const QString&, const QString&)>;
+
+  QString path;                                        // the history file
+  std::function<qint64()> currentRunId;                // the id of this run (HistoryStore::BeginRun()); 0 or less: none
+  std::function<void()> beforeQuery;                   // commits what the store has queued (HistoryStore::Flush())
+  std::function<QString()> offLine;                    // why history is off, in one line; empty while it is on
+  std::function<std::pair<double, double>()> warnings; // the two warning values, in seconds
+  SaveFileName saveFileName = AskSaveFileName;
+
+  qint64 RunId() const { return currentRunId ? currentRunId() : 0; }
+  QString OffLine() const { return offLine ? offLine() : QString(); }
+  void BeforeQuery() const {
+    if (beforeQuery)
+      beforeQuery();
+  }
+  // The span of a preset now.
+  HistorySpan SpanOf(HistorySpan::Preset preset) const { return HistorySpan::Of(preset, RunId()); }
+
+  // A save dialog (QFileDialog) in the user's home folder, which adds the ending of the chosen
+  // filter to a name typed without one.
+  static QString AskSaveFileName(QWidget* parent, const QString& caption, const QString& name, const QString& filters);
+};
+
+// The span choices of both windows: "This run", "Last hour", "24 hours", "7 days", "30 days", "All".
+namespace HistorySpanChoice {
+void Fill(QComboBox* combo, HistorySpan::Preset selected);
+HistorySpan::Preset Of(const QComboBox* combo);
+void Select(QComboBox* combo, HistorySpan::Preset preset);
+} // namespace HistorySpanChoice
+
+// Runs `work` on a thread of the global pool; the future gets its result. Continue on the window's
+// thread with future.then(window, ...), which drops the continuation when the window is gone.
+template <typename T, typename Work>
+QFuture<T> InBackground(Work work) {
+  auto promise = std::make_shared<QPromise<T>>();
+  QFuture<T> future = promise->future();
+  promise->start();
+  QThreadPool::globalInstance()->start([promise, work = std::move(work)]() mutable {
+    promise->addResult(work());
+    promise->finish();
+  });
+  return future;
+}

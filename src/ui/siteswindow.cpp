@@ -1,0 +1,240 @@
+#include "ui/siteswindow.h"
+
+#include "history/historyexport.h"
+#include "history/historysummarymodel.h"
+#include "platform/messageboxes.h"
+#include "ui/latencychart.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QPushButton>
+#include <QSet>
+#include <QShowEvent>
+#include <QStackedWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+
+SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
+    : QWidget(parent, Qt::Window), access(std::move(access)), model(new HistorySummaryModel(this)),
+      span(new QComboBox(this)), pages(new QStackedWidget(this)), table(new QTableView(this)),
+      message(new QLabel(this)), status(new QLabel(this)), chartButton(new QPushButton(QStringLiteral("Chart"), this)),
+      exportButton(new QPushButton(QStringLiteral("Export..."), this)) {
+  setObjectName(QStringLiteral("SitesWindow"));
+  setWindowTitle(QStringLiteral("Sites"));
+  resize(1180, 420);
+
+  span->setObjectName(QStringLiteral("Span"));
+  HistorySpanChoice::Fill(span, HistorySpan::Preset::Last24Hours);
+  auto* spanLabel = new QLabel(QStringLiteral("&Span:"), this);
+  spanLabel->setBuddy(span);
+  chartButton->setObjectName(QStringLiteral("Chart"));
+  chartButton->setToolTip(QStringLiteral("A chart of the selected sites over the span"));
+  exportButton->setObjectName(QStringLiteral("Export"));
+  exportButton->setToolTip(
+      QStringLiteral("Writes the samples of the span to a CSV or JSON Lines file: of the selected addresses, or of "
+                     "all when none is selected"));
+  auto* refreshButton = new QPushButton(QStringLiteral("Refresh"), this);
+  refreshButton->setObjectName(QStringLiteral("Refresh"));
+  refreshButton->setShortcut(QKeySequence::Refresh);
+
+  table->setObjectName(QStringLiteral("Table"));
+  table->setModel(model);
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->setAlternatingRowColors(true);
+  table->setWordWrap(false);
+  table->verticalHeader()->hide();
+  table->horizontalHeader()->setStretchLastSection(true);
+  table->horizontalHeader()->setSortIndicator(HistorySummaryModel::Address, Qt::AscendingOrder);
+  table->setSortingEnabled(true);
+  message->setObjectName(QStringLiteral("Message"));
+  message->setAlignment(Qt::AlignCenter);
+  message->setWordWrap(true);
+  message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  pages->addWidget(table);
+  pages->addWidget(message);
+  status->setObjectName(QStringLiteral("Status"));
+
+  auto* top = new QHBoxLayout;
+  top->addWidget(spanLabel);
+  top->addWidget(span);
+  top->addStretch();
+  top->addWidget(chartButton);
+  top->addWidget(exportButton);
+  top->addWidget(refreshButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(pages, 1);
+  layout->addWidget(status);
+
+  connect(span, &QComboBox::currentIndexChanged, this, [this] {
+    model->SetLines({}); // the old span's figures would read as the new one's
+    if (isVisible())
+      Refresh(); // else when shown
+  });
+  connect(refreshButton, &QPushButton::clicked, this, &SitesWindow::Refresh);
+  connect(chartButton, &QPushButton::clicked, this, &SitesWindow::OpenChart);
+  connect(exportButton, &QPushButton::clicked, this, &SitesWindow::Export);
+  connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SitesWindow::UpdateButtons);
+  connect(table, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (model->Line(index.row()).kind == HistorySample::Kind::Site)
+      OpenChart();
+  });
+  UpdateButtons();
+}
+
+HistorySpan::Preset SitesWindow::Span() const {
+  return HistorySpanChoice::Of(span);
+}
+
+void SitesWindow::SetSpan(HistorySpan::Preset preset) {
+  HistorySpanChoice::Select(span, preset);
+}
+
+void SitesWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!event->spontaneous())
+    Refresh();
+}
+
+void SitesWindow::Refresh() {
+  const quint64 mine = ++generation;
+  loading = false;
+  const QString off = access.OffLine();
+  if (!off.isEmpty()) {
+    ShowLine(off);
+    return;
+  }
+  if (!QFileInfo::exists(access.path)) {
+    ShowLine(QStringLiteral("No history yet: %1 does not exist. It is made when testing runs with history on.")
+                 .arg(QDir::toNativeSeparators(access.path)));
+    return;
+  }
+  if (Span() == HistorySpan::Preset::ThisRun && access.RunId() <= 0) {
+    model->SetLines({});
+    pages->setCurrentWidget(table);
+    status->setText(QStringLiteral("Testing has not run since the program started."));
+    UpdateButtons();
+    return;
+  }
+  access.BeforeQuery();
+  const HistorySpan chosen = access.SpanOf(Span());
+  loading = true;
+  status->setText(QStringLiteral("Loading..."));
+  InBackground<Loaded>([path = access.path, chosen] {
+    HistoryQuery query(path);
+    Loaded loaded;
+    loaded.lines = query.Summary(chosen);
+    loaded.error = query.ErrorText();
+    return loaded;
+  }).then(this, [this, mine](const Loaded& loaded) {
+    if (mine == generation)
+      Show(loaded);
+  });
+}
+
+void SitesWindow::Show(const Loaded& loaded) {
+  loading = false;
+  if (!loaded.error.isEmpty()) {
+    ShowLine(loaded.error);
+    return;
+  }
+  // The selection outlives new figures: the same addresses are selected again.
+  const QStringList selected = SelectedAddresses();
+  model->SetLines(loaded.lines);
+  QItemSelection again;
+  for (int row = 0; row < model->rowCount(); ++row)
+    if (selected.contains(model->Line(row).url))
+      again.select(model->index(row, 0), model->index(row, HistorySummaryModel::ColumnCount - 1));
+  table->selectionModel()->select(again, QItemSelectionModel::ClearAndSelect);
+  pages->setCurrentWidget(table);
+  table->resizeColumnsToContents();
+
+  qint64 sites = 0;
+  qint64 samples = 0;
+  for (const SiteSummary& line : loaded.lines) {
+    sites += line.kind == HistorySample::Kind::Site ? 1 : 0;
+    samples += line.samples;
+  }
+  const auto count = [](qint64 n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+  };
+  status->setText(loaded.lines.isEmpty()
+                      ? QStringLiteral("No samples in this span.")
+                      : QStringLiteral("%1, %2, %3.")
+                            .arg(count(sites, "site", "sites"),
+                                 count(loaded.lines.size() - sites, "reference address", "reference addresses"),
+                                 count(samples, "sample", "samples")));
+  UpdateButtons();
+}
+
+void SitesWindow::ShowLine(const QString& line) {
+  model->SetLines({});
+  message->setText(line);
+  pages->setCurrentWidget(message);
+  status->clear();
+  UpdateButtons();
+}
+
+QStringList SitesWindow::SelectedAddresses(bool sitesOnly) const {
+  QStringList urls;
+  QModelIndexList rows = table->selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  for (const QModelIndex& row : rows) {
+    const SiteSummary& line = model->Line(row.row());
+    if (!sitesOnly || line.kind == HistorySample::Kind::Site)
+      urls << line.url;
+  }
+  return urls;
+}
+
+void SitesWindow::UpdateButtons() {
+  const bool shown = pages->currentWidget() == table;
+  chartButton->setEnabled(shown && !SelectedAddresses(true).isEmpty());
+  exportButton->setEnabled(shown && !exporting);
+}
+
+void SitesWindow::OpenChart() {
+  const QStringList urls = SelectedAddresses(true);
+  if (urls.isEmpty())
+    return;
+  auto* chart = new LatencyChart(access, urls, Span(), this);
+  chart->setAttribute(Qt::WA_DeleteOnClose);
+  chart->show();
+}
+
+void SitesWindow::Export() {
+  if (exporting)
+    return;
+  const QString file = access.saveFileName(this, QStringLiteral("Export"), QStringLiteral("tarvik-history.csv"),
+                                           QStringLiteral("CSV (*.csv);;JSON Lines (*.jsonl)"));
+  if (file.isEmpty())
+    return;
+  access.BeforeQuery();
+  const HistorySpan chosen = access.SpanOf(Span());
+  const QStringList urls = SelectedAddresses();
+  exporting = true;
+  UpdateButtons();
+  status->setText(QStringLiteral("Exporting..."));
+  struct Outcome {
+    int code = 0;
+    QString line;
+  };
+  InBackground<Outcome>([path = access.path, file, chosen, urls] {
+    Outcome outcome;
+    outcome.code = HistoryExport::Write(path, file, chosen, urls, &outcome.line);
+    return outcome;
+  }).then(this, [this](const Outcome& outcome) {
+    exporting = false;
+    UpdateButtons();
+    status->setText(outcome.code == HistoryExport::Written ? outcome.line + QLatin1Char('.') : QString());
+    if (outcome.code != HistoryExport::Written)
+      MessageBoxes::MsgBox(outcome.line, MessageBoxes::OkOnly, MessageBoxes::NoIcon, QStringLiteral("Export"));
+  });
+}

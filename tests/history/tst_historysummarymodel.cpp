@@ -1,0 +1,148 @@
+// The Sites window's table model: checked by QAbstractItemModelTester through new lines and every
+// sort; the figures in the program's "0.000" form with empty cells for what does not exist; sorting
+// keeps the references after the sites, puts empty cells last in either order and carries the
+// selection (persistent indexes) along.
+#include "history/historysummarymodel.h"
+
+#include <QAbstractItemModelTester>
+#include <QPersistentModelIndex>
+#include <QTest>
+
+namespace {
+
+SiteSummary Site(const QString& url, qint64 p50Us, qint64 samples = 10) {
+  SiteSummary line;
+  line.url = url;
+  line.samples = samples;
+  if (p50Us >= 0) {
+    line.minUs = p50Us / 2;
+    line.p50Us = p50Us;
+    line.p95Us = p50Us * 2;
+    line.p99Us = p50Us * 3;
+    line.maxUs = p50Us * 4;
+    line.meanUs = double(p50Us) + 0.4;
+    line.stddevUs = 1500.5;
+    line.lastUs = p50Us;
+  }
+  return line;
+}
+
+SiteSummary Reference(const QString& url, qint64 p50Us) {
+  SiteSummary line = Site(url, p50Us);
+  line.kind = HistorySample::Kind::Ref;
+  return line;
+}
+
+QStringList Column(const HistorySummaryModel& model, int column) {
+  QStringList texts;
+  for (int row = 0; row < model.rowCount(); ++row)
+    texts << model.index(row, column).data().toString();
+  return texts;
+}
+
+} // namespace
+
+class tst_HistorySummaryModel : public QObject {
+  Q_OBJECT
+
+private slots:
+  void showsFigures();
+  void sorts_data();
+  void sorts();
+  void sortingCarriesTheSelectionAndStays();
+};
+
+void tst_HistorySummaryModel::showsFigures() {
+  HistorySummaryModel model;
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+  SiteSummary full = Site(QStringLiteral("https://a.test"), 123456);
+  full.failures = 2;
+  full.lossPercent = 100.0 / 6;
+  full.phases = {1000, 2500.4, -1, 80000, 499.6};
+  full.localNetwork = true;
+  full.slowSamples = 4;
+  full.slowMatched = 3;
+  full.lastAt = QDateTime(QDate(2030, 1, 2), QTime(3, 4, 5), Qt::UTC);
+  SiteSummary failing = Site(QStringLiteral("http://down.test"), -1, 3);
+  failing.failures = 3;
+  failing.lossPercent = 100;
+  model.SetLines({full, failing, Reference(QStringLiteral("http://ref.test"), 50000)});
+
+  QCOMPARE(model.columnCount(), int(HistorySummaryModel::ColumnCount));
+  QStringList headers;
+  for (int column = 0; column < model.columnCount(); ++column)
+    headers << model.headerData(column, Qt::Horizontal).toString();
+  QCOMPARE(headers,
+           QStringList({"Address", "Samples", "Failures", "Loss %", "Min", "p50", "p95", "p99", "Max", "Mean",
+                        "Std dev", "Last", "Name lookup", "Connect", "TLS", "First byte", "Transfer", "Note"}));
+
+  const auto row = [&](int r) {
+    QStringList texts;
+    for (int column = 0; column < model.columnCount(); ++column)
+      texts << model.index(r, column).data().toString();
+    return texts;
+  };
+  QCOMPARE(row(0), QStringList({"https://a.test", "10", "2", "16.67", "0.062", "0.123", "0.247", "0.370", "0.494",
+                                "0.123", "0.002", "0.123", "0.001", "0.003", "", "0.080", "0.000", "local network?"}));
+  QCOMPARE(row(1), QStringList({"http://down.test", "3", "3", "100.00", "", "", "", "", "", "", "", "Failed", "", "",
+                                "", "", "", ""}));
+  QCOMPARE(row(2).constFirst(), QStringLiteral("http://ref.test"));
+  QCOMPARE(row(2).constLast(), QStringLiteral("reference"));
+
+  // The mark explains itself; the last sample tells its time.
+  QVERIFY(model.index(0, HistorySummaryModel::Note).data(Qt::ToolTipRole).toString().contains("3 of 4"));
+  QVERIFY(model.index(0, HistorySummaryModel::Last).data(Qt::ToolTipRole).toString().contains("2030-01-0"));
+  QCOMPARE(model.index(0, HistorySummaryModel::P50).data(HistorySummaryModel::SortRole).toDouble(), 123456.0);
+  QVERIFY(!model.index(1, HistorySummaryModel::P50).data(HistorySummaryModel::SortRole).isValid());
+}
+
+void tst_HistorySummaryModel::sorts_data() {
+  QTest::addColumn<int>("column");
+  QTest::addColumn<Qt::SortOrder>("order");
+  QTest::addColumn<QStringList>("addresses");
+
+  // Sites b (p50 0.3), A (0.1), c (none), d (0.2); references r2 (0.05), r1 (0.5).
+  QTest::newRow("as given") << -1 << Qt::AscendingOrder << QStringList{"b", "A", "c", "d", "r2", "r1"};
+  QTest::newRow("address, case aside") << int(HistorySummaryModel::Address) << Qt::AscendingOrder
+                                       << QStringList{"A", "b", "c", "d", "r1", "r2"};
+  QTest::newRow("address, descending") << int(HistorySummaryModel::Address) << Qt::DescendingOrder
+                                       << QStringList{"d", "c", "b", "A", "r2", "r1"};
+  QTest::newRow("p50, empty last") << int(HistorySummaryModel::P50) << Qt::AscendingOrder
+                                   << QStringList{"A", "d", "b", "c", "r2", "r1"};
+  QTest::newRow("p50 descending, empty still last")
+      << int(HistorySummaryModel::P50) << Qt::DescendingOrder << QStringList{"b", "d", "A", "c", "r1", "r2"};
+  QTest::newRow("samples, ties as they were")
+      << int(HistorySummaryModel::Samples) << Qt::AscendingOrder << QStringList{"b", "A", "c", "d", "r2", "r1"};
+}
+
+void tst_HistorySummaryModel::sorts() {
+  QFETCH(int, column);
+  QFETCH(Qt::SortOrder, order);
+  QFETCH(QStringList, addresses);
+
+  HistorySummaryModel model;
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+  model.SetLines({Site("b", 300000), Site("A", 100000), Site("c", -1), Site("d", 200000), Reference("r2", 50000),
+                  Reference("r1", 500000)});
+  model.sort(column, order);
+  QCOMPARE(Column(model, HistorySummaryModel::Address), addresses);
+}
+
+void tst_HistorySummaryModel::sortingCarriesTheSelectionAndStays() {
+  HistorySummaryModel model;
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+  model.SetLines({Site("b", 300000), Site("a", 100000), Reference("r", 1000)});
+  const QPersistentModelIndex selected(model.index(0, HistorySummaryModel::P95)); // b
+  model.sort(HistorySummaryModel::P50, Qt::AscendingOrder);
+  QCOMPARE(selected.row(), 1);
+  QCOMPARE(selected.column(), int(HistorySummaryModel::P95));
+  QCOMPARE(model.index(selected.row(), HistorySummaryModel::Address).data().toString(), QStringLiteral("b"));
+
+  // New figures come in the chosen order.
+  model.SetLines({Site("x", 900000), Site("y", 10000), Reference("r", 1000)});
+  QCOMPARE(Column(model, HistorySummaryModel::Address), QStringList({"y", "x", "r"}));
+}
+
+QTEST_GUILESS_MAIN(tst_HistorySummaryModel)
+#include "tst_historysummarymodel.moc"

@@ -1,0 +1,435 @@
+// The Sites window on a small history file of known samples: its figures for every span are the
+// summary's; a result that comes back after the span changed again is dropped; the header sorts
+// with the references last and the selection kept; export writes the span's samples of the selected
+// addresses (or all) and reports failures in a box; one line replaces the table when history is
+// off or the file cannot be read; the store is flushed before each read; "Chart" opens a chart of
+// the selected sites.
+#include "history/historyquery.h"
+#include "history/historystore.h"
+#include "history/historysummarymodel.h"
+#include "scriptedboxes.h"
+#include "testenvironment.h"
+#include "ui/latencychart.h"
+#include "ui/siteswindow.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
+
+Q_DECLARE_METATYPE(HistorySpan::Preset)
+
+namespace {
+
+const QString A = QStringLiteral("http://a.test");
+const QString B = QStringLiteral("https://b.test/it's,odd");
+const QString Ref = QStringLiteral("http://ref.test");
+
+HistorySample Sample(const QString& url, const QDateTime& at, qint64 pingUs, qint64 runId,
+                     HistorySample::Kind kind = HistorySample::Kind::Site) {
+  HistorySample sample;
+  sample.kind = kind;
+  sample.url = url;
+  sample.at = at;
+  sample.runId = runId;
+  sample.pingUs = pingUs;
+  if (pingUs >= 0) {
+    sample.dnsUs = 1000;
+    sample.connectUs = 3000;
+    sample.ttfbUs = pingUs - 2000;
+    sample.status = 200;
+    sample.result = QStringLiteral("vok");
+  } else {
+    sample.result = QStringLiteral("Timed out");
+  }
+  return sample;
+}
+
+} // namespace
+
+class tst_SitesWindow : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir;
+  QString path;
+  qint64 runId = 0;
+
+  // The windows' access to the fixture; the run id getter reads `runId`.
+  HistoryAccess Access() {
+    HistoryAccess access;
+    access.path = path;
+    access.currentRunId = [this] { return runId; };
+    access.warnings = [] { return std::pair<double, double>(1, 20); };
+    return access;
+  }
+
+  static QTableView* Table(SitesWindow& window) { return window.findChild<QTableView*>(QStringLiteral("Table")); }
+  static HistorySummaryModel* Model(SitesWindow& window) {
+    return qobject_cast<HistorySummaryModel*>(Table(window)->model());
+  }
+  static QString Status(SitesWindow& window) { return window.findChild<QLabel*>(QStringLiteral("Status"))->text(); }
+  static QStringList Addresses(SitesWindow& window) {
+    QStringList urls;
+    for (const SiteSummary& line : Model(window)->Lines())
+      urls << line.url;
+    return urls;
+  }
+  static void Select(SitesWindow& window, const QStringList& urls) {
+    QTableView* table = Table(window);
+    table->clearSelection();
+    for (int row = 0; row < Model(window)->rowCount(); ++row)
+      if (urls.contains(Model(window)->Line(row).url))
+        table->selectionModel()->select(Model(window)->index(row, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+  static void Loaded(SitesWindow& window) { QTRY_VERIFY_WITH_TIMEOUT(!window.Loading(), 20000); }
+
+private slots:
+  void initTestCase();
+
+  void showsTheSummaryOfEachSpan_data();
+  void showsTheSummaryOfEachSpan();
+  void showsTheFiguresAsTheProgramWritesTimes();
+  void dropsTheResultOfAnEarlierSpan();
+  void sortsWithReferencesLastAndKeepsTheSelection();
+
+  void exportsTheSpan_data();
+  void exportsTheSpan();
+  void reportsAFailedExport_data();
+  void reportsAFailedExport();
+
+  void showsOneLineInsteadOfTheTable_data();
+  void showsOneLineInsteadOfTheTable();
+  void flushesTheStoreBeforeReading();
+  void opensAChartOfTheSelectedSites();
+};
+
+// This run: A (three pings and a failure) and B (one ping) a few seconds after it began, and a
+// reference ping. Before it, without a run: B three days ago (two pings) and forty days ago.
+void tst_SitesWindow::initTestCase() {
+  path = dir.filePath(QStringLiteral("history.sqlite"));
+  HistoryStore store;
+  QVERIFY(store.Open(path));
+  runId = store.BeginRun(2, 60, 1, 20);
+  QVERIFY(runId > 0);
+  const QDateTime start = QDateTime::currentDateTimeUtc();
+  store.Append(Sample(A, start.addSecs(1), 100000, runId));
+  store.Append(Sample(A, start.addSecs(2), 300000, runId));
+  store.Append(Sample(A, start.addSecs(3), 200000, runId));
+  store.Append(Sample(A, start.addSecs(4), -1, runId));
+  store.Append(Sample(B, start.addSecs(5), 150000, runId));
+  store.Append(Sample(Ref, start.addSecs(6), 50000, -1, HistorySample::Kind::Ref));
+  store.Append(Sample(B, start.addDays(-3), 400000, -1));
+  store.Append(Sample(B, start.addDays(-3).addSecs(60), 500000, -1));
+  store.Append(Sample(B, start.addDays(-40), 900000, -1));
+  QVERIFY(store.Flush());
+}
+
+void tst_SitesWindow::showsTheSummaryOfEachSpan_data() {
+  QTest::addColumn<HistorySpan::Preset>("preset");
+  QTest::addColumn<QStringList>("addresses");
+  QTest::addColumn<qint64>("samplesOfB");
+  QTest::newRow("this run") << HistorySpan::Preset::ThisRun << QStringList{A, B, Ref} << qint64(1);
+  QTest::newRow("last hour") << HistorySpan::Preset::LastHour << QStringList{A, B, Ref} << qint64(1);
+  QTest::newRow("24 hours") << HistorySpan::Preset::Last24Hours << QStringList{A, B, Ref} << qint64(1);
+  QTest::newRow("7 days") << HistorySpan::Preset::Last7Days << QStringList{A, B, Ref} << qint64(3);
+  QTest::newRow("30 days") << HistorySpan::Preset::Last30Days << QStringList{A, B, Ref} << qint64(3);
+  QTest::newRow("all") << HistorySpan::Preset::All << QStringList{A, B, Ref} << qint64(4);
+}
+
+// Every span shows what HistoryQuery::Summary() gives for it, line for line.
+void tst_SitesWindow::showsTheSummaryOfEachSpan() {
+  QFETCH(HistorySpan::Preset, preset);
+  QFETCH(QStringList, addresses);
+  QFETCH(qint64, samplesOfB);
+
+  SitesWindow window(Access());
+  window.show();
+  Loaded(window);
+  window.SetSpan(preset);
+  Loaded(window);
+  QCOMPARE(window.findChild<QComboBox*>(QStringLiteral("Span"))->currentText(),
+           QStringList({"This run", "Last hour", "24 hours", "7 days", "30 days", "All"}).at(int(preset)));
+  QCOMPARE(Addresses(window), addresses);
+
+  const QList<SiteSummary> expected = HistoryQuery(path).Summary(Access().SpanOf(preset));
+  const QList<SiteSummary>& shown = Model(window)->Lines();
+  QCOMPARE(shown.size(), expected.size());
+  for (qsizetype i = 0; i < shown.size(); ++i) {
+    QCOMPARE(shown[i].url, expected[i].url);
+    QCOMPARE(shown[i].samples, expected[i].samples);
+    QCOMPARE(shown[i].failures, expected[i].failures);
+    QCOMPARE(shown[i].p50Us, expected[i].p50Us);
+    QCOMPARE(shown[i].p99Us, expected[i].p99Us);
+    QCOMPARE(shown[i].meanUs, expected[i].meanUs);
+    QCOMPARE(shown[i].phases.connectUs, expected[i].phases.connectUs);
+    QCOMPARE(shown[i].lastUs, expected[i].lastUs);
+  }
+  QCOMPARE(shown[1].samples, samplesOfB);
+  QCOMPARE(Status(window), QStringLiteral("2 sites, 1 reference address, %1 samples.").arg(5 + samplesOfB));
+
+  // Without a run, "This run" has nothing to show and says why.
+  const qint64 kept = runId;
+  runId = 0;
+  window.SetSpan(HistorySpan::Preset::ThisRun);
+  window.Refresh();
+  Loaded(window);
+  runId = kept;
+  QCOMPARE(Model(window)->rowCount(), 0);
+  QCOMPARE(Status(window), QStringLiteral("Testing has not run since the program started."));
+}
+
+void tst_SitesWindow::showsTheFiguresAsTheProgramWritesTimes() {
+  SitesWindow window(Access());
+  window.SetSpan(HistorySpan::Preset::LastHour);
+  window.show();
+  Loaded(window);
+  const HistorySummaryModel* model = Model(window);
+  QStringList a;
+  for (int column = 0; column < HistorySummaryModel::ColumnCount; ++column)
+    a << model->index(0, column).data().toString();
+  // 0.1, 0.3, 0.2 and a failure: the last sample failed; phases 1 ms lookup, 2 ms connect, first
+  // byte ping - 5 ms, 2 ms transfer.
+  QCOMPARE(a, QStringList({A, "4", "1", "25.00", "0.100", "0.200", "0.300", "0.300", "0.300", "0.200", "0.082",
+                           "Failed", "0.001", "0.002", "", "0.195", "0.002", ""}));
+  QCOMPARE(model->index(2, HistorySummaryModel::Note).data().toString(), QStringLiteral("reference"));
+}
+
+// Two span changes while the pool is busy: both reads come back after the second change, and only
+// the last span's figures are shown (the model is reset by each change and once by the last read,
+// never by the earlier one).
+void tst_SitesWindow::dropsTheResultOfAnEarlierSpan() {
+  SitesWindow window(Access());
+  window.show();
+  Loaded(window);
+  QSignalSpy resets(Model(window), &QAbstractItemModel::modelReset);
+
+  QThreadPool* pool = QThreadPool::globalInstance();
+  const int threads = pool->maxThreadCount();
+  pool->setMaxThreadCount(1);
+  QSemaphore busy;
+  pool->start([&busy] { busy.acquire(); });
+  window.SetSpan(HistorySpan::Preset::All);
+  window.SetSpan(HistorySpan::Preset::LastHour);
+  QVERIFY(window.Loading());
+  QCOMPARE(Status(window), QStringLiteral("Loading..."));
+  busy.release();
+  pool->waitForDone();
+  pool->setMaxThreadCount(threads);
+  Loaded(window);
+  QTest::qWait(50); // any other continuation runs now
+  QCOMPARE(resets.count(), 3);
+  QCOMPARE(Model(window)->Line(1).samples, qint64(1)); // B in the last hour, not in all time (4)
+}
+
+void tst_SitesWindow::sortsWithReferencesLastAndKeepsTheSelection() {
+  SitesWindow window(Access());
+  window.SetSpan(HistorySpan::Preset::All);
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  Loaded(window);
+  Select(window, {A});
+  QHeaderView* header = Table(window)->horizontalHeader();
+  const auto click = [&](int column) {
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(column) + 4, header->height() / 2));
+  };
+  // p50: A 0.2, B 0.45 (0.15, 0.4, 0.5, 0.9)
+  click(HistorySummaryModel::P50);
+  QCOMPARE(Addresses(window), QStringList({A, B, Ref}));
+  click(HistorySummaryModel::P50);
+  QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+  QCOMPARE(Addresses(window), QStringList({B, A, Ref}));
+  QCOMPARE(window.SelectedAddresses(), QStringList{A});
+
+  // The order and the selection outlive a refresh.
+  window.Refresh();
+  Loaded(window);
+  QCOMPARE(Addresses(window), QStringList({B, A, Ref}));
+  QCOMPARE(window.SelectedAddresses(), QStringList{A});
+}
+
+void tst_SitesWindow::exportsTheSpan_data() {
+  QTest::addColumn<QStringList>("selected");
+  QTest::addColumn<QString>("file");
+  QTest::addColumn<HistorySpan::Preset>("preset");
+  QTest::addColumn<QStringList>("exported"); // the host names written
+  QTest::addColumn<int>("rows");
+  QTest::newRow("nothing selected: all, CSV") << QStringList() << "all.csv" << HistorySpan::Preset::Last24Hours
+                                              << QStringList{"a.test", "b.test", "ref.test"} << 6;
+  QTest::newRow("a site, JSON Lines") << QStringList{A} << "a.jsonl" << HistorySpan::Preset::All
+                                      << QStringList{"a.test"} << 4;
+  QTest::newRow("a site and a reference over 7 days")
+      << QStringList{B, Ref} << "b.csv" << HistorySpan::Preset::Last7Days << QStringList{"b.test", "ref.test"} << 4;
+}
+
+void tst_SitesWindow::exportsTheSpan() {
+  QFETCH(QStringList, selected);
+  QFETCH(QString, file);
+  QFETCH(HistorySpan::Preset, preset);
+  QFETCH(QStringList, exported);
+  QFETCH(int, rows);
+
+  ScriptedBoxes boxes;
+  QTemporaryDir out;
+  HistoryAccess access = Access();
+  QString asked;
+  access.saveFileName = [&](QWidget*, const QString& caption, const QString&, const QString& filters) {
+    asked = caption + QLatin1Char('|') + filters;
+    return out.filePath(file);
+  };
+  SitesWindow window(access);
+  window.SetSpan(preset);
+  window.show();
+  Loaded(window);
+  Select(window, selected);
+  window.findChild<QPushButton*>(QStringLiteral("Export"))->click();
+  QCOMPARE(asked, QStringLiteral("Export|CSV (*.csv);;JSON Lines (*.jsonl)"));
+  QTRY_VERIFY_WITH_TIMEOUT(!window.Exporting(), 20000);
+  QCOMPARE(boxes.Texts(), QStringList());
+  QCOMPARE(Status(window), QStringLiteral("%1 samples written to %2.").arg(rows).arg(out.filePath(file)));
+
+  QFile written(out.filePath(file));
+  QVERIFY(written.open(QIODevice::ReadOnly));
+  const QByteArray text = written.readAll();
+  const bool csv = file.endsWith(QLatin1String(".csv"));
+  QCOMPARE(text.count(csv ? "\r\n" : "\n"), rows + (csv ? 1 : 0));
+  for (const QString host : {"a.test", "b.test", "ref.test"})
+    QCOMPARE(text.contains(host.toUtf8()), exported.contains(host));
+}
+
+void tst_SitesWindow::reportsAFailedExport_data() {
+  QTest::addColumn<QString>("file"); // in the temporary folder; empty: the dialog was cancelled
+  QTest::addColumn<QString>("box");  // the start of the box's text; empty: none
+  QTest::newRow("cancelled") << ""
+                             << "";
+  QTest::newRow("no known ending") << "history.txt"
+                                   << "Cannot export to";
+  QTest::newRow("no such folder") << "none/history.csv"
+                                  << "Cannot write";
+}
+
+void tst_SitesWindow::reportsAFailedExport() {
+  QFETCH(QString, file);
+  QFETCH(QString, box);
+
+  ScriptedBoxes boxes;
+  QTemporaryDir out;
+  HistoryAccess access = Access();
+  access.saveFileName = [&](QWidget*, const QString&, const QString&, const QString&) {
+    return file.isEmpty() ? QString() : out.filePath(file);
+  };
+  SitesWindow window(access);
+  window.show();
+  Loaded(window);
+  window.Export();
+  QTRY_VERIFY_WITH_TIMEOUT(!window.Exporting(), 20000);
+  if (box.isEmpty()) {
+    QCOMPARE(boxes.Texts(), QStringList());
+  } else {
+    QCOMPARE(boxes.shown.size(), 1);
+    QVERIFY2(boxes.shown.first().text.startsWith(box), qPrintable(boxes.shown.first().text));
+    QCOMPARE(boxes.shown.first().title, QStringLiteral("Export"));
+  }
+  QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
+  QVERIFY(window.findChild<QPushButton*>(QStringLiteral("Export"))->isEnabled());
+}
+
+void tst_SitesWindow::showsOneLineInsteadOfTheTable_data() {
+  QTest::addColumn<QString>("offLine");
+  QTest::addColumn<QByteArray>("content"); // of the history file; "missing": none
+  QTest::addColumn<QString>("line");
+  QTest::newRow("history off") << "History is off: history.sqlite is damaged" << QByteArray("fixture")
+                               << "History is off: history.sqlite is damaged";
+  QTest::newRow("no file yet") << "" << QByteArray("missing") << "No history yet: %1 does not exist.";
+  QTest::newRow("damaged file") << "" << QByteArray(4096, 'x') << "Cannot read the history %1: it is damaged";
+}
+
+void tst_SitesWindow::showsOneLineInsteadOfTheTable() {
+  QFETCH(QString, offLine);
+  QFETCH(QByteArray, content);
+  QFETCH(QString, line);
+
+  QTemporaryDir other;
+  HistoryAccess access = Access();
+  if (content != "fixture") {
+    access.path = other.filePath(QStringLiteral("history.sqlite"));
+    if (content != "missing") {
+      QFile garbage(access.path);
+      QVERIFY(garbage.open(QIODevice::WriteOnly));
+      garbage.write(content);
+    }
+  }
+  access.offLine = [offLine] { return offLine; };
+  SitesWindow window(access);
+  window.show();
+  Loaded(window);
+  auto* pages = window.findChild<QStackedWidget*>();
+  auto* message = window.findChild<QLabel*>(QStringLiteral("Message"));
+  QCOMPARE(pages->currentWidget(), message);
+  if (line.contains(QLatin1String("%1")))
+    line = line.arg(access.path);
+  QVERIFY2(message->text().startsWith(line), qPrintable(message->text()));
+  QVERIFY(!window.findChild<QPushButton*>(QStringLiteral("Export"))->isEnabled());
+  QVERIFY(!window.findChild<QPushButton*>(QStringLiteral("Chart"))->isEnabled());
+}
+
+// A sample still queued in the store is in the figures: the window has the store flush first.
+void tst_SitesWindow::flushesTheStoreBeforeReading() {
+  QTemporaryDir other;
+  HistoryAccess access = Access();
+  access.path = other.filePath(QStringLiteral("history.sqlite"));
+  HistoryStore store;
+  QVERIFY(store.Open(access.path));
+  const qint64 run = store.BeginRun(1, 1, 1, 20);
+  access.currentRunId = [run] { return run; };
+  int flushes = 0;
+  access.beforeQuery = [&] {
+    ++flushes;
+    QVERIFY(store.Flush());
+  };
+  SitesWindow window(access);
+  window.SetSpan(HistorySpan::Preset::ThisRun);
+  store.Append(Sample(A, QDateTime::currentDateTimeUtc(), 120000, run));
+  window.show();
+  Loaded(window);
+  QCOMPARE(flushes, 1);
+  QCOMPARE(Addresses(window), QStringList{A});
+  store.Append(Sample(A, QDateTime::currentDateTimeUtc(), 130000, run));
+  window.findChild<QPushButton*>(QStringLiteral("Refresh"))->click();
+  Loaded(window);
+  QCOMPARE(flushes, 2);
+  QCOMPARE(Model(window)->Line(0).samples, qint64(2));
+}
+
+void tst_SitesWindow::opensAChartOfTheSelectedSites() {
+  SitesWindow window(Access());
+  window.SetSpan(HistorySpan::Preset::Last7Days);
+  window.show();
+  Loaded(window);
+  auto* chartButton = window.findChild<QPushButton*>(QStringLiteral("Chart"));
+  QVERIFY(!chartButton->isEnabled());
+  Select(window, {Ref});
+  QVERIFY(!chartButton->isEnabled()); // a reference alone has no chart of its own
+  Select(window, {B, Ref});
+  QVERIFY(chartButton->isEnabled());
+  chartButton->click();
+  auto* chart = window.findChild<LatencyChart*>();
+  QVERIFY(chart);
+  QVERIFY(chart->isVisible());
+  QCOMPARE(chart->Urls(), QStringList{B});
+  QCOMPARE(chart->Span(), HistorySpan::Preset::Last7Days);
+  QTRY_VERIFY_WITH_TIMEOUT(!chart->Loading(), 20000);
+}
+
+TARVIK_TEST_MAIN(QApplication, tst_SitesWindow)
+#include "tst_siteswindow.moc"

@@ -117,7 +117,7 @@ bool Headless::Start(QString* error) {
           [](const QString& said) { std::fprintf(stderr, "tarvik: %s\n", said.toLocal8Bit().constData()); });
   if (HistorySettings::Enabled()) {
     p.history.SetRetentionDays(HistorySettings::RetentionDays());
-    p.history.Open(ProgramFolder::File(QStringLiteral("history.sqlite")));
+    p.history.Open(HistorySettings::File());
   }
 
   connect(&p.cycle, &TestCycle::SampleCompleted, this, [this](const CompletedSample& sample) {

@@ -6,7 +6,7 @@
 #include "app/stopsignals.h"
 #include "core/module1.h"
 #include "history/historyexport.h"
-#include "platform/programfolder.h"
+#include "history/historysettings.h"
 
 #include <QApplication>
 
@@ -44,8 +44,8 @@ int RunWindow(int argc, char* argv[]) {
 int RunExport(int argc, char* argv[], const CommandLine& line) {
   const QCoreApplication app(argc, argv);
   QString said;
-  const int code = HistoryExport::Run(ProgramFolder::File(QStringLiteral("history.sqlite")), line.exportFile,
-                                      line.since, line.last, line.urls, &said);
+  const int code =
+      HistoryExport::Run(HistorySettings::File(), line.exportFile, line.since, line.last, line.urls, &said);
   Print(code == HistoryExport::Written ? stdout : stderr, said);
   return code;
 }

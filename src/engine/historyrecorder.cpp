@@ -36,6 +36,8 @@ void HistoryRecorder::TestingChanged(bool on) {
   if (on && runId < 0) {
     runId = store.BeginRun(int(settings.urls.size()), Numbers::Value(settings.delay),
                            Numbers::Value(settings.warning[0]), Numbers::Value(settings.warning[1]));
+    if (runId >= 0)
+      latestRunId = runId;
   } else if (!on && runId >= 0) {
     store.EndRun(runId);
     runId = -1;

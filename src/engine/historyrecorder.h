@@ -18,6 +18,8 @@ public:
 
   // The run under way, or -1 when testing is off (or the history is).
   qint64 RunId() const { return runId; }
+  // The run under way or, while testing is off, the last one; -1 before the first.
+  qint64 LatestRunId() const { return latestRunId; }
 
   void RecordSample(const CompletedSample& sample);
   void RecordReference(const CompletedReference& reference);
@@ -27,4 +29,5 @@ private:
   const RunSettings& settings;
   HistoryStore& store;
   qint64 runId = -1;
+  qint64 latestRunId = -1;
 };

@@ -403,6 +403,7 @@ void Form1::OpenSites() {
     // A window of its own (not a child drawn inside this one) that closes with the program.
     sites = new SitesWindow(std::move(access), this);
     sites->setWindowFlag(Qt::Window);
+    sites->setFont(QApplication::font()); // not the main window's small one
     sites->setObjectName(QStringLiteral("Sites"));
   }
   sites->show();

@@ -1,7 +1,12 @@
 #include "app/commandline.h"
+#include "app/consoleplatform.h"
+#include "app/headless.h"
 #include "app/qtplatform.h"
 #include "app/startup.h"
+#include "app/stopsignals.h"
 #include "core/module1.h"
+#include "history/historyexport.h"
+#include "history/historysettings.h"
 
 #include <QApplication>
 
@@ -36,6 +41,48 @@ int RunWindow(int argc, char* argv[]) {
   return QApplication::exec();
 }
 
+int RunExport(int argc, char* argv[], const CommandLine& line) {
+  const QCoreApplication app(argc, argv);
+  QString said;
+  const int code =
+      HistoryExport::Run(HistorySettings::File(), line.exportFile, line.since, line.last, line.urls, &said);
+  Print(code == HistoryExport::Written ? stdout : stderr, said);
+  return code;
+}
+
+// The test cycle without a window until SIGTERM or SIGINT (or the run's own Stop option).
+int RunHeadless(int argc, char* argv[], const CommandLine& line) {
+  QCoreApplication app(argc, argv);
+  ConsoleMessageBoxes boxes;
+  ConsoleShell shell;
+  MessageBoxes::SetInstance(&boxes);
+  Shell::SetInstance(&shell);
+
+  Headless headless(line, [](const QString& sample) {
+    Print(stdout, sample);
+    std::fflush(stdout);
+  });
+  StopSignals stop;
+  QObject::connect(&stop, &StopSignals::Received, &headless, &Headless::Stop);
+  QObject::connect(
+      &headless, &Headless::Ended, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+
+  QString error;
+  if (!headless.Start(&error)) {
+    Print(stderr, QStringLiteral("tarvik: ") + error);
+    return 1;
+  }
+  if (headless.MetricsPort() != 0)
+    Print(stderr,
+          QStringLiteral("tarvik: metrics on http://%1:%2/metrics")
+              .arg(line.metricsHost.contains(QLatin1Char(':')) ? QLatin1Char('[') + line.metricsHost + QLatin1Char(']')
+                                                               : line.metricsHost)
+              .arg(headless.MetricsPort()));
+  const int code = QCoreApplication::exec();
+  headless.Stop();
+  return code;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -55,6 +102,8 @@ int main(int argc, char* argv[]) {
     return 0;
   }
   case CommandLine::Mode::Version: Print(stdout, CommandLine::VersionText()); return 0;
+  case CommandLine::Mode::Export: return RunExport(argc, argv, line);
+  case CommandLine::Mode::Headless: return RunHeadless(argc, argv, line);
   case CommandLine::Mode::Window: break;
   }
   return RunWindow(argc, argv);

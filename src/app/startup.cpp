@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/leftovers.h"
+#include "history/historysettings.h"
 #include "platform/clock.h"
 #include "platform/programfolder.h"
 #include "settings/settingsstore.h"
@@ -38,8 +39,10 @@ Startup::~Startup() {
 }
 
 Form1* Startup::MainWindow() {
-  if (!form1)
+  if (!form1) {
     form1 = new Form1(state);
+    form1->UseHistory(history, HistorySettings::File());
+  }
   return form1;
 }
 
@@ -56,6 +59,11 @@ void Startup::Main() {
   Leftovers::Remove();
   SettingsStore::SaveRegString(SettingsStore::Name::ProgramFolder, ProgramFolder::Path());
   ProvideHelpPage();
+  // A history that cannot be opened says so in the window's status bar; testing goes on without it.
+  if (HistorySettings::Enabled()) {
+    history.SetRetentionDays(HistorySettings::RetentionDays());
+    history.Open(HistorySettings::File());
+  }
 
   if (!form2) {
     form2 = new Form2(state.VendorURL);

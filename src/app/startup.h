@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/module1.h"
+#include "history/historystore.h"
 
 #include <QPointer>
 
@@ -10,7 +11,8 @@ class Form2;
 // Start-up of the windowed program. It holds the program-wide state and the two windows for the
 // whole run: Main records the program folder, shows the splash window, writes the first-start
 // defaults or loads the stored settings into the main window, and shows the main window when the
-// splash time is over. Destroying it destroys both windows.
+// splash time is over. It keeps the history file open for the main window's runs when history is
+// on. Destroying it destroys both windows, then closes the history.
 class Startup {
 public:
   Startup();
@@ -27,6 +29,7 @@ public:
 
 private:
   Module1 state;
+  HistoryStore history;
   QPointer<Form1> form1;
   QPointer<Form2> form2;
 };

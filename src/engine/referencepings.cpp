@@ -1,10 +1,12 @@
 #include "engine/referencepings.h"
 
 #include "core/module1.h"
+#include "engine/completedsample.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
 #include "platform/numbers.h"
 
+#include <QDateTime>
 #include <QTime>
 
 ReferencePings::ReferencePings(const Module1& state, HttpClient& inet2, std::function<void(bool on)> setStatusLight,
@@ -18,9 +20,11 @@ void ReferencePings::RefPing() {
       return;
     setStatusLight(true);
     // Events run while the fetch waits; a switch-off cancels it.
-    const FetchResult fetched = inet2.OpenUrl(addresses[i]);
+    FetchResult fetched = inet2.OpenUrl(addresses[i]);
     // A failed reference fetch ends the pass; the light does not stay on.
     setStatusLight(false);
+    fetched.body.clear();
+    emit ReferenceCompleted({QDateTime::currentDateTimeUtc(), int(i) + 1, addresses[i], fetched});
     if (!fetched.ok)
       return;
     refTime[i] = Numbers::Fixed3(fetched.seconds);

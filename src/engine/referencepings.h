@@ -7,6 +7,7 @@
 #include <functional>
 
 class HttpClient;
+struct CompletedReference;
 struct Module1;
 
 // The reference pings: the two reference addresses of the service's answer timed, one after the
@@ -44,6 +45,8 @@ public:
 
 signals:
   void RefTimeChanged(int i, const QString& text);
+  // A reference fetch has ended, ok or not.
+  void ReferenceCompleted(const CompletedReference& reference);
 
 private:
   const Module1& state;

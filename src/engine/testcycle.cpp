@@ -2,6 +2,7 @@
 
 #include "core/module1.h"
 #include "core/statuspanels.h"
+#include "engine/completedsample.h"
 #include "engine/keeplast.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
@@ -15,6 +16,7 @@
 #include "services/servicequery.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QScopedValueRollback>
 #include <QTimer>
 
@@ -42,6 +44,7 @@ TestCycle::TestCycle(Module1& state, RunSettings& settings, ResultsModel& result
     : QObject(parent), state(state), settings(settings), results(results), bar1(statusBar1), bar2(statusBar2),
       inet1(inet1), inet2(inet2), refPings(state, inet2, [this](bool on) { SetStatusLight(on); }) {
   connect(&refPings, &ReferencePings::RefTimeChanged, this, &TestCycle::RefTimeChanged);
+  connect(&refPings, &ReferencePings::ReferenceCompleted, this, &TestCycle::ReferenceCompleted);
   Timer1 = MakeTimer(this, "Timer1", 1000);
   Timer2 = MakeTimer(this, "Timer2", 10000);
   Timer3 = MakeTimer(this, "Timer3", 50);
@@ -118,6 +121,7 @@ void TestCycle::SwitchOn() {
     inet1.Load(i);
   SetSwitch(true, QStringLiteral("ON"));
   Timer1->start();
+  emit TestingChanged(true);
   TickCount = Whole(Numbers::Value(settings.delay) - 1);
   Timer3->start();
   bar2.SetText(4, settings.delay);
@@ -148,6 +152,7 @@ bool TestCycle::AskServiceOnce() {
 }
 
 void TestCycle::SwitchOff() {
+  const bool wasTesting = Testing();
   Timer1->stop();
   Timer4->stop();
   SetSwitch(switchPressed, QStringLiteral("OFF"));
@@ -166,6 +171,8 @@ void TestCycle::SwitchOff() {
   if (StopRequested)
     bar2.SetText(1, QStringLiteral("Stop requested by configuration"));
   StopRequested = false;
+  if (wasTesting)
+    emit TestingChanged(false);
 }
 
 void TestCycle::Shutdown() {
@@ -328,6 +335,12 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
   const QString average = Statistics::SiteAverage(results, siteId);
   SitePanels::ShowAverage(bar1, average);
   results.SetText(row, ResultsModel::Average, average);
+
+  CompletedSample completed{
+      QDateTime::currentDateTimeUtc(),         url,    siteId, RoundCount, ok, cancelled, pingText,
+      results.Text(row, ResultsModel::Result), fetched};
+  completed.fetched.body.clear();
+  emit SampleCompleted(completed);
 }
 
 void TestCycle::MarkWarning(ResultsModel::RowId row, double ping) {

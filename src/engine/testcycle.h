@@ -14,6 +14,8 @@ class HttpClient;
 class HttpClientArray;
 class QTimer;
 class StatusPanels;
+struct CompletedReference;
+struct CompletedSample;
 struct FetchResult;
 struct Module1;
 
@@ -90,6 +92,12 @@ signals:
   void PictureChanged(int picture);
   void RefTimeChanged(int i, const QString& text);
   void CaptionChanged(const QString& caption);
+  // A sample's row has been completed (accepted, failed or cancelled).
+  void SampleCompleted(const CompletedSample& sample);
+  // A reference ping has ended, ok or not.
+  void ReferenceCompleted(const CompletedReference& reference);
+  // Testing was switched on (a run begins) or off.
+  void TestingChanged(bool on);
 
 private:
   // The tick that is running, on SampleTick's stack: while there is one, a further tick is skipped,

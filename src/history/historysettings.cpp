@@ -1,6 +1,7 @@
 #include "history/historysettings.h"
 
 #include "history/historystore.h"
+#include "platform/programfolder.h"
 #include "settings/settingsstore.h"
 
 #include <QString>
@@ -13,6 +14,10 @@ const QString EnabledKey = QStringLiteral("History/Enabled");
 const QString RetentionKey = QStringLiteral("History/RetentionDays");
 
 } // namespace
+
+QString File() {
+  return ProgramFolder::File(QStringLiteral("history.sqlite"));
+}
 
 bool Enabled() {
   const QString text = SettingsStore::GetRegString(EnabledKey).trimmed();

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <QString>
+
 // The history's settings, in the program's settings store under a group of their own
 // ("History/Enabled", "History/RetentionDays"), beside (never in) the values "100" to "106".
 // A missing or unreadable value reads as its default.
 namespace HistorySettings {
+
+// The history file: history.sqlite in the program folder.
+QString File();
 
 // "History/Enabled": whether samples are kept in the history file: "true" or "false" ("0" counts as
 // false); default true.

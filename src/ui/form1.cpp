@@ -3,7 +3,10 @@
 #include "core/module1.h"
 #include "core/statuspanels.h"
 #include "core/urlfile.h"
+#include "engine/historyrecorder.h"
 #include "engine/testcycle.h"
+#include "history/historystore.h"
+#include "platform/curlcommand.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
 #include "platform/messageboxes.h"
@@ -21,10 +24,12 @@
 #include "ui/clicklabel.h"
 #include "ui/controlmap.h"
 #include "ui/resultsview.h"
+#include "ui/siteswindow.h"
 #include "ui/statusbar.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFocusEvent>
 #include <QHeaderView>
@@ -153,6 +158,17 @@ void Form1::SetUpResultsTable() {
   save->setObjectName(QStringLiteral("mnuSave"));
   connect(reset, &QAction::triggered, this, &Form1::Lmenu_Click);
   connect(save, &QAction::triggered, this, &Form1::mnuSave_Click);
+
+  // Beyond the two items of the table's menu: the history of the sites, and a request to repeat.
+  Tmenu->addSeparator();
+  QAction* openSites = Tmenu->addAction(QStringLiteral("Sites..."));
+  openSites->setObjectName(QStringLiteral("mnuSites"));
+  openSites->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+  addAction(openSites); // Ctrl+I works while the menu is closed
+  connect(openSites, &QAction::triggered, this, &Form1::OpenSites);
+  copyAsCurl = Tmenu->addAction(QStringLiteral("Copy as curl"));
+  copyAsCurl->setObjectName(QStringLiteral("mnuCopyAsCurl"));
+  connect(copyAsCurl, &QAction::triggered, this, &Form1::CopyAsCurl);
 }
 
 // The engine owns the timers and the switch's state; the window shows what it reports.
@@ -336,22 +352,16 @@ void Form1::ListView1_ColumnClick(int column) {
 
 void Form1::ListView1_MouseUp(Qt::MouseButton button, const QPoint& position) {
   if (button == Qt::RightButton) {
+    copyAsCurl->setEnabled(!SelectedSiteUrl().isEmpty());
     Tmenu->popup(ListView1->viewport()->mapToGlobal(position));
     return;
   }
   if (button != Qt::LeftButton)
     return;
-  const QModelIndex current = ListView1->selectionModel()->currentIndex();
-  if (!current.isValid() || !ListView1->selectionModel()->isRowSelected(current.row(), {}))
-    return;
-  // A row whose fetch is still outstanding has no site yet: there is nothing to report on.
-  const std::optional<double> site = Numbers::Strict(results->TextAt(current.row(), ResultsModel::SiteId));
-  const std::optional<qint16> siteId = site ? Numbers::ToInt16(*site) : std::nullopt;
+  const std::optional<qint16> siteId = SelectedSiteId();
   if (!siteId)
     return;
-  const QStringList urls = Urls();
-  const QString url = *siteId >= 1 && *siteId <= urls.size() ? urls.at(*siteId - 1) : QString();
-  StatusBar2->SetText(1, QStringLiteral("Selected: ") + url);
+  StatusBar2->SetText(1, QStringLiteral("Selected: ") + UrlOfSite(*siteId));
   ShowFcSummary(*siteId);
   SitePanels::ShowBestWorst(*StatusBar1, Statistics::BestWorstOf(*results, *siteId));
   SitePanels::ShowAverage(*StatusBar1, Statistics::SiteAverage(*results, *siteId));
@@ -365,6 +375,65 @@ void Form1::Lmenu_Click() {
 
 void Form1::mnuSave_Click() {
   WriteReportLog(*results, Urls());
+}
+
+void Form1::UseHistory(HistoryStore& store, const QString& path) {
+  history = &store;
+  historyPath = path;
+  delete recorder;
+  recorder = new HistoryRecorder(*cycle, settings, store, this);
+  connect(&store, &HistoryStore::Failed, this, [this](const QString& line) { StatusBar2->SetText(1, line); });
+  if (!store.FailureText().isEmpty())
+    StatusBar2->SetText(1, store.FailureText());
+}
+
+void Form1::OpenSites() {
+  if (!sites) {
+    HistoryAccess access;
+    access.path = historyPath;
+    access.currentRunId = [this] { return recorder ? recorder->LatestRunId() : qint64(-1); };
+    access.beforeQuery = [this] {
+      if (history)
+        history->Flush();
+    };
+    access.offLine = [this] { return history ? history->FailureText() : QString(); };
+    access.warnings = [this] {
+      return std::pair(Numbers::Value(settings.warning[0]), Numbers::Value(settings.warning[1]));
+    };
+    // A window of its own (not a child drawn inside this one) that closes with the program.
+    sites = new SitesWindow(std::move(access), this);
+    sites->setWindowFlag(Qt::Window);
+    sites->setFont(QApplication::font()); // not the main window's small one
+    sites->setObjectName(QStringLiteral("Sites"));
+  }
+  sites->show();
+  sites->raise();
+  sites->activateWindow();
+}
+
+void Form1::CopyAsCurl() {
+  const QString url = SelectedSiteUrl();
+  if (!url.isEmpty())
+    QGuiApplication::clipboard()->setText(CurlCommand::For(url + QStringLiteral("/vok.txt")));
+}
+
+std::optional<qint16> Form1::SelectedSiteId() const {
+  const QModelIndex current = ListView1->selectionModel()->currentIndex();
+  if (!current.isValid() || !ListView1->selectionModel()->isRowSelected(current.row(), {}))
+    return std::nullopt;
+  // A row whose fetch is still outstanding has no site yet.
+  const std::optional<double> site = Numbers::Strict(results->TextAt(current.row(), ResultsModel::SiteId));
+  return site ? Numbers::ToInt16(*site) : std::nullopt;
+}
+
+QString Form1::UrlOfSite(int siteId) const {
+  const QStringList urls = Urls();
+  return siteId >= 1 && siteId <= urls.size() ? urls.at(siteId - 1) : QString();
+}
+
+QString Form1::SelectedSiteUrl() const {
+  const std::optional<qint16> siteId = SelectedSiteId();
+  return siteId ? UrlOfSite(*siteId) : QString();
 }
 
 // ---- The menu panel ------------------------------------------------------------------------------

@@ -10,10 +10,14 @@
 #include <QPixmap>
 #include <QWidget>
 #include <array>
+#include <optional>
 
 class ClickLabel;
+class HistoryRecorder;
+class HistoryStore;
 class HttpClient;
 class HttpClientArray;
+class QAction;
 class QCheckBox;
 class QFrame;
 class QLineEdit;
@@ -23,6 +27,7 @@ class QPushButton;
 class QShortcut;
 class QTableView;
 class ResultsModel;
+class SitesWindow;
 class StatusPanels;
 struct Module1;
 
@@ -58,6 +63,15 @@ public:
   void ListView1_MouseUp(Qt::MouseButton button, const QPoint& position);
   void Lmenu_Click();
   void mnuSave_Click();
+  // "Sites..." (also Ctrl+I): the Sites window over the history, one for the main window.
+  void OpenSites();
+  // "Copy as curl": a curl command for the selected row's marker file, to the clipboard.
+  void CopyAsCurl();
+
+  // Keeps the samples and reference pings of this window's runs in `store` (opened on `path`, or
+  // off), and lets the Sites window read `path`. A store that turns itself off says so in
+  // StatusBar2 panel 1. Without it, the Sites window reads `path` only if given.
+  void UseHistory(HistoryStore& store, const QString& path);
 
   // The menu panel: a click on an item, the hover highlight.
   void Label2_Click(MenuItem item);
@@ -96,6 +110,12 @@ private:
   void BindSettings();
   void UrlsChanged();
   void ShowPicture(int n);
+  // The site (1-based) of the selected row; none when no row is selected or its fetch is still out.
+  std::optional<qint16> SelectedSiteId() const;
+  // The address of the site in the URL list, empty when there is none of that number.
+  QString UrlOfSite(int siteId) const;
+  // The address of the selected row's site, empty when no row with a site is selected.
+  QString SelectedSiteUrl() const;
 
   // One handler per item of the menu panel.
   void OpenMenu();
@@ -136,6 +156,7 @@ private:
   std::array<QLineEdit*, 2> Text4{};
   std::array<QCheckBox*, 4> Check3{};
   QMenu* Tmenu = nullptr;
+  QAction* copyAsCurl = nullptr;
   QList<QPixmap> ImageList1;
 
   // The texts of the two status bars' panels, the sampler clients and the reference client.
@@ -147,6 +168,10 @@ private:
   ResultsModel* results = nullptr;
   RunSettings settings;
   TestCycle* cycle = nullptr;
+  HistoryStore* history = nullptr;
+  HistoryRecorder* recorder = nullptr;
+  QString historyPath;
+  SitesWindow* sites = nullptr;
   QShortcut* closeMenuKey = nullptr; // Escape, while the menu panel is open
   int LastMenuItem = 0;
   bool closing = false;

@@ -4,7 +4,10 @@
 #include "core/statuspanels.h"
 #include "engine/testcycle.h"
 #include "form1controls.h"
+#include "history/historystore.h"
+#include "history/historysummarymodel.h"
 #include "loopbackserver.h"
+#include "platform/curlcommand.h"
 #include "platform/httpclientarray.h"
 #include "platform/programfolder.h"
 #include "recordingshell.h"
@@ -14,11 +17,13 @@
 #include "testenvironment.h"
 #include "ui/clicklabel.h"
 #include "ui/form1.h"
+#include "ui/siteswindow.h"
 
 #include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -450,6 +455,81 @@ private slots:
     QTest::keyClick(form.windowHandle(), Qt::Key_Escape);
     QVERIFY(!ui.Frame5->isVisible());
     QCOMPARE(QApplication::focusWidget(), ui.Label2[0]);
+  }
+
+  // The window's runs go into the history: Ctrl+I shows them in the Sites window, one sample per
+  // row of the table; "Copy as curl" repeats the selected row's request.
+  void historyOfTheWindowsRuns() {
+    Module1 state;
+    LoopbackServer site;
+    site.Serve(QStringLiteral("/vok.txt"), "vok\r\n");
+    const QString path = ProgramFolder::File(QStringLiteral("history.sqlite"));
+    HistoryStore store;
+    QVERIFY(store.Open(path));
+    Form1 form(state);
+    const Form1Controls ui(form);
+    form.UseHistory(store, path);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    AddUrls(form, {site.BaseUrl()});
+    ui.Text2->setText(QStringLiteral("1"));
+    QTest::mouseClick(ui.Check1, Qt::LeftButton);
+    QVERIFY(form.Cycle().Testing());
+    QTRY_VERIFY_WITH_TIMEOUT(form.Results().Count() >= 2, 10000);
+    QTest::mouseClick(ui.Check1, Qt::LeftButton);
+    QVERIFY(!form.Cycle().Testing());
+
+    QTest::keyClick(&form, Qt::Key_I, Qt::ControlModifier);
+    auto* sites = form.findChild<SitesWindow*>(QStringLiteral("Sites"));
+    QVERIFY(sites && sites->isVisible() && sites->isWindow());
+    sites->SetSpan(HistorySpan::Preset::ThisRun);
+    QTRY_VERIFY_WITH_TIMEOUT(!sites->Loading(), 20000);
+    const auto* model = qobject_cast<const HistorySummaryModel*>(sites->findChild<QTableView*>()->model());
+    QCOMPARE(model->index(0, HistorySummaryModel::Address).data().toString(), site.BaseUrl());
+    QCOMPARE(model->index(0, HistorySummaryModel::Samples).data().toInt(), form.Results().Count());
+    sites->hide();
+
+    // The table's menu: "Sites..." brings the same window back; below the rows there is no request
+    // to copy.
+    const QPoint belowTheRows(10, ui.ListView1->viewport()->height() - 5);
+    QTest::mouseClick(ui.ListView1->viewport(), Qt::RightButton, {}, belowTheRows);
+    QTRY_VERIFY(ui.Tmenu->isVisible());
+    QStringList items;
+    for (const QAction* action : ui.Tmenu->actions())
+      items << action->text();
+    QCOMPARE(items, (QStringList{"Reset", "Save", "", "Sites...", "Copy as curl"}));
+    QAction* copy = ui.Tmenu->actions().last();
+    QVERIFY(!copy->isEnabled());
+    ui.Tmenu->actions().at(3)->trigger();
+    ui.Tmenu->hide();
+    QCOMPARE(form.findChildren<SitesWindow*>().size(), 1);
+    QVERIFY(sites->isVisible());
+
+    // On a row, the menu copies that row's request.
+    QTest::mouseClick(ui.ListView1->viewport(), Qt::RightButton, {}, CellCentre(ui.ListView1, 0, 0));
+    QTRY_VERIFY(ui.Tmenu->isVisible());
+    QVERIFY(copy->isEnabled());
+    copy->trigger();
+    ui.Tmenu->hide();
+    QCOMPARE(QGuiApplication::clipboard()->text(), CurlCommand::For(site.BaseUrl() + QStringLiteral("/vok.txt")));
+  }
+
+  // A history that cannot be kept says so in StatusBar2 panel 1, with no box.
+  void aHistoryThatCannotBeKeptSaysSoInTheStatusBar() {
+    Module1 state;
+    ScriptedBoxes boxes;
+    const QString path = ProgramFolder::File(QStringLiteral("history.sqlite"));
+    QFile damaged(path);
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray(8192, 'x'));
+    damaged.close();
+    HistoryStore store;
+    QVERIFY(!store.Open(path));
+    Form1 form(state);
+    const Form1Controls ui(form);
+    form.UseHistory(store, path);
+    QCOMPARE(ui.StatusBar2->Text(1), QStringLiteral("History is off: history.sqlite is damaged"));
+    QVERIFY(boxes.Texts().isEmpty());
   }
 
   void switchWithAnEmptyListSpringsBack() {

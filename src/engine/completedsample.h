@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/httpclient.h"
+
+#include <QDateTime>
+#include <QString>
+
+// A sample the test cycle has just completed: its row is filled in (Ping, Result, Site ID, Packet,
+// Average). Handed to whoever records samples beyond the results table (the history, the headless
+// mode's output and metrics).
+struct CompletedSample {
+  QDateTime at;           // when the row was completed, UTC
+  QString url;            // the site's address as listed, without "/vok.txt"
+  int siteId = 0;         // the row's Site ID
+  int packet = 0;         // the row's Packet
+  bool accepted = false;  // the fetch completed: the row's Ping is a time
+  bool cancelled = false; // testing was switched off while the fetch waited
+  QString ping;           // the row's Ping text: "0.000" form, or "Failed"
+  QString result;         // the row's Result text
+  FetchResult fetched;    // the fetch behind it (times, phases, status, address); body not kept
+};
+
+// A reference ping that has just ended (Ref 1 or Ref 2).
+struct CompletedReference {
+  QDateTime at;        // when it ended, UTC
+  int reference = 0;   // 1 or 2
+  QString url;         // the reference address
+  FetchResult fetched; // body not kept
+};

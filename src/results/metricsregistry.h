@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <map>
+
+struct FetchResult;
+
+// Figures of the samples for Prometheus, kept per site address and written in the text exposition
+// format (version 0.0.4) on request:
+//
+//   tarvik_ping_seconds                     histogram of the Pings of accepted samples, per url
+//   tarvik_sample_failures_total            counter of failed samples, per url and reason (the
+//                                           failure's short text: "Timed out", "Cancelled", ...)
+//   tarvik_phase_seconds                    gauge: how long each phase of the url's last accepted
+//                                           sample took (resolve, connect, tls, processing, transfer)
+//   tarvik_last_sample_success              gauge: 1 when the url's last sample was accepted, else 0
+//   tarvik_last_sample_timestamp_seconds    gauge: when the url's last sample ended (Unix time)
+//   tarvik_reference_ping_seconds           gauge: the last time of reference address 1 and 2
+//   tarvik_build_info                       gauge 1 with the program's version
+//
+// Phases are durations, not points in time: resolve = name lookup, connect = TCP connection,
+// tls = TLS handshake (https only), processing = from the request sent to the first byte of the
+// answer, transfer = from the first to the last byte. A phase that did not happen is left out.
+class MetricsRegistry {
+public:
+  // Upper bounds of the histogram buckets, in seconds: from a fast local site to the 60 s limit.
+  static constexpr std::array<double, 13> Buckets = {0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 20, 60};
+
+  // One completed sample of the site `url` (the address as listed): accepted when fetched.ok,
+  // failed otherwise, with `failure` as its reason. `atMs` is the time it ended (ms since the epoch).
+  void RecordSample(const QString& url, const FetchResult& fetched, const QString& failure, qint64 atMs);
+  // The time of reference address 1 or 2, in seconds.
+  void RecordReference(int reference, double seconds);
+
+  QByteArray Exposition() const;
+
+private:
+  struct Site {
+    std::array<quint64, Buckets.size()> buckets{}; // not cumulative; summed when written
+    quint64 count = 0;
+    double sum = 0;
+    std::map<QString, quint64> failures;
+    std::map<QString, double> phases; // of the last accepted sample, by phase name
+    bool lastOk = false;
+    qint64 lastAtMs = 0;
+  };
+  std::map<QString, Site> sites;
+  std::array<double, 2> references{-1, -1};
+};

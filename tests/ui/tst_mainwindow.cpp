@@ -9,6 +9,7 @@
 #include "loopbackserver.h"
 #include "platform/curlcommand.h"
 #include "platform/httpclientarray.h"
+#include "platform/numbers.h"
 #include "platform/programfolder.h"
 #include "recordingshell.h"
 #include "resultrows.h"
@@ -514,10 +515,12 @@ private slots:
     QCOMPARE(QGuiApplication::clipboard()->text(), CurlCommand::For(site.BaseUrl() + QStringLiteral("/vok.txt")));
   }
 
-  // A history that cannot be kept says so in StatusBar2 panel 1, with no box.
+  // A history that cannot be kept says so in StatusBar2 panel 1, with no box, and testing goes on.
   void aHistoryThatCannotBeKeptSaysSoInTheStatusBar() {
     Module1 state;
     ScriptedBoxes boxes;
+    LoopbackServer site;
+    site.Serve(QStringLiteral("/vok.txt"), "vok\r\n");
     const QString path = ProgramFolder::File(QStringLiteral("history.sqlite"));
     QFile damaged(path);
     QVERIFY(damaged.open(QIODevice::WriteOnly));
@@ -529,6 +532,14 @@ private slots:
     const Form1Controls ui(form);
     form.UseHistory(store, path);
     QCOMPARE(ui.StatusBar2->Text(1), QStringLiteral("History is off: history.sqlite is damaged"));
+
+    form.show();
+    AddUrls(form, {site.BaseUrl()});
+    QTest::mouseClick(ui.Check1, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(form.Results().Count() >= 1 && !form.Results().TextAt(0, ResultsModel::Average).isEmpty(),
+                             10000);
+    QVERIFY(Numbers::Strict(form.Results().TextAt(0, ResultsModel::Ping)));
+    QTest::mouseClick(ui.Check1, Qt::LeftButton);
     QVERIFY(boxes.Texts().isEmpty());
   }
 

@@ -336,9 +336,15 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
   SitePanels::ShowAverage(bar1, average);
   results.SetText(row, ResultsModel::Average, average);
 
-  CompletedSample completed{
-      QDateTime::currentDateTimeUtc(),         url,    siteId, RoundCount, ok, cancelled, pingText,
-      results.Text(row, ResultsModel::Result), fetched};
+  CompletedSample completed{.at = QDateTime::currentDateTimeUtc(),
+                            .url = url,
+                            .siteId = siteId,
+                            .packet = RoundCount,
+                            .accepted = ok,
+                            .cancelled = cancelled,
+                            .ping = pingText,
+                            .result = results.Text(row, ResultsModel::Result),
+                            .fetched = fetched};
   completed.fetched.body.clear();
   emit SampleCompleted(completed);
 }

@@ -6,10 +6,8 @@
 #include "history/historytime.h"
 #include "history/sqlitestatement.h"
 
-#include <QPromise>
 #include <QSqlQuery>
 #include <QThread>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <cmath>
@@ -716,31 +714,4 @@ std::optional<HistoryRun> HistoryQuery::Run(qint64 id) {
   run.warning1Seconds = statement.Real(4);
   run.warning2Seconds = statement.Real(5);
   return run;
-}
-
-namespace {
-
-// Runs `work` on a thread of the global pool; the future gets its result.
-template <typename T, typename Work>
-QFuture<T> InBackground(Work work) {
-  auto promise = std::make_shared<QPromise<T>>();
-  QFuture<T> future = promise->future();
-  promise->start();
-  QThreadPool::globalInstance()->start([promise, work]() {
-    promise->addResult(work());
-    promise->finish();
-  });
-  return future;
-}
-
-} // namespace
-
-QFuture<QList<SiteSummary>> HistoryQuery::SummaryInBackground(const QString& path, const HistorySpan& span,
-                                                              const QStringList& urls) {
-  return InBackground<QList<SiteSummary>>([path, span, urls] { return HistoryQuery(path).Summary(span, urls); });
-}
-
-QFuture<HistoryChart> HistoryQuery::ChartInBackground(const QString& path, const HistorySpan& span,
-                                                      const QStringList& urls, const QDateTime& now) {
-  return InBackground<HistoryChart>([path, span, urls, now] { return HistoryQuery(path).Chart(span, urls, now); });
 }

@@ -6,7 +6,6 @@
 #include "history/historyspan.h"
 
 #include <QDateTime>
-#include <QFuture>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -110,8 +109,7 @@ struct HistoryRun {
 // read-only connection of its own, so it reads a consistent state while the store writes (samples
 // still queued in the store are not seen: HistoryStore::Flush() first where that matters).
 //
-// Use an object on one thread only (see HistoryConnection); the ...InBackground() functions run a
-// query on a pool thread with an object of their own.
+// Use an object on one thread only (see HistoryConnection).
 class HistoryQuery {
 public:
   // How Summary() reads the samples: one pass over the whole table (Scan; with more than 200,000
@@ -150,11 +148,6 @@ public:
 
   // A run by its id; none when there is no such run.
   std::optional<HistoryRun> Run(qint64 id);
-
-  static QFuture<QList<SiteSummary>> SummaryInBackground(const QString& path, const HistorySpan& span,
-                                                         const QStringList& urls = {});
-  static QFuture<HistoryChart> ChartInBackground(const QString& path, const HistorySpan& span, const QStringList& urls,
-                                                 const QDateTime& now = QDateTime::currentDateTimeUtc());
 
 private:
   HistoryBounds Resolve(const HistorySpan& span);

@@ -2,7 +2,7 @@
 
 #include "history/historyspan.h"
 
-#include <QFuture>
+#include <QFutureWatcher>
 #include <QPromise>
 #include <QString>
 #include <QThreadPool>
@@ -49,16 +49,21 @@ HistorySpan::Preset Of(const QComboBox* combo);
 void Select(QComboBox* combo, HistorySpan::Preset preset);
 } // namespace HistorySpanChoice
 
-// Runs `work` on a thread of the global pool; the future gets its result. Continue on the window's
-// thread with future.then(window, ...), which drops the continuation when the window is gone.
-template <typename T, typename Work>
-QFuture<T> InBackground(Work work) {
+// Runs `work` on a thread of the global pool and hands its result to `done` on the thread of
+// `owner`. When `owner` is gone by then, the result is dropped. (Qt 6.4's QFuture::then(context,
+// ...) must not outlive its context; a watcher owned by `owner` goes with it.)
+template <typename T, typename Work, typename Done>
+void InBackground(QObject* owner, Work work, Done done) {
   auto promise = std::make_shared<QPromise<T>>();
-  QFuture<T> future = promise->future();
+  auto* watcher = new QFutureWatcher<T>(owner);
+  QObject::connect(watcher, &QFutureWatcherBase::finished, owner, [watcher, done = std::move(done)]() mutable {
+    watcher->deleteLater();
+    done(watcher->result());
+  });
+  watcher->setFuture(promise->future());
   promise->start();
   QThreadPool::globalInstance()->start([promise, work = std::move(work)]() mutable {
     promise->addResult(work());
     promise->finish();
   });
-  return future;
 }

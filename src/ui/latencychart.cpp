@@ -223,21 +223,24 @@ void LatencyChart::Refresh() {
     HistoryChart chart;
     QString error;
   };
-  InBackground<Loaded>([path = access.path, chosen, urls = urls] {
-    HistoryQuery query(path);
-    Loaded loaded;
-    loaded.chart = query.Chart(chosen, urls);
-    loaded.error = query.ErrorText();
-    return loaded;
-  }).then(this, [this, mine](const Loaded& loaded) {
-    if (mine != generation)
-      return;
-    loading = false;
-    if (loaded.error.isEmpty())
-      Draw(loaded.chart);
-    else
-      ShowMessage(loaded.error);
-  });
+  InBackground<Loaded>(
+      this,
+      [path = access.path, chosen, urls = urls] {
+        HistoryQuery query(path);
+        Loaded loaded;
+        loaded.chart = query.Chart(chosen, urls);
+        loaded.error = query.ErrorText();
+        return loaded;
+      },
+      [this, mine](const Loaded& loaded) {
+        if (mine != generation)
+          return;
+        loading = false;
+        if (loaded.error.isEmpty())
+          Draw(loaded.chart);
+        else
+          ShowMessage(loaded.error);
+      });
 }
 
 void LatencyChart::ShowMessage(const QString& line) {
@@ -548,12 +551,12 @@ void LatencyChart::HoverAt(const QPoint& viewportPos) {
     return;
   const QDateTime when = QDateTime::fromMSecsSinceEpoch(qint64(chart->mapToValue(at).x()), Qt::UTC);
   const quint64 mine = ++hoverGeneration;
-  InBackground<std::optional<HistorySample>>([path = access.path, url, kind, when] {
-    return HistoryQuery(path).Nearest(url, kind, when);
-  }).then(this, [this, mine, viewportPos](const std::optional<HistorySample>& sample) {
-    if (mine != hoverGeneration || !sample)
-      return;
-    hoverText = Describe(*sample);
-    QToolTip::showText(view->viewport()->mapToGlobal(viewportPos), hoverText, view->viewport());
-  });
+  InBackground<std::optional<HistorySample>>(
+      this, [path = access.path, url, kind, when] { return HistoryQuery(path).Nearest(url, kind, when); },
+      [this, mine, viewportPos](const std::optional<HistorySample>& sample) {
+        if (mine != hoverGeneration || !sample)
+          return;
+        hoverText = Describe(*sample);
+        QToolTip::showText(view->viewport()->mapToGlobal(viewportPos), hoverText, view->viewport());
+      });
 }

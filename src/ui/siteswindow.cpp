@@ -127,16 +127,19 @@ void SitesWindow::Refresh() {
   const HistorySpan chosen = access.SpanOf(Span());
   loading = true;
   status->setText(QStringLiteral("Loading..."));
-  InBackground<Loaded>([path = access.path, chosen] {
-    HistoryQuery query(path);
-    Loaded loaded;
-    loaded.lines = query.Summary(chosen);
-    loaded.error = query.ErrorText();
-    return loaded;
-  }).then(this, [this, mine](const Loaded& loaded) {
-    if (mine == generation)
-      Show(loaded);
-  });
+  InBackground<Loaded>(
+      this,
+      [path = access.path, chosen] {
+        HistoryQuery query(path);
+        Loaded loaded;
+        loaded.lines = query.Summary(chosen);
+        loaded.error = query.ErrorText();
+        return loaded;
+      },
+      [this, mine](const Loaded& loaded) {
+        if (mine == generation)
+          Show(loaded);
+      });
 }
 
 void SitesWindow::Show(const Loaded& loaded) {
@@ -226,15 +229,18 @@ void SitesWindow::Export() {
     int code = 0;
     QString line;
   };
-  InBackground<Outcome>([path = access.path, file, chosen, urls] {
-    Outcome outcome;
-    outcome.code = HistoryExport::Write(path, file, chosen, urls, &outcome.line);
-    return outcome;
-  }).then(this, [this](const Outcome& outcome) {
-    exporting = false;
-    UpdateButtons();
-    status->setText(outcome.code == HistoryExport::Written ? outcome.line + QLatin1Char('.') : QString());
-    if (outcome.code != HistoryExport::Written)
-      MessageBoxes::MsgBox(outcome.line, MessageBoxes::OkOnly, MessageBoxes::NoIcon, QStringLiteral("Export"));
-  });
+  InBackground<Outcome>(
+      this,
+      [path = access.path, file, chosen, urls] {
+        Outcome outcome;
+        outcome.code = HistoryExport::Write(path, file, chosen, urls, &outcome.line);
+        return outcome;
+      },
+      [this](const Outcome& outcome) {
+        exporting = false;
+        UpdateButtons();
+        status->setText(outcome.code == HistoryExport::Written ? outcome.line + QLatin1Char('.') : QString());
+        if (outcome.code != HistoryExport::Written)
+          MessageBoxes::MsgBox(outcome.line, MessageBoxes::OkOnly, MessageBoxes::NoIcon, QStringLiteral("Export"));
+      });
 }

@@ -705,17 +705,6 @@ private slots:
       QVERIFY(!QTest::currentTestFailed());
     }
   }
-
-  // The same figures from a pool thread.
-  void inBackground() {
-    const HistorySpan span = HistorySpan::Of(HistorySpan::Preset::Last7Days, 2, Now);
-    QFuture<QList<SiteSummary>> summary = HistoryQuery::SummaryInBackground(path, span);
-    QFuture<HistoryChart> chart = HistoryQuery::ChartInBackground(path, span, {Sites[0]}, Now);
-    HistoryQuery query(path);
-    CompareSummaries(summary.result(), query.Summary(span));
-    QVERIFY(!QTest::currentTestFailed());
-    CompareSeries(chart.result().sites.value(0), query.Chart(span, {Sites[0]}, Now).sites.value(0));
-  }
 };
 
 TARVIK_TEST_MAIN(QCoreApplication, HistoryQueryTest)

@@ -111,6 +111,7 @@ private slots:
   void showsOneLineInsteadOfTheTable();
   void flushesTheStoreBeforeReading();
   void opensAChartOfTheSelectedSites();
+  void dropsTheFiguresOfAWindowThatIsGone();
 };
 
 // This run: A (three pings and a failure) and B (one ping) a few seconds after it began, and a
@@ -429,6 +430,27 @@ void tst_SitesWindow::opensAChartOfTheSelectedSites() {
   QCOMPARE(chart->Urls(), QStringList{B});
   QCOMPARE(chart->Span(), HistorySpan::Preset::Last7Days);
   QTRY_VERIFY_WITH_TIMEOUT(!chart->Loading(), 20000);
+}
+
+// A window closed while its figures are read drops them: nothing runs for it once they arrive.
+// The pool's one thread is held until both windows are gone.
+void tst_SitesWindow::dropsTheFiguresOfAWindowThatIsGone() {
+  QThreadPool* pool = QThreadPool::globalInstance();
+  const int threads = pool->maxThreadCount();
+  pool->setMaxThreadCount(1);
+  QSemaphore hold;
+  pool->start([&hold] { hold.acquire(); });
+  auto* sites = new SitesWindow(Access());
+  sites->show();
+  auto* chart = new LatencyChart(Access(), {A}, HistorySpan::Preset::Last24Hours);
+  chart->show();
+  QVERIFY(sites->Loading() && chart->Loading());
+  delete sites;
+  delete chart;
+  hold.release();
+  pool->waitForDone();
+  QCoreApplication::processEvents();
+  pool->setMaxThreadCount(threads);
 }
 
 TARVIK_TEST_MAIN(QApplication, tst_SitesWindow)

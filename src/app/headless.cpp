@@ -1,7 +1,7 @@
 #include "app/headless.h"
 
-#include "app/leftovers.h"
 #include "app/metricsserver.h"
+#include "app/startup.h"
 #include "core/module1.h"
 #include "core/statuspanels.h"
 #include "core/urlfile.h"
@@ -9,13 +9,10 @@
 #include "engine/historyrecorder.h"
 #include "engine/runsettings.h"
 #include "engine/testcycle.h"
-#include "history/historysettings.h"
 #include "history/historystore.h"
 #include "history/historytime.h"
-#include "platform/clock.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
-#include "platform/programfolder.h"
 #include "platform/textfile.h"
 #include "results/metricsregistry.h"
 #include "results/resultsmodel.h"
@@ -44,12 +41,7 @@ namespace {
 
 // The program-wide state and the stored configuration, as the window's start-up reads them.
 void LoadConfiguration(Module1& state, RunSettings& settings, QString* samplers) {
-  state.RegKeyPath = Module1::DefaultRegKeyPath;
-  state.VendorURL = Module1::VendorUrlSetting();
-  state.WhoisURL = Module1::WhoisUrlSetting();
-  state.ServiceField.date = Clock::DateText();
-  Leftovers::Remove();
-  SettingsStore::SaveRegString(SettingsStore::Name::ProgramFolder, ProgramFolder::Path());
+  Startup::Prepare(state);
   if (SettingsStore::GetRegString(SettingsStore::Name::AccountId).isEmpty())
     SettingsStore::FirstRunSetup();
   else if (SettingsStore::AccountIdDamaged())
@@ -115,10 +107,7 @@ bool Headless::Start(QString* error) {
   // A history that cannot be kept says so once; the samples go on.
   connect(&p.history, &HistoryStore::Failed, this,
           [](const QString& said) { std::fprintf(stderr, "tarvik: %s\n", said.toLocal8Bit().constData()); });
-  if (HistorySettings::Enabled()) {
-    p.history.SetRetentionDays(HistorySettings::RetentionDays());
-    p.history.Open(HistorySettings::File());
-  }
+  Startup::OpenHistory(p.history);
 
   connect(&p.cycle, &TestCycle::SampleCompleted, this, [this](const CompletedSample& sample) {
     parts->metrics.RecordSample(sample.url, sample.fetched, sample.result, sample.at.toMSecsSinceEpoch());

@@ -50,7 +50,7 @@ Form2* Startup::SplashWindow() const {
   return form2;
 }
 
-void Startup::Main() {
+void Startup::Prepare(Module1& state) {
   state.RegKeyPath = Module1::DefaultRegKeyPath;
   state.VendorURL = Module1::VendorUrlSetting();
   state.WhoisURL = Module1::WhoisUrlSetting();
@@ -58,12 +58,20 @@ void Startup::Main() {
   // Before anything is written: what a killed run left half-written goes.
   Leftovers::Remove();
   SettingsStore::SaveRegString(SettingsStore::Name::ProgramFolder, ProgramFolder::Path());
+}
+
+void Startup::OpenHistory(HistoryStore& store) {
+  if (!HistorySettings::Enabled())
+    return;
+  store.SetRetentionDays(HistorySettings::RetentionDays());
+  store.Open(HistorySettings::File());
+}
+
+void Startup::Main() {
+  Prepare(state);
   ProvideHelpPage();
   // A history that cannot be opened says so in the window's status bar; testing goes on without it.
-  if (HistorySettings::Enabled()) {
-    history.SetRetentionDays(HistorySettings::RetentionDays());
-    history.Open(HistorySettings::File());
-  }
+  OpenHistory(history);
 
   if (!form2) {
     form2 = new Form2(state.VendorURL);

@@ -23,6 +23,13 @@ public:
   // Runs the start-up; the windows live until the Startup object goes.
   void Main();
 
+  // The steps of every start, with a window or without: the program-wide state's settings, the
+  // removal of what a killed run left half-written, the program folder recorded in the settings.
+  static void Prepare(Module1& state);
+  // Opens the history file into `store` when history is on. A file that cannot be kept is told
+  // through HistoryStore::Failed(); the program goes on without it.
+  static void OpenHistory(HistoryStore& store);
+
   Form1* MainWindow();         // created on first use
   Form2* SplashWindow() const; // null before Main
   Module1& State() { return state; }

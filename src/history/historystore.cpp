@@ -71,6 +71,15 @@ struct HistoryStoreShared {
   bool pruneAsked = true;
   sqlite3* checking = nullptr; // the integrity check's connection while it runs
 
+  // Queues an item (the caller holds the mutex).
+  Item& Queue(Item::What what) {
+    Item& item = queue.emplace_back();
+    item.what = what;
+    item.seq = ++queued;
+    item.calledMs = QDateTime::currentMSecsSinceEpoch();
+    return item;
+  }
+
   // Turns history off, once, and drops what is queued. A failure after the file opened is reported
   // through the store's Failed(); one while opening, by Open() itself.
   void TurnOff(const QString& line) {
@@ -484,10 +493,7 @@ qint64 HistoryStore::BeginRun(int samplers, double delaySeconds, double warning1
   QMutexLocker lock(&shared->mutex);
   if (shared->state != State::On)
     return -1;
-  Item& item = shared->queue.emplace_back();
-  item.what = Item::What::BeginRun;
-  item.seq = ++shared->queued;
-  item.calledMs = QDateTime::currentMSecsSinceEpoch();
+  Item& item = shared->Queue(Item::What::BeginRun);
   item.samplers = samplers;
   item.delay = delaySeconds;
   item.warning1 = warning1Seconds;
@@ -511,11 +517,7 @@ void HistoryStore::EndRun(qint64 runId) {
   QMutexLocker lock(&shared->mutex);
   if (shared->state != State::On)
     return;
-  Item& item = shared->queue.emplace_back();
-  item.what = Item::What::EndRun;
-  item.seq = ++shared->queued;
-  item.calledMs = QDateTime::currentMSecsSinceEpoch();
-  item.runId = runId;
+  shared->Queue(Item::What::EndRun).runId = runId;
 }
 
 void HistoryStore::Append(const HistorySample& sample) {
@@ -524,10 +526,7 @@ void HistoryStore::Append(const HistorySample& sample) {
   QMutexLocker lock(&shared->mutex);
   if (shared->state != State::On)
     return;
-  Item& item = shared->queue.emplace_back();
-  item.seq = ++shared->queued;
-  item.calledMs = QDateTime::currentMSecsSinceEpoch();
-  item.sample = sample;
+  shared->Queue(Item::What::Sample).sample = sample;
 }
 
 bool HistoryStore::Flush() {

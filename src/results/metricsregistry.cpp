@@ -26,6 +26,11 @@ QString LabelValue(const QString& value) {
   return escaped;
 }
 
+// The label of a site: url="<address>".
+QString UrlLabel(const QString& url) {
+  return QStringLiteral("url=\"") + LabelValue(url) + QLatin1Char('"');
+}
+
 // A sample value in its shortest form that reads back exactly ("0.005", "1", "2.5e-05").
 QString Number(double value) {
   return QString::number(value, 'g', QLocale::FloatingPointShortest);
@@ -79,7 +84,7 @@ QByteArray MetricsRegistry::Exposition() const {
 
   header("tarvik_ping_seconds", "histogram", "Time of a whole sample request, from its start to the last byte.");
   for (const auto& [url, site] : sites) {
-    const QString label = QStringLiteral("url=\"") + LabelValue(url) + QLatin1Char('"');
+    const QString label = UrlLabel(url);
     quint64 cumulative = 0;
     for (std::size_t i = 0; i < Buckets.size(); ++i) {
       cumulative += site.buckets[i];
@@ -93,23 +98,22 @@ QByteArray MetricsRegistry::Exposition() const {
   header("tarvik_sample_failures_total", "counter", "Samples that failed, by reason.");
   for (const auto& [url, site] : sites)
     for (const auto& [reason, count] : site.failures)
-      out << "tarvik_sample_failures_total{url=\"" << LabelValue(url) << "\",reason=\"" << LabelValue(reason) << "\"} "
-          << count << '\n';
+      out << "tarvik_sample_failures_total{" << UrlLabel(url) << ",reason=\"" << LabelValue(reason) << "\"} " << count
+          << '\n';
 
   header("tarvik_phase_seconds", "gauge", "Duration of each phase of the last accepted sample.");
   for (const auto& [url, site] : sites)
     for (const auto& [phase, seconds] : site.phases)
-      out << "tarvik_phase_seconds{url=\"" << LabelValue(url) << "\",phase=\"" << phase << "\"} " << Number(seconds)
-          << '\n';
+      out << "tarvik_phase_seconds{" << UrlLabel(url) << ",phase=\"" << phase << "\"} " << Number(seconds) << '\n';
 
   header("tarvik_last_sample_success", "gauge", "1 when the last sample of the site was accepted, else 0.");
   for (const auto& [url, site] : sites)
-    out << "tarvik_last_sample_success{url=\"" << LabelValue(url) << "\"} " << (site.lastOk ? 1 : 0) << '\n';
+    out << "tarvik_last_sample_success{" << UrlLabel(url) << "} " << (site.lastOk ? 1 : 0) << '\n';
 
   header("tarvik_last_sample_timestamp_seconds", "gauge", "When the last sample of the site ended.");
   for (const auto& [url, site] : sites)
-    out << "tarvik_last_sample_timestamp_seconds{url=\"" << LabelValue(url) << "\"} "
-        << Number(double(site.lastAtMs) / 1000) << '\n';
+    out << "tarvik_last_sample_timestamp_seconds{" << UrlLabel(url) << "} " << Number(double(site.lastAtMs) / 1000)
+        << '\n';
 
   header("tarvik_reference_ping_seconds", "gauge", "The last time of each reference address.");
   for (std::size_t i = 0; i < references.size(); ++i)

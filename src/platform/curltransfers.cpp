@@ -10,6 +10,7 @@
 #include <openssl/x509_vfy.h>
 
 #include <cerrno>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -64,6 +65,14 @@ struct Transfer {
   CURL* easy = nullptr;
   X509_STORE* store = nullptr; // the trust store its connections use (one reference)
   Outcome outcome;
+
+  // A POST that nobody waits for (StartPost): its body, and whom to tell when it has ended.
+  bool post = false;
+  QByteArray postBody;
+  QByteArray postContentType;
+  curl_slist* postHeaders = nullptr; // the network thread's while the transfer runs
+  QObject* context = nullptr;        // under the mutex, like waiter
+  std::function<void()> ended;
 };
 
 namespace {
@@ -272,6 +281,8 @@ private:
     curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, UseTrustStore);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, t.store);
+    if (t.post)
+      SetUpPost(t);
     if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
       t.outcome.code = CURLE_FAILED_INIT;
       Close(t, false);
@@ -309,6 +320,19 @@ private:
     Complete(*transfer);
   }
 
+  // A POST sends its body with its content type, and takes the first answer as it is: a redirect is
+  // not followed (libcurl would turn the POST into a GET).
+  static void SetUpPost(Transfer& t) {
+    curl_easy_setopt(t.easy, CURLOPT_POST, 1L);
+    curl_easy_setopt(t.easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.postBody.size()));
+    curl_easy_setopt(t.easy, CURLOPT_POSTFIELDS, t.postBody.constData());
+    curl_easy_setopt(t.easy, CURLOPT_FOLLOWLOCATION, 0L);
+    t.postHeaders = curl_slist_append(nullptr, ("Content-Type: " + t.postContentType).constData());
+    // No "Expect: 100-continue" wait before the body.
+    t.postHeaders = curl_slist_append(t.postHeaders, "Expect:");
+    curl_easy_setopt(t.easy, CURLOPT_HTTPHEADER, t.postHeaders);
+  }
+
   // Ends a transfer's work on this thread: its connection is closed, its handle freed.
   void Close(Transfer& t, bool running = true) {
     if (!t.easy)
@@ -320,6 +344,8 @@ private:
     t.easy = nullptr;
     X509_STORE_free(t.store);
     t.store = nullptr;
+    curl_slist_free_all(t.postHeaders);
+    t.postHeaders = nullptr;
   }
 
   // Hands the outcome over: the waiting thread is told, unless it has given the transfer up.
@@ -330,6 +356,8 @@ private:
     t.state = Transfer::State::Ended;
     if (t.waiter)
       QMetaObject::invokeMethod(t.waiter, &QEventLoop::quit, Qt::QueuedConnection);
+    else if (t.context)
+      QMetaObject::invokeMethod(t.context, t.ended, Qt::QueuedConnection);
   }
 
   std::mutex mutex;
@@ -438,10 +466,25 @@ std::shared_ptr<Transfer> Start(const QString& url, int timeLimitMs, QEventLoop*
   return transfer;
 }
 
+std::shared_ptr<Transfer> StartPost(const QString& url, const QByteArray& body, const QByteArray& contentType,
+                                    int timeLimitMs, QObject* context, std::function<void()> ended) {
+  const QUrl parsed(url, QUrl::TolerantMode);
+  auto transfer = std::make_shared<Transfer>(parsed.toEncoded(), parsed.scheme() == QLatin1String("https"),
+                                             static_cast<long>(timeLimitMs), nullptr);
+  transfer->post = true;
+  transfer->postBody = body;
+  transfer->postContentType = contentType;
+  transfer->context = context;
+  transfer->ended = std::move(ended);
+  NetworkThread::Instance().Add(transfer);
+  return transfer;
+}
+
 bool GiveUp(const std::shared_ptr<Transfer>& transfer) {
   {
     const std::lock_guard lock(transfer->mutex);
     transfer->waiter = nullptr;
+    transfer->context = nullptr;
     if (transfer->state == Transfer::State::Ended)
       return false;
     if (transfer->state == Transfer::State::GivenUp)

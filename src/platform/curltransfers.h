@@ -11,11 +11,14 @@
 
 #include "platform/httpclient.h"
 
+#include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QEventLoop;
+class QObject;
 
 namespace CurlTransfers {
 
@@ -26,7 +29,14 @@ struct Transfer;
 // the transfer was given up first.
 std::shared_ptr<Transfer> Start(const QString& url, int timeLimitMs, QEventLoop* waiter);
 
-// Stops telling the waiter, and gives the transfer up unless it has ended already: the network
+// Starts a POST of body to url (an address HttpClient::IsFetchable() accepts) for a caller that
+// does not wait: when the transfer ends, `ended` runs through a queued call on the thread of
+// `context`, unless the transfer was given up first (or `context` is gone). The connection, the
+// trust store and the limits are those of the GET; a redirect is not followed.
+std::shared_ptr<Transfer> StartPost(const QString& url, const QByteArray& body, const QByteArray& contentType,
+                                    int timeLimitMs, QObject* context, std::function<void()> ended);
+
+// Stops telling the waiter (or the context), and gives the transfer up unless it has ended already: the network
 // thread then drops it and closes its connection. True when the transfer was given up (now or
 // before), false when it had ended: its Result() holds. Call it before the waiter is destroyed.
 bool GiveUp(const std::shared_ptr<Transfer>& transfer);

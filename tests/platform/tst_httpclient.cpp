@@ -2,6 +2,7 @@
 #include "loopbackserver.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
+#include "platform/httppost.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -59,6 +60,9 @@ private slots:
   void arrayForwardsStateChanges();
   void unloadingABusyElement();
   void arrayDestroyedWhileWaiting();
+  void postsWithoutWaiting_data();
+  void postsWithoutWaiting();
+  void aPostGivenUpTellsNothing();
   // Last: it makes the application quit, which ends every later event loop at once.
   void quitWhileWaiting();
 
@@ -673,6 +677,73 @@ void HttpClientTest::arrayDestroyedWhileWaiting() {
   QVERIFY(!element.isNull());
   QTRY_VERIFY(element.isNull());
   QTRY_COMPARE(stall.OpenConnectionCount(), 0);
+}
+
+void HttpClientTest::postsWithoutWaiting_data() {
+  QTest::addColumn<QString>("path");
+  QTest::addColumn<int>("status");
+  QTest::addColumn<QString>("error");
+  QTest::newRow("taken") << "/hook" << 200 << "";
+  QTest::newRow("refused by the receiver") << "/broken" << 500 << "";
+  // A redirect is an answer of its own: following it, libcurl would turn the POST into a GET.
+  QTest::newRow("redirect not followed") << "/moved" << 302 << "";
+  QTest::newRow("nobody listens") << "refused" << 0 << "Connection refused";
+  QTest::newRow("not http") << "file:///etc/passwd" << 0 << "Bad address";
+}
+
+void HttpClientTest::postsWithoutWaiting() {
+  QFETCH(QString, path);
+  QFETCH(int, status);
+  QFETCH(QString, error);
+  LoopbackServer site;
+  site.Serve("/hook", "taken");
+  site.Serve("/broken", LoopbackResponse("no", 500));
+  site.Redirect("/moved", site.Url("/hook"));
+  const QString url = path == QLatin1String("refused")
+                          ? QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::UnusedPort())
+                      : path.startsWith(QLatin1Char('/')) ? site.Url(path)
+                                                          : path;
+  HttpPost post;
+  QSignalSpy finished(&post, &HttpPost::Finished);
+  post.Send(url, R"({"text": "Site down"})", "application/json", 10000);
+  // Send() returned before anything was sent: the answer comes through the event loop.
+  QCOMPARE(finished.count(), 0);
+  QTRY_COMPARE(finished.count(), 1);
+  const auto result = finished.first().first().value<FetchResult>();
+  QCOMPARE(result.status, status);
+  QCOMPARE(result.error, error);
+  QCOMPARE(result.ok, error.isEmpty());
+  QVERIFY(!post.Busy());
+  if (!error.isEmpty())
+    return;
+  QCOMPARE(site.RequestCount(), 1);
+  const LoopbackRequest request = site.LastRequest();
+  QCOMPARE(request.method, QByteArray("POST"));
+  QCOMPARE(request.path, path);
+  QCOMPARE(request.body, QByteArray(R"({"text": "Site down"})"));
+  QCOMPARE(request.Header("Content-Type"), QByteArray("application/json"));
+}
+
+void HttpClientTest::aPostGivenUpTellsNothing() {
+  // A later Send() gives the outstanding post up; deleting the object gives its post up too. Only
+  // the post that was not given up is told, and the silent server sees its connections closed.
+  StallServer stall(StallServer::Mode::Silent);
+  LoopbackServer site;
+  site.Serve("/hook", "taken");
+  HttpPost post;
+  QSignalSpy finished(&post, &HttpPost::Finished);
+  post.Send(stall.Url("/hook"), "{}", "application/json", 60000);
+  QTRY_COMPARE(stall.ConnectionCount(), 1);
+  post.Send(site.Url("/hook"), "{}", "application/json", 60000);
+  QTRY_COMPARE(finished.count(), 1);
+  QCOMPARE(finished.first().first().value<FetchResult>().status, 200);
+
+  auto* abandoned = new HttpPost;
+  abandoned->Send(stall.Url("/hook"), "{}", "application/json", 60000);
+  QTRY_COMPARE(stall.ConnectionCount(), 2);
+  delete abandoned;
+  QTRY_COMPARE(stall.OpenConnectionCount(), 0);
+  QCOMPARE(finished.count(), 1);
 }
 
 void HttpClientTest::quitWhileWaiting() {

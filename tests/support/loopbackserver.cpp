@@ -93,6 +93,7 @@ protected:
     recorded.path = request.url().path();
     recorded.query = request.query();
     recorded.headers = request.headers();
+    recorded.body = request.body();
     recorded.clientPort = socket->peerPort();
     owner->Answer(recorded, socket);
     return true;

@@ -77,6 +77,7 @@ struct LoopbackRequest {
   QUrlQuery query;   // the query; queryItemValue(name, QUrl::FullyDecoded) gives the plain text
   QUrl url;          // as the server saw it
   HeaderList headers;
+  QByteArray body;        // the request's body (a POST's)
   quint16 clientPort = 0; // the client's TCP port: different ports mean different connections
 
   // The value of a header (case-insensitive name); empty when it is absent.

@@ -1,5 +1,7 @@
 #include "app/commandline.h"
 
+#include "platform/httpclient.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -41,11 +43,15 @@ struct Options {
                              Text("With --headless: serve Prometheus metrics on http://ADDRESS:PORT/metrics "
                                   "(127.0.0.1:9464 when no value follows)."),
                              Text("ADDRESS:PORT")};
+  QCommandLineOption webhook{Text("webhook"),
+                             Text("With --headless: post every incident's start and end as JSON to URL (instead of "
+                                  "the stored Alerts/WebhookUrl)."),
+                             Text("URL")};
 
   Options() {
     parser.setApplicationDescription(
         Text("Watches how quickly a list of web sites answer. Without options it opens its window."));
-    parser.addOptions({exportTo, since, last, url, headless, urlsFile, delay, samplers, metrics});
+    parser.addOptions({exportTo, since, last, url, headless, urlsFile, delay, samplers, metrics, webhook});
     // The window toolkit's own options ("-platform offscreen", "-style Fusion", ...) pass through
     // to it untouched.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -137,11 +143,12 @@ CommandLine CommandLine::Parse(const QStringList& arguments) {
   for (const QCommandLineOption* option : {&options.since, &options.last, &options.url})
     if (parser.isSet(*option) && !exporting)
       return Failed(QStringLiteral("--%1 needs --export.").arg(option->names().constFirst()));
-  for (const QCommandLineOption* option : {&options.urlsFile, &options.delay, &options.samplers, &options.metrics})
+  for (const QCommandLineOption* option :
+       {&options.urlsFile, &options.delay, &options.samplers, &options.metrics, &options.webhook})
     if (parser.isSet(*option) && !headless)
       return Failed(QStringLiteral("--%1 needs --headless.").arg(option->names().constFirst()));
   for (const QCommandLineOption* option : {&options.exportTo, &options.since, &options.last, &options.urlsFile,
-                                           &options.delay, &options.samplers, &options.metrics})
+                                           &options.delay, &options.samplers, &options.metrics, &options.webhook})
     if (parser.values(*option).size() > 1)
       return Failed(QStringLiteral("--%1 was given more than once.").arg(option->names().constFirst()));
 
@@ -173,6 +180,9 @@ CommandLine CommandLine::Parse(const QStringList& arguments) {
     if (parser.isSet(options.metrics) &&
         !SplitAddress(parser.value(options.metrics), &line.metricsHost, &line.metricsPort))
       return Failed(QStringLiteral("--metrics needs ADDRESS:PORT, such as 127.0.0.1:9464 or [::1]:9464."));
+    line.webhookUrl = parser.value(options.webhook);
+    if (parser.isSet(options.webhook) && !HttpClient::IsFetchable(line.webhookUrl))
+      return Failed(QStringLiteral("--webhook needs an http or https address."));
   }
   return line;
 }

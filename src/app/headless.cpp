@@ -1,5 +1,7 @@
 #include "app/headless.h"
 
+#include "alerts/alertchannels.h"
+#include "alerts/webhooksender.h"
 #include "app/metricsserver.h"
 #include "app/startup.h"
 #include "core/module1.h"
@@ -35,6 +37,7 @@ struct Headless::Parts {
   HistoryRecorder recorder{cycle, settings, history};
   MetricsRegistry metrics;
   std::unique_ptr<MetricsServer> server;
+  std::unique_ptr<WebhookSender> webhook;
 };
 
 namespace {
@@ -102,6 +105,15 @@ bool Headless::Start(QString* error) {
     p.server = std::make_unique<MetricsServer>(p.metrics);
     if (!p.server->Listen(line.metricsHost, line.metricsPort, error))
       return false;
+  }
+
+  // Incidents go to the webhook of the command line, or else to the stored one. A post given up
+  // says so on standard error.
+  const QString webhookUrl = line.webhookUrl.isEmpty() ? AlertChannels::WebhookUrl() : line.webhookUrl;
+  if (!webhookUrl.isEmpty()) {
+    p.webhook = std::make_unique<WebhookSender>(webhookUrl);
+    connect(p.webhook.get(), &WebhookSender::Failed, this,
+            [](const QString& said) { std::fprintf(stderr, "tarvik: %s\n", said.toLocal8Bit().constData()); });
   }
 
   // A history that cannot be kept says so once; the samples go on.

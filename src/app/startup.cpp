@@ -7,6 +7,7 @@
 #include "settings/settingsstore.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
+#include "ui/windowalerts.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -42,8 +43,13 @@ Form1* Startup::MainWindow() {
   if (!form1) {
     form1 = new Form1(state);
     form1->UseHistory(history, HistorySettings::File());
+    alerts = new WindowAlerts(*form1, WindowAlerts::StoredOptions(), form1);
   }
   return form1;
+}
+
+WindowAlerts* Startup::Alerts() const {
+  return alerts;
 }
 
 Form2* Startup::SplashWindow() const {

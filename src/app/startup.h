@@ -7,6 +7,7 @@
 
 class Form1;
 class Form2;
+class WindowAlerts;
 
 // Start-up of the windowed program. It holds the program-wide state and the two windows for the
 // whole run: Main records the program folder, shows the splash window, writes the first-start
@@ -30,8 +31,9 @@ public:
   // through HistoryStore::Failed(); the program goes on without it.
   static void OpenHistory(HistoryStore& store);
 
-  Form1* MainWindow();         // created on first use
-  Form2* SplashWindow() const; // null before Main
+  Form1* MainWindow();          // created on first use
+  Form2* SplashWindow() const;  // null before Main
+  WindowAlerts* Alerts() const; // the tray, notifications and webhook of the main window
   Module1& State() { return state; }
 
 private:
@@ -39,4 +41,5 @@ private:
   HistoryStore history;
   QPointer<Form1> form1;
   QPointer<Form2> form2;
+  QPointer<WindowAlerts> alerts;
 };

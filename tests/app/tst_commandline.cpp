@@ -84,6 +84,9 @@ void CommandLineTest::readsTheMode_data() {
   QTest::newRow("metrics without port") << QStringList{"--headless", "--metrics", "127.0.0.1"} << int(Mode::Error);
   QTest::newRow("metrics port too high") << QStringList{"--headless", "--metrics", "127.0.0.1:65536"}
                                          << int(Mode::Error);
+  QTest::newRow("webhook without headless") << QStringList{"--webhook", "http://a/hook"} << int(Mode::Error);
+  QTest::newRow("webhook not http") << QStringList{"--headless", "--webhook", "ftp://a/hook"} << int(Mode::Error);
+  QTest::newRow("webhook without value") << QStringList{"--headless", "--webhook"} << int(Mode::Error);
 }
 
 void CommandLineTest::readsTheMode() {
@@ -102,14 +105,15 @@ void CommandLineTest::readsExportAndHeadlessOptions() {
   QCOMPARE(line.since, QStringLiteral("2026-12-01T08:00Z"));
   QCOMPARE(line.urls, (QStringList{"http://a", "http://b"}));
 
-  line = CommandLine::Parse(
-      {program, "--headless", "--urls", "sites.txt", "--delay", "5", "--samplers", "3", "--metrics", "[::1]:9100"});
+  line = CommandLine::Parse({program, "--headless", "--urls", "sites.txt", "--delay", "5", "--samplers", "3",
+                             "--metrics", "[::1]:9100", "--webhook", "https://chat.example/hooks/T1"});
   QCOMPARE(int(line.mode), int(CommandLine::Mode::Headless));
   QCOMPARE(line.urlsFile, QStringLiteral("sites.txt"));
   QCOMPARE(line.delaySeconds, std::optional<int>(5));
   QCOMPARE(line.samplers, std::optional<int>(3));
   QCOMPARE(line.metricsHost, QStringLiteral("::1"));
   QCOMPARE(line.metricsPort, quint16(9100));
+  QCOMPARE(line.webhookUrl, QStringLiteral("https://chat.example/hooks/T1"));
 
   // Without a value, and also followed by another option, --metrics means the default address.
   for (const QStringList& arguments :

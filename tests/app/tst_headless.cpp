@@ -83,7 +83,7 @@ public:
   }
   // The port of the "metrics on http://...:PORT/metrics" line of standard error; 0 when none came.
   quint16 MetricsPort(int ms) {
-    static const QRegularExpression said(QStringLiteral("metrics on http://[^ ]+:(\\d+)/metrics"));
+    static const QRegularExpression said(QStringLiteral("metrics on https?://[^ ]+:(\\d+)/metrics"));
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < ms && process.state() != QProcess::NotRunning) {
@@ -130,7 +130,10 @@ private slots:
   void samplesServesMetricsAndEndsOnSignal();
   void refusesToStartWithoutSites_data();
   void refusesToStartWithoutSites();
+  void prometheusScrapesIt_data();
   void prometheusScrapesIt();
+  void warnsWhenOtherMachinesCanReachTheMetrics_data();
+  void warnsWhenOtherMachinesCanReachTheMetrics();
 
 private:
   LoopbackServer site;
@@ -237,7 +240,14 @@ void HeadlessTest::refusesToStartWithoutSites() {
   QVERIFY2(errors.startsWith(said) && errors.count(QLatin1Char('\n')) == 1, qPrintable(errors));
 }
 
+void HeadlessTest::prometheusScrapesIt_data() {
+  QTest::addColumn<bool>("secure"); // served over TLS with basic auth from a --web-config
+  QTest::newRow("plain") << false;
+  QTest::newRow("TLS with basic auth") << true;
+}
+
 void HeadlessTest::prometheusScrapesIt() {
+  QFETCH(bool, secure);
   const QString prometheus = QStandardPaths::findExecutable(QStringLiteral("prometheus"));
   if (prometheus.isEmpty())
     QSKIP("prometheus is not installed (Debian package prometheus)");
@@ -248,14 +258,33 @@ void HeadlessTest::prometheusScrapesIt() {
 
   HeadlessProgram program(home.path());
   const quint16 metricsPort = FreePort();
-  program.Start(
-      {"--headless", "--urls", urls, "--delay", "1", "--metrics", QStringLiteral("127.0.0.1:%1").arg(metricsPort)});
+  QStringList arguments{
+      "--headless", "--urls", urls, "--delay", "1", "--metrics", QStringLiteral("127.0.0.1:%1").arg(metricsPort)};
+  QString scrape;
+  if (secure) {
+    // The password is "s3cret"; its bcrypt hash (cost 5) goes in the web configuration.
+    const QString web = home.filePath(QStringLiteral("web.yml"));
+    QVERIFY(WriteFile(web, QStringLiteral("tls_server_config:\n  cert_file: %1\n  key_file: %2\n"
+                                          "basic_auth_users:\n  prometheus: "
+                                          "$2b$05$OgyYHrHjnZsTcwn6HZkBAeEphD6eC45qWM9gC5kq9pKwPUUWvp51i\n")
+                               .arg(LoopbackServer::TlsFixture(QStringLiteral("server.pem")),
+                                    LoopbackServer::TlsFixture(QStringLiteral("server.key")))
+                               .toUtf8()));
+    arguments << QStringLiteral("--web-config") << web;
+    scrape = QStringLiteral(
+                 "    scheme: https\n    tls_config:\n      ca_file: %1\n"
+                 "    basic_auth:\n      username: prometheus\n      password: s3cret\n")
+                 .arg(LoopbackServer::TlsFixture(QStringLiteral("ca.pem")));
+  }
+  program.Start(arguments);
   QCOMPARE(program.MetricsPort(20000), metricsPort);
+  QCOMPARE(program.Errors().contains(QStringLiteral("metrics on https://")), secure);
 
   const QString config = home.filePath(QStringLiteral("prometheus.yml"));
   QVERIFY(WriteFile(config, QStringLiteral("global:\n  scrape_interval: 1s\n"
-                                           "scrape_configs:\n  - job_name: tarvik\n    static_configs:\n"
-                                           "      - targets: ['127.0.0.1:%1']\n")
+                                           "scrape_configs:\n  - job_name: tarvik\n%1    static_configs:\n"
+                                           "      - targets: ['127.0.0.1:%2']\n")
+                                .arg(scrape)
                                 .arg(metricsPort)
                                 .toUtf8()));
   const quint16 webPort = FreePort();
@@ -287,6 +316,37 @@ void HeadlessTest::prometheusScrapesIt() {
   QCOMPARE(series.value(QStringLiteral("metric")).toObject().value(QStringLiteral("url")).toString(), good);
   QVERIFY(series.value(QStringLiteral("value")).toArray().at(1).toString().toInt() >= 1);
   QCOMPARE(program.Stop(SIGTERM), 0);
+}
+
+void HeadlessTest::warnsWhenOtherMachinesCanReachTheMetrics_data() {
+  QTest::addColumn<QString>("address");
+  QTest::addColumn<bool>("warned");
+  QTest::newRow("127.0.0.1") << QStringLiteral("127.0.0.1:0") << false;
+  QTest::newRow("localhost") << QStringLiteral("localhost:0") << false;
+  QTest::newRow("::1") << QStringLiteral("[::1]:0") << false;
+  QTest::newRow("0.0.0.0") << QStringLiteral("0.0.0.0:0") << true;
+}
+
+void HeadlessTest::warnsWhenOtherMachinesCanReachTheMetrics() {
+  QFETCH(QString, address);
+  QFETCH(bool, warned);
+  QTemporaryDir home;
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, site.BaseUrl().toUtf8()));
+  HeadlessProgram program(home.path());
+  program.Start({"--headless", "--urls", urls, "--delay", "1", "--metrics", address});
+  const quint16 port = program.MetricsPort(20000);
+  if (port == 0 && address.startsWith(QLatin1Char('[')) && program.Errors().contains(QStringLiteral("cannot serve")))
+    QSKIP("no IPv6 loopback here");
+  QVERIFY2(port != 0, qPrintable(program.Errors()));
+  QTest::qWait(200); // the warning follows the address line
+  QCOMPARE(program.Stop(SIGTERM), 0);
+  const QString errors = program.Errors();
+  QCOMPARE(errors.contains(QStringLiteral("tarvik: warning: ")), warned);
+  if (warned)
+    QVERIFY2(errors.contains(QStringLiteral("0.0.0.0 is not a loopback address: other machines can reach the metrics "
+                                            "without a password (see --web-config)\n")),
+             qPrintable(errors));
 }
 
 QTEST_GUILESS_MAIN(HeadlessTest)

@@ -15,6 +15,8 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -69,6 +71,10 @@ public:
   }
 
   void Start(const QStringList& arguments) { process.start(QStringLiteral(TARVIK_PROGRAM), arguments); }
+  // Starts it through `wrapper`, which runs the program with the arguments that follow.
+  void StartThrough(const QString& wrapper, const QStringList& arguments) {
+    process.start(wrapper, QStringList{QStringLiteral(TARVIK_PROGRAM)} + arguments);
+  }
 
   // Waits until standard output holds `count` lines; false after `ms`.
   bool WaitForLines(int count, int ms) {
@@ -132,6 +138,7 @@ private slots:
   void refusesToStartWithoutSites();
   void prometheusScrapesIt_data();
   void prometheusScrapesIt();
+  void keepsWorkingInTheServiceSandbox();
   void warnsWhenOtherMachinesCanReachTheMetrics_data();
   void warnsWhenOtherMachinesCanReachTheMetrics();
 
@@ -315,6 +322,48 @@ void HeadlessTest::prometheusScrapesIt() {
   const QJsonObject series = result.at(0).toObject();
   QCOMPARE(series.value(QStringLiteral("metric")).toObject().value(QStringLiteral("url")).toString(), good);
   QVERIFY(series.value(QStringLiteral("value")).toArray().at(1).toString().toInt() >= 1);
+  QCOMPARE(program.Stop(SIGTERM), 0);
+}
+
+void HeadlessTest::keepsWorkingInTheServiceSandbox() {
+  // The service unit's system call filter, write-execute ban and address families: the program
+  // looks names up, samples, and serves its metrics over TLS with basic auth all the same.
+  QTemporaryDir home;
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  const QString byName = QStringLiteral("http://localhost:%1").arg(site.Port());
+  QVERIFY(WriteFile(urls, (site.BaseUrl() + QLatin1Char('\n') + byName + QLatin1Char('\n')).toUtf8()));
+  const QString web = home.filePath(QStringLiteral("web.yml"));
+  QVERIFY(WriteFile(web, QStringLiteral("tls_server_config:\n  cert_file: %1\n  key_file: %2\n"
+                                        "basic_auth_users:\n  prometheus: "
+                                        "$2b$05$OgyYHrHjnZsTcwn6HZkBAeEphD6eC45qWM9gC5kq9pKwPUUWvp51i\n")
+                             .arg(LoopbackServer::TlsFixture(QStringLiteral("server.pem")),
+                                  LoopbackServer::TlsFixture(QStringLiteral("server.key")))
+                             .toUtf8()));
+
+  HeadlessProgram program(home.path());
+  program.StartThrough(QStringLiteral(TARVIK_SANDBOX),
+                       {"--headless", "--urls", urls, "--delay", "1", "--metrics", "127.0.0.1:0", "--web-config", web});
+  const quint16 port = program.MetricsPort(20000);
+  if (port == 0 && program.process.exitCode() == 125)
+    QSKIP(qPrintable(QStringLiteral("no sandbox here: ") + program.Errors()));
+  QVERIFY2(port != 0, qPrintable(program.Errors()));
+  QVERIFY2(program.WaitForLines(4, 30000), qPrintable(program.Lines().join('\n') + program.Errors()));
+  for (const QString& line : program.Lines().mid(0, 4))
+    QVERIFY2(QRegularExpression(QStringLiteral("\t\\d+\\.\\d{3}\t\t")).match(line).hasMatch(), qPrintable(line));
+
+  QNetworkAccessManager manager;
+  QNetworkRequest request(QUrl(QStringLiteral("https://127.0.0.1:%1/metrics").arg(port)));
+  QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+  tls.setCaCertificates(QSslCertificate::fromPath(LoopbackServer::TlsFixture(QStringLiteral("ca.pem"))));
+  request.setSslConfiguration(tls);
+  request.setRawHeader("Authorization", "Basic " + QByteArray("prometheus:s3cret").toBase64());
+  QNetworkReply* reply = manager.get(request);
+  QEventLoop loop;
+  QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+  loop.exec();
+  QCOMPARE(reply->error(), QNetworkReply::NoError);
+  QVERIFY(reply->readAll().contains(QStringLiteral("tarvik_ping_seconds_count{url=\"%1\"} ").arg(byName).toUtf8()));
+  reply->deleteLater();
   QCOMPARE(program.Stop(SIGTERM), 0);
 }
 

@@ -258,14 +258,16 @@ private:
 
   // The connection goes once control is back in the event loop: it may end from inside one of its
   // socket's signals, where a TLS socket must not be closed under its own feet. Whatever was written
-  // has left with the system by then; what the client sent beyond is dropped.
+  // has left with the system by then; what the client sent beyond is dropped. The deletion is asked
+  // for from a queued call: a deleteLater() made straight from the deadline's timeout was left
+  // pending by the headless mode's event loop (only a test's qWait() flushed it).
   void End() {
     if (ending)
       return;
     ending = true;
     deadline.stop();
     socket->disconnect(this);
-    deleteLater();
+    QMetaObject::invokeMethod(this, &QObject::deleteLater, Qt::QueuedConnection);
   }
 
   BoundedHttpServer& server;

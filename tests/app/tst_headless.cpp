@@ -138,6 +138,7 @@ private slots:
   void refusesToStartWithoutSites();
   void prometheusScrapesIt_data();
   void prometheusScrapesIt();
+  void idleAndSlowClientsStarveNothing();
   void keepsWorkingInTheServiceSandbox();
   void warnsWhenOtherMachinesCanReachTheMetrics_data();
   void warnsWhenOtherMachinesCanReachTheMetrics();
@@ -322,6 +323,60 @@ void HeadlessTest::prometheusScrapesIt() {
   const QJsonObject series = result.at(0).toObject();
   QCOMPARE(series.value(QStringLiteral("metric")).toObject().value(QStringLiteral("url")).toString(), good);
   QVERIFY(series.value(QStringLiteral("value")).toArray().at(1).toString().toInt() >= 1);
+  QCOMPARE(program.Stop(SIGTERM), 0);
+}
+
+void HeadlessTest::idleAndSlowClientsStarveNothing() {
+  // With 100 descriptors (the program uses about 16 of its own), 200 idle clients and 20 that send
+  // their request a byte a second hold the metrics server while a site is sampled: the server keeps
+  // at most 64 of them, so every sample is still accepted, and it closes them all within its
+  // deadline of 10 s, after which it answers again.
+  QTemporaryDir home;
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, site.BaseUrl().toUtf8()));
+  HeadlessProgram program(home.path());
+  program.process.start(
+      QStringLiteral("/bin/sh"),
+      {QStringLiteral("-c"), QStringLiteral("ulimit -n 100 && exec \"$0\" \"$@\""), QStringLiteral(TARVIK_PROGRAM),
+       "--headless", "--urls", urls, "--delay", "1", "--metrics", "127.0.0.1:0"});
+  const quint16 port = program.MetricsPort(20000);
+  QVERIFY2(port != 0, qPrintable(program.Errors()));
+  QVERIFY2(program.WaitForLines(1, 30000), qPrintable(program.Errors()));
+
+  std::vector<std::unique_ptr<QTcpSocket>> clients;
+  for (int i = 0; i < 220; ++i) {
+    clients.push_back(std::make_unique<QTcpSocket>());
+    clients.back()->connectToHost(QHostAddress::LocalHost, port);
+    if (i % 20 == 0)
+      QTest::qWait(10);
+  }
+  const int before = int(program.Lines().size());
+  const QByteArray request = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  QElapsedTimer clock;
+  clock.start();
+  int open = 0;
+  for (int second = 0; clock.elapsed() < 30000; ++second) {
+    open = 0;
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+      if (clients[i]->state() == QAbstractSocket::UnconnectedState)
+        continue;
+      ++open;
+      if (i < 20 && second < request.size())
+        clients[i]->write(request.mid(second, 1));
+    }
+    if (open == 0)
+      break;
+    QTest::qWait(1000);
+  }
+  QCOMPARE(open, 0);
+  QVERIFY2(clock.elapsed() >= 5000, "the server closed clients it kept before their deadline");
+
+  // Sampling went on meanwhile, every sample accepted.
+  const QStringList lines = program.Lines();
+  QVERIFY2(lines.size() >= before + 5, qPrintable(lines.join('\n')));
+  for (const QString& line : lines)
+    QVERIFY2(QRegularExpression(QStringLiteral("\t\\d+\\.\\d{3}\t\t")).match(line).hasMatch(), qPrintable(line));
+  QVERIFY(Get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).contains("tarvik_last_sample_success"));
   QCOMPARE(program.Stop(SIGTERM), 0);
 }
 

@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -377,6 +378,17 @@ void HeadlessTest::idleAndSlowClientsStarveNothing() {
   for (const QString& line : lines)
     QVERIFY2(QRegularExpression(QStringLiteral("\t\\d+\\.\\d{3}\t\t")).match(line).hasMatch(), qPrintable(line));
   QVERIFY(Get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).contains("tarvik_last_sample_success"));
+
+  // A few idle clients alone, with nothing else going on, are closed as well.
+  clients.clear();
+  for (int i = 0; i < 3; ++i) {
+    clients.push_back(std::make_unique<QTcpSocket>());
+    clients.back()->connectToHost(QHostAddress::LocalHost, port);
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(
+      std::all_of(clients.cbegin(), clients.cend(),
+                  [](const auto& client) { return client->state() == QAbstractSocket::UnconnectedState; }),
+      30000);
   QCOMPARE(program.Stop(SIGTERM), 0);
 }
 

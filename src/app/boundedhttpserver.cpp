@@ -289,8 +289,8 @@ BoundedHttpServer::BoundedHttpServer(Limits limits, QObject* parent) : QTcpServe
 
 BoundedHttpServer::~BoundedHttpServer() = default;
 
-void BoundedHttpServer::Serve(const QByteArray& path, Resource resource) {
-  resources.insert(path, std::move(resource));
+void BoundedHttpServer::Serve(const QByteArray& path, const Resource& resource) {
+  resources.insert(path, resource);
 }
 
 void BoundedHttpServer::UseTls(const QSslConfiguration& configuration) {

@@ -39,7 +39,7 @@ public:
   ~BoundedHttpServer() override;
 
   // Answers GET and HEAD of `path` (the part of the target before any "?").
-  void Serve(const QByteArray& path, Resource resource);
+  void Serve(const QByteArray& path, const Resource& resource);
   // Every connection from now on is TLS with this configuration (certificate and key set).
   void UseTls(const QSslConfiguration& configuration);
   // From now on every request needs a name and password that `auth` accepts.

@@ -489,7 +489,7 @@ QString ResourceText(long error) {
 QString FailureText(const Transfer& t) {
   const Outcome& o = t.outcome;
   for (const long error : {long(o.socketErrno), o.osErrno, long(o.resourceErrno)})
-    if (const QString text = ResourceText(error); !text.isEmpty())
+    if (QString text = ResourceText(error); !text.isEmpty())
       return text;
   switch (o.code) {
   case CURLE_URL_MALFORMAT: return o.redirects > 0 ? QStringLiteral("Bad redirect") : QStringLiteral("Bad address");

@@ -107,6 +107,7 @@ bool Headless::Start(QString* error) {
 
   if (!line.metricsHost.isEmpty()) {
     p.server = std::make_unique<MetricsServer>(p.metrics);
+    p.server->Use(webConfig);
     if (!p.server->Listen(line.metricsHost, line.metricsPort, error))
       return false;
   }
@@ -166,6 +167,14 @@ bool Headless::Start(QString* error) {
 
 quint16 Headless::MetricsPort() const {
   return parts && parts->server ? parts->server->Port() : 0;
+}
+
+QString Headless::MetricsScheme() const {
+  return parts && parts->server ? parts->server->Scheme() : QString();
+}
+
+bool Headless::MetricsExposed() const {
+  return parts && parts->server && parts->server->Exposed();
 }
 
 void Headless::Stop() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/commandline.h"
+#include "app/webconfig.h"
 
 #include <QObject>
 #include <QString>
@@ -27,8 +28,13 @@ public:
   // testing on. False with `error` (one line) when it cannot: no site to test, an unreadable site
   // list, a metrics address it cannot listen on.
   bool Start(QString* error);
+  // TLS and users of the metrics server (--web-config); call before Start().
+  void UseWebConfig(const WebConfig& access) { webConfig = access; }
   // The port metrics are served on; 0 when they are not.
   quint16 MetricsPort() const;
+  // "https" or "http"; whether other machines can reach the metrics.
+  QString MetricsScheme() const;
+  bool MetricsExposed() const;
 
   // Ends the run: the outstanding fetch is cancelled, testing switched off, the history written and
   // closed, the transfer sub-log updated as closing the window does. Called once; Ended() follows.
@@ -42,6 +48,7 @@ private:
   struct Parts;
   std::unique_ptr<Parts> parts;
   CommandLine line;
+  WebConfig webConfig;
   std::function<void(const QString&)> out;
   bool stopped = false;
 };

@@ -59,6 +59,14 @@ int RunHeadless(int argc, char* argv[], const CommandLine& line) {
   MessageBoxes::SetInstance(&boxes);
   Shell::SetInstance(&shell);
 
+  // A web configuration that cannot be used is a bad argument, like a bad value on the command line.
+  WebConfig access;
+  QString error;
+  if (!line.webConfigFile.isEmpty() && !WebConfig::Load(line.webConfigFile, &access, &error)) {
+    Print(stderr, QStringLiteral("tarvik: ") + error);
+    return CommandLine::BadUsageExitCode;
+  }
+
   Headless headless(line, [](const QString& sample) {
     Print(stdout, sample);
     std::fflush(stdout);
@@ -68,17 +76,25 @@ int RunHeadless(int argc, char* argv[], const CommandLine& line) {
   QObject::connect(
       &headless, &Headless::Ended, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 
-  QString error;
+  headless.UseWebConfig(access);
   if (!headless.Start(&error)) {
     Print(stderr, QStringLiteral("tarvik: ") + error);
     return 1;
   }
-  if (headless.MetricsPort() != 0)
-    Print(stderr,
-          QStringLiteral("tarvik: metrics on http://%1:%2/metrics")
-              .arg(line.metricsHost.contains(QLatin1Char(':')) ? QLatin1Char('[') + line.metricsHost + QLatin1Char(']')
-                                                               : line.metricsHost)
-              .arg(headless.MetricsPort()));
+  if (headless.MetricsPort() != 0) {
+    const QString host = line.metricsHost.contains(QLatin1Char(':'))
+                             ? QLatin1Char('[') + line.metricsHost + QLatin1Char(']')
+                             : line.metricsHost;
+    Print(stderr, QStringLiteral("tarvik: metrics on %1://%2:%3/metrics")
+                      .arg(headless.MetricsScheme(), host)
+                      .arg(headless.MetricsPort()));
+    if (headless.MetricsExposed())
+      Print(stderr,
+            QStringLiteral("tarvik: warning: %1 is not a loopback address: other machines can reach the "
+                           "metrics%2")
+                .arg(line.metricsHost,
+                     access.users.isEmpty() ? QStringLiteral(" without a password (see --web-config)") : QString()));
+  }
   const int code = QCoreApplication::exec();
   headless.Stop();
   return code;

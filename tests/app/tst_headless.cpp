@@ -15,11 +15,14 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -69,6 +72,10 @@ public:
   }
 
   void Start(const QStringList& arguments) { process.start(QStringLiteral(TARVIK_PROGRAM), arguments); }
+  // Starts it through `wrapper`, which runs the program with the arguments that follow.
+  void StartThrough(const QString& wrapper, const QStringList& arguments) {
+    process.start(wrapper, QStringList{QStringLiteral(TARVIK_PROGRAM)} + arguments);
+  }
 
   // Waits until standard output holds `count` lines; false after `ms`.
   bool WaitForLines(int count, int ms) {
@@ -83,7 +90,7 @@ public:
   }
   // The port of the "metrics on http://...:PORT/metrics" line of standard error; 0 when none came.
   quint16 MetricsPort(int ms) {
-    static const QRegularExpression said(QStringLiteral("metrics on http://[^ ]+:(\\d+)/metrics"));
+    static const QRegularExpression said(QStringLiteral("metrics on https?://[^ ]+:(\\d+)/metrics"));
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < ms && process.state() != QProcess::NotRunning) {
@@ -130,7 +137,12 @@ private slots:
   void samplesServesMetricsAndEndsOnSignal();
   void refusesToStartWithoutSites_data();
   void refusesToStartWithoutSites();
+  void prometheusScrapesIt_data();
   void prometheusScrapesIt();
+  void idleAndSlowClientsStarveNothing();
+  void keepsWorkingInTheServiceSandbox();
+  void warnsWhenOtherMachinesCanReachTheMetrics_data();
+  void warnsWhenOtherMachinesCanReachTheMetrics();
 
 private:
   LoopbackServer site;
@@ -256,7 +268,14 @@ void HeadlessTest::refusesToStartWithoutSites() {
   QVERIFY2(errors.startsWith(said) && errors.count(QLatin1Char('\n')) == 1, qPrintable(errors));
 }
 
+void HeadlessTest::prometheusScrapesIt_data() {
+  QTest::addColumn<bool>("secure"); // served over TLS with basic auth from a --web-config
+  QTest::newRow("plain") << false;
+  QTest::newRow("TLS with basic auth") << true;
+}
+
 void HeadlessTest::prometheusScrapesIt() {
+  QFETCH(bool, secure);
   const QString prometheus = QStandardPaths::findExecutable(QStringLiteral("prometheus"));
   if (prometheus.isEmpty())
     QSKIP("prometheus is not installed (Debian package prometheus)");
@@ -267,14 +286,33 @@ void HeadlessTest::prometheusScrapesIt() {
 
   HeadlessProgram program(home.path());
   const quint16 metricsPort = FreePort();
-  program.Start(
-      {"--headless", "--urls", urls, "--delay", "1", "--metrics", QStringLiteral("127.0.0.1:%1").arg(metricsPort)});
+  QStringList arguments{
+      "--headless", "--urls", urls, "--delay", "1", "--metrics", QStringLiteral("127.0.0.1:%1").arg(metricsPort)};
+  QString scrape;
+  if (secure) {
+    // The password is "s3cret"; its bcrypt hash (cost 5) goes in the web configuration.
+    const QString web = home.filePath(QStringLiteral("web.yml"));
+    QVERIFY(WriteFile(web, QStringLiteral("tls_server_config:\n  cert_file: %1\n  key_file: %2\n"
+                                          "basic_auth_users:\n  prometheus: "
+                                          "$2b$05$OgyYHrHjnZsTcwn6HZkBAeEphD6eC45qWM9gC5kq9pKwPUUWvp51i\n")
+                               .arg(LoopbackServer::TlsFixture(QStringLiteral("server.pem")),
+                                    LoopbackServer::TlsFixture(QStringLiteral("server.key")))
+                               .toUtf8()));
+    arguments << QStringLiteral("--web-config") << web;
+    scrape = QStringLiteral(
+                 "    scheme: https\n    tls_config:\n      ca_file: %1\n"
+                 "    basic_auth:\n      username: prometheus\n      password: s3cret\n")
+                 .arg(LoopbackServer::TlsFixture(QStringLiteral("ca.pem")));
+  }
+  program.Start(arguments);
   QCOMPARE(program.MetricsPort(20000), metricsPort);
+  QCOMPARE(program.Errors().contains(QStringLiteral("metrics on https://")), secure);
 
   const QString config = home.filePath(QStringLiteral("prometheus.yml"));
   QVERIFY(WriteFile(config, QStringLiteral("global:\n  scrape_interval: 1s\n"
-                                           "scrape_configs:\n  - job_name: tarvik\n    static_configs:\n"
-                                           "      - targets: ['127.0.0.1:%1']\n")
+                                           "scrape_configs:\n  - job_name: tarvik\n%1    static_configs:\n"
+                                           "      - targets: ['127.0.0.1:%2']\n")
+                                .arg(scrape)
                                 .arg(metricsPort)
                                 .toUtf8()));
   const quint16 webPort = FreePort();
@@ -306,6 +344,144 @@ void HeadlessTest::prometheusScrapesIt() {
   QCOMPARE(series.value(QStringLiteral("metric")).toObject().value(QStringLiteral("url")).toString(), good);
   QVERIFY(series.value(QStringLiteral("value")).toArray().at(1).toString().toInt() >= 1);
   QCOMPARE(program.Stop(SIGTERM), 0);
+}
+
+void HeadlessTest::idleAndSlowClientsStarveNothing() {
+  // With 100 descriptors (the program uses about 16 of its own), 200 idle clients and 20 that send
+  // their request a byte a second hold the metrics server while a site is sampled: the server keeps
+  // at most 64 of them, so every sample is still accepted, and it closes them all within its
+  // deadline of 10 s, after which it answers again.
+  QTemporaryDir home;
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, site.BaseUrl().toUtf8()));
+  HeadlessProgram program(home.path());
+  program.process.start(
+      QStringLiteral("/bin/sh"),
+      {QStringLiteral("-c"), QStringLiteral("ulimit -n 100 && exec \"$0\" \"$@\""), QStringLiteral(TARVIK_PROGRAM),
+       "--headless", "--urls", urls, "--delay", "1", "--metrics", "127.0.0.1:0"});
+  const quint16 port = program.MetricsPort(20000);
+  QVERIFY2(port != 0, qPrintable(program.Errors()));
+  QVERIFY2(program.WaitForLines(1, 30000), qPrintable(program.Errors()));
+
+  std::vector<std::unique_ptr<QTcpSocket>> clients;
+  for (int i = 0; i < 220; ++i) {
+    clients.push_back(std::make_unique<QTcpSocket>());
+    clients.back()->connectToHost(QHostAddress::LocalHost, port);
+    if (i % 20 == 0)
+      QTest::qWait(10);
+  }
+  const int before = int(program.Lines().size());
+  const QByteArray request = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  QElapsedTimer clock;
+  clock.start();
+  int open = 0;
+  for (int second = 0; clock.elapsed() < 30000; ++second) {
+    open = 0;
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+      if (clients[i]->state() == QAbstractSocket::UnconnectedState)
+        continue;
+      ++open;
+      if (i < 20 && second < request.size())
+        clients[i]->write(request.mid(second, 1));
+    }
+    if (open == 0)
+      break;
+    QTest::qWait(1000);
+  }
+  QCOMPARE(open, 0);
+  QVERIFY2(clock.elapsed() >= 5000, "the server closed clients it kept before their deadline");
+
+  // Sampling went on meanwhile, every sample accepted.
+  const QStringList lines = program.Lines();
+  QVERIFY2(lines.size() >= before + 5, qPrintable(lines.join('\n')));
+  for (const QString& line : lines)
+    QVERIFY2(QRegularExpression(QStringLiteral("\t\\d+\\.\\d{3}\t\t")).match(line).hasMatch(), qPrintable(line));
+  QVERIFY(Get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port)).contains("tarvik_last_sample_success"));
+
+  // A few idle clients alone, with nothing else going on, are closed as well.
+  clients.clear();
+  for (int i = 0; i < 3; ++i) {
+    clients.push_back(std::make_unique<QTcpSocket>());
+    clients.back()->connectToHost(QHostAddress::LocalHost, port);
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(
+      std::all_of(clients.cbegin(), clients.cend(),
+                  [](const auto& client) { return client->state() == QAbstractSocket::UnconnectedState; }),
+      30000);
+  QCOMPARE(program.Stop(SIGTERM), 0);
+}
+
+void HeadlessTest::keepsWorkingInTheServiceSandbox() {
+  // The service unit's system call filter, write-execute ban and address families: the program
+  // looks names up, samples, and serves its metrics over TLS with basic auth all the same.
+  QTemporaryDir home;
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  const QString byName = QStringLiteral("http://localhost:%1").arg(site.Port());
+  QVERIFY(WriteFile(urls, (site.BaseUrl() + QLatin1Char('\n') + byName + QLatin1Char('\n')).toUtf8()));
+  const QString web = home.filePath(QStringLiteral("web.yml"));
+  QVERIFY(WriteFile(web, QStringLiteral("tls_server_config:\n  cert_file: %1\n  key_file: %2\n"
+                                        "basic_auth_users:\n  prometheus: "
+                                        "$2b$05$OgyYHrHjnZsTcwn6HZkBAeEphD6eC45qWM9gC5kq9pKwPUUWvp51i\n")
+                             .arg(LoopbackServer::TlsFixture(QStringLiteral("server.pem")),
+                                  LoopbackServer::TlsFixture(QStringLiteral("server.key")))
+                             .toUtf8()));
+
+  HeadlessProgram program(home.path());
+  program.StartThrough(QStringLiteral(TARVIK_SANDBOX),
+                       {"--headless", "--urls", urls, "--delay", "1", "--metrics", "127.0.0.1:0", "--web-config", web});
+  const quint16 port = program.MetricsPort(20000);
+  if (port == 0 && program.process.exitCode() == 125)
+    QSKIP(qPrintable(QStringLiteral("no sandbox here: ") + program.Errors()));
+  QVERIFY2(port != 0, qPrintable(program.Errors()));
+  QVERIFY2(program.WaitForLines(4, 30000), qPrintable(program.Lines().join('\n') + program.Errors()));
+  for (const QString& line : program.Lines().mid(0, 4))
+    QVERIFY2(QRegularExpression(QStringLiteral("\t\\d+\\.\\d{3}\t\t")).match(line).hasMatch(), qPrintable(line));
+
+  QNetworkAccessManager manager;
+  QNetworkRequest request(QUrl(QStringLiteral("https://127.0.0.1:%1/metrics").arg(port)));
+  QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+  tls.setCaCertificates(QSslCertificate::fromPath(LoopbackServer::TlsFixture(QStringLiteral("ca.pem"))));
+  request.setSslConfiguration(tls);
+  request.setRawHeader("Authorization", "Basic " + QByteArray("prometheus:s3cret").toBase64());
+  QNetworkReply* reply = manager.get(request);
+  QEventLoop loop;
+  QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+  loop.exec();
+  QCOMPARE(reply->error(), QNetworkReply::NoError);
+  QVERIFY(reply->readAll().contains(QStringLiteral("tarvik_ping_seconds_count{url=\"%1\"} ").arg(byName).toUtf8()));
+  reply->deleteLater();
+  QCOMPARE(program.Stop(SIGTERM), 0);
+}
+
+void HeadlessTest::warnsWhenOtherMachinesCanReachTheMetrics_data() {
+  QTest::addColumn<QString>("address");
+  QTest::addColumn<bool>("warned");
+  QTest::newRow("127.0.0.1") << QStringLiteral("127.0.0.1:0") << false;
+  QTest::newRow("localhost") << QStringLiteral("localhost:0") << false;
+  QTest::newRow("::1") << QStringLiteral("[::1]:0") << false;
+  QTest::newRow("0.0.0.0") << QStringLiteral("0.0.0.0:0") << true;
+}
+
+void HeadlessTest::warnsWhenOtherMachinesCanReachTheMetrics() {
+  QFETCH(QString, address);
+  QFETCH(bool, warned);
+  QTemporaryDir home;
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, site.BaseUrl().toUtf8()));
+  HeadlessProgram program(home.path());
+  program.Start({"--headless", "--urls", urls, "--delay", "1", "--metrics", address});
+  const quint16 port = program.MetricsPort(20000);
+  if (port == 0 && address.startsWith(QLatin1Char('[')) && program.Errors().contains(QStringLiteral("cannot serve")))
+    QSKIP("no IPv6 loopback here");
+  QVERIFY2(port != 0, qPrintable(program.Errors()));
+  QTest::qWait(200); // the warning follows the address line
+  QCOMPARE(program.Stop(SIGTERM), 0);
+  const QString errors = program.Errors();
+  QCOMPARE(errors.contains(QStringLiteral("tarvik: warning: ")), warned);
+  if (warned)
+    QVERIFY2(errors.contains(QStringLiteral("0.0.0.0 is not a loopback address: other machines can reach the metrics "
+                                            "without a password (see --web-config)\n")),
+             qPrintable(errors));
 }
 
 QTEST_GUILESS_MAIN(HeadlessTest)

@@ -21,8 +21,6 @@
 #include "results/transferlog.h"
 #include "settings/settingsstore.h"
 
-#include <cstdio>
-
 // Everything a run needs, built in Start() in the order the engine wants it.
 struct Headless::Parts {
   Module1 state;
@@ -73,8 +71,8 @@ bool ReadSiteList(const QString& path, QStringList* urls) {
 
 } // namespace
 
-Headless::Headless(const CommandLine& line, std::function<void(const QString&)> out, QObject* parent)
-    : QObject(parent), line(line), out(std::move(out)) {}
+Headless::Headless(const CommandLine& line, Printer out, Printer err, QObject* parent)
+    : QObject(parent), line(line), out(std::move(out)), err(std::move(err)) {}
 
 Headless::~Headless() = default;
 
@@ -112,13 +110,11 @@ bool Headless::Start(QString* error) {
   const QString webhookUrl = line.webhookUrl.isEmpty() ? AlertChannels::WebhookUrl() : line.webhookUrl;
   if (!webhookUrl.isEmpty()) {
     p.webhook = std::make_unique<WebhookSender>(webhookUrl);
-    connect(p.webhook.get(), &WebhookSender::Failed, this,
-            [](const QString& said) { std::fprintf(stderr, "tarvik: %s\n", said.toLocal8Bit().constData()); });
+    connect(p.webhook.get(), &WebhookSender::Failed, this, &Headless::Tell);
   }
 
   // A history that cannot be kept says so once; the samples go on.
-  connect(&p.history, &HistoryStore::Failed, this,
-          [](const QString& said) { std::fprintf(stderr, "tarvik: %s\n", said.toLocal8Bit().constData()); });
+  connect(&p.history, &HistoryStore::Failed, this, &Headless::Tell);
   Startup::OpenHistory(p.history);
 
   connect(&p.cycle, &TestCycle::SampleCompleted, this, [this](const CompletedSample& sample) {
@@ -148,6 +144,10 @@ bool Headless::Start(QString* error) {
 
 quint16 Headless::MetricsPort() const {
   return parts && parts->server ? parts->server->Port() : 0;
+}
+
+void Headless::Tell(const QString& what) const {
+  err(QStringLiteral("tarvik: ") + what);
 }
 
 void Headless::Stop() {

@@ -19,8 +19,11 @@
 class Headless : public QObject {
   Q_OBJECT
 public:
-  // `out` receives each output line (without its line end).
-  Headless(const CommandLine& line, std::function<void(const QString&)> out, QObject* parent = nullptr);
+  using Printer = std::function<void(const QString& line)>;
+
+  // `out` receives each output line, `err` each message line ("tarvik: ..."), both without their
+  // line end. Neither may wait for its reader (see OutputQueue).
+  Headless(const CommandLine& line, Printer out, Printer err, QObject* parent = nullptr);
   ~Headless() override;
 
   // Reads the configuration and the site list, opens the history, starts serving metrics and switches
@@ -39,9 +42,13 @@ signals:
   void Ended();
 
 private:
+  // One message line on standard error.
+  void Tell(const QString& what) const;
+
   struct Parts;
   std::unique_ptr<Parts> parts;
   CommandLine line;
-  std::function<void(const QString&)> out;
+  Printer out;
+  Printer err;
   bool stopped = false;
 };

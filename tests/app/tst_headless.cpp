@@ -21,6 +21,10 @@
 #include <QTest>
 
 #include <csignal>
+#include <functional>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -41,6 +45,54 @@ QByteArray Get(const QString& url) {
   const QByteArray body = reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
   reply->deleteLater();
   return body;
+}
+
+// The count of accepted samples of `url` in the metrics on `port`; -1 when there is none.
+qint64 AcceptedSamples(quint16 port, const QString& url) {
+  const QByteArray metrics = Get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port));
+  const QRegularExpression count(
+      QStringLiteral("^tarvik_ping_seconds_count\\{url=\"%1\"\\} (\\d+)$").arg(QRegularExpression::escape(url)),
+      QRegularExpression::MultilineOption);
+  const QRegularExpressionMatch match = count.match(QString::fromUtf8(metrics));
+  return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+// A pipe between the program and a reader of the test's choosing. A small one holds one page.
+class Pipe {
+public:
+  explicit Pipe(bool small = false) {
+    if (::pipe2(ends, O_CLOEXEC) == 0 && small)
+      ::fcntl(ends[1], F_SETPIPE_SZ, 4096);
+  }
+  ~Pipe() {
+    Close(0);
+    Close(1);
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  int End(int which) const { return ends[which]; }
+  void Close(int which) {
+    if (ends[which] >= 0)
+      ::close(ends[which]);
+    ends[which] = -1;
+  }
+  // Everything in the pipe once its writers are gone.
+  QByteArray ReadToEnd() {
+    Close(1);
+    QByteArray all;
+    char buffer[4096];
+    for (ssize_t n = 0; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+      all.append(buffer, n);
+    return all;
+  }
+
+private:
+  int ends[2] = {-1, -1};
+};
+
+// A child process modifier that makes `fd` the child's descriptor `target`.
+std::function<void()> Redirect(int fd, int target) {
+  return [fd, target] { ::dup2(fd, target); };
 }
 
 bool WriteFile(const QString& path, const QByteArray& content) {
@@ -69,6 +121,22 @@ public:
   }
 
   void Start(const QStringList& arguments) { process.start(QStringLiteral(TARVIK_PROGRAM), arguments); }
+  // Standard output goes to `fd` (a pipe's end) instead of the test.
+  void SendOutputTo(int fd) {
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setChildProcessModifier(Redirect(fd, STDOUT_FILENO));
+  }
+  // Waits until the metrics on `port` count at least `count` accepted samples of `url`.
+  bool WaitForAccepted(quint16 port, const QString& url, qint64 count, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (AcceptedSamples(port, url) < count) {
+      if (clock.elapsed() > ms || process.state() == QProcess::NotRunning)
+        return false;
+      QTest::qWait(200);
+    }
+    return true;
+  }
 
   // Waits until standard output holds `count` lines; false after `ms`.
   bool WaitForLines(int count, int ms) {
@@ -131,6 +199,8 @@ private slots:
   void refusesToStartWithoutSites_data();
   void refusesToStartWithoutSites();
   void prometheusScrapesIt();
+  void stalledReaderHoldsUpNothing();
+  void closedReaderStopsOnlyThePrinting();
 
 private:
   LoopbackServer site;
@@ -287,6 +357,103 @@ void HeadlessTest::prometheusScrapesIt() {
   QCOMPARE(series.value(QStringLiteral("metric")).toObject().value(QStringLiteral("url")).toString(), good);
   QVERIFY(series.value(QStringLiteral("value")).toArray().at(1).toString().toInt() >= 1);
   QCOMPARE(program.Stop(SIGTERM), 0);
+}
+
+namespace {
+
+// The sum of the "tarvik: N lines of standard output were dropped" lines; 0 when there is none.
+qint64 DroppedLines(const QString& errors) {
+  static const QRegularExpression told(
+      QStringLiteral("^tarvik: (\\d+) lines of standard output were dropped: it was not read fast enough$"),
+      QRegularExpression::MultilineOption);
+  qint64 dropped = 0;
+  for (QRegularExpressionMatchIterator it = told.globalMatch(errors); it.hasNext();)
+    dropped += it.next().captured(1).toLongLong();
+  return dropped;
+}
+
+QStringList LinesOf(const QByteArray& bytes) {
+  QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+  lines.removeLast(); // what follows the last line end
+  return lines;
+}
+
+// The site samples of `url` in the history of the program folder `home`; -1 when there are none.
+qint64 StoredSamples(const QString& home, const QString& url) {
+  HistoryQuery history(home + QStringLiteral("/history.sqlite"));
+  for (const SiteSummary& line : history.Summary(HistorySpan{}))
+    if (line.url == url && line.kind == HistorySample::Kind::Site)
+      return line.samples;
+  return -1;
+}
+
+} // namespace
+
+// Standard output into a pipe that nobody reads: the sampling, the metrics and the stop go on, and
+// every sample is either printed or counted in the line that says how many were dropped.
+void HeadlessTest::stalledReaderHoldsUpNothing() {
+  QTemporaryDir home;
+  const QString good = site.BaseUrl();
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, QString(good + QLatin1Char('\n')).repeated(20).toUtf8()));
+  Pipe pipe(true);
+  HeadlessProgram program(home.path());
+  program.SendOutputTo(pipe.End(1));
+  program.Start({"--headless", "--urls", urls, "--delay", "1", "--metrics", "127.0.0.1:0"});
+  const quint16 port = program.MetricsPort(20000);
+  QVERIFY2(port != 0, qPrintable(program.Errors()));
+  pipe.Close(1); // the program has its own
+  // Many times what the pipe holds.
+  QVERIFY2(program.WaitForAccepted(port, good, 300, 120000), qPrintable(program.Errors()));
+
+  QElapsedTimer clock;
+  clock.start();
+  QCOMPARE(program.Stop(SIGTERM), 0);
+  qInfo("ended %lld ms after SIGTERM, its standard output stalled", clock.elapsed());
+  const QStringList printed = LinesOf(pipe.ReadToEnd());
+  const qint64 stored = StoredSamples(home.path(), good);
+  QVERIFY(stored >= 300);
+  QVERIFY2(printed.size() < stored, qPrintable(program.Errors()));
+  QCOMPARE(printed.size() + DroppedLines(program.Errors()), stored);
+  for (const QString& line : printed)
+    QCOMPARE(line.split(QLatin1Char('\t')).size(), 6);
+  const std::optional<HistoryRun> run = HistoryQuery(home.filePath(QStringLiteral("history.sqlite"))).Run(1);
+  QVERIFY(run && run->ended.isValid());
+}
+
+// Standard output into `head -n 3`, which ends after three lines: the program goes on sampling
+// and says once that its output is gone.
+void HeadlessTest::closedReaderStopsOnlyThePrinting() {
+  QTemporaryDir home;
+  const QString good = site.BaseUrl();
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, QString(good + QLatin1Char('\n')).repeated(5).toUtf8()));
+  Pipe pipe;
+  QProcess head;
+  head.setChildProcessModifier(Redirect(pipe.End(0), STDIN_FILENO));
+  head.start(QStringLiteral("head"), {QStringLiteral("-n"), QStringLiteral("3")});
+  QVERIFY(head.waitForStarted());
+  HeadlessProgram program(home.path());
+  program.SendOutputTo(pipe.End(1));
+  program.Start({"--headless", "--urls", urls, "--delay", "1", "--metrics", "127.0.0.1:0"});
+  const quint16 port = program.MetricsPort(20000);
+  QVERIFY2(port != 0, qPrintable(program.Errors()));
+  pipe.Close(0);
+  pipe.Close(1);
+  QTRY_VERIFY_WITH_TIMEOUT(head.state() == QProcess::NotRunning, 60000);
+  const QStringList headLines = LinesOf(head.readAllStandardOutput());
+  QCOMPARE(headLines.size(), 3);
+  QCOMPARE(headLines.at(0).split(QLatin1Char('\t')).size(), 6);
+
+  const qint64 then = AcceptedSamples(port, good);
+  QVERIFY2(program.WaitForAccepted(port, good, then + 10, 60000), qPrintable(program.Errors()));
+  QCOMPARE(program.Stop(SIGTERM), 0);
+  QVERIFY(StoredSamples(home.path(), good) >= then + 10);
+  QCOMPARE(
+      program.Errors().count(QStringLiteral("tarvik: standard output was closed: its lines are no longer written\n")),
+      1);
+  const std::optional<HistoryRun> run = HistoryQuery(home.filePath(QStringLiteral("history.sqlite"))).Run(1);
+  QVERIFY(run && run->ended.isValid());
 }
 
 QTEST_GUILESS_MAIN(HeadlessTest)

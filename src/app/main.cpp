@@ -80,7 +80,13 @@ int RunHeadless(int argc, char* argv[], const CommandLine& line) {
   Headless headless(
       line, [&output](const QString& sample) { output.Post(sample); }, tell);
   StopSignals stop;
-  QObject::connect(&stop, &StopSignals::Received, &headless, &Headless::Stop);
+  // SIGHUP rereads the site list and the configuration, as service managers expect of a daemon.
+  QObject::connect(&stop, &StopSignals::Received, &headless, [&headless](int signal) {
+    if (signal == SIGHUP)
+      headless.Reload();
+    else
+      headless.Stop();
+  });
   QObject::connect(
       &headless, &Headless::Ended, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <map>
@@ -34,6 +35,9 @@ public:
   void RecordSample(const QString& url, const FetchResult& fetched, const QString& failure, qint64 atMs);
   // The time of reference address 1 or 2, in seconds.
   void RecordReference(int reference, double seconds);
+
+  // The figures of every site not in `urls` go (a site taken off the list).
+  void KeepOnly(const QStringList& urls);
 
   QByteArray Exposition() const;
 

@@ -1,6 +1,7 @@
 // The program without a window, run as a user or a service manager runs it: `tarvik --headless`
 // against loopback sites, its output lines, its metrics (checked by promtool and scraped by a real
 // Prometheus server), its history, and its end on SIGTERM or SIGINT.
+#include "history/historyconnection.h"
 #include "history/historyquery.h"
 #include "loopbackserver.h"
 
@@ -15,6 +16,7 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -201,6 +203,9 @@ private slots:
   void prometheusScrapesIt();
   void stalledReaderHoldsUpNothing();
   void closedReaderStopsOnlyThePrinting();
+  void stopDuringAFetchStoresItsSample_data();
+  void stopDuringAFetchStoresItsSample();
+  void hangUpRereadsTheSiteList();
 
 private:
   LoopbackServer site;
@@ -454,6 +459,105 @@ void HeadlessTest::closedReaderStopsOnlyThePrinting() {
       1);
   const std::optional<HistoryRun> run = HistoryQuery(home.filePath(QStringLiteral("history.sqlite"))).Run(1);
   QVERIFY(run && run->ended.isValid());
+}
+
+void HeadlessTest::stopDuringAFetchStoresItsSample_data() {
+  QTest::addColumn<int>("signal");
+  QTest::newRow("SIGTERM") << int(SIGTERM);
+  QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+// A stop while a slow site's fetch waits: the abandoned sample is printed and stored as
+// "Cancelled", and the run's end is stamped after it.
+void HeadlessTest::stopDuringAFetchStoresItsSample() {
+  QFETCH(int, signal);
+  QTemporaryDir home;
+  site.Serve(QStringLiteral("/slow/vok.txt"), QByteArrayLiteral("vok"), 60000);
+  const QString good = site.BaseUrl();
+  const QString slow = site.Url(QStringLiteral("/slow"));
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, (good + QLatin1Char('\n') + slow + QLatin1Char('\n')).toUtf8()));
+
+  HeadlessProgram program(home.path());
+  program.Start({"--headless", "--urls", urls, "--delay", "1"});
+  QVERIFY2(program.WaitForLines(1, 30000), qPrintable(program.Errors()));
+  QTRY_VERIFY_WITH_TIMEOUT(site.RequestCount(QStringLiteral("/slow/vok.txt")) >= 1, 30000);
+  QTest::qWait(200);
+  QCOMPARE(program.Stop(signal), 0);
+
+  const QStringList lines = program.Lines();
+  QCOMPARE(lines.size(), 2);
+  QCOMPARE(lines.last().split(QLatin1Char('\t')).mid(1), (QStringList{"2", "1", "Failed", "Cancelled", slow}));
+
+  HistoryConnection history(home.filePath(QStringLiteral("history.sqlite")), HistoryConnection::Mode::ReadOnly);
+  QVERIFY(history.Open());
+  QSqlQuery query(history.Database());
+  QVERIFY(query.exec(QStringLiteral("SELECT s.result, s.at_utc <= r.ended_utc FROM samples s JOIN runs r ON "
+                                    "r.id = s.run_id WHERE s.url = '%1' ORDER BY s.id DESC LIMIT 1")
+                         .arg(slow)));
+  QVERIFY2(query.next(), "the cancelled sample is not in the history");
+  QCOMPARE(query.value(0).toString(), QStringLiteral("Cancelled"));
+  QCOMPARE(query.value(1).toInt(), 1); // the run ended after it
+  site.Remove(QStringLiteral("/slow/vok.txt"));
+}
+
+// SIGHUP: the next pass samples the new list, the metrics drop the site taken off it, the history
+// begins a run with the new number of sites, and one line says what changed. A list that cannot
+// be used changes nothing.
+void HeadlessTest::hangUpRereadsTheSiteList() {
+  QTemporaryDir home;
+  for (const char* path : {"/b/vok.txt", "/c/vok.txt", "/d/vok.txt"})
+    site.Serve(QString::fromLatin1(path), QByteArrayLiteral("vok"));
+  const QString a = site.BaseUrl();
+  const QString b = site.Url(QStringLiteral("/b"));
+  const QString c = site.Url(QStringLiteral("/c"));
+  const QString d = site.Url(QStringLiteral("/d"));
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, QStringList{a, b}.join(QLatin1Char('\n')).toUtf8()));
+
+  HeadlessProgram program(home.path());
+  program.Start({"--headless", "--urls", urls, "--delay", "1", "--metrics", "127.0.0.1:0"});
+  const quint16 port = program.MetricsPort(20000);
+  QVERIFY2(port != 0, qPrintable(program.Errors()));
+  QVERIFY2(program.WaitForLines(2, 30000), qPrintable(program.Errors()));
+  QVERIFY(AcceptedSamples(port, b) >= 1);
+
+  QVERIFY(WriteFile(urls, QStringList{a, c, d}.join(QLatin1Char('\n')).toUtf8()));
+  ::kill(pid_t(program.process.processId()), SIGHUP);
+  QTRY_VERIFY_WITH_TIMEOUT(program.Errors().contains(QStringLiteral("\n")), 20000);
+  QTRY_VERIFY_WITH_TIMEOUT(program.Lines().join(QLatin1Char('\n')).contains(d), 30000);
+  const int before = int(program.Lines().size());
+  QVERIFY(program.WaitForLines(before + 3, 30000));
+  // From the first line of a new site on, only the new list is sampled.
+  const QStringList lines = program.Lines();
+  const qsizetype firstNew = lines.indexOf(QRegularExpression(QStringLiteral(".*\t") + QRegularExpression::escape(c)));
+  QVERIFY(firstNew > 0);
+  for (qsizetype i = firstNew; i < lines.size(); ++i)
+    QVERIFY2(!lines.at(i).endsWith(QLatin1Char('\t') + b), qPrintable(lines.at(i)));
+  QCOMPARE(AcceptedSamples(port, b), -1);
+  QVERIFY(AcceptedSamples(port, c) >= 1);
+
+  // Nothing changed; then a list with no address in it.
+  ::kill(pid_t(program.process.processId()), SIGHUP);
+  QTRY_VERIFY_WITH_TIMEOUT(program.Errors().count(QLatin1Char('\n')) >= 3, 20000);
+  QVERIFY(WriteFile(urls, "\n"));
+  ::kill(pid_t(program.process.processId()), SIGHUP);
+  QTRY_VERIFY_WITH_TIMEOUT(program.Errors().count(QLatin1Char('\n')) >= 4, 20000);
+  const int now = int(program.Lines().size());
+  QVERIFY(program.WaitForLines(now + 3, 30000));
+  QCOMPARE(program.Stop(SIGTERM), 0);
+
+  const QStringList said = program.Errors().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  QCOMPARE(said.mid(1),
+           (QStringList{QStringLiteral("tarvik: reload: sites: 2 added, 1 removed, 3 in all"),
+                        QStringLiteral("tarvik: reload: nothing changed"),
+                        QStringLiteral("tarvik: reload: no site to test in %1; nothing changed").arg(urls)}));
+  HistoryQuery history(home.filePath(QStringLiteral("history.sqlite")));
+  const std::optional<HistoryRun> first = history.Run(1);
+  const std::optional<HistoryRun> second = history.Run(2);
+  QVERIFY(first && first->ended.isValid() && first->samplers == 2);
+  QVERIFY(second && second->ended.isValid() && second->samplers == 3);
+  QVERIFY(first->ended <= second->started);
 }
 
 QTEST_GUILESS_MAIN(HeadlessTest)

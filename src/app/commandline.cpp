@@ -31,7 +31,8 @@ struct Options {
                                     "that overlap.")};
   QCommandLineOption headless{Text("headless"),
                               Text("Run the test cycle without a window, with the stored configuration; one line "
-                                   "per sample on standard output. SIGTERM or SIGINT ends it.")};
+                                   "per sample on standard output. SIGTERM or SIGINT ends it; SIGHUP rereads the "
+                                   "site list and the configuration.")};
   QCommandLineOption urlsFile{Text("urls"),
                               Text("With --headless: the site list (one address a line) instead "
                                    "of urls.dat."),

@@ -46,6 +46,13 @@ void HistoryRecorder::TestingChanged(bool on) {
   }
 }
 
+void HistoryRecorder::NewRun() {
+  if (runId < 0)
+    return;
+  TestingChanged(false);
+  TestingChanged(true);
+}
+
 void HistoryRecorder::RecordSample(const CompletedSample& completed) {
   HistorySample sample;
   sample.at = completed.at;

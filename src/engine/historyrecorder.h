@@ -24,6 +24,9 @@ public:
   void RecordSample(const CompletedSample& sample);
   void RecordReference(const CompletedReference& reference);
   void TestingChanged(bool on);
+  // The settings a run is recorded with changed while testing: the run under way ends and a new one
+  // begins with them.
+  void NewRun();
 
 private:
   const RunSettings& settings;

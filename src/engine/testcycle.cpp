@@ -20,6 +20,8 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 QTimer* MakeTimer(QObject* parent, const char* name, int interval) {
@@ -121,6 +123,9 @@ void TestCycle::SwitchOn() {
     inet1.Load(i);
   SetSwitch(true, QStringLiteral("ON"));
   Timer1->start();
+  // The last run ends before this one begins, even when its tick has not ended yet.
+  if (std::exchange(offUntold, false))
+    emit TestingChanged(false);
   emit TestingChanged(true);
   TickCount = Whole(Numbers::Value(settings.delay) - 1);
   Timer3->start();
@@ -171,7 +176,11 @@ void TestCycle::SwitchOff() {
   if (StopRequested)
     bar2.SetText(1, QStringLiteral("Stop requested by configuration"));
   StopRequested = false;
-  if (wasTesting)
+  // The end of testing is told once the running tick has ended: after the row whose fetch was
+  // abandoned has been completed, so that everything the run sampled comes before its end.
+  if (wasTesting && tick)
+    offUntold = true;
+  else if (wasTesting)
     emit TestingChanged(false);
 }
 
@@ -216,6 +225,9 @@ void TestCycle::SampleTick() {
       Countdown();
     }
   }
+  if (std::exchange(offUntold, false))
+    emit TestingChanged(false);
+  emit TickEnded();
   if (current.restart)
     QueueExtraTick();
 }

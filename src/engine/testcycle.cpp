@@ -4,6 +4,7 @@
 #include "core/statuspanels.h"
 #include "engine/completedsample.h"
 #include "engine/keeplast.h"
+#include "platform/addresstext.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
@@ -344,7 +345,7 @@ void TestCycle::TellAttempt(int sampler, const QString& url, const FetchResult& 
       result = QStringLiteral(" => ") + settings.warning[0];
   }
   CompletedSample told{.at = QDateTime::currentDateTimeUtc(),
-                       .url = url,
+                       .url = AddressText::Shown(url),
                        .siteId = sampler + 1,
                        .packet = RoundCount,
                        .accepted = fetched.ok,
@@ -370,7 +371,7 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
     results.SetMark(row, ResultsModel::Red, true);
   results.SetText(row, ResultsModel::Packet, QString::number(RoundCount));
   const QString firstSite = results.Count() > 0 ? results.TextAt(0, ResultsModel::SiteId) : QString();
-  bar2.SetText(1, QStringLiteral("Site: ") + firstSite + QStringLiteral(" =  ") + url.mid(7));
+  bar2.SetText(1, QStringLiteral("Site: ") + firstSite + QStringLiteral(" =  ") + AddressText::Shown(url).mid(7));
   bar2.SetText(2, settings.delay + QStringLiteral(" sec"));
   WriteResult(row, fetched, cancelled);
   results.SetText(row, ResultsModel::Ping, pingText);
@@ -382,7 +383,7 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
   results.SetText(row, ResultsModel::Average, average);
 
   CompletedSample completed{.at = QDateTime::currentDateTimeUtc(),
-                            .url = url,
+                            .url = AddressText::Shown(url),
                             .siteId = siteId,
                             .packet = RoundCount,
                             .accepted = ok,

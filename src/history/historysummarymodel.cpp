@@ -1,5 +1,6 @@
 #include "history/historysummarymodel.h"
 
+#include "platform/addresstext.h"
 #include "platform/numbers.h"
 
 #include <algorithm>
@@ -119,7 +120,7 @@ QVariant HistorySummaryModel::data(const QModelIndex& index, int role) const {
 
 QVariant HistorySummaryModel::Display(const SiteSummary& line, int column) const {
   switch (column) {
-  case Address: return line.url;
+  case Address: return AddressText::Shown(line.url); // an earlier version kept passwords
   case Samples: return line.samples;
   case Failures: return line.failures;
   case Loss: return QString::number(line.lossPercent, 'f', 2);
@@ -157,7 +158,7 @@ QVariant HistorySummaryModel::ToolTip(const SiteSummary& line, int column) const
     return QStringLiteral("Latest sample: %1")
         .arg(line.lastAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
   if (column == Address)
-    return line.url;
+    return AddressText::Shown(line.url);
   return {};
 }
 

@@ -6,6 +6,7 @@
 #include "engine/historyrecorder.h"
 #include "engine/testcycle.h"
 #include "history/historystore.h"
+#include "platform/addresstext.h"
 #include "platform/curlcommand.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
@@ -361,7 +362,7 @@ void Form1::ListView1_MouseUp(Qt::MouseButton button, const QPoint& position) {
   const std::optional<qint16> siteId = SelectedSiteId();
   if (!siteId)
     return;
-  StatusBar2->SetText(1, QStringLiteral("Selected: ") + UrlOfSite(*siteId));
+  StatusBar2->SetText(1, QStringLiteral("Selected: ") + AddressText::Shown(UrlOfSite(*siteId)));
   ShowFcSummary(*siteId);
   SitePanels::ShowBestWorst(*StatusBar1, Statistics::BestWorstOf(*results, *siteId));
   SitePanels::ShowAverage(*StatusBar1, Statistics::SiteAverage(*results, *siteId));

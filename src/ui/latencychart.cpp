@@ -1,6 +1,7 @@
 #include "ui/latencychart.h"
 
 #include "history/historystats.h"
+#include "platform/addresstext.h"
 #include "platform/messageboxes.h"
 #include "platform/numbers.h"
 
@@ -112,7 +113,8 @@ QStringList PhaseLines(const HistorySample& sample) {
 
 QString Describe(const HistorySample& sample) {
   QStringList lines;
-  lines << (sample.kind == HistorySample::Kind::Ref ? sample.url + QStringLiteral(" (reference)") : sample.url);
+  const QString url = AddressText::Shown(sample.url);
+  lines << (sample.kind == HistorySample::Kind::Ref ? url + QStringLiteral(" (reference)") : url);
   lines << sample.at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
   if (sample.pingUs >= 0)
     lines << QStringLiteral("Ping %1").arg(Numbers::Fixed3(Seconds(double(sample.pingUs)))) << PhaseLines(sample);
@@ -128,9 +130,12 @@ LatencyChart::LatencyChart(HistoryAccess access, QStringList urls, HistorySpan::
       phases(new QPushButton(QStringLiteral("Phases"), this)), phaseSite(new QComboBox(this)), chart(new QChart),
       view(new QChartView(chart, this)), time(new QDateTimeAxis), seconds(new QValueAxis), status(new QLabel(this)) {
   setObjectName(QStringLiteral("LatencyChart"));
-  const QString shown = this->urls.size() <= 2
-                            ? this->urls.join(QStringLiteral(", "))
-                            : QStringLiteral("%1 and %2 more").arg(this->urls.first()).arg(this->urls.size() - 1);
+  // The addresses as shown; the history of an earlier version may hold passwords.
+  QStringList names;
+  for (const QString& url : this->urls)
+    names << AddressText::Shown(url);
+  const QString shown = names.size() <= 2 ? names.join(QStringLiteral(", "))
+                                          : QStringLiteral("%1 and %2 more").arg(names.first()).arg(names.size() - 1);
   setWindowTitle(QStringLiteral("Chart - %1").arg(shown));
   resize(1000, 560);
 
@@ -142,7 +147,7 @@ LatencyChart::LatencyChart(HistoryAccess access, QStringList urls, HistorySpan::
   phases->setCheckable(true);
   phases->setToolTip(QStringLiteral("The mean time of each phase of the fetches, stacked"));
   phaseSite->setObjectName(QStringLiteral("PhaseSite"));
-  phaseSite->addItems(this->urls);
+  phaseSite->addItems(names);
   phaseSite->setVisible(false);
   auto* save = new QPushButton(QStringLiteral("Save as PNG..."), this);
   save->setObjectName(QStringLiteral("SavePng"));
@@ -361,7 +366,7 @@ void LatencyChart::DrawLatency() {
       band->setLowerSeries(lower);
       band->setObjectName(QStringLiteral("band"));
       band->setProperty("url", site.url);
-      band->setName(site.url + QStringLiteral(" p10-p90"));
+      band->setName(AddressText::Shown(site.url) + QStringLiteral(" p10-p90"));
       band->setBrush(shade);
       band->setPen(Qt::NoPen);
       Attach(chart, band);
@@ -369,7 +374,7 @@ void LatencyChart::DrawLatency() {
 
       median->setObjectName(QStringLiteral("median"));
       median->setProperty("url", site.url);
-      median->setName(site.url);
+      median->setName(AddressText::Shown(site.url));
       median->setPen(QPen(color, 2));
       Attach(chart, median);
       if (!first)
@@ -452,7 +457,8 @@ void LatencyChart::DrawPhases() {
       top = std::max(top, sum);
     }
   SetAxes(time, seconds, data.fromMs, data.toMs, top * 1.1);
-  chart->setTitle(QStringLiteral("Mean phases of %1 in every %2").arg(site.url, Width(data.bucketMs)));
+  chart->setTitle(
+      QStringLiteral("Mean phases of %1 in every %2").arg(AddressText::Shown(site.url), Width(data.bucketMs)));
 
   for (int phase = 0; phase < HistoryStats::PhaseCount; ++phase) {
     bool first = true;
@@ -532,7 +538,7 @@ void LatencyChart::HoverAt(const QPoint& viewportPos) {
   QString url;
   HistorySample::Kind kind = HistorySample::Kind::Site;
   if (PhaseView()) {
-    url = phaseSite->currentText();
+    url = urls.value(phaseSite->currentIndex());
   } else {
     constexpr double Reach = 40; // pixels
     double distance = Reach;

@@ -25,6 +25,11 @@ public:
   void RecordReference(const CompletedReference& reference);
   void TestingChanged(bool on);
 
+signals:
+  // A sample or reference ping of `url` went to the store (it is in the file after its next commit,
+  // or after HistoryStore::Flush()). What the windows that show the history listen to.
+  void Recorded(const QString& url);
+
 private:
   const RunSettings& settings;
   HistoryStore& store;

@@ -25,6 +25,10 @@ struct Options {
                           Text("SPAN")};
   QCommandLineOption url{Text("url"), Text("With --export: only samples of this address; may be repeated."),
                          Text("ADDRESS")};
+  QCommandLineOption incidents{Text("incidents"),
+                               Text("With --export: write the incidents (a site down, slow, or its certificate "
+                                    "ending soon) instead of the samples; --since, --last and --url choose those "
+                                    "that overlap.")};
   QCommandLineOption headless{Text("headless"),
                               Text("Run the test cycle without a window, with the stored configuration; one line "
                                    "per sample on standard output. SIGTERM or SIGINT ends it.")};
@@ -51,7 +55,7 @@ struct Options {
   Options() {
     parser.setApplicationDescription(
         Text("Watches how quickly a list of web sites answer. Without options it opens its window."));
-    parser.addOptions({exportTo, since, last, url, headless, urlsFile, delay, samplers, metrics, webhook});
+    parser.addOptions({exportTo, incidents, since, last, url, headless, urlsFile, delay, samplers, metrics, webhook});
     // The window toolkit's own options ("-platform offscreen", "-style Fusion", ...) pass through
     // to it untouched.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -140,7 +144,7 @@ CommandLine CommandLine::Parse(const QStringList& arguments) {
   const bool headless = parser.isSet(options.headless);
   if (exporting && headless)
     return Failed(QStringLiteral("--export and --headless cannot be used together."));
-  for (const QCommandLineOption* option : {&options.since, &options.last, &options.url})
+  for (const QCommandLineOption* option : {&options.incidents, &options.since, &options.last, &options.url})
     if (parser.isSet(*option) && !exporting)
       return Failed(QStringLiteral("--%1 needs --export.").arg(option->names().constFirst()));
   for (const QCommandLineOption* option :
@@ -158,6 +162,7 @@ CommandLine CommandLine::Parse(const QStringList& arguments) {
     line.since = parser.value(options.since);
     line.last = parser.value(options.last);
     line.urls = parser.values(options.url);
+    line.incidents = parser.isSet(options.incidents);
     if (line.exportFile.isEmpty())
       return Failed(QStringLiteral("--export needs a file name."));
     if (parser.isSet(options.since) && parser.isSet(options.last))

@@ -23,8 +23,9 @@ struct CommandLine {
   Mode mode = Mode::Window;
   QString error;
 
-  // --export FILE [--since TIME | --last SPAN] [--url ADDRESS]...
+  // --export FILE [--incidents] [--since TIME | --last SPAN] [--url ADDRESS]...
   QString exportFile;
+  bool incidents = false; // the incidents instead of the samples
   QString since;
   QString last;
   QStringList urls;

@@ -1,6 +1,9 @@
 #include "app/headless.h"
 
 #include "alerts/alertchannels.h"
+#include "alerts/alerttext.h"
+#include "alerts/incidentrules.h"
+#include "alerts/incidenttracker.h"
 #include "alerts/webhooksender.h"
 #include "app/metricsserver.h"
 #include "app/startup.h"
@@ -38,6 +41,7 @@ struct Headless::Parts {
   MetricsRegistry metrics;
   std::unique_ptr<MetricsServer> server;
   std::unique_ptr<WebhookSender> webhook;
+  std::unique_ptr<IncidentTracker> incidents;
 };
 
 namespace {
@@ -121,8 +125,22 @@ bool Headless::Start(QString* error) {
           [](const QString& said) { std::fprintf(stderr, "tarvik: %s\n", said.toLocal8Bit().constData()); });
   Startup::OpenHistory(p.history);
 
+  // Incidents: one line each on standard error, counted in the metrics, posted to the webhook.
+  p.incidents = std::make_unique<IncidentTracker>(p.cycle, p.settings, p.history, IncidentRules::Stored());
+  connect(p.incidents.get(), &IncidentTracker::Event, this, [this](const AlertEvent& event) {
+    const bool ended = event.ended.isValid();
+    if (!ended) // an incident begins: its kind is the event's name
+      parts->metrics.RecordIncident(event.url, AlertEvent::EventName(event.kind));
+    const QString line =
+        HistoryTime::Text(ended ? event.ended : event.started) + QLatin1Char(' ') + AlertText::Line(event);
+    std::fprintf(stderr, "tarvik: %s\n", line.toLocal8Bit().constData());
+    if (parts->webhook)
+      parts->webhook->Send(event);
+  });
+
   connect(&p.cycle, &TestCycle::SampleCompleted, this, [this](const CompletedSample& sample) {
     parts->metrics.RecordSample(sample.url, sample.fetched, sample.result, sample.at.toMSecsSinceEpoch());
+    parts->metrics.RecordHealth(sample.url, sample.HealthFacts(), sample.fetched.certNotAfterMs);
     this->out(HistoryTime::Text(sample.at) + QLatin1Char('\t') + QString::number(sample.siteId) + QLatin1Char('\t') +
               QString::number(sample.packet) + QLatin1Char('\t') + sample.ping + QLatin1Char('\t') + sample.result +
               QLatin1Char('\t') + sample.url);

@@ -44,8 +44,9 @@ int RunWindow(int argc, char* argv[]) {
 int RunExport(int argc, char* argv[], const CommandLine& line) {
   const QCoreApplication app(argc, argv);
   QString said;
-  const int code =
-      HistoryExport::Run(HistorySettings::File(), line.exportFile, line.since, line.last, line.urls, &said);
+  const int code = HistoryExport::Run(HistorySettings::File(), line.exportFile, line.since, line.last, line.urls, &said,
+                                      QDateTime::currentDateTimeUtc(),
+                                      line.incidents ? HistoryExport::Table::Incidents : HistoryExport::Table::Samples);
   Print(code == HistoryExport::Written ? stdout : stderr, said);
   return code;
 }

@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include "alerts/incidentrules.h"
+#include "alerts/incidenttracker.h"
 #include "app/leftovers.h"
 #include "history/historysettings.h"
 #include "platform/clock.h"
@@ -44,12 +46,21 @@ Form1* Startup::MainWindow() {
     form1 = new Form1(state);
     form1->UseHistory(history, HistorySettings::File());
     alerts = new WindowAlerts(*form1, WindowAlerts::StoredOptions(), form1);
+    // The incidents of the window's runs, kept in the history and told through the tray, the
+    // desktop's notifications and the webhook.
+    incidents = new IncidentTracker(form1->Cycle(), form1->Settings(), history, IncidentRules::Stored(), form1);
+    QObject::connect(incidents, &IncidentTracker::Event, alerts, &WindowAlerts::Event);
+    QObject::connect(incidents, &IncidentTracker::StatesChanged, alerts, &WindowAlerts::StatesChanged);
   }
   return form1;
 }
 
 WindowAlerts* Startup::Alerts() const {
   return alerts;
+}
+
+IncidentTracker* Startup::Incidents() const {
+  return incidents;
 }
 
 Form2* Startup::SplashWindow() const {

@@ -7,6 +7,7 @@
 
 class Form1;
 class Form2;
+class IncidentTracker;
 class WindowAlerts;
 
 // Start-up of the windowed program. It holds the program-wide state and the two windows for the
@@ -31,9 +32,10 @@ public:
   // through HistoryStore::Failed(); the program goes on without it.
   static void OpenHistory(HistoryStore& store);
 
-  Form1* MainWindow();          // created on first use
-  Form2* SplashWindow() const;  // null before Main
-  WindowAlerts* Alerts() const; // the tray, notifications and webhook of the main window
+  Form1* MainWindow();                // created on first use
+  Form2* SplashWindow() const;        // null before Main
+  WindowAlerts* Alerts() const;       // the tray, notifications and webhook of the main window
+  IncidentTracker* Incidents() const; // the incidents of the main window's runs
   Module1& State() { return state; }
 
 private:
@@ -42,4 +44,5 @@ private:
   QPointer<Form1> form1;
   QPointer<Form2> form2;
   QPointer<WindowAlerts> alerts;
+  QPointer<IncidentTracker> incidents;
 };

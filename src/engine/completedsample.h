@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/health.h"
 #include "platform/httpclient.h"
 
 #include <QDateTime>
@@ -24,6 +25,12 @@ struct CompletedSample {
   // The fetch whose figures the row shows. An earlier attempt (TestCycle::AttemptCompleted) is not:
   // its `ping` and `result` are what its row would have shown had it been kept.
   bool finalAttempt = true;
+
+  // What its health is judged on (Health::Judge). Refers to `result`: use it while the sample lives.
+  Health::Facts HealthFacts() const {
+    return {
+        .pingUs = accepted ? fetched.totalUs : -1, .cancelled = cancelled, .status = fetched.status, .result = result};
+  }
 };
 
 // A reference ping that has just ended (Ref 1 or Ref 2).

@@ -99,7 +99,7 @@ std::optional<Format> FormatOf(const QString& file) {
 }
 
 int Write(const QString& databasePath, const QString& file, const HistorySpan& span, const QStringList& urls,
-          QString* line) {
+          QString* line, Table table) {
   const std::optional<Format> format = FormatOf(file);
   if (!format) {
     *line = QStringLiteral("Cannot export to %1: the file name must end in .csv or .jsonl").arg(file);
@@ -116,7 +116,8 @@ int Write(const QString& databasePath, const QString& file, const HistorySpan& s
     return FileUnwritable;
   }
 
-  const QStringList columns = HistorySchema::SampleColumns();
+  const bool incidents = table == Table::Incidents;
+  const QStringList columns = incidents ? HistorySchema::IncidentColumns() : HistorySchema::SampleColumns();
   QByteArray block;
   block.reserve(BlockBytes + 4096);
   if (*format == Format::Csv)
@@ -127,7 +128,7 @@ int Write(const QString& databasePath, const QString& file, const HistorySpan& s
 
   bool written = true;
   qint64 count = 0;
-  const bool read = query.Samples(span, urls, [&](const SqliteStatement& row) {
+  const auto writeRow = [&](const SqliteStatement& row) {
     for (int column = 0; column < columns.size(); ++column) {
       if (*format == Format::Csv) {
         if (column > 0)
@@ -146,7 +147,8 @@ int Write(const QString& databasePath, const QString& file, const HistorySpan& s
       block.clear();
     }
     return written;
-  });
+  };
+  const bool read = incidents ? query.IncidentRows(span, urls, writeRow) : query.Samples(span, urls, writeRow);
   if (read && written && !block.isEmpty())
     written = out.write(block) == block.size();
   if (!read) {
@@ -158,12 +160,12 @@ int Write(const QString& databasePath, const QString& file, const HistorySpan& s
     *line = QStringLiteral("Cannot write %1: %2").arg(file, out.errorString());
     return FileUnwritable;
   }
-  *line = QStringLiteral("%1 samples written to %2").arg(count).arg(file);
+  *line = QStringLiteral("%1 %2 written to %3").arg(count).arg(incidents ? "incidents" : "samples", file);
   return Written;
 }
 
 int Run(const QString& databasePath, const QString& file, const QString& since, const QString& last,
-        const QStringList& urls, QString* line, const QDateTime& now) {
+        const QStringList& urls, QString* line, const QDateTime& now, Table table) {
   HistorySpan span;
   if (!since.isEmpty() && !last.isEmpty()) {
     *line = QStringLiteral("--since and --last cannot be used together");
@@ -193,7 +195,7 @@ int Run(const QString& databasePath, const QString& file, const QString& since, 
       *line = QStringLiteral("--url needs an address");
       return BadArgument;
     }
-  return Write(databasePath, file, span, urls, line);
+  return Write(databasePath, file, span, urls, line, table);
 }
 
 } // namespace HistoryExport

@@ -8,8 +8,9 @@
 
 #include <optional>
 
-// Export of samples from the history file to CSV or JSON Lines, for the Sites window and for the
-// command line (`--export FILE [--since ISO-8601 | --last 24h] [--url ADDRESS]...`).
+// Export of samples (or incidents) from the history file to CSV or JSON Lines, for the Sites window
+// and for the command line (`--export FILE [--incidents] [--since ISO-8601 | --last 24h]
+// [--url ADDRESS]...`).
 //
 // Both formats have the columns of `samples` (HistorySchema::SampleColumns()), by those names and
 // in that order, one sample a line in id order:
@@ -21,6 +22,11 @@
 namespace HistoryExport {
 
 enum class Format { Csv, JsonLines };
+
+// What is written: the samples (the columns of `samples`), or the incidents (the columns of
+// `incidents`, HistorySchema::IncidentColumns(), one incident a line in id order; the span and the
+// addresses choose the incidents that overlap it, HistoryQuery::IncidentRows()).
+enum class Table { Samples, Incidents };
 
 // The exit codes of Write() and Run(), which the command line returns.
 enum ExitCode {
@@ -38,7 +44,7 @@ std::optional<Format> FormatOf(const QString& file);
 // behind, and an earlier file of that name as it was. Returns an ExitCode; `line` receives one line
 // saying what was written ("1234 samples written to FILE") or what went wrong.
 int Write(const QString& databasePath, const QString& file, const HistorySpan& span, const QStringList& urls,
-          QString* line);
+          QString* line, Table table = Table::Samples);
 
 // The command line's export. `since`: an ISO 8601 date, or date and time ("2024-05-01",
 // "2024-05-01T08:00", "2024-05-01T08:00:00.000Z", "...+02:00"; local time without "Z" or offset).
@@ -46,6 +52,7 @@ int Write(const QString& databasePath, const QString& file, const HistorySpan& s
 // long before `now`. At most one of the two; neither exports every sample. An empty `urls` exports
 // every address. Returns an ExitCode, with `line` as for Write().
 int Run(const QString& databasePath, const QString& file, const QString& since, const QString& last,
-        const QStringList& urls, QString* line, const QDateTime& now = QDateTime::currentDateTimeUtc());
+        const QStringList& urls, QString* line, const QDateTime& now = QDateTime::currentDateTimeUtc(),
+        Table table = Table::Samples);
 
 } // namespace HistoryExport

@@ -691,6 +691,71 @@ bool HistoryQuery::Samples(const HistorySpan& span, const QStringList& urls,
   return true;
 }
 
+bool HistoryQuery::IncidentRows(const HistorySpan& span, const QStringList& urls,
+                                const std::function<bool(const SqliteStatement&)>& row) {
+  if (!IsOpen())
+    return false;
+  const HistoryBounds bounds = Resolve(span);
+  if (bounds.empty)
+    return true;
+  // A file of a layout before incidents were kept (not brought forward by a store yet) has none.
+  SqliteStatement table(
+      connection.Handle(),
+      QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'incidents'"));
+  if (!table.Step()) {
+    Fail(HistoryProblem::Of(table.ErrorCode()));
+    return false;
+  }
+  if (table.Int(0) == 0)
+    return true;
+  QString sql = QStringLiteral("SELECT %1 FROM incidents WHERE 1")
+                    .arg(HistorySchema::IncidentColumns().join(QStringLiteral(", ")));
+  if (!bounds.openTo)
+    sql += QStringLiteral(" AND started_utc < ?2");
+  if (!bounds.openFrom)
+    sql += QStringLiteral(" AND (ended_utc IS NULL OR ended_utc >= ?1)");
+  if (!urls.isEmpty()) {
+    QStringList parameters;
+    for (qsizetype i = 0; i < urls.size(); ++i)
+      parameters << QStringLiteral("?%1").arg(i + 4);
+    sql += QStringLiteral(" AND url IN (%1)").arg(parameters.join(QStringLiteral(", ")));
+  }
+  SqliteStatement statement(connection.Handle(), sql + QStringLiteral(" ORDER BY id"));
+  BindSpan(statement, bounds);
+  for (qsizetype i = 0; i < urls.size(); ++i)
+    statement.Bind(int(i + 4), urls.at(i));
+  while (statement.Step())
+    if (!row(statement))
+      return true;
+  if (statement.ErrorCode() != SQLITE_OK) {
+    Fail(HistoryProblem::Of(statement.ErrorCode()));
+    return false;
+  }
+  error.clear();
+  return true;
+}
+
+QList<HistoryIncident> HistoryQuery::Incidents(const HistorySpan& span, const QStringList& urls) {
+  QList<HistoryIncident> incidents;
+  IncidentRows(span, urls, [&](const SqliteStatement& row) {
+    HistoryIncident incident;
+    qint64 ms = 0;
+    const std::optional<HistoryIncident::Kind> kind = HistoryIncident::KindOf(row.String(2));
+    if (!kind || !HistoryTime::Parse(row.Text(3), &ms))
+      return true; // not of this program's making
+    incident.id = row.Int(0);
+    incident.url = row.String(1);
+    incident.kind = *kind;
+    incident.started = Utc(ms);
+    if (!row.IsNull(4) && HistoryTime::Parse(row.Text(4), &ms))
+      incident.ended = Utc(ms);
+    incident.cause = row.String(5);
+    incidents << incident;
+    return true;
+  });
+  return incidents;
+}
+
 std::optional<HistoryRun> HistoryQuery::Run(qint64 id) {
   if (!IsOpen())
     return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/historyconnection.h"
+#include "history/historyincident.h"
 #include "history/historyproblem.h"
 #include "history/historysample.h"
 #include "history/historyspan.h"
@@ -145,6 +146,14 @@ public:
   // when reading failed (ErrorText()); stopping early is no failure.
   bool Samples(const HistorySpan& span, const QStringList& urls,
                const std::function<bool(const SqliteStatement&)>& row);
+
+  // The incidents that overlap the span (began before its end, and go on or ended at or after its
+  // start; a run's span counts by its times), of `urls` only when given, in id order: as rows of the
+  // columns of HistorySchema::IncidentColumns() handed to `row`, or as a list. False, or an empty
+  // list, when reading failed (ErrorText()).
+  bool IncidentRows(const HistorySpan& span, const QStringList& urls,
+                    const std::function<bool(const SqliteStatement&)>& row);
+  QList<HistoryIncident> Incidents(const HistorySpan& span, const QStringList& urls = {});
 
   // A run by its id; none when there is no such run.
   std::optional<HistoryRun> Run(qint64 id);

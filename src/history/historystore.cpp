@@ -26,7 +26,7 @@ namespace {
 
 // What the caller queued for the writer thread.
 struct Item {
-  enum class What { Sample, BeginRun, EndRun };
+  enum class What { Sample, BeginRun, EndRun, BeginIncident, EndIncident };
   What what = What::Sample;
   quint64 seq = 0;      // order of queueing, from 1
   qint64 calledMs = 0;  // when it was queued
@@ -36,6 +36,7 @@ struct Item {
   double delay = 0;
   double warning1 = 0;
   double warning2 = 0;
+  HistoryIncident incident; // BeginIncident; EndIncident: url, kind and ended
 };
 
 QVariant IntOrNull(qint64 value, qint64 smallest = 0) {
@@ -69,7 +70,8 @@ struct HistoryStoreShared {
   std::map<quint64, qint64> begun; // new run ids by the seq of their BeginRun
   int retentionDays = HistoryStore::DefaultRetentionDays;
   bool pruneAsked = true;
-  sqlite3* checking = nullptr; // the integrity check's connection while it runs
+  QList<HistoryIncident> ongoing; // the incidents going on when the file was opened
+  sqlite3* checking = nullptr;    // the integrity check's connection while it runs
 
   // Queues an item (the caller holds the mutex).
   Item& Queue(Item::What what) {
@@ -118,6 +120,8 @@ private:
   enum class Pruned { More, Done, Failed };
 
   bool OpenFile(QString* line);
+  // The incidents that go on in the file, oldest first; false when they cannot be read.
+  bool ReadOngoing(QList<HistoryIncident>* incidents, QSqlError* error);
   bool Commit(const std::vector<Item>& items, std::map<quint64, qint64>* begun, QSqlError* error);
   Pruned PruneStep(const QString& cutoff, QSqlError* error);
   void Fail(const QSqlError& error) {
@@ -131,6 +135,8 @@ private:
   std::optional<QSqlQuery> insertSample;
   std::optional<QSqlQuery> insertRun;
   std::optional<QSqlQuery> endRun;
+  std::optional<QSqlQuery> insertIncident;
+  std::optional<QSqlQuery> endIncident;
   QSet<qint64> openRuns; // begun by this store and not yet ended
 };
 
@@ -173,6 +179,40 @@ bool Writer::OpenFile(QString* line) {
       QStringLiteral("INSERT INTO runs(started_utc, samplers, delay_s, warn1_s, warn2_s) VALUES(?, ?, ?, ?, ?)"));
   endRun.emplace(db);
   endRun->prepare(QStringLiteral("UPDATE runs SET ended_utc = ? WHERE id = ?"));
+  insertIncident.emplace(db);
+  insertIncident->prepare(
+      QStringLiteral("INSERT INTO incidents(url, kind, started_utc, ended_utc, cause) VALUES(?, ?, ?, ?, ?)"));
+  endIncident.emplace(db);
+  endIncident->prepare(
+      QStringLiteral("UPDATE incidents SET ended_utc = ? WHERE url = ? AND kind = ? AND ended_utc IS NULL"));
+  QList<HistoryIncident> ongoing;
+  if (!ReadOngoing(&ongoing, &error))
+    return problem(HistoryProblem::Of(error));
+  QMutexLocker lock(&s->mutex);
+  s->ongoing = ongoing;
+  return true;
+}
+
+bool Writer::ReadOngoing(QList<HistoryIncident>* incidents, QSqlError* error) {
+  QSqlQuery query(connection.Database());
+  if (!query.exec(QStringLiteral("SELECT id, url, kind, started_utc, cause FROM incidents WHERE ended_utc IS NULL "
+                                 "ORDER BY started_utc, id"))) {
+    *error = query.lastError();
+    return false;
+  }
+  while (query.next()) {
+    HistoryIncident incident;
+    qint64 started = 0;
+    const std::optional<HistoryIncident::Kind> kind = HistoryIncident::KindOf(query.value(2).toString());
+    if (!kind || !HistoryTime::Parse(query.value(3).toString().toUtf8(), &started))
+      continue; // a row of another program's making that this one cannot take up
+    incident.id = query.value(0).toLongLong();
+    incident.url = query.value(1).toString();
+    incident.kind = *kind;
+    incident.started = QDateTime::fromMSecsSinceEpoch(started, Qt::UTC);
+    incident.cause = query.value(4).toString();
+    incidents->append(incident);
+  }
   return true;
 }
 
@@ -224,6 +264,23 @@ bool Writer::Commit(const std::vector<Item>& items, std::map<quint64, qint64>* b
       query->bindValue(0, HistoryTime::Text(item.calledMs));
       query->bindValue(1, item.runId);
       break;
+    case Item::What::BeginIncident:
+      query = &*insertIncident;
+      query->bindValue(0, item.incident.url);
+      query->bindValue(1, HistoryIncident::KindName(item.incident.kind));
+      query->bindValue(2, HistoryTime::Text(item.incident.started.isValid() ? item.incident.started.toMSecsSinceEpoch()
+                                                                            : item.calledMs));
+      query->bindValue(3, item.incident.ended.isValid() ? QVariant(HistoryTime::Text(item.incident.ended))
+                                                        : QVariant(QMetaType::fromType<QString>()));
+      query->bindValue(4, item.incident.cause);
+      break;
+    case Item::What::EndIncident:
+      query = &*endIncident;
+      query->bindValue(0, HistoryTime::Text(item.incident.ended.isValid() ? item.incident.ended.toMSecsSinceEpoch()
+                                                                          : item.calledMs));
+      query->bindValue(1, item.incident.url);
+      query->bindValue(2, HistoryIncident::KindName(item.incident.kind));
+      break;
     }
     if (!query->exec()) {
       *error = query->lastError();
@@ -248,7 +305,8 @@ bool Writer::Commit(const std::vector<Item>& items, std::map<quint64, qint64>* b
 
 // One batch of the retention: deletes the first PruneBatch samples (in id order) taken before
 // `cutoff`. Done once no sample is older; then the runs that ended before the cutoff go too (and
-// those that never ended and began before it, unless this store began them).
+// those that never ended and began before it, unless this store began them), and the incidents that
+// ended before it.
 Writer::Pruned Writer::PruneStep(const QString& cutoff, QSqlError* error) {
   QSqlDatabase& db = connection.Database();
   QSqlQuery query(db);
@@ -276,6 +334,13 @@ Writer::Pruned Writer::PruneStep(const QString& cutoff, QSqlError* error) {
                                  "AND id NOT IN (%1))")
                       .arg(open.join(QLatin1Char(','))));
     query.addBindValue(cutoff);
+    query.addBindValue(cutoff);
+    if (!query.exec()) {
+      *error = query.lastError();
+      return Pruned::Failed;
+    }
+    // Incidents that ended before the cutoff go with their samples; one that goes on stays.
+    query.prepare(QStringLiteral("DELETE FROM incidents WHERE ended_utc < ?"));
     query.addBindValue(cutoff);
     if (!query.exec()) {
       *error = query.lastError();
@@ -531,6 +596,34 @@ void HistoryStore::Append(const HistorySample& sample) {
   if (shared->state != State::On)
     return;
   shared->Queue(Item::What::Sample).sample = sample;
+}
+
+void HistoryStore::BeginIncident(const HistoryIncident& incident) {
+  if (!shared)
+    return;
+  QMutexLocker lock(&shared->mutex);
+  if (shared->state != State::On)
+    return;
+  shared->Queue(Item::What::BeginIncident).incident = incident;
+}
+
+void HistoryStore::EndIncident(const QString& url, HistoryIncident::Kind kind, const QDateTime& ended) {
+  if (!shared)
+    return;
+  QMutexLocker lock(&shared->mutex);
+  if (shared->state != State::On)
+    return;
+  HistoryIncident& incident = shared->Queue(Item::What::EndIncident).incident;
+  incident.url = url;
+  incident.kind = kind;
+  incident.ended = ended;
+}
+
+QList<HistoryIncident> HistoryStore::OngoingIncidents() const {
+  if (!shared)
+    return {};
+  QMutexLocker lock(&shared->mutex);
+  return shared->state == State::On ? shared->ongoing : QList<HistoryIncident>();
 }
 
 bool HistoryStore::Flush() {

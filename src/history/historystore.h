@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/historyincident.h"
 #include "history/historysample.h"
 
 #include <QObject>
@@ -57,6 +58,14 @@ public:
   void EndRun(qint64 runId);
   // Queues a sample for the next commit.
   void Append(const HistorySample& sample);
+  // Records the start of an incident (a row of `incidents` that goes on). Queued like a sample.
+  void BeginIncident(const HistoryIncident& incident);
+  // Records the end of the incident of that url and kind that goes on (of every such incident, should
+  // the file hold more than one). Queued like a sample.
+  void EndIncident(const QString& url, HistoryIncident::Kind kind, const QDateTime& ended);
+  // The incidents the file held as going on when it was opened, oldest first; none while history
+  // is off.
+  QList<HistoryIncident> OngoingIncidents() const;
   // Waits until everything queued so far is committed. False when history is off.
   bool Flush();
 

@@ -70,6 +70,23 @@ void MetricsRegistry::RecordSample(const QString& url, const FetchResult& fetche
   site.phases = Phases(fetched);
 }
 
+void MetricsRegistry::RecordHealth(const QString& url, const Health::Facts& facts, qint64 certNotAfterMs) {
+  if (facts.cancelled)
+    return;
+  Site& site = sites[url];
+  // Up and slow are both up: the warning value does not matter here.
+  site.up = Health::Judge(facts, qQNaN()).Up() ? 1 : 0;
+  site.status = facts.status;
+  if (certNotAfterMs >= 0)
+    site.certNotAfterMs = certNotAfterMs;
+  for (const char* kind : {"down", "slow", "certificate"})
+    site.incidents.try_emplace(QString::fromLatin1(kind), 0);
+}
+
+void MetricsRegistry::RecordIncident(const QString& url, const QString& kind) {
+  ++sites[url].incidents[kind];
+}
+
 void MetricsRegistry::RecordReference(int reference, double seconds) {
   if (reference == 1 || reference == 2)
     references[std::size_t(reference - 1)] = seconds;
@@ -114,6 +131,28 @@ QByteArray MetricsRegistry::Exposition() const {
   for (const auto& [url, site] : sites)
     out << "tarvik_last_sample_timestamp_seconds{" << UrlLabel(url) << "} " << Number(double(site.lastAtMs) / 1000)
         << '\n';
+
+  header("tarvik_site_up", "gauge", "1 when the last sample of the site was up (2xx and the marker file), else 0.");
+  for (const auto& [url, site] : sites)
+    if (site.up >= 0)
+      out << "tarvik_site_up{" << UrlLabel(url) << "} " << site.up << '\n';
+
+  header("tarvik_http_status_code", "gauge", "The HTTP status of the last sample of the site; 0 when none came.");
+  for (const auto& [url, site] : sites)
+    if (site.up >= 0)
+      out << "tarvik_http_status_code{" << UrlLabel(url) << "} " << site.status << '\n';
+
+  header("tarvik_tls_cert_not_after_seconds", "gauge",
+         "When the earliest of the certificates the site's server sent ends (Unix time).");
+  for (const auto& [url, site] : sites)
+    if (site.certNotAfterMs >= 0)
+      out << "tarvik_tls_cert_not_after_seconds{" << UrlLabel(url) << "} " << Number(double(site.certNotAfterMs) / 1000)
+          << '\n';
+
+  header("tarvik_incidents_total", "counter", "Incidents of the site begun, by kind.");
+  for (const auto& [url, site] : sites)
+    for (const auto& [kind, count] : site.incidents)
+      out << "tarvik_incidents_total{" << UrlLabel(url) << ",kind=\"" << LabelValue(kind) << "\"} " << count << '\n';
 
   header("tarvik_reference_ping_seconds", "gauge", "The last time of each reference address.");
   for (std::size_t i = 0; i < references.size(); ++i)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/health.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -18,6 +20,14 @@ struct FetchResult;
 //                                           sample took (resolve, connect, tls, processing, transfer)
 //   tarvik_last_sample_success              gauge: 1 when the url's last sample was accepted, else 0
 //   tarvik_last_sample_timestamp_seconds    gauge: when the url's last sample ended (Unix time)
+//   tarvik_site_up                          gauge: 1 when the url's last sample was up (or slow),
+//                                           0 when it was down (Health::Judge); as a probe's success
+//   tarvik_http_status_code                 gauge: the HTTP status of the url's last sample, 0 when
+//                                           none arrived
+//   tarvik_tls_cert_not_after_seconds       gauge: the earliest end of the certificates the url's
+//                                           server last sent (Unix time); https sites only
+//   tarvik_incidents_total                  counter of the url's incidents begun, per kind (down,
+//                                           slow, certificate), each 0 until the first
 //   tarvik_reference_ping_seconds           gauge: the last time of reference address 1 and 2
 //   tarvik_build_info                       gauge 1 with the program's version
 //
@@ -32,6 +42,11 @@ public:
   // One completed sample of the site `url` (the address as listed): accepted when fetched.ok,
   // failed otherwise, with `failure` as its reason. `atMs` is the time it ended (ms since the epoch).
   void RecordSample(const QString& url, const FetchResult& fetched, const QString& failure, qint64 atMs);
+  // The health of the site's last sample; a cancelled sample changes nothing. `certNotAfterMs` is
+  // FetchResult::certNotAfterMs (-1: none told, the last known stays).
+  void RecordHealth(const QString& url, const Health::Facts& facts, qint64 certNotAfterMs);
+  // An incident of the site began; `kind` is "down", "slow" or "certificate".
+  void RecordIncident(const QString& url, const QString& kind);
   // The time of reference address 1 or 2, in seconds.
   void RecordReference(int reference, double seconds);
 
@@ -46,6 +61,10 @@ private:
     std::map<QString, double> phases; // of the last accepted sample, by phase name
     bool lastOk = false;
     qint64 lastAtMs = 0;
+    int up = -1; // of the last sample that was not cancelled; -1 before it
+    int status = 0;
+    qint64 certNotAfterMs = -1;
+    std::map<QString, quint64> incidents; // by kind
   };
   std::map<QString, Site> sites;
   std::array<double, 2> references{-1, -1};

@@ -75,6 +75,9 @@ void CommandLineTest::readsTheMode_data() {
   QTest::newRow("since and last") << QStringList{"--export", "a.csv", "--since", "2026-01-01", "--last", "1h"}
                                   << int(Mode::Error);
   QTest::newRow("last without export") << QStringList{"--last", "24h"} << int(Mode::Error);
+  QTest::newRow("incidents") << QStringList{"--export", "i.jsonl", "--incidents", "--last", "7d"} << int(Mode::Export);
+  QTest::newRow("incidents without export") << QStringList{"--incidents"} << int(Mode::Error);
+  QTest::newRow("incidents with headless") << QStringList{"--headless", "--incidents"} << int(Mode::Error);
   QTest::newRow("headless") << QStringList{"--headless"} << int(Mode::Headless);
   QTest::newRow("headless and export") << QStringList{"--headless", "--export", "a.csv"} << int(Mode::Error);
   QTest::newRow("delay without headless") << QStringList{"--delay", "5"} << int(Mode::Error);
@@ -104,6 +107,8 @@ void CommandLineTest::readsExportAndHeadlessOptions() {
   QCOMPARE(line.exportFile, QStringLiteral("out.jsonl"));
   QCOMPARE(line.since, QStringLiteral("2026-12-01T08:00Z"));
   QCOMPARE(line.urls, (QStringList{"http://a", "http://b"}));
+  QVERIFY(!line.incidents);
+  QVERIFY(CommandLine::Parse({program, "--export", "out.csv", "--incidents"}).incidents);
 
   line = CommandLine::Parse({program, "--headless", "--urls", "sites.txt", "--delay", "5", "--samplers", "3",
                              "--metrics", "[::1]:9100", "--webhook", "https://chat.example/hooks/T1"});
@@ -143,6 +148,11 @@ void CommandLineTest::exportsWithoutDisplay() {
     HistoryStore store;
     QVERIFY(store.Open(home.filePath(QStringLiteral("history.sqlite"))));
     const qint64 runId = store.BeginRun(1, 60, 1, 20);
+    HistoryIncident incident;
+    incident.url = QStringLiteral("http://b.example");
+    incident.started = QDateTime::currentDateTimeUtc();
+    incident.cause = QStringLiteral("HTTP 404");
+    store.BeginIncident(incident);
     for (int i = 0; i < 3; ++i) {
       HistorySample sample;
       sample.url = i == 1 ? QStringLiteral("http://b.example") : QStringLiteral("http://a.example");
@@ -160,9 +170,21 @@ void CommandLineTest::exportsWithoutDisplay() {
   QFile csv(out);
   QVERIFY(csv.open(QIODevice::ReadOnly));
   const QList<QByteArray> lines = csv.readAll().split('\n');
+  csv.close();
   QCOMPARE(lines.size(), 4); // header, two samples, the empty rest after the last line end
   QVERIFY(lines.at(0).startsWith("id,at_utc,kind,url"));
   QVERIFY(lines.at(1).contains(",http://a.example,") && lines.at(1).contains("\"ok, \"\"quoted\"\"\""));
+
+  // The incidents instead of the samples.
+  run = RunProgram({"--export", out, "--incidents"}, home.path());
+  QCOMPARE(run.exitCode, 0);
+  QVERIFY2(run.out.startsWith(QStringLiteral("1 incidents written to")), qPrintable(run.out + run.err));
+  QVERIFY(csv.open(QIODevice::ReadOnly));
+  const QList<QByteArray> incidentLines = csv.readAll().split('\n');
+  csv.close();
+  QCOMPARE(incidentLines.size(), 3);
+  QCOMPARE(incidentLines.at(0), QByteArray("id,url,kind,started_utc,ended_utc,cause\r"));
+  QVERIFY(incidentLines.at(1).startsWith("1,http://b.example,down,") && incidentLines.at(1).endsWith(",,HTTP 404\r"));
 
   // A bad span and an unwritable file are told apart by their codes.
   QCOMPARE(RunProgram({"--export", out, "--last", "yesterday"}, home.path()).exitCode, 2);

@@ -185,6 +185,20 @@ void HeadlessTest::samplesServesMetricsAndEndsOnSignal() {
   QVERIFY(metrics.contains(
       QStringLiteral("tarvik_sample_failures_total{url=\"%1\",reason=\"Connection refused\"} ").arg(refused).toUtf8()));
   QVERIFY(metrics.contains("tarvik_build_info{version=\"" TARVIK_VERSION_TEXT "\"} 1"));
+  // The refused site's two rows made a down incident: one line on standard error, and the metrics.
+  QVERIFY(metrics.contains(QStringLiteral("tarvik_site_up{url=\"%1\"} 1").arg(good).toUtf8()));
+  QVERIFY(metrics.contains(QStringLiteral("tarvik_site_up{url=\"%1\"} 0").arg(refused).toUtf8()));
+  QVERIFY(metrics.contains(QStringLiteral("tarvik_http_status_code{url=\"%1\"} 200").arg(good).toUtf8()));
+  QVERIFY(metrics.contains(QStringLiteral("tarvik_incidents_total{url=\"%1\",kind=\"down\"} 1").arg(refused).toUtf8()));
+  QVERIFY(metrics.contains(QStringLiteral("tarvik_incidents_total{url=\"%1\",kind=\"down\"} 0").arg(good).toUtf8()));
+  static const QRegularExpression downLine(
+      QStringLiteral("^tarvik: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z Site down: (.+) \\(Connection "
+                     "refused\\)$"),
+      QRegularExpression::MultilineOption);
+  const QString errors = program.Errors();
+  const QRegularExpressionMatch down = downLine.match(errors);
+  QVERIFY2(down.hasMatch() && down.captured(1) == refused, qPrintable(errors));
+  QCOMPARE(errors.count(QStringLiteral("Site down:")), 1);
   const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
   if (!promtool.isEmpty()) {
     QProcess check;
@@ -211,6 +225,11 @@ void HeadlessTest::samplesServesMetricsAndEndsOnSignal() {
   }
   const std::optional<HistoryRun> run = history.Run(1);
   QVERIFY(run && run->ended.isValid());
+  // The incident goes on past the end: the next start takes it up.
+  const QList<HistoryIncident> incidents = history.Incidents(HistorySpan{});
+  QCOMPARE(incidents.size(), 1);
+  QCOMPARE(incidents.at(0).url, refused);
+  QVERIFY(incidents.at(0).Ongoing());
   // Ending updated the transfer sub-log as closing the window does.
   QVERIFY(QFile::exists(home.filePath(QStringLiteral("sublog.log"))));
 }

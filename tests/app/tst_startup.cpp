@@ -1,6 +1,9 @@
 // Start-up: first start, later start with stored values, damaged values, the splash window.
+#include "alerts/incidenttracker.h"
 #include "app/startup.h"
+#include "engine/completedsample.h"
 #include "form1controls.h"
+#include "loopbackserver.h"
 #include "platform/programfolder.h"
 #include "scriptedboxes.h"
 #include "settings/settingsstore.h"
@@ -320,6 +323,30 @@ private slots:
     QFile kept(target);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("keep me"));
+  }
+
+  // The incidents of the window's runs reach what tells them beyond the window (here the webhook).
+  void windowIncidentsAreTold() {
+    LoopbackServer hook;
+    hook.Serve(QStringLiteral("/hook"), "ok");
+    SettingsStore::SaveRegString(QStringLiteral("Alerts/WebhookUrl"), hook.Url(QStringLiteral("/hook")));
+    SettingsStore::SaveRegString(QStringLiteral("Alerts/Notify"), QStringLiteral("false"));
+    startup->Main();
+    startup->MainWindow();
+    IncidentTracker* incidents = startup->Incidents();
+    QVERIFY(incidents);
+    incidents->TestingChanged(true);
+    for (int i = 0; i < 2; ++i) {
+      CompletedSample refused;
+      refused.at = QDateTime::currentDateTimeUtc();
+      refused.url = QStringLiteral("http://down.example");
+      refused.ping = QStringLiteral("Failed");
+      refused.result = QStringLiteral("Connection refused");
+      incidents->RecordSample(refused);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(hook.RequestCount(QStringLiteral("/hook")), 1, 10000);
+    const QByteArray body = hook.LastRequest().body;
+    QVERIFY2(body.contains("\"event\":\"down\"") && body.contains("http://down.example"), body.constData());
   }
 
   void closingTheMainWindowEndsTheProgram() {

@@ -111,7 +111,7 @@ class HistoryExportTest : public QObject {
   }
 
   // The CSV file's rows, checking its header: an unquoted empty field is NULL; numbers as numbers.
-  QList<QVariantList> CsvRows(const QString& file) {
+  QList<QVariantList> CsvRows(const QString& file, const QStringList& columns = HistorySchema::SampleColumns()) {
     QList<QList<Field>> records;
     if (!ReadCsv(ReadBytes(file), &records)) {
       qWarning("not RFC 4180 CSV");
@@ -120,7 +120,7 @@ class HistoryExportTest : public QObject {
     QStringList header;
     for (const Field& field : records.value(0))
       header << field.text;
-    if (header != HistorySchema::SampleColumns())
+    if (header != columns)
       return {{QStringLiteral("header"), header}};
     QList<QVariantList> rows;
     for (const QList<Field>& record : records.mid(1)) {
@@ -138,12 +138,11 @@ class HistoryExportTest : public QObject {
   }
 
   // The JSON Lines file's rows, checking that every line is one object with the columns in order.
-  QList<QVariantList> JsonRows(const QString& file) {
+  QList<QVariantList> JsonRows(const QString& file, const QStringList& columns = HistorySchema::SampleColumns()) {
     const QByteArray bytes = ReadBytes(file);
     if (!bytes.isEmpty() && !bytes.endsWith('\n'))
       return {{QStringLiteral("no final line end")}};
     QList<QVariantList> rows;
-    const QStringList columns = HistorySchema::SampleColumns();
     for (const QByteArray& line : bytes.split('\n')) {
       if (line.isEmpty())
         continue;
@@ -201,7 +200,62 @@ private slots:
       sample.bytes = i % 5 == 0 ? -1 : 4;
       store.Append(sample);
     }
+    // Incidents: one long ended, one that ended within the last day, one that ended just before it,
+    // one that goes on.
+    const auto incident = [&](const char* url, HistoryIncident::Kind kind, qint64 startedSecs, qint64 endedSecs,
+                              const QString& cause) {
+      HistoryIncident made;
+      made.url = QString::fromUtf8(url);
+      made.kind = kind;
+      made.started = Now.addSecs(-startedSecs);
+      made.cause = cause;
+      store.BeginIncident(made);
+      if (endedSecs >= 0)
+        store.EndIncident(made.url, kind, Now.addSecs(-endedSecs));
+    };
+    incident("http://a.test/x,y", HistoryIncident::Kind::Down, 40 * 3600, 39 * 3600, "say \"hi\", then\r\nleave");
+    incident("http://plain.test", HistoryIncident::Kind::Slow, 30 * 3600, 23 * 3600, "Ping 1.500 s");
+    incident("http://é.test/✓", HistoryIncident::Kind::Certificate, 2 * 3600, -1, "expires in 5 days");
+    incident("http://plain.test", HistoryIncident::Kind::Down, 25 * 3600, 24 * 3600 + 1, "HTTP 404");
     QVERIFY(store.Flush());
+  }
+
+  // --incidents writes the incidents that overlap the span, of the addresses given, in both formats.
+  void incidents_data() {
+    QTest::addColumn<QString>("last");
+    QTest::addColumn<QStringList>("urls");
+    QTest::addColumn<QList<int>>("ids");
+    QTest::newRow("all") << "" << QStringList() << QList<int>{1, 2, 3, 4};
+    QTest::newRow("last 24h") << "24h" << QStringList() << QList<int>{2, 3};
+    QTest::newRow("an address") << "" << QStringList{"http://plain.test"} << QList<int>{2, 4};
+    QTest::newRow("an address, 24h") << "24h" << QStringList{"http://é.test/✓"} << QList<int>{3};
+  }
+  void incidents() {
+    QFETCH(QString, last);
+    QFETCH(QStringList, urls);
+    QFETCH(QList<int>, ids);
+    HistoryFile file(database);
+    QList<QVariantList> expected;
+    for (const int id : ids) {
+      QVariantList row = file.Rows(QStringLiteral("SELECT %1 FROM incidents WHERE id = ?")
+                                       .arg(HistorySchema::IncidentColumns().join(QStringLiteral(", "))),
+                                   {id})
+                             .value(0);
+      for (QVariant& value : row)
+        if (value.isNull())
+          value = QVariant();
+      expected << row;
+    }
+    QCOMPARE(expected.size(), ids.size());
+    QString line;
+    for (const char* name : {"incidents.csv", "incidents.jsonl"}) {
+      QCOMPARE(
+          HistoryExport::Run(database, Out(name), QString(), last, urls, &line, Now, HistoryExport::Table::Incidents),
+          int(HistoryExport::Written));
+      QCOMPARE(line, QStringLiteral("%1 incidents written to %2").arg(ids.size()).arg(Out(name)));
+    }
+    QCOMPARE(CsvRows(Out("incidents.csv"), HistorySchema::IncidentColumns()), expected);
+    QCOMPARE(JsonRows(Out("incidents.jsonl"), HistorySchema::IncidentColumns()), expected);
   }
 
   void readsBackEqual_data() {

@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <tuple>
+
 namespace {
 
 const QString Damaged = QStringLiteral("History is off: history.sqlite is damaged");
@@ -270,6 +272,51 @@ private slots:
     QVERIFY(rows[1][2].isNull());
   }
 
+  // An incident's start and end reach the file; those that go on are read back at the next opening,
+  // oldest first, and not those that ended (or that this program cannot read).
+  void incidentsAreKeptAndReadBack() {
+    const QDateTime at(QDate(2026, 3, 1), QTime(12, 0, 0, 250), Qt::UTC);
+    {
+      HistoryStore store;
+      QVERIFY(store.Open(path));
+      QVERIFY(store.OngoingIncidents().isEmpty());
+      for (const auto& [url, kind, minutes, cause] :
+           {std::tuple{"http://a.test", HistoryIncident::Kind::Down, 5, "Connection refused"},
+            std::tuple{"http://a.test", HistoryIncident::Kind::Certificate, 0, "expires in 5 days"},
+            std::tuple{"http://b.test/é", HistoryIncident::Kind::Slow, 1, "Ping 1.500 s"},
+            std::tuple{"http://c.test", HistoryIncident::Kind::Down, 2, "HTTP 404"}}) {
+        HistoryIncident incident;
+        incident.url = QString::fromUtf8(url);
+        incident.kind = kind;
+        incident.started = at.addSecs(60 * minutes);
+        incident.cause = QString::fromUtf8(cause);
+        store.BeginIncident(incident);
+      }
+      store.EndIncident(QStringLiteral("http://c.test"), HistoryIncident::Kind::Down, at.addSecs(600));
+      store.EndIncident(QStringLiteral("http://b.test/é"), HistoryIncident::Kind::Down, at.addSecs(600)); // none
+      QVERIFY(store.Flush());
+    }
+    HistoryFile file(path);
+    QVERIFY(
+        file.Exec(QStringLiteral("INSERT INTO incidents(url, kind, started_utc) VALUES('http://d.test', "
+                                 "'meteor', '2026-03-01T12:00:00.000Z')")));
+    QCOMPARE(Texts(file.Rows(QStringLiteral("SELECT * FROM incidents WHERE id = 4")).value(0)),
+             (QStringList{"4", "http://c.test", "down", "2026-03-01T12:02:00.250Z", "2026-03-01T12:10:00.250Z",
+                          "HTTP 404"}));
+
+    HistoryStore store;
+    QVERIFY(store.Open(path));
+    QStringList ongoing;
+    for (const HistoryIncident& incident : store.OngoingIncidents())
+      ongoing << QStringLiteral("%1 %2 %3 %4 %5")
+                     .arg(incident.id)
+                     .arg(incident.url, HistoryIncident::KindName(incident.kind), HistoryTime::Text(incident.started),
+                          incident.cause);
+    QCOMPARE(ongoing, (QStringList{"2 http://a.test certificate 2026-03-01T12:00:00.250Z expires in 5 days",
+                                   "3 http://b.test/é slow 2026-03-01T12:01:00.250Z Ping 1.500 s",
+                                   "1 http://a.test down 2026-03-01T12:05:00.250Z Connection refused"}));
+  }
+
   // Samples are committed without anyone asking, and Close() writes what is still queued.
   void queuedSamplesReachTheFile() {
     HistoryStore store;
@@ -332,6 +379,13 @@ private slots:
           {HistoryTime::Text(now.addDays(-92)), HistoryTime::Text(now.addDays(-91)),
            HistoryTime::Text(now.addDays(-90)), HistoryTime::Text(now.addDays(-89)),
            HistoryTime::Text(now.addDays(-91))}));
+      // Incidents: ended 91 and 89 days ago; one begun 120 days ago that goes on.
+      QVERIFY(file.Exec(QStringLiteral("INSERT INTO incidents(id, url, kind, started_utc, ended_utc) VALUES"
+                                       "(1, 'http://a.test', 'down', ?, ?), (2, 'http://a.test', 'slow', ?, ?), "
+                                       "(3, 'http://b.test', 'certificate', ?, NULL)"),
+                        {HistoryTime::Text(now.addDays(-92)), HistoryTime::Text(now.addDays(-91)),
+                         HistoryTime::Text(now.addDays(-90)), HistoryTime::Text(now.addDays(-89)),
+                         HistoryTime::Text(now.addDays(-120))}));
       QVERIFY(file.Exec(QStringLiteral("COMMIT")));
     }
     HistoryFile file(path);
@@ -348,6 +402,8 @@ private slots:
     QTRY_COMPARE_WITH_TIMEOUT(kept(), (QList<int>{89, 11, 9, 0}), 20000);
     QTRY_COMPARE_WITH_TIMEOUT(file.Rows(QStringLiteral("SELECT id FROM runs ORDER BY id")),
                               (QList<QVariantList>{{2}, {run}}), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(file.Rows(QStringLiteral("SELECT id FROM incidents ORDER BY id")),
+                              (QList<QVariantList>{{2}, {3}}), 5000);
 
     store.SetRetentionDays(10);
     QTRY_COMPARE_WITH_TIMEOUT(kept(), (QList<int>{9, 0}), 5000);

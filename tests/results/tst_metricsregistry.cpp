@@ -46,6 +46,7 @@ private slots:
   void failuresAndLastSample();
   void phasesAreDurations();
   void labelValuesAreEscaped();
+  void healthStatusCertificateAndIncidents();
   void promtoolAcceptsTheExposition();
 };
 
@@ -118,6 +119,54 @@ void MetricsRegistryTest::labelValuesAreEscaped() {
            text.constData());
 }
 
+// The site's health follows its last sample that was not cancelled: up (slow too) or down, with its
+// status; the certificate's end stays the last one told; incidents count per kind from 0.
+void MetricsRegistryTest::healthStatusCertificateAndIncidents() {
+  MetricsRegistry metrics;
+  const QString site = QStringLiteral("https://f.example");
+  const auto series = [&](const char* name) { return QStringLiteral("%1{url=\"%2\"}").arg(QLatin1String(name), site); };
+  const auto record = [&](qint64 pingUs, int status, const QString& result, bool cancelled, qint64 notAfterMs) {
+    metrics.RecordHealth(
+        site, Health::Facts{.pingUs = pingUs, .cancelled = cancelled, .status = status, .result = result}, notAfterMs);
+    return metrics.Exposition();
+  };
+
+  QByteArray text = metrics.Exposition();
+  QCOMPARE(Value(text, series("tarvik_site_up")), QStringLiteral("<none>"));
+  text = record(30000, 200, QStringLiteral(" => 0.01"), false, 1790000000000);
+  QCOMPARE(Value(text, series("tarvik_site_up")), QStringLiteral("1"));
+  QCOMPARE(Value(text, series("tarvik_http_status_code")), QStringLiteral("200"));
+  QCOMPARE(Value(text, series("tarvik_tls_cert_not_after_seconds")).toDouble(), 1790000000.0);
+  for (const char* kind : {"down", "slow", "certificate"})
+    QCOMPARE(Value(text, QStringLiteral("tarvik_incidents_total{url=\"%1\",kind=\"%2\"}").arg(site, kind)),
+             QStringLiteral("0"));
+
+  text = record(30000, 404, QString(), false, -1);
+  QCOMPARE(Value(text, series("tarvik_site_up")), QStringLiteral("0"));
+  QCOMPARE(Value(text, series("tarvik_http_status_code")), QStringLiteral("404"));
+  QCOMPARE(Value(text, series("tarvik_tls_cert_not_after_seconds")).toDouble(), 1790000000.0);
+  text = record(30000, 200, QStringLiteral("Code"), false, -1);
+  QCOMPARE(Value(text, series("tarvik_site_up")), QStringLiteral("0"));
+  text = record(-1, 0, QStringLiteral("Connection refused"), false, -1);
+  QCOMPARE(Value(text, series("tarvik_http_status_code")), QStringLiteral("0"));
+  text = record(-1, 0, QStringLiteral("Cancelled"), true, -1);
+  QCOMPARE(Value(text, series("tarvik_site_up")), QStringLiteral("0"));
+
+  metrics.RecordIncident(site, QStringLiteral("down"));
+  metrics.RecordIncident(site, QStringLiteral("down"));
+  metrics.RecordIncident(site, QStringLiteral("certificate"));
+  text = metrics.Exposition();
+  QCOMPARE(Value(text, QStringLiteral("tarvik_incidents_total{url=\"%1\",kind=\"down\"}").arg(site)),
+           QStringLiteral("2"));
+  QCOMPARE(Value(text, QStringLiteral("tarvik_incidents_total{url=\"%1\",kind=\"certificate\"}").arg(site)),
+           QStringLiteral("1"));
+  // An http site has no certificate series.
+  metrics.RecordHealth(QStringLiteral("http://g.example"),
+                       Health::Facts{.pingUs = 1, .cancelled = false, .status = 200, .result = {}}, -1);
+  QCOMPARE(Value(metrics.Exposition(), QStringLiteral("tarvik_tls_cert_not_after_seconds{url=\"http://g.example\"}")),
+           QStringLiteral("<none>"));
+}
+
 void MetricsRegistryTest::promtoolAcceptsTheExposition() {
   const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
   if (promtool.isEmpty())
@@ -127,6 +176,9 @@ void MetricsRegistryTest::promtoolAcceptsTheExposition() {
   metrics.RecordSample(QStringLiteral("http://e.example/\"odd\"\\"), Failed(QStringLiteral("x")),
                        QStringLiteral("Connection refused"), 2);
   metrics.RecordReference(1, 0.05);
+  metrics.RecordHealth(QStringLiteral("https://c.example"),
+                       Health::Facts{.pingUs = 10000, .cancelled = false, .status = 200, .result = {}}, 1790000000000);
+  metrics.RecordIncident(QStringLiteral("https://c.example"), QStringLiteral("slow"));
 
   QProcess check;
   check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});

@@ -28,6 +28,11 @@ public:
   // begins with them.
   void NewRun();
 
+signals:
+  // A sample or reference ping of `url` went to the store (it is in the file after its next commit,
+  // or after HistoryStore::Flush()). What the windows that show the history listen to.
+  void Recorded(const QString& url);
+
 private:
   const RunSettings& settings;
   HistoryStore& store;

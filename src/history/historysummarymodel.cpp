@@ -1,7 +1,10 @@
 #include "history/historysummarymodel.h"
 
+#include "core/durationtext.h"
 #include "platform/addresstext.h"
-#include "platform/numbers.h"
+
+#include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <numeric>
@@ -12,9 +15,14 @@ bool IsReference(const SiteSummary& line) {
   return line.kind == HistorySample::Kind::Ref;
 }
 
-// A time in microseconds as seconds in the "0.000" form; none below 0.
-QVariant Seconds(double us) {
-  return us < 0 ? QVariant() : QVariant(Numbers::Fixed3(us / 1e6));
+// A time in microseconds as milliseconds (DurationText); none below 0.
+QVariant Milliseconds(double us) {
+  return us < 0 ? QVariant() : QVariant(DurationText::Ms(us));
+}
+
+// What identifies a line from one set of figures to the next: its kind and its address.
+QString Key(const SiteSummary& line) {
+  return (line.kind == HistorySample::Kind::Ref ? QStringLiteral("r ") : QStringLiteral("s ")) + line.url;
 }
 
 QVariant Number(double value) {
@@ -52,10 +60,15 @@ QString NoteOf(const SiteSummary& line) {
   return line.localNetwork ? HistorySummaryModel::LocalNetworkText() : QString();
 }
 
-const char* const Headers[HistorySummaryModel::ColumnCount] = {
+// The columns' names; the header of a time column adds the unit.
+const char* const Names[HistorySummaryModel::ColumnCount] = {
     "Address", "Samples", "Failures", "Loss %",      "Min",     "p50", "p95",        "p99",      "Max",
     "Mean",    "Std dev", "Last",     "Name lookup", "Connect", "TLS", "First byte", "Transfer", "Note",
 };
+
+bool IsTime(int column) {
+  return column >= HistorySummaryModel::Min && column <= HistorySummaryModel::Transfer;
+}
 
 QString HeaderToolTip(int column) {
   switch (column) {
@@ -67,20 +80,20 @@ QString HeaderToolTip(int column) {
   case HistorySummaryModel::P50:
   case HistorySummaryModel::P95:
   case HistorySummaryModel::P99:
-    return QStringLiteral("Seconds: the smallest ping with at least this percentage of the pings at or below it");
-  case HistorySummaryModel::StdDev: return QStringLiteral("Seconds: the standard deviation of the pings");
-  case HistorySummaryModel::Last: return QStringLiteral("Seconds: the ping of the latest sample");
+    return QStringLiteral("Milliseconds: the smallest ping with at least this percentage of the pings at or below it");
+  case HistorySummaryModel::StdDev: return QStringLiteral("Milliseconds: the standard deviation of the pings");
+  case HistorySummaryModel::Last: return QStringLiteral("Milliseconds: the ping of the latest sample");
   case HistorySummaryModel::NameLookup:
   case HistorySummaryModel::Connect:
   case HistorySummaryModel::Tls:
   case HistorySummaryModel::FirstByte:
   case HistorySummaryModel::Transfer:
-    return QStringLiteral("Seconds: the mean time of this phase of the successful fetches");
+    return QStringLiteral("Milliseconds: the mean time of this phase of the successful fetches");
   case HistorySummaryModel::Note:
     return QStringLiteral(
         "\"local network?\": the site's slow samples fell mostly in minutes where the reference "
         "pings were slow too");
-  default: return QStringLiteral("Seconds, of the successful samples");
+  default: return QStringLiteral("Milliseconds, of the successful samples");
   }
 }
 
@@ -89,10 +102,48 @@ QString HeaderToolTip(int column) {
 HistorySummaryModel::HistorySummaryModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void HistorySummaryModel::SetLines(const QList<SiteSummary>& newLines) {
-  beginResetModel();
+  QSet<QString> before;
+  for (const SiteSummary& line : lines)
+    before.insert(Key(line));
+  QSet<QString> after;
+  for (const SiteSummary& line : newLines)
+    after.insert(Key(line));
+  if (lines.isEmpty() || before != after || newLines.size() != lines.size()) {
+    beginResetModel();
+    lines = newLines;
+    Order();
+    endResetModel();
+    return;
+  }
+  // The same addresses with new figures: every line keeps its persistent indexes (a view's
+  // selection, current cell and scroll position stay), and moves where the order puts it now.
+  emit layoutAboutToBeChanged();
+  const QModelIndexList from = persistentIndexList();
+  QStringList keys;
+  for (const QModelIndex& index : from)
+    keys << Key(lines.at(index.row()));
   lines = newLines;
   Order();
-  endResetModel();
+  QHash<QString, int> rowOf;
+  for (int row = 0; row < int(lines.size()); ++row)
+    rowOf.insert(Key(lines.at(row)), row);
+  QModelIndexList to;
+  for (qsizetype i = 0; i < from.size(); ++i)
+    to << index(rowOf.value(keys.at(i)), from.at(i).column());
+  changePersistentIndexList(from, to);
+  emit layoutChanged();
+  emit dataChanged(index(0, 0), index(int(lines.size()) - 1, ColumnCount - 1));
+}
+
+QString HistorySummaryModel::ColumnName(int column) {
+  return column >= 0 && column < ColumnCount ? QString::fromLatin1(Names[column]) : QString();
+}
+
+int HistorySummaryModel::ColumnNamed(const QString& name) {
+  for (int column = 0; column < ColumnCount; ++column)
+    if (name == QLatin1String(Names[column]))
+      return column;
+  return -1;
 }
 
 int HistorySummaryModel::rowCount(const QModelIndex& parent) const {
@@ -127,9 +178,9 @@ QVariant HistorySummaryModel::Display(const SiteSummary& line, int column) const
   case Last:
     if (line.samples == 0)
       return {};
-    return line.lastUs < 0 ? QStringLiteral("Failed") : Numbers::Fixed3(double(line.lastUs) / 1e6);
+    return line.lastUs < 0 ? QStringLiteral("Failed") : DurationText::Ms(double(line.lastUs));
   case Note: return NoteOf(line);
-  default: return Seconds(TimeUs(line, column));
+  default: return Milliseconds(TimeUs(line, column));
   }
 }
 
@@ -166,7 +217,7 @@ QVariant HistorySummaryModel::headerData(int section, Qt::Orientation orientatio
   if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
     return QAbstractTableModel::headerData(section, orientation, role);
   if (role == Qt::DisplayRole)
-    return QString::fromLatin1(Headers[section]);
+    return IsTime(section) ? DurationText::Header(ColumnName(section)) : ColumnName(section);
   if (role == Qt::ToolTipRole)
     return HeaderToolTip(section);
   if (role == Qt::InitialSortOrderRole)

@@ -7,7 +7,7 @@
 
 // A sample the test cycle has just completed: its row is filled in (Ping, Result, Site ID, Packet,
 // Average). Handed to whoever records samples beyond the results table (the history, the headless
-// mode's output and metrics).
+// mode's output and metrics, the incidents). Also a fetch the row made before the one it keeps.
 struct CompletedSample {
   QDateTime at;           // when the row was completed, UTC
   QString url;            // the site's address as listed, without "/vok.txt"
@@ -18,6 +18,12 @@ struct CompletedSample {
   QString ping;           // the row's Ping text: "0.000" form, or "Failed"
   QString result;         // the row's Result text
   FetchResult fetched;    // the fetch behind it (times, phases, status, address); body not kept
+  // Which fetch of the row this is: 1 for its first, 2, 3, ... for the repeats after a failed fetch
+  // or a slow one in the first pass of a run.
+  int attempt = 1;
+  // The fetch whose figures the row shows. An earlier attempt (TestCycle::AttemptCompleted) is not:
+  // its `ping` and `result` are what its row would have shown had it been kept.
+  bool finalAttempt = true;
 };
 
 // A reference ping that has just ended (Ref 1 or Ref 2).

@@ -21,6 +21,7 @@ void FillFetch(HistorySample& sample, const FetchResult& fetched, bool accepted)
   sample.httpVersion = fetched.httpVersion;
   // A failed request may have received part of a body; the count is only told for a whole one.
   sample.bytes = fetched.ok ? fetched.bytes : -1;
+  sample.certNotAfterMs = fetched.certNotAfterMs;
 }
 
 } // namespace
@@ -28,6 +29,7 @@ void FillFetch(HistorySample& sample, const FetchResult& fetched, bool accepted)
 HistoryRecorder::HistoryRecorder(TestCycle& cycle, const RunSettings& settings, HistoryStore& store, QObject* parent)
     : QObject(parent), settings(settings), store(store) {
   connect(&cycle, &TestCycle::SampleCompleted, this, &HistoryRecorder::RecordSample);
+  connect(&cycle, &TestCycle::AttemptCompleted, this, &HistoryRecorder::RecordSample);
   connect(&cycle, &TestCycle::ReferenceCompleted, this, &HistoryRecorder::RecordReference);
   connect(&cycle, &TestCycle::TestingChanged, this, &HistoryRecorder::TestingChanged);
 }
@@ -54,6 +56,8 @@ void HistoryRecorder::RecordSample(const CompletedSample& completed) {
   sample.packet = completed.packet;
   FillFetch(sample, completed.fetched, completed.accepted);
   sample.result = completed.result;
+  sample.attempt = completed.attempt;
+  sample.finalAttempt = completed.finalAttempt;
   store.Append(sample);
 }
 

@@ -9,8 +9,8 @@ struct CompletedSample;
 struct RunSettings;
 
 // Keeps the test cycle's samples in the history: every completed sample (accepted, failed or
-// cancelled) and every reference ping, each run between switching on and off as a run of the
-// history. Does nothing while the store is off.
+// cancelled) with every attempt its row made before it, and every reference ping, each run between switching on and off
+// as a run of the history. Does nothing while the store is off.
 class HistoryRecorder : public QObject {
   Q_OBJECT
 public:

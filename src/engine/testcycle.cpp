@@ -270,9 +270,10 @@ void TestCycle::SamplingPass(Tick& tick) {
     const ResultsModel::RowId row = results.AddRow(Clock::TimeText());
     results.SetText(row, ResultsModel::Ping, QStringLiteral("Sent"));
     results.SetText(row, ResultsModel::Result, QStringLiteral("Waiting"));
-    const FetchResult fetched = FetchWithRetry(tick, i, url, row);
+    int attempts = 0;
+    const FetchResult fetched = FetchWithRetry(tick, i, url, row, &attempts);
     // A fetch abandoned by switching off completes its row as a cancelled sample and ends the pass.
-    CompleteSample(row, i, url, fetched, tick.aborted);
+    CompleteSample(row, i, url, fetched, tick.aborted, attempts);
   }
 
   for (int siteId = 1; siteId <= settings.urls.size(); ++siteId)
@@ -287,10 +288,11 @@ void TestCycle::SamplingPass(Tick& tick) {
     results.SetText(results.RowAt(results.Count() - 1), ResultsModel::Result, waited);
 }
 
-FetchResult TestCycle::FetchWithRetry(const Tick& tick, int sampler, const QString& url, ResultsModel::RowId row) {
+FetchResult TestCycle::FetchWithRetry(const Tick& tick, int sampler, const QString& url, ResultsModel::RowId row,
+                                      int* attempts) {
   bool retried = false;
   int repeats = 0;
-  for (;;) {
+  for (*attempts = 1;; ++*attempts) {
     FetchResult fetched = Fetch(sampler, url);
     if (tick.aborted)
       return fetched;
@@ -300,6 +302,7 @@ FetchResult TestCycle::FetchWithRetry(const Tick& tick, int sampler, const QStri
       if (retried)
         return fetched;
       retried = true;
+      TellAttempt(sampler, url, fetched, *attempts);
       continue;
     }
     retried = false;
@@ -310,11 +313,41 @@ FetchResult TestCycle::FetchWithRetry(const Tick& tick, int sampler, const QStri
       return fetched;
     results.SetText(row, ResultsModel::Result, QStringLiteral("*"));
     ++repeats;
+    TellAttempt(sampler, url, fetched, *attempts);
   }
 }
 
+void TestCycle::TellAttempt(int sampler, const QString& url, const FetchResult& fetched, int attempt) {
+  // The Ping and Result the row would have shown: the failure, or what the body is, or else the
+  // warning note.
+  QString result;
+  if (!fetched.ok) {
+    result = fetched.error;
+  } else {
+    result = BodyClass(fetched.body);
+    const double p = Numbers::Value(Numbers::Fixed3(fetched.seconds));
+    if (result.isEmpty() && p >= Numbers::Value(settings.warning[1]))
+      result = QStringLiteral(" => ") + settings.warning[1];
+    else if (result.isEmpty() && p >= Numbers::Value(settings.warning[0]))
+      result = QStringLiteral(" => ") + settings.warning[0];
+  }
+  CompletedSample told{.at = QDateTime::currentDateTimeUtc(),
+                       .url = url,
+                       .siteId = sampler + 1,
+                       .packet = RoundCount,
+                       .accepted = fetched.ok,
+                       .cancelled = false,
+                       .ping = fetched.ok ? Numbers::Fixed3(fetched.seconds) : QStringLiteral("Failed"),
+                       .result = result,
+                       .fetched = fetched,
+                       .attempt = attempt,
+                       .finalAttempt = false};
+  told.fetched.body.clear();
+  emit AttemptCompleted(told);
+}
+
 void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& fetched,
-                               bool cancelled) {
+                               bool cancelled, int attempt) {
   TickCount = 0;
   results.SetText(row, ResultsModel::Result, QString());
   const bool ok = fetched.ok && !cancelled;
@@ -344,7 +377,8 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
                             .cancelled = cancelled,
                             .ping = pingText,
                             .result = results.Text(row, ResultsModel::Result),
-                            .fetched = fetched};
+                            .fetched = fetched,
+                            .attempt = attempt};
   completed.fetched.body.clear();
   emit SampleCompleted(completed);
 }
@@ -369,17 +403,24 @@ void TestCycle::WriteResult(ResultsModel::RowId row, const FetchResult& fetched,
     results.SetText(row, ResultsModel::Result, Cancelled);
   } else if (!fetched.ok) {
     results.SetText(row, ResultsModel::Result, fetched.error);
-  } else if (fetched.body.startsWith(QLatin1String("vok")) && fetched.body.size() <= 6) {
+  } else if (const QString bodyClass = BodyClass(fetched.body); !bodyClass.isEmpty()) {
+    results.SetText(row, ResultsModel::Result, bodyClass);
+  } else {
     // A good answer: lets what queued up during the fetch (repaints, clicks) run before the row is
     // completed. The switch may go off here; the row is completed all the same.
     QCoreApplication::processEvents();
-  } else if (fetched.body.isEmpty()) {
-    results.SetText(row, ResultsModel::Result, QStringLiteral("Empty"));
-  } else if (fetched.body.contains(QLatin1Char('<'))) {
-    results.SetText(row, ResultsModel::Result, QStringLiteral("Code"));
-  } else {
-    results.SetText(row, ResultsModel::Result, QStringLiteral("TXT"));
   }
+}
+
+QString TestCycle::BodyClass(const QString& body) {
+  // The marker, perhaps followed by a line end.
+  if (body.startsWith(QLatin1String("vok")) && body.size() <= 6)
+    return QString();
+  if (body.isEmpty())
+    return QStringLiteral("Empty");
+  if (body.contains(QLatin1Char('<')))
+    return QStringLiteral("Code");
+  return QStringLiteral("TXT");
 }
 
 void TestCycle::EndOfRunCheck(Tick& tick) {

@@ -94,6 +94,9 @@ signals:
   void CaptionChanged(const QString& caption);
   // A sample's row has been completed (accepted, failed or cancelled).
   void SampleCompleted(const CompletedSample& sample);
+  // A fetch of a row that is made again: a failed one before its retry, a slow one of the first
+  // pass before it is measured again (finalAttempt false). Its row is not completed yet.
+  void AttemptCompleted(const CompletedSample& attempt);
   // A reference ping has ended, ok or not.
   void ReferenceCompleted(const CompletedReference& reference);
   // Testing was switched on (a run begins) or off.
@@ -120,16 +123,21 @@ private:
   FetchResult Fetch(int sampler, const QString& url);
   // Fetches until the sample is kept: a failed fetch is made once more, and in the first pass of a
   // run a slow sample is measured again, at most MaxFirstPassRepeats times ("*" in its Result
-  // meanwhile). Returns at once when the tick is aborted.
-  FetchResult FetchWithRetry(const Tick& tick, int sampler, const QString& url, ResultsModel::RowId row);
+  // meanwhile). Every fetch that is not kept is told (AttemptCompleted). Returns at once when the
+  // tick is aborted; `attempts` receives the number of fetches made.
+  FetchResult FetchWithRetry(const Tick& tick, int sampler, const QString& url, ResultsModel::RowId row, int* attempts);
   void ResizeSamplers(const QString& samplers);
   void CompleteSample(ResultsModel::RowId row, int sampler, const QString& url, const FetchResult& result,
-                      bool cancelled);
+                      bool cancelled, int attempt);
+  // Tells a fetch of sampler's row that is made again.
+  void TellAttempt(int sampler, const QString& url, const FetchResult& fetched, int attempt);
   // A ping at a warning value: the row's mark and " => <warning>"; the sixth red warning of a clock
   // hour starts a reference pass.
   void MarkWarning(ResultsModel::RowId row, double ping);
   // The Result of a completed sample: "Cancelled", the failure, or what the answer's body is.
   void WriteResult(ResultsModel::RowId row, const FetchResult& fetched, bool cancelled);
+  // What a body is when it is not the marker file: "Empty", "Code" or "TXT"; empty for the marker.
+  static QString BodyClass(const QString& body);
 
   Module1& state;
   // The timers, children of the cycle by these names: the tick (1 s), the light's rest after a

@@ -31,6 +31,12 @@ struct HistorySample {
   QString remoteIp;    // empty: unknown (NULL)
   QString httpVersion; // "1.0", "1.1", "2", "3"; empty: unknown (NULL)
   qint64 bytes = -1;   // body bytes received; -1: unknown
+  // Which fetch of its row a site sample is: 1 for the row's first, 2, 3, ... for its repeats (a
+  // failed fetch is made again, and so is a slow one in the first pass of a run). Always 1 for a
+  // reference ping.
+  int attempt = 1;
+  bool finalAttempt = true;   // the fetch whose figures the row shows (stored as 1, else 0)
+  qint64 certNotAfterMs = -1; // the earliest notAfter of the server's certificates; -1: none (NULL)
 
   // The failure text of a request that the program itself ended (testing switched off). A failed
   // sample with this result counts as cancelled: neither a failure nor part of the loss.

@@ -39,17 +39,42 @@ QStringList Step(int n) {
                        "warn2_s REAL)"),
     };
   case 2: return {QStringLiteral("CREATE INDEX samples_ref_at ON samples(at_utc) WHERE kind = 'ref'")};
+  case 3:
+    return {
+        // Adding a column with a constant default rewrites no row: older samples read as the first
+        // and final attempt of their row, which is what they were.
+        QStringLiteral("ALTER TABLE samples ADD COLUMN attempt INTEGER NOT NULL DEFAULT 1"),
+        QStringLiteral("ALTER TABLE samples ADD COLUMN final INTEGER NOT NULL DEFAULT 1"),
+        QStringLiteral("ALTER TABLE samples ADD COLUMN cert_not_after_utc TEXT"),
+        QStringLiteral("CREATE TABLE incidents("
+                       "id INTEGER PRIMARY KEY, "
+                       "url TEXT NOT NULL, "
+                       "kind TEXT NOT NULL, "
+                       "started_utc TEXT NOT NULL, "
+                       "ended_utc TEXT, "
+                       "cause TEXT)"),
+        QStringLiteral("CREATE INDEX incidents_url_started ON incidents(url, started_utc)"),
+    };
   default: return {};
   }
 }
 
 QStringList SampleColumns() {
-  return {QStringLiteral("id"),           QStringLiteral("at_utc"),  QStringLiteral("kind"),
-          QStringLiteral("url"),          QStringLiteral("run_id"),  QStringLiteral("site_id"),
-          QStringLiteral("packet"),       QStringLiteral("ping_us"), QStringLiteral("dns_us"),
-          QStringLiteral("connect_us"),   QStringLiteral("tls_us"),  QStringLiteral("ttfb_us"),
-          QStringLiteral("status"),       QStringLiteral("result"),  QStringLiteral("remote_ip"),
-          QStringLiteral("http_version"), QStringLiteral("bytes")};
+  return {QStringLiteral("id"),        QStringLiteral("at_utc"),
+          QStringLiteral("kind"),      QStringLiteral("url"),
+          QStringLiteral("run_id"),    QStringLiteral("site_id"),
+          QStringLiteral("packet"),    QStringLiteral("ping_us"),
+          QStringLiteral("dns_us"),    QStringLiteral("connect_us"),
+          QStringLiteral("tls_us"),    QStringLiteral("ttfb_us"),
+          QStringLiteral("status"),    QStringLiteral("result"),
+          QStringLiteral("remote_ip"), QStringLiteral("http_version"),
+          QStringLiteral("bytes"),     QStringLiteral("attempt"),
+          QStringLiteral("final"),     QStringLiteral("cert_not_after_utc")};
+}
+
+QStringList IncidentColumns() {
+  return {QStringLiteral("id"),          QStringLiteral("url"),       QStringLiteral("kind"),
+          QStringLiteral("started_utc"), QStringLiteral("ended_utc"), QStringLiteral("cause")};
 }
 
 int FileVersion(QSqlDatabase& db, QSqlError* error) {

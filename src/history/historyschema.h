@@ -13,16 +13,21 @@ class QSqlDatabase;
 //   1  the tables `samples` and `runs`, and the index on samples (url, at_utc)
 //   2  a partial index on samples (at_utc) of the reference pings, which the summaries and charts
 //      read for every span
+//   3  every fetch attempt is a sample: the columns attempt and final on samples (1 and 1 for the
+//      rows of older files, which kept only the fetch a row showed), cert_not_after_utc; the table
+//      `incidents` with its index on (url, started_utc)
 namespace HistorySchema {
 
 // The version this program writes.
-constexpr int Version = 2;
+constexpr int Version = 3;
 
 // The statements of step n (1-based), in order.
 QStringList Step(int n);
 
 // The columns of `samples`, in table order (the export's columns).
 QStringList SampleColumns();
+// The columns of `incidents`, in table order (the export's columns with --incidents).
+QStringList IncidentColumns();
 
 // What Migrate() found.
 enum class Outcome {

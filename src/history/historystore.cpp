@@ -166,8 +166,8 @@ bool Writer::OpenFile(QString* line) {
   insertSample.emplace(db);
   insertSample->prepare(QStringLiteral(
       "INSERT INTO samples(at_utc, kind, url, run_id, site_id, packet, ping_us, dns_us, connect_us, tls_us, "
-      "ttfb_us, status, result, remote_ip, http_version, bytes) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-      "?)"));
+      "ttfb_us, status, result, remote_ip, http_version, bytes, attempt, final, cert_not_after_utc) "
+      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
   insertRun.emplace(db);
   insertRun->prepare(
       QStringLiteral("INSERT INTO runs(started_utc, samplers, delay_s, warn1_s, warn2_s) VALUES(?, ?, ?, ?, ?)"));
@@ -205,6 +205,10 @@ bool Writer::Commit(const std::vector<Item>& items, std::map<quint64, qint64>* b
       query->bindValue(13, TextOrNull(sample.remoteIp));
       query->bindValue(14, TextOrNull(sample.httpVersion));
       query->bindValue(15, IntOrNull(sample.bytes));
+      query->bindValue(16, qMax(1, sample.attempt));
+      query->bindValue(17, sample.finalAttempt ? 1 : 0);
+      query->bindValue(18, sample.certNotAfterMs < 0 ? QVariant(QMetaType::fromType<QString>())
+                                                     : QVariant(HistoryTime::Text(sample.certNotAfterMs)));
       break;
     }
     case Item::What::BeginRun:

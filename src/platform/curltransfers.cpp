@@ -5,11 +5,13 @@
 #include <QUrl>
 
 #include <curl/curl.h>
+#include <openssl/asn1.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
 #include <cerrno>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -44,6 +46,7 @@ struct Outcome {
   bool truncated = false;
   qint64 headerBytes = 0; // of the current response's header section
   bool headerOverflow = false;
+  qint64 certNotAfterMs = -1; // of the current response's TLS connection (FetchResult)
 };
 
 struct Transfer {
@@ -90,11 +93,48 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar (month 1..12).
+qint64 DaysFromCivil(qint64 year, unsigned month, unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const qint64 era = (year >= 0 ? year : year - 399) / 400;
+  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<qint64>(dayOfEra) - 719468;
+}
+
+// The earliest notAfter of the certificates the server sent on the transfer's TLS connection, in
+// ms since the epoch; -1 without TLS. Read while the connection is up (it is closed, and its
+// certificates freed, before the transfer's end is reported).
+qint64 EarliestNotAfterMs(CURL* easy) {
+  const curl_tlssessioninfo* session = nullptr;
+  if (curl_easy_getinfo(easy, CURLINFO_TLS_SSL_PTR, &session) != CURLE_OK || !session ||
+      session->backend != CURLSSLBACKEND_OPENSSL || !session->internals)
+    return -1;
+  const STACK_OF(X509)* chain = SSL_get_peer_cert_chain(static_cast<SSL*>(session->internals));
+  qint64 earliest = -1;
+  for (int i = 0; chain && i < sk_X509_num(chain); ++i) {
+    std::tm end{};
+    if (ASN1_TIME_to_tm(X509_get0_notAfter(sk_X509_value(chain, i)), &end) != 1)
+      continue;
+    const qint64 days =
+        DaysFromCivil(end.tm_year + 1900, static_cast<unsigned>(end.tm_mon + 1), static_cast<unsigned>(end.tm_mday));
+    const qint64 ms = ((days * 24 + end.tm_hour) * 3600 + end.tm_min * 60 + end.tm_sec) * 1000;
+    if (earliest < 0 || ms < earliest)
+      earliest = ms;
+  }
+  return earliest;
+}
+
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
-  Outcome& o = static_cast<Transfer*>(user)->outcome;
+  auto* transfer = static_cast<Transfer*>(user);
+  Outcome& o = transfer->outcome;
   const size_t n = size * count;
-  if (n >= 5 && qstrncmp(data, "HTTP/", 5) == 0)
+  if (n >= 5 && qstrncmp(data, "HTTP/", 5) == 0) {
     o.headerBytes = 0; // the status line of a new response (after a redirect or a 1xx answer)
+    // The certificates of the connection this response came on: the last hop's count.
+    o.certNotAfterMs = EarliestNotAfterMs(transfer->easy);
+  }
   o.headerBytes += static_cast<qint64>(n);
   if (o.headerBytes > MaxHeaderBytes) {
     o.headerOverflow = true;
@@ -508,6 +548,7 @@ FetchResult Result(const Transfer& transfer) {
   result.remoteIp = o.remoteIp;
   result.httpVersion = HttpVersionText(o.httpVersion);
   result.bytes = o.bytes;
+  result.certNotAfterMs = o.certNotAfterMs;
   if (o.code == CURLE_OK) {
     result.ok = true;
     result.body = DecodeBody(o.body, o.truncated);

@@ -34,6 +34,10 @@ struct FetchResult {
                          // empty when no connection was made
   QString httpVersion;   // of the last response: "1.0", "1.1", "2" or "3"; empty when none
   qint64 bytes = 0;      // body bytes received, the whole body (also when only its start is kept)
+  // Of an https answer: the earliest end of validity (notAfter) among the certificates the server
+  // sent (its own and the intermediates it sent with it), of the last hop; -1 when there was none
+  // (http, or no answer). In milliseconds since the epoch.
+  qint64 certNotAfterMs = -1;
 };
 
 // One HTTP client: fetches an address as text, synchronously for its caller.

@@ -2,6 +2,7 @@
 // the timers and what may happen while a fetch waits.
 #include "core/module1.h"
 #include "core/statuspanels.h"
+#include "engine/completedsample.h"
 #include "engine/testcycle.h"
 #include "enginerig.h"
 #include "loopbackserver.h"
@@ -288,12 +289,26 @@ private slots:
 
   // Every failed fetch has its retry, not only the first of a row: in a first pass a failure, a
   // slow retry ("*"), a failed repeat and that repeat's own retry make four fetches into one row.
+  // Every fetch of the row is told in order, the ones made again as attempts that are not final
+  // (with the Result they would have had), the kept one as the completed sample.
   void everyFailureHasItsRetry() {
     ScriptedSite scripted({ScriptedSite::Cut, ScriptedSite::Slow, ScriptedSite::Cut, ScriptedSite::Fast});
     Rig rig;
     rig.settings.urls = {scripted.Url()};
     rig.settings.delay = QStringLiteral("60");
     rig.settings.warning = {QStringLiteral("0.2"), QStringLiteral("0.5")};
+    QStringList told; // attempt, final, Ping form, Result
+    const auto tell = [&](const CompletedSample& sample) {
+      QCOMPARE(sample.siteId, 1);
+      QCOMPARE(sample.packet, 1);
+      QCOMPARE(sample.url, scripted.Url());
+      told << QStringLiteral("%1 %2 %3 %4")
+                  .arg(sample.attempt)
+                  .arg(sample.finalAttempt ? "final" : "again")
+                  .arg(PingForm.match(sample.ping).hasMatch() ? QStringLiteral("time") : sample.ping, sample.result);
+    };
+    connect(&rig.cycle, &TestCycle::AttemptCompleted, this, tell);
+    connect(&rig.cycle, &TestCycle::SampleCompleted, this, tell);
     rig.SwitchOn();
     QTRY_COMPARE_WITH_TIMEOUT(rig.Text(0, ResultsModel::SiteId), QStringLiteral("1"), 10000);
     rig.SwitchOff();
@@ -301,6 +316,8 @@ private slots:
     const QString ping = rig.Text(0, ResultsModel::Ping);
     QVERIFY2(PingForm.match(ping).hasMatch() && ping.toDouble() < 0.2, qPrintable(ping));
     QCOMPARE(rig.Text(0, ResultsModel::Result), QString());
+    QCOMPARE(told, (QStringList{"1 again Failed Connection closed", "2 again time  => 0.2",
+                                "3 again Failed Connection closed", "4 final time "}));
   }
 
   void waitingCounterAndSkippedTicks() {

@@ -96,39 +96,67 @@ private slots:
                          (row[5].toBool() ? " KEY" : "");
       return described;
     };
-    QCOMPARE(columns(QStringLiteral("samples")),
-             (QStringList{"id INTEGER KEY", "at_utc TEXT NOT NULL", "kind TEXT NOT NULL", "url TEXT NOT NULL",
-                          "run_id INTEGER", "site_id INTEGER", "packet INTEGER", "ping_us INTEGER", "dns_us INTEGER",
-                          "connect_us INTEGER", "tls_us INTEGER", "ttfb_us INTEGER", "status INTEGER", "result TEXT",
-                          "remote_ip TEXT", "http_version TEXT", "bytes INTEGER"}));
+    QCOMPARE(columns(QStringLiteral("samples")), (QStringList{"id INTEGER KEY",         "at_utc TEXT NOT NULL",
+                                                              "kind TEXT NOT NULL",     "url TEXT NOT NULL",
+                                                              "run_id INTEGER",         "site_id INTEGER",
+                                                              "packet INTEGER",         "ping_us INTEGER",
+                                                              "dns_us INTEGER",         "connect_us INTEGER",
+                                                              "tls_us INTEGER",         "ttfb_us INTEGER",
+                                                              "status INTEGER",         "result TEXT",
+                                                              "remote_ip TEXT",         "http_version TEXT",
+                                                              "bytes INTEGER",          "attempt INTEGER NOT NULL",
+                                                              "final INTEGER NOT NULL", "cert_not_after_utc TEXT"}));
     QCOMPARE(columns(QStringLiteral("runs")),
              (QStringList{"id INTEGER KEY", "started_utc TEXT NOT NULL", "ended_utc TEXT", "samplers INTEGER",
                           "delay_s REAL", "warn1_s REAL", "warn2_s REAL"}));
-    QStringList names;
-    for (const QString& column : HistorySchema::SampleColumns())
-      names << column;
-    QCOMPARE(names.size(), 17);
+    QCOMPARE(columns(QStringLiteral("incidents")),
+             (QStringList{"id INTEGER KEY", "url TEXT NOT NULL", "kind TEXT NOT NULL", "started_utc TEXT NOT NULL",
+                          "ended_utc TEXT", "cause TEXT"}));
+    const auto names = [&](const QString& table) {
+      QStringList described;
+      for (const QVariantList& row : file.Rows(QStringLiteral("PRAGMA table_info(%1)").arg(table)))
+        described << row[1].toString();
+      return described;
+    };
+    QCOMPARE(HistorySchema::SampleColumns(), names(QStringLiteral("samples")));
+    QCOMPARE(HistorySchema::IncidentColumns(), names(QStringLiteral("incidents")));
+    QCOMPARE(file.Rows(QStringLiteral("SELECT name FROM pragma_index_info('incidents_url_started')")),
+             (QList<QVariantList>{{"url"}, {"started_utc"}}));
     QCOMPARE(file.Rows(QStringLiteral("SELECT name FROM pragma_index_info('samples_url_at')")),
              (QList<QVariantList>{{"url"}, {"at_utc"}}));
     QCOMPARE(file.Value(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'samples_ref_at'")).toString(),
              QStringLiteral("CREATE INDEX samples_ref_at ON samples(at_utc) WHERE kind = 'ref'"));
   }
 
-  // A file of an older layout is brought forward and keeps its samples; a file of a newer one is
-  // left as it is, and history stays off.
+  // A file of an older layout is brought forward and keeps its samples, which read as the first and
+  // final attempt of their rows; a file of a newer one is left as it is, and history stays off.
+  void olderLayoutIsBroughtForward_data() {
+    QTest::addColumn<int>("version");
+    QTest::newRow("1") << 1;
+    QTest::newRow("2") << 2;
+  }
   void olderLayoutIsBroughtForward() {
-    MakeFile(path, 1);
+    QFETCH(int, version);
+    MakeFile(path, version);
     HistoryStore store;
     QVERIFY(store.Open(path));
-    store.Append(SiteSample(1));
+    HistorySample retried = SiteSample(1);
+    retried.attempt = 2;
+    retried.finalAttempt = false;
+    retried.certNotAfterMs = QDateTime(QDate(2031, 2, 3), QTime(4, 5, 6), Qt::UTC).toMSecsSinceEpoch();
+    store.Append(retried);
     QVERIFY(store.Flush());
     store.Close();
     HistoryFile file(path);
     QCOMPARE(file.Value(QStringLiteral("PRAGMA user_version")).toInt(), HistorySchema::Version);
-    QCOMPARE(file.Rows(QStringLiteral("SELECT id, url FROM samples ORDER BY id")),
-             (QList<QVariantList>{{1, "http://old.test"}, {2, "http://a.test"}}));
-    QVERIFY(file.Value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'samples_ref_at'")).toInt() ==
-            1);
+    QCOMPARE(file.Rows(QStringLiteral("SELECT id, url, attempt, final, cert_not_after_utc FROM samples ORDER BY id")),
+             (QList<QVariantList>{{1, "http://old.test", 1, 1, QVariant(QMetaType::fromType<QString>())},
+                                  {2, "http://a.test", 2, 0, "2031-02-03T04:05:06.000Z"}}));
+    QCOMPARE(file.Value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN ('samples_ref_at', "
+                                       "'incidents', 'incidents_url_started')"))
+                 .toInt(),
+             3);
+    QCOMPARE(file.Value(QStringLiteral("SELECT count(*) FROM incidents")).toInt(), 0);
   }
 
   void newerLayoutIsLeftAlone() {
@@ -168,6 +196,9 @@ private slots:
     full.remoteIp = QStringLiteral("::1");
     full.httpVersion = QStringLiteral("2");
     full.bytes = 0;
+    full.attempt = 3;
+    full.finalAttempt = false;
+    full.certNotAfterMs = QDateTime(QDate(2025, 6, 30), QTime(23, 59, 59), Qt::UTC).toMSecsSinceEpoch();
     store.Append(full);
 
     HistorySample failed;
@@ -187,16 +218,32 @@ private slots:
     HistoryFile file(path);
     const QList<QVariantList> rows = file.Rows(QStringLiteral("SELECT * FROM samples ORDER BY id"));
     QCOMPARE(rows.size(), 3);
-    QCOMPARE(Texts(rows[0]), (QStringList{"1", "2024-05-01T09:30:00.250Z", "site", full.url, "7", "2", "12", "250123",
-                                          "1000", "2000", "0", "240000", "404", " => 1", "::1", "2", "0"}));
-    QCOMPARE(Texts(rows[1]),
-             (QStringList{"2", "2024-05-01T09:30:00.005Z", "ref", "http://ref.test", "NULL", "NULL", "NULL", "NULL",
-                          "NULL", "NULL", "NULL", "NULL", "NULL", "Host not found", "NULL", "NULL", "NULL"}));
+    QCOMPARE(Texts(rows[0]), (QStringList{"1",    "2024-05-01T09:30:00.250Z",
+                                          "site", full.url,
+                                          "7",    "2",
+                                          "12",   "250123",
+                                          "1000", "2000",
+                                          "0",    "240000",
+                                          "404",  " => 1",
+                                          "::1",  "2",
+                                          "0",    "3",
+                                          "0",    "2025-06-30T23:59:59.000Z"}));
+    QCOMPARE(Texts(rows[1]), (QStringList{"2",    "2024-05-01T09:30:00.005Z",
+                                          "ref",  "http://ref.test",
+                                          "NULL", "NULL",
+                                          "NULL", "NULL",
+                                          "NULL", "NULL",
+                                          "NULL", "NULL",
+                                          "NULL", "Host not found",
+                                          "NULL", "NULL",
+                                          "NULL", "1",
+                                          "1",    "NULL"}));
     qint64 at = 0;
     QVERIFY(HistoryTime::Parse(rows[2][1].toString().toUtf8(), &at));
     QVERIFY(at >= before && at <= after);
-    QCOMPARE(Texts(rows[2]).mid(2), (QStringList{"site", "http://c.test", "NULL", "NULL", "NULL", "NULL", "NULL",
-                                                 "NULL", "NULL", "NULL", "NULL", "", "NULL", "NULL", "NULL"}));
+    QCOMPARE(Texts(rows[2]).mid(2),
+             (QStringList{"site", "http://c.test", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL",
+                          "NULL", "", "NULL", "NULL", "NULL", "1", "1", "NULL"}));
   }
 
   void runsHaveTheirOwnRows() {

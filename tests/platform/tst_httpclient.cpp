@@ -3,6 +3,7 @@
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
 #include "platform/httppost.h"
+#include "testcertificates.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QSslCertificate>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -50,6 +52,8 @@ private slots:
   void timeLimitEndsTheRequest();
   void keepsOnlyTheStartOfALargeBody();
   void fetchesOverTls();
+  void tellsTheEarliestCertificateEnd_data();
+  void tellsTheEarliestCertificateEnd();
   void refusesUntrustedCertificates_data();
   void refusesUntrustedCertificates();
   void redirectsNeverLeaveHttps_data();
@@ -476,6 +480,55 @@ void HttpClientTest::fetchesOverTls() {
   const QList<LoopbackRequest> requests = secure.Requests();
   QCOMPARE(requests.size(), 2);
   QVERIFY(requests[0].clientPort != requests[1].clientPort);
+}
+
+void HttpClientTest::tellsTheEarliestCertificateEnd_data() {
+  QTest::addColumn<qint64>("serverSeconds");       // 0: the committed fixture (valid until 2125)
+  QTest::addColumn<qint64>("intermediateSeconds"); // 0: none
+  QTest::addColumn<bool>("redirected");            // reached through an http address that redirects
+  QTest::newRow("fixture") << qint64(0) << qint64(0) << false;
+  QTest::newRow("expires in 5 days") << qint64(5 * 86400) << qint64(0) << false;
+  QTest::newRow("intermediate ends first") << qint64(30 * 86400) << qint64(5 * 86400 + 7) << false;
+  QTest::newRow("server ends first") << qint64(3 * 86400) << qint64(300 * 86400) << false;
+  QTest::newRow("after a redirect from http") << qint64(5 * 86400) << qint64(0) << true;
+}
+
+// The earliest notAfter of the certificates the server sent, whether its own or an intermediate's;
+// for the last hop of a redirect; none for plain http.
+void HttpClientTest::tellsTheEarliestCertificateEnd() {
+  QFETCH(qint64, serverSeconds);
+  QFETCH(qint64, intermediateSeconds);
+  QFETCH(bool, redirected);
+
+  std::unique_ptr<LoopbackServer> secure;
+  QDateTime expected;
+  if (serverSeconds == 0) {
+    HttpClient::SetTrustStoreFile(LoopbackServer::TlsFixture(QStringLiteral("ca.pem")));
+    secure = std::make_unique<LoopbackServer>(LoopbackTls::TestAuthority);
+    expected =
+        QSslCertificate::fromPath(LoopbackServer::TlsFixture(QStringLiteral("server.pem"))).value(0).expiryDate();
+  } else {
+    const TestCertificates made = TestCertificates::Make(dir.path(), serverSeconds, intermediateSeconds);
+    HttpClient::SetTrustStoreFile(made.authorityFile);
+    secure = std::make_unique<LoopbackServer>(made);
+    expected = made.intermediateNotAfter.isValid() ? qMin(made.serverNotAfter, made.intermediateNotAfter)
+                                                   : made.serverNotAfter;
+  }
+  QVERIFY(secure->IsListening());
+  secure->Serve("/vok.txt", "vok");
+  LoopbackServer plain;
+  plain.Serve("/vok.txt", "vok");
+  plain.Redirect("/hop/vok.txt", secure->Url(QStringLiteral("/vok.txt")));
+
+  HttpClient client;
+  const FetchResult result =
+      client.OpenUrl(redirected ? plain.Url(QStringLiteral("/hop/vok.txt")) : secure->Url(QStringLiteral("/vok.txt")));
+  QVERIFY2(result.ok, qPrintable(result.error));
+  QCOMPARE(QDateTime::fromMSecsSinceEpoch(result.certNotAfterMs, Qt::UTC), expected.toUTC());
+
+  const FetchResult http = client.OpenUrl(plain.Url(QStringLiteral("/vok.txt")));
+  QVERIFY(http.ok);
+  QCOMPARE(http.certNotAfterMs, qint64(-1));
 }
 
 void HttpClientTest::refusesUntrustedCertificates_data() {

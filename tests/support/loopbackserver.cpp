@@ -1,5 +1,7 @@
 #include "loopbackserver.h"
 
+#include "testcertificates.h"
+
 #include <QAbstractHttpServer>
 #include <QFile>
 #include <QHostAddress>
@@ -117,12 +119,26 @@ LoopbackServer::LoopbackServer(LoopbackTls tls, QObject* parent)
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     config.setLocalCertificate(QSslCertificate::fromPath(TlsFixture(name + QStringLiteral(".pem"))).value(0));
     config.setPrivateKey(QSslKey(&key, QSsl::Ec));
-    auto* sslServer = new QSslServer(this);
-    sslServer->setSslConfiguration(config);
-    tcp = sslServer;
-  } else {
-    tcp = new QTcpServer(this);
+    ListenSecure(config);
+    return;
   }
+  tcp = new QTcpServer(this);
+  if (tcp->listen(QHostAddress::LocalHost, 0))
+    server->bind(tcp);
+}
+
+LoopbackServer::LoopbackServer(const TestCertificates& made, QObject* parent)
+    : QObject(parent), server(std::make_unique<Server>(this)), secure(true) {
+  QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+  config.setLocalCertificateChain(made.chain);
+  config.setPrivateKey(made.key);
+  ListenSecure(config);
+}
+
+void LoopbackServer::ListenSecure(const QSslConfiguration& config) {
+  auto* sslServer = new QSslServer(this);
+  sslServer->setSslConfiguration(config);
+  tcp = sslServer;
   if (tcp->listen(QHostAddress::LocalHost, 0))
     server->bind(tcp);
 }

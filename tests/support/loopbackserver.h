@@ -20,7 +20,8 @@
 // certificate (for 127.0.0.1 and localhost) is signed by the local authority of the fixture file
 // "ca.pem", which a client trusts after HttpClient::SetTrustStoreFile(TlsFixture("ca.pem"));
 // with SelfSigned it is signed by nobody. The fixtures live in tests/support/tls, made by its
-// make-certs.sh, valid until 2125.
+// make-certs.sh, valid until 2125. For a certificate whose validity depends on today (one that
+// expires in five days), give it certificates made at run time (testcertificates.h).
 //
 //   LoopbackServer secure(LoopbackTls::TestAuthority);
 //   secure.Serve("/vok.txt", "vok");
@@ -48,8 +49,10 @@
 #include <map>
 #include <memory>
 
+class QSslConfiguration;
 class QTcpServer;
 class QTcpSocket;
+struct TestCertificates;
 
 using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
@@ -93,6 +96,8 @@ public:
   using Handler = std::function<LoopbackResponse(const LoopbackRequest&)>;
 
   explicit LoopbackServer(LoopbackTls tls = LoopbackTls::Off, QObject* parent = nullptr);
+  // HTTPS with certificates made at run time (TestCertificates): the server sends made.chain.
+  explicit LoopbackServer(const TestCertificates& made, QObject* parent = nullptr);
   ~LoopbackServer() override;
 
   // The path of a TLS fixture file ("ca.pem", "server.pem", "server.key", "selfsigned.pem", ...).
@@ -130,6 +135,7 @@ private:
   class Server;
   friend class Server;
   void Answer(const LoopbackRequest& request, QTcpSocket* socket);
+  void ListenSecure(const QSslConfiguration& config);
 
   std::unique_ptr<Server> server;
   QTcpServer* tcp = nullptr;

@@ -1,10 +1,12 @@
 // Summaries and charts of the history against plain reference computations on random samples,
 // for every kind of span and both ways of reading; the nearest-rank percentiles; the "local
 // network?" mark on small fixtures; the chart's bucket widths; the nearest sample.
+#include "history/historyconnection.h"
 #include "history/historyquery.h"
 #include "history/historystats.h"
 #include "history/historystore.h"
 #include "history/historytime.h"
+#include "history/sqlitestatement.h"
 #include "historyfile.h"
 #include "testenvironment.h"
 
@@ -594,6 +596,27 @@ private slots:
       QVERIFY(!QTest::currentTestFailed());
     }
     QCOMPARE(referenceUrls, run == 0 ? QStringList() : References);
+  }
+
+  // A chart's rows come through the indexes on (url, at_utc) and of the reference pings, with no
+  // sort of their own: a pass over the table or a sorted copy would grow with the whole file.
+  void chartRowsComeThroughIndexes() {
+    HistoryConnection connection(path, HistoryConnection::Mode::ReadOnly);
+    QVERIFY(connection.Open());
+    const QStringList statements = HistoryQuery::ChartRowStatements();
+    QCOMPARE(statements.size(), 2);
+    const char* indexes[] = {"USING INDEX samples_url_at (url=? AND at_utc>? AND at_utc<?)",
+                             "USING INDEX samples_ref_at (at_utc>? AND at_utc<?)"};
+    for (qsizetype i = 0; i < statements.size(); ++i) {
+      SqliteStatement explain(connection.Handle(), QStringLiteral("EXPLAIN QUERY PLAN ") + statements[i]);
+      QVERIFY2(explain.Ok(), qPrintable(explain.ErrorText()));
+      QStringList plan;
+      while (explain.Step())
+        plan << explain.String(3);
+      QCOMPARE(plan.size(), 1);
+      QVERIFY2(plan[0].startsWith(QLatin1String("SEARCH samples ")) && plan[0].endsWith(QLatin1String(indexes[i])),
+               qPrintable(plan[0]));
+    }
   }
 
   // The nearest sample of an address at random moments: of two equally near, the earlier; of

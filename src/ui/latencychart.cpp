@@ -724,7 +724,7 @@ void LatencyChart::DrawLatency() {
       allFailures << marks;
       targets.push_back({marks, site.url, HistorySample::Kind::Site});
     }
-    AddEntry(name, site.url, own);
+    AddEntry(name, AddressText::Shown(site.url), own);
   }
 
   QList<QAbstractSeries*> references; // one entry for them all: they look alike

@@ -171,7 +171,8 @@ int Write(const QString& databasePath, const QString& file, const HistorySpan& s
     }
     return written;
   };
-  const bool read = incidents ? query.IncidentRows(span, addresses, writeRow) : query.Samples(span, addresses, writeRow);
+  const bool read =
+      incidents ? query.IncidentRows(span, addresses, writeRow) : query.Samples(span, addresses, writeRow);
   if (read && written && !block.isEmpty())
     written = out.write(block) == block.size();
   if (!read) {

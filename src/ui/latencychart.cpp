@@ -937,8 +937,12 @@ bool LatencyChart::SavePng(const QString& file, QString* error) {
   const QPixmap picture = view->grab();
   const qreal ratio = picture.devicePixelRatio();
   const QSize size = picture.deviceIndependentSize().toSize();
-  // Above the chart: what it shows, over which time, and when it was saved.
-  const QString sites = urls.join(QStringLiteral(", "));
+  // Above the chart: what it shows (the addresses as shown: an earlier version's history may hold
+  // passwords), over which time, and when it was saved.
+  QStringList shown;
+  for (const QString& url : urls)
+    shown << AddressText::Shown(url);
+  const QString sites = shown.join(QStringLiteral(", "));
   const QString saved = QDateTime::currentDateTime().toString(QStringLiteral("d MMM yyyy HH:mm"));
   const QStringList lines{sites, SpanText(), QStringLiteral("Saved %1 by Tarvik").arg(saved)};
   QFont heading = font();
@@ -959,7 +963,7 @@ bool LatencyChart::SavePng(const QString& file, QString* error) {
   }
   image.setText(QStringLiteral("Title"), windowTitle());
   image.setText(QStringLiteral("Span"), SpanText());
-  image.setText(QStringLiteral("Sites"), urls.join(QLatin1Char('\n')));
+  image.setText(QStringLiteral("Sites"), shown.join(QLatin1Char('\n')));
   image.setText(QStringLiteral("Creation Time"), QDateTime::currentDateTime().toString(Qt::ISODate));
   image.setText(QStringLiteral("Software"), QStringLiteral("Tarvik"));
   QSaveFile out(file);

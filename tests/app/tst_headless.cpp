@@ -16,9 +16,9 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlQuery>
 #include <QSslCertificate>
 #include <QSslConfiguration>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -557,6 +557,8 @@ void HeadlessTest::warnsWhenOtherMachinesCanReachTheMetrics() {
     QVERIFY2(errors.contains(QStringLiteral("0.0.0.0 is not a loopback address: other machines can reach the metrics "
                                             "without a password (see --web-config)\n")),
              qPrintable(errors));
+}
+
 namespace {
 
 // The sum of the "tarvik: N lines of standard output were dropped" lines; 0 when there is none.

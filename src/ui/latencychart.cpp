@@ -598,8 +598,10 @@ void LatencyChart::UpdateTimeLabels() {
   const bool crossesMidnight = start.date() != end.date();
   const bool beyondADay = to - from > double(D);
   const QFontMetrics metrics(time->labelsFont());
+  // The axis elides a label that takes more than about two thirds of the room between ticks.
   const int labelWidth =
-      metrics.horizontalAdvance(crossesMidnight ? QStringLiteral("30 Sep 00:00") : QStringLiteral("00:00:00")) + 24;
+      metrics.horizontalAdvance(crossesMidnight ? QStringLiteral("30 Sep 00:00") : QStringLiteral("00:00:00")) * 3 / 2 +
+      8;
   const int width = chart->plotArea().width() > 0 ? int(chart->plotArea().width()) : view->viewport()->width() - 80;
   const qint64 maxTicks = std::max<qint64>(2, width / std::max(1, labelWidth));
   qint64 step = Steps[std::size(Steps) - 1];

@@ -497,7 +497,11 @@ private slots:
 
     store.SetRetentionDays(2);
     const QString cut = HistoryBlocks::Key(now.addDays(-2).toMSecsSinceEpoch());
-    QTRY_VERIFY_WITH_TIMEOUT(file.Value(QStringLiteral("SELECT from_hour FROM blocks_state")).toString() >= cut, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        count(
+            QStringLiteral("SELECT count(*) FROM samples WHERE at_utc < '%1'").arg(HistoryTime::Text(now.addDays(-2)))),
+        0, 20000);
+    QVERIFY(file.Value(QStringLiteral("SELECT from_hour FROM blocks_state")).toString() >= cut);
     QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("SELECT count(*) FROM blocks_stale")), 0, 20000);
     QCOMPARE(count(QStringLiteral("SELECT count(*) FROM blocks WHERE hour < '%1'").arg(cut)), 0);
     sealedFigures(HistorySpan());

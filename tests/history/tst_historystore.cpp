@@ -75,8 +75,8 @@ std::unique_ptr<HistoryFile> HoldInExclusiveMode(const QString& path) {
       return nullptr;
   }
   auto holder = std::make_unique<HistoryFile>(path);
-  for (const char* statement : {"PRAGMA journal_mode = DELETE", "PRAGMA locking_mode = EXCLUSIVE", "BEGIN EXCLUSIVE",
-                                "INSERT INTO runs(started_utc) VALUES('x')", "COMMIT"})
+  for (const char* statement :
+       {"PRAGMA journal_mode = DELETE", "PRAGMA locking_mode = EXCLUSIVE", "BEGIN EXCLUSIVE", "COMMIT"})
     if (!holder->Exec(QString::fromLatin1(statement)))
       return nullptr;
   return holder;

@@ -811,7 +811,7 @@ QList<HistoryIncident> HistoryStore::OngoingIncidents() const {
   if (!shared)
     return {};
   QMutexLocker lock(&shared->mutex);
-  return shared->state == State::On ? shared->ongoing : QList<HistoryIncident>();
+  return Takes(shared->state) ? shared->ongoing : QList<HistoryIncident>();
 }
 
 bool HistoryStore::Flush() {

@@ -86,7 +86,7 @@ public:
   // the file hold more than one). Queued like a sample.
   void EndIncident(const QString& url, HistoryIncident::Kind kind, const QDateTime& ended);
   // The incidents the file held as going on when it was first opened, oldest first; none while
-  // history is off or waits for a fault to pass before its first opening.
+  // history is off, or while a fault that came before the first opening lasts.
   QList<HistoryIncident> OngoingIncidents() const;
   // Waits until everything queued so far is committed. False (at once) when history is not on.
   bool Flush();

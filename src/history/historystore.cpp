@@ -1,5 +1,6 @@
 #include "history/historystore.h"
 
+#include "history/historyblocks.h"
 #include "history/historyconnection.h"
 #include "history/historyproblem.h"
 #include "history/historyschema.h"
@@ -45,6 +46,12 @@ QVariant IntOrNull(qint64 value, qint64 smallest = 0) {
   return value < smallest ? QVariant(QMetaType::fromType<qint64>()) : QVariant(value);
 }
 
+// An error of SQLite's own interface as Qt SQL's driver gives it.
+QSqlError SqliteError(int code) {
+  return QSqlError(QString(), QString::fromUtf8(sqlite3_errstr(code)), QSqlError::StatementError,
+                   QString::number(code));
+}
+
 QVariant TextOrNull(const QString& text) {
   return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
 }
@@ -78,7 +85,7 @@ struct HistoryStoreShared {
   std::map<quint64, qint64> runIds; // the ids of the runs written, by the seq of their BeginRun
   int retentionDays = HistoryStore::DefaultRetentionDays;
   bool pruneAsked = true;
-  QString closingLine;             // the samples a Close() could not write, for Close() to tell
+  QString closingLine;            // the samples a Close() could not write, for Close() to tell
   QList<HistoryIncident> ongoing; // the incidents going on when the file was opened
   sqlite3* checking = nullptr;    // the integrity check's connection while it runs
 
@@ -207,6 +214,7 @@ private:
   QSet<qint64> openRuns;             // begun by this store and not yet ended
   std::map<quint64, qint64> runIdOf; // the ids of the runs written, by the seq of their BeginRun
   bool ongoingRead = false;          // the incidents going on were read at the first opening
+  QString cutFor;                    // the retention cutoff whose hours the blocks have given up
 };
 
 qint64 Writer::FileRunId(qint64 runId, const std::map<quint64, qint64>& begun) const {
@@ -410,6 +418,13 @@ bool Writer::Commit(const std::deque<Item>& items, std::map<quint64, qint64>* be
 // ended before it.
 Writer::Pruned Writer::PruneStep(const QString& cutoff, QSqlError* error) {
   QSqlDatabase& db = connection->Database();
+  if (cutFor != cutoff) {
+    if (const int code = HistoryBlocks::Cut(connection->Handle(), cutoff); code != SQLITE_OK) {
+      *error = SqliteError(code);
+      return Pruned::Failed;
+    }
+    cutFor = cutoff;
+  }
   QSqlQuery query(db);
   // The oldest sample, from the index: the first time of every address.
   bool older = false;
@@ -520,6 +535,10 @@ Writer::Ended Writer::Work(bool back, QSqlError* error) {
   QElapsedTimer sincePrune; // since the last retention pass ended
   bool pruning = false;
   QString cutoff;
+  // Sealing the hours that are over (HistoryBlocks), a step at a time between the commits: at once
+  // after opening (which builds the blocks of an older file), then every SealIntervalMs.
+  bool sealing = true;
+  QDeadlineTimer sealAt(HistoryStore::SealIntervalMs);
   // Swapped with the queue at every commit and cleared after it.
   std::deque<Item> items;
   for (;;) {
@@ -535,7 +554,7 @@ Writer::Ended Writer::Work(bool back, QSqlError* error) {
           commit = true;
           break;
         }
-        if (pruning || s->pruneAsked)
+        if (pruning || s->pruneAsked || sealing)
           break;
         s->wake.wait(&s->mutex, flushAt);
       }
@@ -545,7 +564,7 @@ Writer::Ended Writer::Work(bool back, QSqlError* error) {
         last = s->queued;
         s->flushNow = false;
         stopping = s->stop;
-      } else if (!pruning) {
+      } else if (!pruning && s->pruneAsked) {
         s->pruneAsked = false;
         if (s->retentionDays > 0) {
           pruning = true;
@@ -582,14 +601,26 @@ Writer::Ended Writer::Work(bool back, QSqlError* error) {
         s->pruneAsked = true;
         sincePrune.invalidate();
       }
+      if (!sealing && sealAt.hasExpired())
+        sealing = true;
     } else if (pruning) {
       switch (PruneStep(cutoff, error)) {
       case Pruned::Failed: return Ended::Fault;
       case Pruned::Done:
         pruning = false;
         sincePrune.start();
+        sealing = true; // the hour the retention cut, sealed again
         break;
       case Pruned::More: break;
+      }
+    } else if (sealing) {
+      // A failure leaves the blocks as they were (the rows are read instead); the next round tries
+      // again.
+      int code = SQLITE_OK;
+      if (HistoryBlocks::Seal(connection->Handle(), QDateTime::currentMSecsSinceEpoch(), &code) !=
+          HistoryBlocks::Step::More) {
+        sealing = false;
+        sealAt.setRemainingTime(HistoryStore::SealIntervalMs);
       }
     }
   }

@@ -45,6 +45,8 @@ public:
   static constexpr size_t MaxQueuedSamples = 100000;
   // BeginRun()'s answer when history is off.
   static constexpr qint64 NoRun = -1;
+  // The hours that are over are sealed (HistoryBlocks) after opening and at this interval.
+  static constexpr int SealIntervalMs = 60 * 1000;
 
   explicit HistoryStore(QObject* parent = nullptr);
   ~HistoryStore() override; // closes (writes what is queued)

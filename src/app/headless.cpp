@@ -150,8 +150,9 @@ bool Headless::Start(QString* error) {
     connect(p.webhook.get(), &WebhookSender::Failed, this, &Headless::Tell);
   }
 
-  // A history that cannot be kept says so once; the samples go on.
+  // A history that cannot be written says so once, and again when it can; the samples go on.
   connect(&p.history, &HistoryStore::Failed, this, &Headless::Tell);
+  connect(&p.history, &HistoryStore::Restored, this, &Headless::Tell);
   Startup::OpenHistory(p.history);
 
   // Incidents: one line each on standard error, counted in the metrics, posted to the webhook.

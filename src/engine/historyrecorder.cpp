@@ -35,19 +35,27 @@ HistoryRecorder::HistoryRecorder(TestCycle& cycle, const RunSettings& settings, 
 }
 
 void HistoryRecorder::TestingChanged(bool on) {
-  if (on && runId < 0) {
+  if (on && runId == HistoryStore::NoRun) {
     runId = store.BeginRun(int(settings.urls.size()), Numbers::Value(settings.delay),
                            Numbers::Value(settings.warning[0]), Numbers::Value(settings.warning[1]));
-    if (runId >= 0)
+    if (runId != HistoryStore::NoRun)
       latestRunId = runId;
-  } else if (!on && runId >= 0) {
+  } else if (!on && runId != HistoryStore::NoRun) {
     store.EndRun(runId);
-    runId = -1;
+    runId = HistoryStore::NoRun;
   }
 }
 
+qint64 HistoryRecorder::RunId() const {
+  return store.RunIdOf(runId);
+}
+
+qint64 HistoryRecorder::LatestRunId() const {
+  return store.RunIdOf(latestRunId);
+}
+
 void HistoryRecorder::NewRun() {
-  if (runId < 0)
+  if (runId == HistoryStore::NoRun)
     return;
   TestingChanged(false);
   TestingChanged(true);
@@ -58,7 +66,7 @@ void HistoryRecorder::RecordSample(const CompletedSample& completed) {
   sample.at = completed.at;
   sample.kind = HistorySample::Kind::Site;
   sample.url = completed.url;
-  sample.runId = runId;
+  sample.runId = RunId();
   sample.siteId = completed.siteId;
   sample.packet = completed.packet;
   FillFetch(sample, completed.fetched, completed.accepted);
@@ -75,7 +83,7 @@ void HistoryRecorder::RecordReference(const CompletedReference& reference) {
   sample.at = reference.at;
   sample.kind = HistorySample::Kind::Ref;
   sample.url = reference.url;
-  sample.runId = runId;
+  sample.runId = RunId();
   FillFetch(sample, reference.fetched, reference.fetched.ok);
   sample.result = reference.fetched.ok ? QString() : reference.fetched.error;
   store.Append(sample);

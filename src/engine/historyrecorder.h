@@ -16,10 +16,12 @@ class HistoryRecorder : public QObject {
 public:
   HistoryRecorder(TestCycle& cycle, const RunSettings& settings, HistoryStore& store, QObject* parent = nullptr);
 
-  // The run under way, or -1 when testing is off (or the history is).
-  qint64 RunId() const { return runId; }
-  // The run under way or, while testing is off, the last one; -1 before the first.
-  qint64 LatestRunId() const { return latestRunId; }
+  // The file's id of the run under way, or -1 when testing is off (or the history is); an id below
+  // -1 while a fault keeps its row from the file (HistoryStore::BeginRun).
+  qint64 RunId() const;
+  // The file's id of the run under way or, while testing is off, of the last one; -1 before the
+  // first, below -1 while its row waits to be written.
+  qint64 LatestRunId() const;
 
   void RecordSample(const CompletedSample& sample);
   void RecordReference(const CompletedReference& reference);

@@ -39,6 +39,24 @@ QString OffLine(Kind kind, const QString& path) {
   return QStringLiteral("History is off: %1 is damaged").arg(name);
 }
 
+QString RetryLine(Kind kind, const QString& path, int retryMs) {
+  const int seconds = qMax(1, (retryMs + 500) / 1000);
+  return OffLine(kind, path) + QStringLiteral("; trying again every %1 s").arg(seconds);
+}
+
+QString BackLine(const QString& path, quint64 written, quint64 dropped) {
+  QString line = QStringLiteral("History is on again: %1 queued samples written to %2")
+                     .arg(written)
+                     .arg(QFileInfo(path).fileName());
+  if (dropped > 0)
+    line += QStringLiteral("; %1 older ones were dropped").arg(dropped);
+  return line;
+}
+
+QString NotWrittenLine(Kind kind, const QString& path, quint64 samples) {
+  return OffLine(kind, path) + QStringLiteral("; %1 waiting samples were not written").arg(samples);
+}
+
 QString ReadLine(Kind kind, const QString& path) {
   const QString start = QStringLiteral("Cannot read the history %1: ").arg(path);
   switch (kind) {

@@ -23,6 +23,17 @@ Kind Of(const QSqlError& error);
 // Names the file only.
 QString OffLine(Kind kind, const QString& path);
 
+// While the writing waits for a fault to pass: the OffLine() and "; trying again every 30 s".
+QString RetryLine(Kind kind, const QString& path, int retryMs);
+
+// When the writing resumed: "History is on again: 312 queued samples written to history.sqlite",
+// and "; 5000 older ones were dropped" when the queue was full.
+QString BackLine(const QString& path, quint64 written, quint64 dropped);
+
+// When the program closes the history while a fault still stops the writing: the OffLine() and
+// "; 12 waiting samples were not written".
+QString NotWrittenLine(Kind kind, const QString& path, quint64 samples);
+
 // For a reader (the export): "Cannot read the history /path/history.sqlite: it is damaged". Names
 // the whole path.
 QString ReadLine(Kind kind, const QString& path);

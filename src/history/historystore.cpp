@@ -17,9 +17,11 @@
 #include <QVariant>
 #include <QWaitCondition>
 
+#include <algorithm>
+#include <deque>
 #include <map>
 #include <optional>
-#include <vector>
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -58,30 +60,43 @@ QVariant TextOrNull(const QString& text) {
 
 // What the store shares with its threads; every member is guarded by `mutex`.
 struct HistoryStoreShared {
-  enum class State { Opening, On, Off };
+  // Opening: Open() waits. On: writing. Waiting: a lock, a full disk or an unwritable file stopped
+  // the writing; the queue is kept and the file tried again every retryMs. Off: for good.
+  enum class State { Opening, On, Waiting, Off };
 
   QString path;
   HistoryStore* store = nullptr; // outlives both threads: Close() waits for them
   quint64 opening = 0;           // which of the store's openings this is
+  int retryMs = HistoryStore::RetryIntervalMs;
 
   QMutex mutex;
   QWaitCondition wake; // for the writer: a flush is due, or stop
   QWaitCondition done; // for the callers: the file is open, items are committed, or history is off
   State state = State::Opening;
   QString failure;
-  std::vector<Item> queue;
+  std::deque<Item> queue;
+  size_t samplesQueued = 0; // the Sample items in `queue`
+  quint64 dropped = 0;      // samples dropped from a full queue, in all
+  quint64 droppedUntold = 0;
   quint64 queued = 0;  // seq of the last item queued
   quint64 written = 0; // seq of the last item committed
   bool flushNow = false;
   bool stop = false;
-  std::map<quint64, qint64> begun; // new run ids by the seq of their BeginRun
+  std::map<quint64, qint64> runIds; // the ids of the runs written, by the seq of their BeginRun
   int retentionDays = HistoryStore::DefaultRetentionDays;
   bool pruneAsked = true;
+  QString closingLine;            // the samples a Close() could not write, for Close() to tell
   QList<HistoryIncident> ongoing; // the incidents going on when the file was opened
   sqlite3* checking = nullptr;    // the integrity check's connection while it runs
 
-  // Queues an item (the caller holds the mutex).
+  // Queues an item (the caller holds the mutex). A sample beyond the queue's bound pushes out the
+  // oldest queued sample.
   Item& Queue(Item::What what) {
+    if (what == Item::What::Sample) {
+      if (samplesQueued >= HistoryStore::MaxQueuedSamples)
+        DropOldestSample();
+      ++samplesQueued;
+    }
     Item& item = queue.emplace_back();
     item.what = what;
     item.seq = ++queued;
@@ -89,24 +104,65 @@ struct HistoryStoreShared {
     return item;
   }
 
-  // Turns history off, once, and drops what is queued. A failure after the file opened is reported
-  // through the store's Failed(); one while opening, by Open() itself.
+  void DropOldestSample() {
+    const auto oldest =
+        std::find_if(queue.begin(), queue.end(), [](const Item& item) { return item.what == Item::What::Sample; });
+    if (oldest == queue.end())
+      return;
+    queue.erase(oldest);
+    --samplesQueued;
+    ++dropped;
+    ++droppedUntold;
+  }
+
+  // Items that could not be written go back in front of those queued since, in their order.
+  void PutBack(std::deque<Item>& items) {
+    for (const Item& item : items)
+      if (item.what == Item::What::Sample)
+        ++samplesQueued;
+    queue.insert(queue.begin(), std::make_move_iterator(items.begin()), std::make_move_iterator(items.end()));
+    items.clear();
+    while (samplesQueued > HistoryStore::MaxQueuedSamples)
+      DropOldestSample();
+  }
+
+  // Tells the store, on its own thread, unless it has opened a file anew meanwhile.
+  void Tell(const QString& line, bool back) const {
+    HistoryStore* target = store;
+    const quint64 from = opening;
+    QMetaObject::invokeMethod(
+        target, [target, from, line, back] { target->Report(from, line, back); }, Qt::QueuedConnection);
+  }
+
+  // Turns history off for good, once, and drops what is queued (counted with the dropped samples). A
+  // failure after the file opened is reported through the store's Failed(); one while opening, by
+  // Open() itself; one at the last try of a Close(), to nobody.
   void TurnOff(const QString& line) {
     if (state == State::Off)
       return;
-    const bool report = state == State::On;
+    const bool report = state == State::On || (state == State::Waiting && !stop);
     state = State::Off;
     failure = line;
+    dropped += samplesQueued;
     queue.clear();
+    samplesQueued = 0;
     done.wakeAll();
     wake.wakeAll();
-    if (report) {
-      // Emitted on the store's thread, unless the store has opened a file anew meanwhile.
-      HistoryStore* target = store;
-      const quint64 from = opening;
-      QMetaObject::invokeMethod(
-          target, [target, from, line] { target->Report(from, line); }, Qt::QueuedConnection);
-    }
+    if (report)
+      Tell(line, false);
+  }
+
+  // Writing stopped for a fault that may pass: the queue stays and the writer tries again later.
+  // Reported like TurnOff(), once per stop.
+  void StartWaiting(const QString& line) {
+    if (state == State::Off || state == State::Waiting)
+      return;
+    const bool report = state == State::On;
+    state = State::Waiting;
+    failure = line;
+    done.wakeAll();
+    if (report)
+      Tell(line, false);
   }
 };
 
@@ -115,47 +171,82 @@ namespace {
 using Shared = HistoryStoreShared;
 using State = HistoryStoreShared::State;
 
+// Whether the store takes items: writing, or waiting for a fault to pass.
+bool Takes(State state) {
+  return state == State::On || state == State::Waiting;
+}
+
 // The writer thread: opens the file, then commits the queue at every flush and deletes old
-// samples in between.
+// samples in between. A fault that may pass (a lock, a full disk, a file it may not write) stops
+// the writing for a while: the queue is kept and the file opened anew every retry interval.
 class Writer {
 public:
-  explicit Writer(std::shared_ptr<Shared> shared)
-      : s(std::move(shared)), connection(s->path, HistoryConnection::Mode::ReadWrite) {}
+  explicit Writer(std::shared_ptr<Shared> shared) : s(std::move(shared)) {}
   void Run();
 
 private:
   enum class Pruned { More, Done, Failed };
+  // How the writing ended: asked to stop (or turned off by the integrity check), or by a fault.
+  enum class Ended { Stopped, Fault };
 
-  bool OpenFile(QString* line);
+  // Opens the file on a fresh connection; false with the fault's kind.
+  bool OpenFile(HistoryProblem::Kind* kind);
+  void CloseFile();
+  // Commits and prunes until stopped or a fault; `back`: the writing resumed after a fault, to be
+  // told once the queued samples are written.
+  Ended Work(bool back, QSqlError* error);
   // The incidents that go on in the file, oldest first; false when they cannot be read.
   bool ReadOngoing(QList<HistoryIncident>* incidents, QSqlError* error);
-  bool Commit(const std::vector<Item>& items, std::map<quint64, qint64>* begun, QSqlError* error);
+  bool Commit(const std::deque<Item>& items, std::map<quint64, qint64>* begun, QSqlError* error);
   Pruned PruneStep(const QString& cutoff, QSqlError* error);
-  void Fail(const QSqlError& error) {
-    QMutexLocker lock(&s->mutex);
-    s->TurnOff(HistoryProblem::OffLine(HistoryProblem::Of(error), s->path));
-  }
+  // The id of a run for the file: a run begun while history waited has an id that stands for its
+  // BeginRun (HistoryStore::BeginRun), which is written before the samples of the run.
+  qint64 FileRunId(qint64 runId, const std::map<quint64, qint64>& begun) const;
 
   std::shared_ptr<Shared> s;
-  HistoryConnection connection;
+  std::optional<HistoryConnection> connection;
   // Prepared once the file is open; destroyed before the connection.
   std::optional<QSqlQuery> insertSample;
   std::optional<QSqlQuery> insertRun;
   std::optional<QSqlQuery> endRun;
   std::optional<QSqlQuery> insertIncident;
   std::optional<QSqlQuery> endIncident;
-  QSet<qint64> openRuns; // begun by this store and not yet ended
-  QString cutFor;        // the retention cutoff whose hours the blocks have given up
+  QSet<qint64> openRuns;             // begun by this store and not yet ended
+  std::map<quint64, qint64> runIdOf; // the ids of the runs written, by the seq of their BeginRun
+  bool ongoingRead = false;          // the incidents going on were read at the first opening
+  QString cutFor;                    // the retention cutoff whose hours the blocks have given up
 };
 
-bool Writer::OpenFile(QString* line) {
-  const auto problem = [&](HistoryProblem::Kind kind) {
-    *line = HistoryProblem::OffLine(kind, s->path);
+qint64 Writer::FileRunId(qint64 runId, const std::map<quint64, qint64>& begun) const {
+  if (runId >= -1)
+    return runId;
+  const quint64 seq = quint64(-runId - 1);
+  if (const auto found = begun.find(seq); found != begun.end())
+    return found->second;
+  const auto found = runIdOf.find(seq);
+  return found == runIdOf.end() ? -1 : found->second;
+}
+
+void Writer::CloseFile() {
+  insertSample.reset();
+  insertRun.reset();
+  endRun.reset();
+  insertIncident.reset();
+  endIncident.reset();
+  connection.reset();
+}
+
+bool Writer::OpenFile(HistoryProblem::Kind* kind) {
+  CloseFile();
+  // The caller closes the connection (after the queries here are gone).
+  const auto problem = [&](HistoryProblem::Kind found) {
+    *kind = found;
     return false;
   };
-  if (!connection.Open())
-    return problem(HistoryProblem::Of(connection.Error()));
-  QSqlDatabase& db = connection.Database();
+  connection.emplace(s->path, HistoryConnection::Mode::ReadWrite);
+  if (!connection->Open())
+    return problem(HistoryProblem::Of(connection->Error()));
+  QSqlDatabase& db = connection->Database();
   // A newer program's file is left exactly as it is: no switch to WAL either.
   QSqlError error;
   const int version = HistorySchema::FileVersion(db, &error);
@@ -193,16 +284,21 @@ bool Writer::OpenFile(QString* line) {
   endIncident.emplace(db);
   endIncident->prepare(
       QStringLiteral("UPDATE incidents SET ended_utc = ? WHERE url = ? AND kind = ? AND ended_utc IS NULL"));
+  // What went on when the program started; at a later opening (after a fault) the file also holds
+  // what this program began since.
+  if (ongoingRead)
+    return true;
   QList<HistoryIncident> ongoing;
   if (!ReadOngoing(&ongoing, &error))
     return problem(HistoryProblem::Of(error));
+  ongoingRead = true;
   QMutexLocker lock(&s->mutex);
   s->ongoing = ongoing;
   return true;
 }
 
 bool Writer::ReadOngoing(QList<HistoryIncident>* incidents, QSqlError* error) {
-  QSqlQuery query(connection.Database());
+  QSqlQuery query(connection->Database());
   if (!query.exec(QStringLiteral("SELECT id, url, kind, started_utc, cause FROM incidents WHERE ended_utc IS NULL "
                                  "ORDER BY started_utc, id"))) {
     *error = query.lastError();
@@ -224,8 +320,10 @@ bool Writer::ReadOngoing(QList<HistoryIncident>* incidents, QSqlError* error) {
   return true;
 }
 
-bool Writer::Commit(const std::vector<Item>& items, std::map<quint64, qint64>* begun, QSqlError* error) {
-  QSqlDatabase& db = connection.Database();
+bool Writer::Commit(const std::deque<Item>& items, std::map<quint64, qint64>* begun, QSqlError* error) {
+  QSqlDatabase& db = connection->Database();
+  QSet<qint64> begunIds;
+  QSet<qint64> endedIds;
   QSqlQuery transaction(db);
   if (!transaction.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
     *error = transaction.lastError();
@@ -240,7 +338,7 @@ bool Writer::Commit(const std::vector<Item>& items, std::map<quint64, qint64>* b
       query->bindValue(0, HistoryTime::Text(sample.at.isValid() ? sample.at.toMSecsSinceEpoch() : item.calledMs));
       query->bindValue(1, sample.kind == HistorySample::Kind::Ref ? QStringLiteral("ref") : QStringLiteral("site"));
       query->bindValue(2, sample.url.isNull() ? QStringLiteral("") : sample.url);
-      query->bindValue(3, IntOrNull(sample.runId, 1));
+      query->bindValue(3, IntOrNull(FileRunId(sample.runId, *begun), 1));
       query->bindValue(4, IntOrNull(sample.siteId));
       query->bindValue(5, IntOrNull(sample.packet));
       query->bindValue(6, IntOrNull(sample.pingUs));
@@ -270,7 +368,7 @@ bool Writer::Commit(const std::vector<Item>& items, std::map<quint64, qint64>* b
     case Item::What::EndRun:
       query = &*endRun;
       query->bindValue(0, HistoryTime::Text(item.calledMs));
-      query->bindValue(1, item.runId);
+      query->bindValue(1, FileRunId(item.runId, *begun));
       break;
     case Item::What::BeginIncident:
       query = &*insertIncident;
@@ -298,9 +396,9 @@ bool Writer::Commit(const std::vector<Item>& items, std::map<quint64, qint64>* b
     if (item.what == Item::What::BeginRun) {
       const qint64 id = query->lastInsertId().toLongLong();
       (*begun)[item.seq] = id;
-      openRuns.insert(id);
+      begunIds.insert(id);
     } else if (item.what == Item::What::EndRun) {
-      openRuns.remove(item.runId);
+      endedIds.insert(FileRunId(item.runId, *begun));
     }
   }
   if (!transaction.exec(QStringLiteral("COMMIT"))) {
@@ -308,6 +406,9 @@ bool Writer::Commit(const std::vector<Item>& items, std::map<quint64, qint64>* b
     QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
     return false;
   }
+  openRuns.unite(begunIds);
+  openRuns.subtract(endedIds);
+  runIdOf.insert(begun->begin(), begun->end());
   return true;
 }
 
@@ -316,9 +417,9 @@ bool Writer::Commit(const std::vector<Item>& items, std::map<quint64, qint64>* b
 // those that never ended and began before it, unless this store began them), and the incidents that
 // ended before it.
 Writer::Pruned Writer::PruneStep(const QString& cutoff, QSqlError* error) {
-  QSqlDatabase& db = connection.Database();
+  QSqlDatabase& db = connection->Database();
   if (cutFor != cutoff) {
-    if (const int code = HistoryBlocks::Cut(connection.Handle(), cutoff); code != SQLITE_OK) {
+    if (const int code = HistoryBlocks::Cut(connection->Handle(), cutoff); code != SQLITE_OK) {
       *error = SqliteError(code);
       return Pruned::Failed;
     }
@@ -327,7 +428,7 @@ Writer::Pruned Writer::PruneStep(const QString& cutoff, QSqlError* error) {
   QSqlQuery query(db);
   // The oldest sample, from the index: the first time of every address.
   bool older = false;
-  for (const QString& url : connection.Addresses(error)) {
+  for (const QString& url : connection->Addresses(error)) {
     query.prepare(QStringLiteral("SELECT min(at_utc) FROM samples WHERE url = ?"));
     query.addBindValue(url);
     if (!query.exec() || !query.next()) {
@@ -387,18 +488,49 @@ Writer::Pruned Writer::PruneStep(const QString& cutoff, QSqlError* error) {
 }
 
 void Writer::Run() {
-  {
-    QString line;
-    const bool opened = OpenFile(&line);
-    QMutexLocker lock(&s->mutex);
-    if (!opened) {
-      s->TurnOff(line);
-      return;
+  bool back = false;    // the writing resumes after a fault
+  bool lastTry = false; // asked to stop while waiting: one more try to write what is queued
+  for (;;) {
+    HistoryProblem::Kind kind = HistoryProblem::Kind::Damaged;
+    if (OpenFile(&kind)) {
+      {
+        QMutexLocker lock(&s->mutex);
+        if (s->state == State::Off)
+          break; // the integrity check found the file damaged meanwhile
+        // After a fault the store stays waiting until what was queued is written.
+        if (!back) {
+          s->state = State::On;
+          s->done.wakeAll();
+        }
+      }
+      QSqlError error;
+      if (Work(back, &error) == Ended::Stopped)
+        break;
+      kind = HistoryProblem::Of(error);
     }
-    s->state = State::On;
-    s->done.wakeAll();
+    CloseFile(); // the file is not held while waiting
+    QMutexLocker lock(&s->mutex);
+    // A lock, a full disk or a file that may not be written can pass; a damaged or newer file stays.
+    const bool passing = kind == HistoryProblem::Kind::Locked || kind == HistoryProblem::Kind::Unwritable;
+    if (!passing || lastTry) {
+      if (passing && s->samplesQueued > 0)
+        s->closingLine = HistoryProblem::NotWrittenLine(kind, s->path, s->samplesQueued);
+      s->TurnOff(HistoryProblem::OffLine(kind, s->path));
+      break;
+    }
+    s->StartWaiting(HistoryProblem::RetryLine(kind, s->path, s->retryMs));
+    back = true;
+    const QDeadlineTimer retryAt(s->retryMs);
+    while (!s->stop && s->state == State::Waiting && !retryAt.hasExpired())
+      s->wake.wait(&s->mutex, retryAt);
+    if (s->state == State::Off)
+      break;
+    lastTry = s->stop;
   }
+  CloseFile();
+}
 
+Writer::Ended Writer::Work(bool back, QSqlError* error) {
   QDeadlineTimer flushAt(HistoryStore::FlushIntervalMs);
   QElapsedTimer sincePrune; // since the last retention pass ended
   bool pruning = false;
@@ -407,9 +539,8 @@ void Writer::Run() {
   // after opening (which builds the blocks of an older file), then every SealIntervalMs.
   bool sealing = true;
   QDeadlineTimer sealAt(HistoryStore::SealIntervalMs);
-  // Swapped with the queue at every commit and cleared after it, so that the queue gets its
-  // capacity back and Append() seldom has to grow it.
-  std::vector<Item> items;
+  // Swapped with the queue at every commit and cleared after it.
+  std::deque<Item> items;
   for (;;) {
     quint64 last = 0;
     bool commit = false;
@@ -417,9 +548,9 @@ void Writer::Run() {
     {
       QMutexLocker lock(&s->mutex);
       for (;;) {
-        if (s->state != State::On)
-          return; // turned off by the integrity check
-        if (s->stop || s->flushNow || flushAt.hasExpired()) {
+        if (s->state == State::Off)
+          return Ended::Stopped; // turned off by the integrity check
+        if (s->stop || s->flushNow || flushAt.hasExpired() || back) {
           commit = true;
           break;
         }
@@ -429,6 +560,7 @@ void Writer::Run() {
       }
       if (commit) {
         items.swap(s->queue);
+        s->samplesQueued = 0;
         last = s->queued;
         s->flushNow = false;
         stopping = s->stop;
@@ -441,18 +573,27 @@ void Writer::Run() {
       }
     }
 
-    QSqlError error;
     if (commit) {
       flushAt.setRemainingTime(HistoryStore::FlushIntervalMs);
       std::map<quint64, qint64> begun;
-      if (!items.empty() && !Commit(items, &begun, &error)) {
-        Fail(error);
-        return;
+      // Back after a fault, an empty transaction too: it shows whether the file can be written.
+      if ((back || !items.empty()) && !Commit(items, &begun, error)) {
+        QMutexLocker lock(&s->mutex);
+        s->PutBack(items);
+        return Ended::Fault;
       }
+      const auto samples =
+          std::count_if(items.begin(), items.end(), [](const Item& item) { return item.what == Item::What::Sample; });
       items.clear();
       QMutexLocker lock(&s->mutex);
-      s->begun.merge(begun);
+      s->runIds.insert(begun.begin(), begun.end());
       s->written = last;
+      if (std::exchange(back, false)) {
+        s->state = State::On;
+        s->failure.clear();
+        s->Tell(HistoryProblem::BackLine(s->path, quint64(samples), s->droppedUntold), true);
+        s->droppedUntold = 0;
+      }
       s->done.wakeAll();
       if (stopping)
         break;
@@ -463,8 +604,8 @@ void Writer::Run() {
       if (!sealing && sealAt.hasExpired())
         sealing = true;
     } else if (pruning) {
-      switch (PruneStep(cutoff, &error)) {
-      case Pruned::Failed: Fail(error); return;
+      switch (PruneStep(cutoff, error)) {
+      case Pruned::Failed: return Ended::Fault;
       case Pruned::Done:
         pruning = false;
         sincePrune.start();
@@ -476,7 +617,7 @@ void Writer::Run() {
       // A failure leaves the blocks as they were (the rows are read instead); the next round tries
       // again.
       int code = SQLITE_OK;
-      if (HistoryBlocks::Seal(connection.Handle(), QDateTime::currentMSecsSinceEpoch(), &code) !=
+      if (HistoryBlocks::Seal(connection->Handle(), QDateTime::currentMSecsSinceEpoch(), &code) !=
           HistoryBlocks::Step::More) {
         sealing = false;
         sealAt.setRemainingTime(HistoryStore::SealIntervalMs);
@@ -487,6 +628,7 @@ void Writer::Run() {
   if (s->state == State::On)
     s->state = State::Off;
   s->done.wakeAll();
+  return Ended::Stopped;
 }
 
 // The integrity check after opening, on a connection of its own so that the writes go on: a file
@@ -527,27 +669,37 @@ bool HistoryStore::Open(const QString& path) {
   shared->store = this;
   shared->opening = ++openings;
   shared->retentionDays = retentionDays;
+  shared->retryMs = retryMs;
   writer.reset(QThread::create([s = shared] { Writer(s).Run(); }));
   writer->setObjectName(QStringLiteral("HistoryWriter"));
   writer->start();
   QString failure;
+  bool off = false;
   {
     QMutexLocker lock(&shared->mutex);
     while (shared->state == State::Opening)
       shared->done.wait(&shared->mutex);
-    if (shared->state == State::Off)
-      failure = shared->failure;
+    failure = shared->state == State::On ? QString() : shared->failure;
+    off = shared->state == State::Off;
   }
-  if (!failure.isEmpty()) {
+  if (off) {
     writer->wait();
     writer.reset();
-    emit Failed(failure);
+  }
+  if (!failure.isEmpty()) {
+    emit Failed(failure); // off for good, or waiting: the writer tries again
     return false;
   }
+  StartCheck();
+  return true;
+}
+
+void HistoryStore::StartCheck() {
+  if (checker || !shared)
+    return;
   checker.reset(QThread::create([s = shared] { Check(s); }));
   checker->setObjectName(QStringLiteral("HistoryCheck"));
   checker->start(QThread::LowPriority);
-  return true;
 }
 
 void HistoryStore::Close() {
@@ -566,11 +718,25 @@ void HistoryStore::Close() {
   }
   writer->wait();
   writer.reset();
+  QString lost;
+  {
+    QMutexLocker lock(&shared->mutex);
+    lost = std::exchange(shared->closingLine, QString());
+  }
+  if (!lost.isEmpty())
+    emit Failed(lost);
 }
 
-void HistoryStore::Report(quint64 from, const QString& line) {
-  if (from == openings)
+void HistoryStore::Report(quint64 from, const QString& line, bool back) {
+  if (from != openings)
+    return;
+  if (back) {
+    // A file that could not be opened at first is checked now.
+    StartCheck();
+    emit Restored(line);
+  } else {
     emit Failed(line);
+  }
 }
 
 bool HistoryStore::IsOn() const {
@@ -587,12 +753,27 @@ QString HistoryStore::FailureText() const {
   return shared->failure;
 }
 
+quint64 HistoryStore::DroppedSamples() const {
+  if (!shared)
+    return 0;
+  QMutexLocker lock(&shared->mutex);
+  return shared->dropped;
+}
+
+void HistoryStore::SetRetryIntervalMs(int ms) {
+  retryMs = qMax(1, ms);
+  if (!shared)
+    return;
+  QMutexLocker lock(&shared->mutex);
+  shared->retryMs = retryMs;
+}
+
 qint64 HistoryStore::BeginRun(int samplers, double delaySeconds, double warning1Seconds, double warning2Seconds) {
   if (!shared)
-    return -1;
+    return NoRun;
   QMutexLocker lock(&shared->mutex);
-  if (shared->state != State::On)
-    return -1;
+  if (!Takes(shared->state))
+    return NoRun;
   Item& item = shared->Queue(Item::What::BeginRun);
   item.samplers = samplers;
   item.delay = delaySeconds;
@@ -603,19 +784,26 @@ qint64 HistoryStore::BeginRun(int samplers, double delaySeconds, double warning1
   shared->wake.wakeAll();
   while (shared->state == State::On && shared->written < seq)
     shared->done.wait(&shared->mutex);
-  const auto found = shared->begun.find(seq);
-  if (found == shared->begun.end())
-    return -1;
-  const qint64 id = found->second;
-  shared->begun.erase(found);
-  return id;
+  const auto found = shared->runIds.find(seq);
+  if (found != shared->runIds.end())
+    return found->second;
+  // Not written (history waits for a fault to pass): an id that stands for this BeginRun until then.
+  return Takes(shared->state) ? -qint64(seq) - 1 : NoRun;
+}
+
+qint64 HistoryStore::RunIdOf(qint64 runId) const {
+  if (runId >= NoRun || !shared)
+    return runId;
+  QMutexLocker lock(&shared->mutex);
+  const auto found = shared->runIds.find(quint64(-runId - 1));
+  return found == shared->runIds.end() ? runId : found->second;
 }
 
 void HistoryStore::EndRun(qint64 runId) {
-  if (!shared)
+  if (!shared || runId == NoRun)
     return;
   QMutexLocker lock(&shared->mutex);
-  if (shared->state != State::On)
+  if (!Takes(shared->state))
     return;
   shared->Queue(Item::What::EndRun).runId = runId;
 }
@@ -624,7 +812,7 @@ void HistoryStore::Append(const HistorySample& sample) {
   if (!shared)
     return;
   QMutexLocker lock(&shared->mutex);
-  if (shared->state != State::On)
+  if (!Takes(shared->state))
     return;
   shared->Queue(Item::What::Sample).sample = sample;
 }
@@ -633,7 +821,7 @@ void HistoryStore::BeginIncident(const HistoryIncident& incident) {
   if (!shared)
     return;
   QMutexLocker lock(&shared->mutex);
-  if (shared->state != State::On)
+  if (!Takes(shared->state))
     return;
   shared->Queue(Item::What::BeginIncident).incident = incident;
 }
@@ -642,7 +830,7 @@ void HistoryStore::EndIncident(const QString& url, HistoryIncident::Kind kind, c
   if (!shared)
     return;
   QMutexLocker lock(&shared->mutex);
-  if (shared->state != State::On)
+  if (!Takes(shared->state))
     return;
   HistoryIncident& incident = shared->Queue(Item::What::EndIncident).incident;
   incident.url = url;
@@ -654,7 +842,7 @@ QList<HistoryIncident> HistoryStore::OngoingIncidents() const {
   if (!shared)
     return {};
   QMutexLocker lock(&shared->mutex);
-  return shared->state == State::On ? shared->ongoing : QList<HistoryIncident>();
+  return Takes(shared->state) ? shared->ongoing : QList<HistoryIncident>();
 }
 
 bool HistoryStore::Flush() {

@@ -3,6 +3,7 @@
 // Prometheus server), its history, and its end on SIGTERM or SIGINT.
 #include "history/historyconnection.h"
 #include "history/historyquery.h"
+#include "historyfile.h"
 #include "loopbackserver.h"
 #include "settings/valuecodec.h"
 
@@ -221,6 +222,7 @@ private slots:
   void stopDuringAFetchStoresItsSample_data();
   void stopDuringAFetchStoresItsSample();
   void hangUpRereadsTheSiteList();
+  void aLockedHistoryLosesNoSample();
   void failedSubLogIsTold();
 
 private:
@@ -806,6 +808,43 @@ void HeadlessTest::hangUpRereadsTheSiteList() {
   QVERIFY(first && first->ended.isValid() && first->samplers == 2);
   QVERIFY(second && second->ended.isValid() && second->samplers == 3);
   QVERIFY(first->ended <= second->started);
+}
+
+// Another program holds the history's write lock for 5 s while samples are taken: one line says
+// history is off and will be tried again, one says it is back (at the next try, 30 s on), and every
+// printed sample is in the file.
+void HeadlessTest::aLockedHistoryLosesNoSample() {
+  QTemporaryDir home;
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, site.BaseUrl().toUtf8()));
+  HeadlessProgram program(home.path());
+  program.Start({"--headless", "--urls", urls, "--delay", "1"});
+  QVERIFY2(program.WaitForLines(2, 30000), qPrintable(program.Errors()));
+
+  const QString off =
+      QStringLiteral("tarvik: History is off: history.sqlite is locked by another program; trying again every 30 s\n");
+  {
+    HistoryFile holder(home.filePath(QStringLiteral("history.sqlite")));
+    QVERIFY(holder.Exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    QVERIFY(holder.Exec(QStringLiteral("INSERT INTO runs(started_utc) VALUES('x')")));
+    QElapsedTimer held;
+    held.start();
+    QTRY_VERIFY_WITH_TIMEOUT(program.Errors().contains(off), 20000);
+    QTest::qWait(int(qMax<qint64>(0, 5000 - held.elapsed())));
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(program.Errors().contains(QStringLiteral("tarvik: History is on again: ")), 60000);
+  QVERIFY(program.WaitForLines(int(program.Lines().size()) + 2, 30000));
+  QCOMPARE(program.Stop(SIGTERM), 0);
+
+  const QStringList said = program.Errors().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  QCOMPARE(said.count(off.trimmed()), 1);
+  static const QRegularExpression back(
+      QStringLiteral("^tarvik: History is on again: [1-9]\\d* queued samples written to history.sqlite$"));
+  QCOMPARE(said.filter(back).size(), 1);
+  HistoryFile history(home.filePath(QStringLiteral("history.sqlite")));
+  QCOMPARE(history.Value(QStringLiteral("SELECT count(*) FROM samples WHERE kind = 'site' AND final = 1")).toInt(),
+           int(program.Lines().size()));
+  QCOMPARE(history.Value(QStringLiteral("SELECT count(*) FROM samples WHERE run_id IS NULL")).toInt(), 0);
 }
 
 // A sub-log that cannot be updated at the end says so on standard error.

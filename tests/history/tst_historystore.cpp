@@ -1,7 +1,7 @@
 // The history store: the layout of a new file and of one brought forward, what a sample and a run
 // become in the file, the retention, the hours sealed in the background, two programs on one file,
-// and every way the file can be unusable (history turns itself off with one line, the caller goes
-// on).
+// every way the file can be unusable (a damaged one turns history off with one line; a lock, a full
+// disk or a file that cannot be written is waited out with nothing lost), and the caller goes on.
 #include "filesizelimit.h"
 #include "history/historyblocks.h"
 #include "history/historyquery.h"
@@ -30,6 +30,7 @@ const QString Damaged = QStringLiteral("History is off: history.sqlite is damage
 const QString Locked = QStringLiteral("History is off: history.sqlite is locked by another program");
 const QString Unwritable = QStringLiteral("History is off: history.sqlite cannot be written");
 const QString Newer = QStringLiteral("History is off: history.sqlite was written by a newer version of Tarvik");
+const QString RetryEvery1s = QStringLiteral("; trying again every 1 s");
 
 HistorySample SiteSample(int packet, const QDateTime& at = QDateTime::currentDateTimeUtc()) {
   HistorySample sample;
@@ -89,6 +90,22 @@ void MakeFile(const QString& path, int version) {
     QVERIFY(file.Exec(
         QStringLiteral("INSERT INTO samples(at_utc, kind, url, ping_us) VALUES(?, 'site', 'http://old.test', 5)"),
         {HistoryTime::Text(QDateTime::currentDateTimeUtc())}));
+}
+
+// Another connection that holds the file (made when missing) with the lock of SQLite's exclusive
+// locking mode, which keeps every other connection out until it closes; null when that fails.
+std::unique_ptr<HistoryFile> HoldInExclusiveMode(const QString& path) {
+  {
+    HistoryStore store;
+    if (!store.Open(path))
+      return nullptr;
+  }
+  auto holder = std::make_unique<HistoryFile>(path);
+  for (const char* statement :
+       {"PRAGMA journal_mode = DELETE", "PRAGMA locking_mode = EXCLUSIVE", "BEGIN EXCLUSIVE", "COMMIT"})
+    if (!holder->Exec(QString::fromLatin1(statement)))
+      return nullptr;
+  return holder;
 }
 
 } // namespace
@@ -509,36 +526,35 @@ private slots:
     sealedFigures(HistorySpan());
   }
 
-  // A file that cannot be used turns history off with one line: Failed() once, FailureText(), and
-  // every later call harmless. A damaged file is left as it was.
-  void unusableFileTurnsHistoryOff_data() {
+  // A damaged file turns history off for good with one line: Failed() once, FailureText(), every
+  // later call harmless, no retry, and the file left as it was. A file found damaged while the
+  // store waits for a lock to pass is the same.
+  void damagedFileStaysOff_data() {
     QTest::addColumn<QString>("how");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("not a database") << "garbage" << Damaged;
-    QTest::newRow("a text file") << "text" << Damaged;
-    QTest::newRow("cut short") << "truncated" << Damaged;
-    QTest::newRow("cut to its first page") << "first page" << Damaged;
-    QTest::newRow("a folder in its place") << "folder" << Unwritable;
-    QTest::newRow("in a folder that is a file") << "under a file" << Unwritable;
-    QTest::newRow("held by another connection, WAL") << "exclusive transaction" << Locked;
-    QTest::newRow("held by another connection, exclusive mode") << "exclusive mode" << Locked;
-    QTest::newRow("disk full") << "full" << Unwritable;
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("not a database") << "garbage" << QStringList{Damaged};
+    QTest::newRow("a text file") << "text" << QStringList{Damaged};
+    QTest::newRow("cut short") << "truncated" << QStringList{Damaged};
+    QTest::newRow("cut to its first page") << "first page" << QStringList{Damaged};
+    QTest::newRow("locked, then damaged while waiting")
+        << "locked, then garbage" << QStringList{Locked + RetryEvery1s, Damaged};
   }
 
-  void unusableFileTurnsHistoryOff() {
+  void damagedFileStaysOff() {
     QFETCH(QString, how);
-    QFETCH(QString, line);
-    QString file = path;
+    QFETCH(QStringList, lines);
     std::unique_ptr<HistoryFile> holder;
-    std::unique_ptr<FileSizeLimit> limit;
-    if (how == "garbage" || how == "text") {
+    const auto writeGarbage = [&](bool text) {
       QFile out(path);
-      QVERIFY(out.open(QIODevice::WriteOnly));
+      QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
       QByteArray bytes(64 * 1024, 'x');
-      if (how == "garbage")
+      if (!text)
         for (char& c : bytes)
           c = char(QRandomGenerator::global()->bounded(256));
       out.write(bytes);
+    };
+    if (how == "garbage" || how == "text") {
+      writeGarbage(how == "text");
     } else if (how == "truncated" || how == "first page") {
       {
         HistoryStore store;
@@ -551,42 +567,26 @@ private slots:
       checkpoint.Close();
       QFile cut(path);
       QVERIFY(cut.resize(how == "first page" ? 4096 : cut.size() / 2));
-    } else if (how == "folder") {
-      QVERIFY(QDir().mkdir(path));
-    } else if (how == "under a file") {
-      QFile out(path);
-      QVERIFY(out.open(QIODevice::WriteOnly));
-      file = path + QStringLiteral("/history.sqlite");
-    } else if (how == "exclusive transaction" || how == "exclusive mode") {
-      {
-        HistoryStore store;
-        QVERIFY(store.Open(path));
-      }
-      holder = std::make_unique<HistoryFile>(path);
-      if (how == "exclusive mode") {
-        QVERIFY(holder->Exec(QStringLiteral("PRAGMA journal_mode = DELETE")));
-        QVERIFY(holder->Exec(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE")));
-      }
-      QVERIFY(holder->Exec(QStringLiteral("BEGIN EXCLUSIVE")));
-      QVERIFY(holder->Exec(QStringLiteral("INSERT INTO runs(started_utc) VALUES('x')")));
-      if (how == "exclusive mode")
-        QVERIFY(holder->Exec(QStringLiteral("COMMIT"))); // the lock stays with the connection
-    } else if (how == "full") {
-      {
-        HistoryStore store;
-        QVERIFY(store.Open(path));
-      }
-      limit = std::make_unique<FileSizeLimit>(QFileInfo(path).size() + 16 * 1024);
-      if (!limit->Active())
-        QSKIP("the file size limit cannot be set here");
+    } else {
+      holder = HoldInExclusiveMode(path);
+      QVERIFY(holder);
     }
-    const QByteArray before = QFileInfo(file).isFile() ? ReadBytes(file) : QByteArray();
 
+    QByteArray before = ReadBytes(path);
     HistoryStore store;
+    store.SetRetryIntervalMs(1000);
     QSignalSpy failed(&store, &HistoryStore::Failed);
-    store.Open(file);
+    QSignalSpy restored(&store, &HistoryStore::Restored);
+    store.Open(path);
+    if (holder) {
+      QCOMPARE(failed.count(), 1);
+      holder.reset();
+      QVERIFY(QFile::remove(path));
+      writeGarbage(false);
+      before = ReadBytes(path);
+    }
     // Whatever Open() found, appending goes on until the writer finds the fault.
-    for (int i = 0; i < 2000 && failed.isEmpty(); ++i) {
+    for (int i = 0; i < 2000 && failed.count() < lines.size(); ++i) {
       HistorySample sample = SiteSample(i);
       sample.result = QString(200, QLatin1Char('r'));
       store.Append(sample);
@@ -594,28 +594,196 @@ private slots:
         store.Flush();
       QCoreApplication::processEvents();
     }
-    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 20000);
-    QCOMPARE(failed.first().first().toString(), line);
-    QCOMPARE(store.FailureText(), line);
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), lines.size(), 20000);
+    QStringList said;
+    for (const QList<QVariant>& signal : std::as_const(failed))
+      said << signal.first().toString();
+    QCOMPARE(said, lines);
+    QCOMPARE(store.FailureText(), lines.last());
     QVERIFY(!store.IsOn());
-    QCOMPARE(store.BeginRun(1, 60, 1, 20), -1);
+    QCOMPARE(store.BeginRun(1, 60, 1, 20), HistoryStore::NoRun);
     store.Append(SiteSample(1));
     store.EndRun(1);
     QVERIFY(!store.Flush());
+    QTest::qWait(2500); // two retry intervals: nothing is tried again
+    QCOMPARE(failed.count(), lines.size());
+    QCOMPARE(restored.count(), 0);
     store.Close();
-    QTest::qWait(50);
-    QCOMPARE(failed.count(), 1);
-    limit.reset();
-    if (how == "garbage" || how == "text" || how == "truncated")
-      QCOMPARE(ReadBytes(file), before);
+    QCOMPARE(ReadBytes(path), before);
+  }
 
-    // Once the other program lets go, the next opening works.
-    if (holder) {
-      holder.reset();
-      HistoryStore again;
-      QVERIFY(again.Open(file));
-      QVERIFY(again.BeginRun(1, 60, 1, 20) > 0);
+  // A lock, a file or folder that cannot be written, or a full disk, at the opening or while
+  // writing, stops the writing only while it lasts: one line says so, the samples, runs and
+  // incidents wait in memory, the file is tried again every interval, and once it can be written
+  // one line says so and every one of them is in the file, in order.
+  void passingFaultLosesNothing_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("holdMs"); // how long the fault lasts once found
+    QTest::addColumn<QString>("line");
+    QTest::newRow("locked while writing, 5 s") << "exclusive transaction" << 5000 << Locked;
+    QTest::newRow("locked at the opening, 5 s") << "exclusive mode" << 5000 << Locked;
+    QTest::newRow("a folder in the file's place") << "folder" << 1500 << Unwritable;
+    QTest::newRow("in a folder that is a file") << "under a file" << 1500 << Unwritable;
+    QTest::newRow("disk full while writing") << "full" << 1500 << Unwritable;
+  }
+
+  void passingFaultLosesNothing() {
+    QFETCH(QString, fault);
+    QFETCH(int, holdMs);
+    QFETCH(QString, line);
+    QString file = path;
+    std::unique_ptr<HistoryFile> holder;
+    std::unique_ptr<FileSizeLimit> limit;
+    const bool atOpening = fault == "exclusive mode" || fault == "folder" || fault == "under a file";
+    if (fault == "exclusive mode") {
+      holder = HoldInExclusiveMode(path);
+      QVERIFY(holder);
+    } else if (fault == "folder") {
+      QVERIFY(QDir().mkdir(path));
+    } else if (fault == "under a file") {
+      QFile out(path);
+      QVERIFY(out.open(QIODevice::WriteOnly));
+      file = path + QStringLiteral("/history.sqlite");
     }
+
+    HistoryStore store;
+    store.SetRetryIntervalMs(1000);
+    QSignalSpy failed(&store, &HistoryStore::Failed);
+    QSignalSpy restored(&store, &HistoryStore::Restored);
+    QCOMPARE(store.Open(file), !atOpening);
+    const qint64 run = store.BeginRun(2, 60, 1, 20);
+    QCOMPARE(run < HistoryStore::NoRun, atOpening); // stands for the run until its row is written
+    int packet = 0;
+    const auto append = [&] {
+      HistorySample sample = SiteSample(packet++);
+      sample.runId = run;
+      sample.result = QString(200, QLatin1Char('r'));
+      store.Append(sample);
+    };
+    HistoryIncident incident;
+    incident.url = QStringLiteral("http://a.test");
+    incident.kind = HistoryIncident::Kind::Down;
+    incident.started = QDateTime::currentDateTimeUtc();
+    incident.cause = QStringLiteral("Connection refused");
+
+    if (!atOpening) {
+      for (int i = 0; i < 20; ++i)
+        append();
+      QVERIFY(store.Flush());
+      if (fault == "full") {
+        limit = std::make_unique<FileSizeLimit>(QFileInfo(path).size() + 16 * 1024);
+        if (!limit->Active())
+          QSKIP("the file size limit cannot be set here");
+      } else {
+        holder = std::make_unique<HistoryFile>(path);
+        QVERIFY(holder->Exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QVERIFY(holder->Exec(QStringLiteral("INSERT INTO runs(started_utc) VALUES('x')")));
+      }
+      for (int i = 0; i < 2000 && failed.isEmpty(); ++i) {
+        append();
+        if (i % 50 == 49)
+          store.Flush();
+        QCoreApplication::processEvents();
+      }
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 20000);
+    QCOMPARE(failed.first().first().toString(), line + RetryEvery1s);
+    QCOMPARE(store.FailureText(), line + RetryEvery1s);
+    QVERIFY(!store.IsOn());
+    QVERIFY(!store.Flush()); // at once
+
+    // Samples go on being taken while the fault lasts.
+    store.BeginIncident(incident);
+    QElapsedTimer held;
+    held.start();
+    while (!held.hasExpired(holdMs)) {
+      append();
+      QTest::qWait(20);
+    }
+    QCOMPARE(restored.count(), 0);
+    holder.reset();
+    limit.reset();
+    if (fault == "folder") {
+      QVERIFY(QDir().rmdir(path));
+    } else if (fault == "under a file") {
+      QVERIFY(QFile::remove(path));
+      QVERIFY(QDir().mkdir(path));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(restored.count(), 1, 20000);
+    const QString back = restored.first().first().toString();
+    QVERIFY2(back.startsWith(QStringLiteral("History is on again: ")) &&
+                 back.endsWith(QStringLiteral(" queued samples written to history.sqlite")),
+             qPrintable(back));
+    QVERIFY(store.IsOn());
+    QCOMPARE(store.FailureText(), QString());
+    const qint64 fileRun = store.RunIdOf(run);
+    QVERIFY(fileRun > 0);
+    for (int i = 0; i < 10; ++i)
+      append();
+    store.EndIncident(incident.url, incident.kind, QDateTime::currentDateTimeUtc());
+    store.EndRun(run);
+    QVERIFY(store.Flush());
+    store.Close();
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(store.DroppedSamples(), 0u);
+
+    HistoryFile written(file);
+    QCOMPARE(
+        written.Rows(QStringLiteral("SELECT count(*), count(DISTINCT packet), min(packet), max(packet) FROM samples")),
+        (QList<QVariantList>{{packet, packet, 0, packet - 1}}));
+    QCOMPARE(written
+                 .Value(QStringLiteral("SELECT count(*) FROM samples a JOIN samples b ON b.id = a.id + 1 "
+                                       "WHERE b.packet != a.packet + 1"))
+                 .toInt(),
+             0);
+    QCOMPARE(written.Rows(QStringLiteral("SELECT run_id, count(*) FROM samples GROUP BY run_id")),
+             (QList<QVariantList>{{fileRun, packet}}));
+    QCOMPARE(written.Rows(QStringLiteral("SELECT id, samplers, ended_utc IS NOT NULL FROM runs")),
+             (QList<QVariantList>{{fileRun, 2, 1}}));
+    QCOMPARE(written.Rows(QStringLiteral("SELECT url, kind, cause, ended_utc IS NOT NULL FROM incidents")),
+             (QList<QVariantList>{{incident.url, "down", incident.cause, 1}}));
+  }
+
+  // Closed while the lock still holds: one last try, then one line says what was not written.
+  void closingWhileLockedSaysWhatIsLost() {
+    std::unique_ptr<HistoryFile> holder = HoldInExclusiveMode(path);
+    QVERIFY(holder);
+    HistoryStore store;
+    QSignalSpy failed(&store, &HistoryStore::Failed);
+    QVERIFY(!store.Open(path));
+    for (int i = 0; i < 12; ++i)
+      store.Append(SiteSample(i));
+    store.Close();
+    QCOMPARE(failed.count(), 2);
+    QCOMPARE(failed.last().first().toString(), Locked + QStringLiteral("; 12 waiting samples were not written"));
+    QCOMPARE(store.DroppedSamples(), 12u);
+  }
+
+  // While the file cannot be written at most MaxQueuedSamples samples wait: beyond that the oldest
+  // are dropped, counted, and the line that says history is back says how many.
+  void fullQueueDropsTheOldest() {
+    std::unique_ptr<HistoryFile> holder = HoldInExclusiveMode(path);
+    QVERIFY(holder);
+    HistoryStore store;
+    store.SetRetryIntervalMs(1000);
+    QSignalSpy restored(&store, &HistoryStore::Restored);
+    QVERIFY(!store.Open(path));
+    const int extra = 5;
+    const int samples = int(HistoryStore::MaxQueuedSamples) + extra;
+    for (int i = 0; i < samples; ++i)
+      store.Append(SiteSample(i));
+    QCOMPARE(store.DroppedSamples(), quint64(extra));
+    holder.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(restored.count(), 1, 30000);
+    QCOMPARE(restored.first().first().toString(),
+             QStringLiteral("History is on again: %1 queued samples written to history.sqlite; %2 older ones were "
+                            "dropped")
+                 .arg(HistoryStore::MaxQueuedSamples)
+                 .arg(extra));
+    store.Close();
+    HistoryFile written(path);
+    QCOMPARE(written.Rows(QStringLiteral("SELECT count(*), min(packet), max(packet) FROM samples")),
+             (QList<QVariantList>{{int(HistoryStore::MaxQueuedSamples), extra, samples - 1}}));
   }
 
   // The settings live in a group of their own beside the program's values, with defaults for

@@ -6,6 +6,7 @@
 #include "form1controls.h"
 #include "history/historystore.h"
 #include "history/historysummarymodel.h"
+#include "historyfile.h"
 #include "loopbackserver.h"
 #include "platform/curlcommand.h"
 #include "platform/httpclientarray.h"
@@ -31,6 +32,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -552,22 +554,52 @@ private slots:
   }
 
   // A history that cannot be kept says so in StatusBar2 panel 1, with no box, and testing goes on.
+  // A damaged file stays off; once a lock is let go one more line says so and the samples taken
+  // meanwhile are in the file.
+  void aHistoryThatCannotBeKeptSaysSoInTheStatusBar_data() {
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("damaged") << false << "History is off: history.sqlite is damaged";
+    QTest::newRow("locked, then let go") << true
+                                         << "History is off: history.sqlite is locked by another program; trying "
+                                            "again every 1 s";
+  }
+
   void aHistoryThatCannotBeKeptSaysSoInTheStatusBar() {
+    QFETCH(bool, locked);
+    QFETCH(QString, line);
     Module1 state;
     ScriptedBoxes boxes;
     LoopbackServer site;
     site.Serve(QStringLiteral("/vok.txt"), "vok\r\n");
     const QString path = ProgramFolder::File(QStringLiteral("history.sqlite"));
-    QFile damaged(path);
-    QVERIFY(damaged.open(QIODevice::WriteOnly));
-    damaged.write(QByteArray(8192, 'x'));
-    damaged.close();
+    QFile::remove(path);
+    std::unique_ptr<HistoryFile> holder;
+    if (locked) {
+      {
+        HistoryStore made;
+        QVERIFY(made.Open(path));
+      }
+      holder = std::make_unique<HistoryFile>(path);
+      for (const char* statement :
+           {"PRAGMA journal_mode = DELETE", "PRAGMA locking_mode = EXCLUSIVE", "BEGIN EXCLUSIVE", "COMMIT"})
+        QVERIFY(holder->Exec(QString::fromLatin1(statement)));
+    } else {
+      QFile damaged(path);
+      QVERIFY(damaged.open(QIODevice::WriteOnly));
+      damaged.write(QByteArray(8192, 'x'));
+    }
     HistoryStore store;
+    store.SetRetryIntervalMs(1000);
     QVERIFY(!store.Open(path));
     Form1 form(state);
     const Form1Controls ui(form);
     form.UseHistory(store, path);
-    QCOMPARE(ui.StatusBar2->Text(1), QStringLiteral("History is off: history.sqlite is damaged"));
+    QCOMPARE(ui.StatusBar2->Text(1), line);
+    // What panel 1 shows when history is back (later samples write over it).
+    QSignalSpy restored(&store, &HistoryStore::Restored);
+    QString shownWhenBack;
+    connect(&store, &HistoryStore::Restored, &form, [&] { shownWhenBack = ui.StatusBar2->Text(1); });
 
     form.show();
     AddUrls(form, {site.BaseUrl()});
@@ -575,8 +607,22 @@ private slots:
     QTRY_VERIFY_WITH_TIMEOUT(form.Results().Count() >= 1 && !form.Results().TextAt(0, ResultsModel::Average).isEmpty(),
                              10000);
     QVERIFY(Numbers::Strict(form.Results().TextAt(0, ResultsModel::Ping)));
+    if (locked) {
+      holder.reset();
+      QTRY_COMPARE_WITH_TIMEOUT(restored.count(), 1, 20000);
+      QVERIFY2(shownWhenBack.startsWith(QStringLiteral("History is on again: ")), qPrintable(shownWhenBack));
+    }
     QTest::mouseClick(ui.Check1, Qt::LeftButton);
     QVERIFY(boxes.Texts().isEmpty());
+    if (locked) {
+      QVERIFY(store.Flush());
+      HistoryFile file(path);
+      QCOMPARE(file.Value(QStringLiteral("SELECT count(*) FROM samples WHERE kind = 'site'")).toInt(),
+               form.Results().Count());
+    } else {
+      QTest::qWait(1500);
+      QCOMPARE(restored.count(), 0);
+    }
   }
 
   void switchWithAnEmptyListSpringsBack() {

@@ -148,6 +148,7 @@ bool Headless::Start(QString* error) {
 
   // A history that cannot be kept says so once; the samples go on.
   connect(&p.history, &HistoryStore::Failed, this, &Headless::Tell);
+  connect(&p.history, &HistoryStore::NotStored, this, &Headless::Tell);
   Startup::OpenHistory(p.history);
 
   // Incidents: one line each on standard error, counted in the metrics, posted to the webhook.
@@ -205,6 +206,7 @@ void Headless::ApplyCommandLine(RunSettings& settings, QString* samplerCount) co
     settings.delay = QString::number(*line.delaySeconds);
   if (line.samplers)
     *samplerCount = QString::number(*line.samplers);
+  settings.maxRows = line.maxRows;
 }
 
 bool Headless::ReadSites(QStringList* urls, QString* error) const {
@@ -267,6 +269,16 @@ void Headless::ApplyReload() {
   if (newRun)
     p.recorder.NewRun();
   Tell(QStringLiteral("reload: ") + changes.join(QStringLiteral("; ")));
+}
+
+void Headless::SampleNow() {
+  if (!parts || stopping || parts->cycle.TickRunning())
+    return;
+  const std::optional<qint32> delay = Numbers::ToInt32(Numbers::Value(parts->settings.delay));
+  if (!delay || *delay < 1)
+    return;
+  parts->cycle.TickCount = *delay - 1;
+  parts->cycle.SampleTick();
 }
 
 quint16 Headless::MetricsPort() const {

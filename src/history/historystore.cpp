@@ -18,6 +18,7 @@
 
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <sqlite3.h>
@@ -63,8 +64,11 @@ struct HistoryStoreShared {
   State state = State::Opening;
   QString failure;
   std::vector<Item> queue;
-  quint64 queued = 0;  // seq of the last item queued
-  quint64 written = 0; // seq of the last item committed
+  int maxWaiting = HistoryStore::MaxWaiting; // samples that may wait in `queue`
+  int waiting = 0;                           // samples in `queue`
+  qint64 notStored = 0;                      // samples not queued since the last commit was told
+  quint64 queued = 0;                        // seq of the last item queued
+  quint64 written = 0;                       // seq of the last item committed
   bool flushNow = false;
   bool stop = false;
   std::map<quint64, qint64> begun; // new run ids by the seq of their BeginRun
@@ -91,6 +95,7 @@ struct HistoryStoreShared {
     state = State::Off;
     failure = line;
     queue.clear();
+    waiting = 0;
     done.wakeAll();
     wake.wakeAll();
     if (report) {
@@ -410,6 +415,7 @@ void Writer::Run() {
       }
       if (commit) {
         items.swap(s->queue);
+        s->waiting = 0;
         last = s->queued;
         s->flushNow = false;
         stopping = s->stop;
@@ -435,6 +441,12 @@ void Writer::Run() {
       s->begun.merge(begun);
       s->written = last;
       s->done.wakeAll();
+      if (const qint64 lost = std::exchange(s->notStored, 0); lost > 0) {
+        HistoryStore* target = s->store;
+        const quint64 from = s->opening;
+        QMetaObject::invokeMethod(
+            target, [target, from, lost] { target->ReportNotStored(from, lost); }, Qt::QueuedConnection);
+      }
       if (stopping)
         break;
       if (!pruning && sincePrune.isValid() && sincePrune.hasExpired(HistoryStore::PruneIntervalMs)) {
@@ -496,6 +508,7 @@ bool HistoryStore::Open(const QString& path) {
   shared->store = this;
   shared->opening = ++openings;
   shared->retentionDays = retentionDays;
+  shared->maxWaiting = maxWaiting;
   writer.reset(QThread::create([s = shared] { Writer(s).Run(); }));
   writer->setObjectName(QStringLiteral("HistoryWriter"));
   writer->start();
@@ -540,6 +553,13 @@ void HistoryStore::Close() {
 void HistoryStore::Report(quint64 from, const QString& line) {
   if (from == openings)
     emit Failed(line);
+}
+
+void HistoryStore::ReportNotStored(quint64 from, qint64 samples) {
+  if (from == openings)
+    emit NotStored(QStringLiteral("History: %1 %2 not stored: the file was not written fast enough")
+                       .arg(samples)
+                       .arg(samples == 1 ? QStringLiteral("sample was") : QStringLiteral("samples were")));
 }
 
 bool HistoryStore::IsOn() const {
@@ -595,6 +615,12 @@ void HistoryStore::Append(const HistorySample& sample) {
   QMutexLocker lock(&shared->mutex);
   if (shared->state != State::On)
     return;
+  // A writer that cannot keep up (a disk that stalls) holds up no memory beyond this.
+  if (shared->waiting >= shared->maxWaiting) {
+    ++shared->notStored;
+    return;
+  }
+  ++shared->waiting;
   shared->Queue(Item::What::Sample).sample = sample;
 }
 

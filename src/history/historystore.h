@@ -36,6 +36,9 @@ public:
   // Old samples are deleted this many at a time, each batch in a transaction of its own, with the
   // queued samples written in between.
   static constexpr int PruneBatch = 5000;
+  // Samples that may wait for the writer (a disk that stalls); one more is not stored, and once the
+  // writer commits again NotStored() says how many were not.
+  static constexpr int MaxWaiting = 100000;
 
   explicit HistoryStore(QObject* parent = nullptr);
   ~HistoryStore() override; // closes (writes what is queued)
@@ -73,18 +76,25 @@ public:
   // sample. Values below 0 count as 0. Takes effect at once when open.
   void SetRetentionDays(int days);
   int RetentionDays() const { return retentionDays; }
+  // How many samples may wait (MaxWaiting unless changed; tests make it small). Taken at Open().
+  void SetMaxWaiting(int samples) { maxWaiting = qMax(1, samples); }
 
 signals:
   // History turned itself off; `line` says why ("History is off: history.sqlite is damaged").
   void Failed(const QString& line);
+  // Samples were not stored because too many waited for the writer; `line` says how many
+  // ("History: 523 samples were not stored: the file was not written fast enough"). History stays on.
+  void NotStored(const QString& line);
 
 private:
   friend struct HistoryStoreShared;
   void Report(quint64 from, const QString& line);
+  void ReportNotStored(quint64 from, qint64 samples);
 
   std::shared_ptr<HistoryStoreShared> shared; // with the writer and checker threads
   std::unique_ptr<QThread> writer;
   std::unique_ptr<QThread> checker;
   int retentionDays = DefaultRetentionDays;
+  int maxWaiting = MaxWaiting;
   quint64 openings = 0;
 };

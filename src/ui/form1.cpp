@@ -387,7 +387,8 @@ void Form1::UseHistory(HistoryStore& store, const QString& path) {
   historyPath = path;
   delete recorder;
   recorder = new HistoryRecorder(*cycle, settings, store, this);
-  connect(&store, &HistoryStore::Failed, this, [this](const QString& line) { StatusBar2->SetText(1, line); });
+  for (const auto said : {&HistoryStore::Failed, &HistoryStore::NotStored})
+    connect(&store, said, this, [this](const QString& line) { StatusBar2->SetText(1, line); });
   if (!store.FailureText().isEmpty())
     StatusBar2->SetText(1, store.FailureText());
 }

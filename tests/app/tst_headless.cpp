@@ -4,6 +4,7 @@
 #include "history/historyconnection.h"
 #include "history/historyquery.h"
 #include "loopbackserver.h"
+#include "platform/numbers.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -25,6 +27,8 @@
 #include <QTest>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <csignal>
 #include <functional>
 
@@ -218,6 +222,7 @@ private slots:
   void stopDuringAFetchStoresItsSample_data();
   void stopDuringAFetchStoresItsSample();
   void hangUpRereadsTheSiteList();
+  void boundedTableDropsOnlyWholePasses();
 
 private:
   LoopbackServer site;
@@ -753,6 +758,67 @@ void HeadlessTest::hangUpRereadsTheSiteList() {
   QVERIFY(first && first->ended.isValid() && first->samplers == 2);
   QVERIFY(second && second->ended.isValid() && second->samplers == 3);
   QVERIFY(first->ended <= second->started);
+}
+
+// --max-rows 7 with three sites: before each pass the oldest whole passes make room, so the table
+// holds passes 3 and 4 at the end of a run of 4 passes (Save and Stop). The run still ends after
+// its 12 samples, every sample is printed and stored, and the report log holds the kept rows, the
+// averages of every sample and one line for the rows dropped.
+void HeadlessTest::boundedTableDropsOnlyWholePasses() {
+  QTemporaryDir home;
+  for (const char* path : {"/b/vok.txt", "/c/vok.txt"})
+    site.Serve(QString::fromLatin1(path), QByteArrayLiteral("vok"));
+  const QStringList sites{site.BaseUrl(), site.Url(QStringLiteral("/b")), site.Url(QStringLiteral("/c"))};
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, sites.join(QLatin1Char('\n')).toUtf8()));
+  {
+    // A run of 4 passes with Save and Stop ("101" damaged: the start repairs it and keeps the rest).
+    QSettings stored(home.filePath(QStringLiteral("config/Velmora/vmTARVIK.conf")), QSettings::IniFormat);
+    stored.setValue(QStringLiteral("101"), QStringLiteral("x"));
+    stored.setValue(QStringLiteral("103"), QStringLiteral("4"));
+    stored.setValue(QStringLiteral("105"), QStringLiteral("0101"));
+  }
+
+  HeadlessProgram program(home.path());
+  program.Start({"--headless", "--urls", urls, "--delay", "1", "--max-rows", "7"});
+  QVERIFY2(program.process.waitForFinished(60000), qPrintable(program.Lines().join('\n') + program.Errors()));
+  QCOMPARE(program.process.exitCode(), 0);
+
+  // Every sample printed: Site IDs 1 to 3 in each of the 4 passes.
+  const QStringList lines = program.Lines();
+  QCOMPARE(lines.size(), 12);
+  std::array<qint64, 3> millis{}; // each site's pings, in thousandths
+  for (int i = 0; i < 12; ++i) {
+    const QStringList fields = lines.at(i).split(QLatin1Char('\t'));
+    QCOMPARE(fields.value(1), QString::number(i % 3 + 1));
+    QCOMPARE(fields.value(2), QString::number(i / 3 + 1));
+    QVERIFY2(Numbers::Strict(fields.value(3)), qPrintable(lines.at(i)));
+    millis[std::size_t(i % 3)] += std::llround(Numbers::Value(fields.value(3)) * 1000);
+  }
+  for (const QString& url : sites)
+    QCOMPARE(StoredSamples(home.path(), url), 4);
+
+  // The kept rows are passes 3 and 4, whole; each site's average is that of its four samples.
+  QFile log(home.filePath(QStringLiteral("tarvik.log")));
+  QVERIFY(log.open(QIODevice::ReadOnly));
+  const QStringList block = QString::fromUtf8(log.readAll()).split(QStringLiteral("\r\n"));
+  QCOMPARE(block.size(), 13);
+  QVERIFY(block.at(0).startsWith(QStringLiteral("-------------------- ")));
+  QVERIFY(block.at(1).startsWith(QStringLiteral(" [ Begin: ")));
+  QCOMPARE(block.at(2), QStringLiteral(" [ Dropped: 6 earlier rows ]"));
+  QCOMPARE(block.at(3), QString());
+  for (int i = 0; i < 6; ++i) {
+    const QStringList fields = lines.at(6 + i).split(QLatin1Char('\t'));
+    QVERIFY2(block.at(4 + i).startsWith(QStringLiteral("[URL: %1] [Time: ").arg(sites.at(i % 3))),
+             qPrintable(block.at(4 + i)));
+    QVERIFY2(block.at(4 + i).contains(QStringLiteral("] [PING:%1][Avg:").arg(fields.at(3))),
+             qPrintable(block.at(4 + i)));
+  }
+  for (int s = 0; s < 3; ++s) {
+    const QString average = Numbers::Fixed3(double(millis[std::size_t(s)]) / 1000.0 / 4);
+    QVERIFY2(block.at(7 + s).endsWith(QStringLiteral("[Avg:%1]").arg(average)), qPrintable(block.at(7 + s)));
+  }
+  QCOMPARE(block.at(10), QStringLiteral("-------------------- End Report ---------------------"));
 }
 
 QTEST_GUILESS_MAIN(HeadlessTest)

@@ -423,6 +423,34 @@ private slots:
 
   // A file that cannot be used turns history off with one line: Failed() once, FailureText(), and
   // every later call harmless. A damaged file is left as it was.
+  // A writer held up by another program's lock (shorter than the wait that turns history off):
+  // at most the limit of samples wait; the rest are not stored, and one line says how many once
+  // the writer commits again. History stays on.
+  void stalledWriterKeepsItsQueueBounded() {
+    HistoryStore store;
+    store.SetMaxWaiting(10);
+    QSignalSpy notStored(&store, &HistoryStore::NotStored);
+    QVERIFY(store.Open(path));
+    HistoryFile holder(path);
+    QVERIFY(holder.Exec(QStringLiteral("BEGIN IMMEDIATE")));
+    for (int i = 0; i < 25; ++i)
+      store.Append(SiteSample(i));
+    QTest::qWait(HistoryStore::FlushIntervalMs + 100); // the writer waits for the lock meanwhile
+    QVERIFY(holder.Exec(QStringLiteral("ROLLBACK")));
+    QVERIFY(store.Flush());
+    QTRY_COMPARE(notStored.count(), 1);
+    const int stored = holder.Value(QStringLiteral("SELECT COUNT(*) FROM samples")).toInt();
+    const int lost = 25 - stored;
+    QVERIFY2(lost >= 5, qPrintable(QString::number(stored)));
+    QCOMPARE(notStored.first().first().toString(),
+             QStringLiteral("History: %1 samples were not stored: the file was not written fast enough").arg(lost));
+    QVERIFY(store.IsOn());
+    store.Append(SiteSample(99));
+    QVERIFY(store.Flush());
+    QCOMPARE(holder.Value(QStringLiteral("SELECT COUNT(*) FROM samples")).toInt(), stored + 1);
+    QCOMPARE(notStored.count(), 1);
+  }
+
   void unusableFileTurnsHistoryOff_data() {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("line");

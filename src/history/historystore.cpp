@@ -86,6 +86,18 @@ struct HistoryStoreShared {
     return item;
   }
 
+  // Tells the store, on its thread, how many samples were not queued since it was last told (the
+  // caller holds the mutex).
+  void TellNotStored() {
+    const qint64 lost = std::exchange(notStored, 0);
+    if (lost == 0)
+      return;
+    HistoryStore* target = store;
+    const quint64 from = opening;
+    QMetaObject::invokeMethod(
+        target, [target, from, lost] { target->ReportNotStored(from, lost); }, Qt::QueuedConnection);
+  }
+
   // Turns history off, once, and drops what is queued. A failure after the file opened is reported
   // through the store's Failed(); one while opening, by Open() itself.
   void TurnOff(const QString& line) {
@@ -441,12 +453,7 @@ void Writer::Run() {
       s->begun.merge(begun);
       s->written = last;
       s->done.wakeAll();
-      if (const qint64 lost = std::exchange(s->notStored, 0); lost > 0) {
-        HistoryStore* target = s->store;
-        const quint64 from = s->opening;
-        QMetaObject::invokeMethod(
-            target, [target, from, lost] { target->ReportNotStored(from, lost); }, Qt::QueuedConnection);
-      }
+      s->TellNotStored();
       if (stopping)
         break;
       if (!pruning && sincePrune.isValid() && sincePrune.hasExpired(HistoryStore::PruneIntervalMs)) {

@@ -465,6 +465,7 @@ struct ResultsModel::Impl {
   quint32 base = 0;
   quint32 dead = 0;   // rows at the front of `rows` taken out by DropFirstRows, not yet compacted away
   qint64 dropped = 0; // rows taken out by DropFirstRows since the last Clear
+  QString firstDroppedTime;
   std::vector<int> palette{Black, Red, Blue};
   QHash<quint32, int> oddColours; // storage index -> colour, once the palette is full
 
@@ -692,6 +693,7 @@ void ResultsModel::Clear() {
   std::vector<Row>().swap(d->rows);
   d->dead = 0;
   d->dropped = 0;
+  d->firstDroppedTime.clear();
   d->order.Clear();
   d->oddColours.clear();
   if (d->statistics)
@@ -705,6 +707,8 @@ int ResultsModel::DropFirstRows(int n) {
   if (d->sorted || n <= 0)
     return 0;
   beginRemoveRows(QModelIndex(), 0, n - 1);
+  if (d->dropped == 0)
+    d->firstDroppedTime = TextAt(0, EventTime);
   // In an unsorted table display order is storage order: the first rows are the oldest stored.
   if (Attachment* statistics = d->statistics.get())
     for (quint32 i = 0; i < quint32(n); ++i)
@@ -740,6 +744,10 @@ int ResultsModel::DropFirstRows(int n) {
 
 qint64 ResultsModel::Dropped() const {
   return d->dropped;
+}
+
+QString ResultsModel::FirstDroppedTime() const {
+  return d->firstDroppedTime;
 }
 
 ResultsModel::RowId ResultsModel::RowAt(int position) const {

@@ -65,6 +65,8 @@ public:
   int DropFirstRows(int n);
   // The rows taken out by DropFirstRows since the table was created or last cleared.
   qint64 Dropped() const;
+  // The Event Time of the first of those rows; empty when none was taken out.
+  QString FirstDroppedTime() const;
 
   // Display order.
   RowId RowAt(int position) const;

@@ -76,13 +76,15 @@ void UpdateTransferLog(const ResultsModel& model) {
   QStringList lines;
   if (QFileInfo::exists(path) && !TextFile::ReadLines(path, &lines))
     return;
-  const int rows = model.Count();
+  // Rows dropped from a table that holds only its newest rows count as if it still held them.
+  const qint64 rows = model.Count() + model.Dropped();
   if (rows == 0)
     return;
+  const QString first = model.Dropped() > 0 ? model.FirstDroppedTime() : model.TextAt(0, ResultsModel::EventTime);
 
   TransferTotals totals = ReadTotals(lines);
-  totals.bytes += double(BytesPerRow) * rows;
-  if (const std::optional<int> from = Clock::MinuteOfDay(model.TextAt(0, ResultsModel::EventTime)))
+  totals.bytes += double(BytesPerRow) * double(rows);
+  if (const std::optional<int> from = Clock::MinuteOfDay(first))
     totals.minutes += Clock::MinuteSpan(*from, Clock::MinuteOfDay(Clock::TimeOfDay()));
   TextFile::WriteLines(path, TotalsLines(totals));
 }

@@ -39,6 +39,8 @@ public:
   // Samples that may wait for the writer (a disk that stalls); one more is not stored, and once the
   // writer commits again NotStored() says how many were not.
   static constexpr int MaxWaiting = 100000;
+  // The hours that are over are sealed (HistoryBlocks) after opening and at this interval.
+  static constexpr int SealIntervalMs = 60 * 1000;
 
   explicit HistoryStore(QObject* parent = nullptr);
   ~HistoryStore() override; // closes (writes what is queued)

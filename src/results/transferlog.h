@@ -38,7 +38,8 @@ QStringList TotalsLines(const TransferTotals& totals);
 // first row whose Event Time is not a time adds no minutes). Rows the table dropped
 // (ResultsModel::DropFirstRows) count as rows, and the first of them as its first row.
 //
-// An empty table leaves the file alone. Any failure is silent and leaves the old file as it was:
-// a file that exists but cannot be read is not rewritten (its totals would be lost), and the
-// rewrite goes through a temporary file that replaces the old one only once it is complete.
-void UpdateTransferLog(const ResultsModel& model);
+// An empty table leaves the file alone. A failure leaves the old file as it was: a file that exists
+// but cannot be read is not rewritten (its totals would be lost), and the rewrite goes through a
+// temporary file that replaces the old one only once it is complete. Returns "" when the file was
+// updated (or had nothing to add), else one line saying that it was not, and why.
+QString UpdateTransferLog(const ResultsModel& model);

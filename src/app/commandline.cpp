@@ -45,6 +45,10 @@ struct Options {
       Text("samplers"),
       Text("With --headless: the number of sampler clients, as the window's Samplers box; at most one per address."),
       Text("N")};
+  QCommandLineOption maxRows{Text("max-rows"),
+                             Text("With --headless: the results table holds at most N rows, dropping its oldest "
+                                  "whole passes (100000 unless given; 0 keeps every row)."),
+                             Text("N")};
   QCommandLineOption metrics{Text("metrics"),
                              Text("With --headless: serve Prometheus metrics on http://ADDRESS:PORT/metrics "
                                   "(127.0.0.1:9464 when no value follows)."),
@@ -62,8 +66,8 @@ struct Options {
   Options() {
     parser.setApplicationDescription(
         Text("Watches how quickly a list of web sites answer. Without options it opens its window."));
-    parser.addOptions(
-        {exportTo, incidents, since, last, url, headless, urlsFile, delay, samplers, metrics, webConfig, webhook});
+    parser.addOptions({exportTo, incidents, since, last, url, headless, urlsFile, delay, samplers, maxRows, metrics,
+                       webConfig, webhook});
     // The window toolkit's own options ("-platform offscreen", "-style Fusion", ...) pass through
     // to it untouched.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -155,13 +159,13 @@ CommandLine CommandLine::Parse(const QStringList& arguments) {
   for (const QCommandLineOption* option : {&options.incidents, &options.since, &options.last, &options.url})
     if (parser.isSet(*option) && !exporting)
       return Failed(QStringLiteral("--%1 needs --export.").arg(option->names().constFirst()));
-  for (const QCommandLineOption* option :
-       {&options.urlsFile, &options.delay, &options.samplers, &options.metrics, &options.webConfig, &options.webhook})
+  for (const QCommandLineOption* option : {&options.urlsFile, &options.delay, &options.samplers, &options.maxRows,
+                                           &options.metrics, &options.webConfig, &options.webhook})
     if (parser.isSet(*option) && !headless)
       return Failed(QStringLiteral("--%1 needs --headless.").arg(option->names().constFirst()));
   for (const QCommandLineOption* option :
        {&options.exportTo, &options.since, &options.last, &options.urlsFile, &options.delay, &options.samplers,
-        &options.metrics, &options.webConfig, &options.webhook})
+        &options.maxRows, &options.metrics, &options.webConfig, &options.webhook})
     if (parser.values(*option).size() > 1)
       return Failed(QStringLiteral("--%1 was given more than once.").arg(option->names().constFirst()));
 
@@ -195,6 +199,12 @@ CommandLine CommandLine::Parse(const QStringList& arguments) {
       line.samplers = WholeNumber(parser.value(options.samplers), 1, 32768);
       if (!line.samplers)
         return Failed(QStringLiteral("--samplers needs a whole number from 1 to 32768."));
+    }
+    if (parser.isSet(options.maxRows)) {
+      const std::optional<int> rows = WholeNumber(parser.value(options.maxRows), 0, MaxRowsLimit);
+      if (!rows)
+        return Failed(QStringLiteral("--max-rows needs a whole number from 0 (no limit) to %1.").arg(MaxRowsLimit));
+      line.maxRows = *rows;
     }
     if (parser.isSet(options.metrics) &&
         !SplitAddress(parser.value(options.metrics), &line.metricsHost, &line.metricsPort))

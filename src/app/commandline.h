@@ -30,12 +30,16 @@ struct CommandLine {
   QString last;
   QStringList urls;
 
-  // --headless [--urls FILE] [--delay S] [--samplers N] [--metrics [ADDRESS:PORT] [--web-config FILE]]
-  // [--webhook URL]
+  // --headless [--urls FILE] [--delay S] [--samplers N] [--max-rows N] [--metrics [ADDRESS:PORT]
+  // [--web-config FILE]] [--webhook URL]
   QString urlsFile;                // empty: the program folder's urls.dat
   std::optional<int> delaySeconds; // 1 or more
   std::optional<int> samplers;     // 1 to 32768
-  QString metricsHost;             // empty: no metrics
+  // The most rows the results table holds (0: no limit); the oldest whole passes make room.
+  static constexpr int DefaultMaxRows = 100000;
+  static constexpr int MaxRowsLimit = 1000000000;
+  int maxRows = DefaultMaxRows;
+  QString metricsHost; // empty: no metrics
   quint16 metricsPort = 0;
   QString webConfigFile; // --web-config FILE: TLS and users of the metrics server; empty: none
   QString webhookUrl;    // --webhook URL: incidents posted there; empty: the stored Alerts/WebhookUrl

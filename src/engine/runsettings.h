@@ -14,6 +14,9 @@ struct RunSettings {
   // "Restart", "Save", "Keep last", "Stop".
   std::array<bool, 4> option = {false, false, false, false};
   QStringList urls;
+  // The most rows the results table holds: older whole passes are dropped to make room for a new
+  // one (RowLimit). 0 keeps every row, as the window does; the headless mode sets it (--max-rows).
+  qint64 maxRows = 0;
 
   enum Option { Restart = 0, Save = 1, KeepLast = 2, Stop = 3 };
 };

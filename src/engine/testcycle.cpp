@@ -4,6 +4,7 @@
 #include "core/statuspanels.h"
 #include "engine/completedsample.h"
 #include "engine/keeplast.h"
+#include "engine/rowlimit.h"
 #include "platform/addresstext.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
@@ -281,6 +282,7 @@ void TestCycle::SamplingPass(Tick& tick) {
     refPings.RefPing();
   if (tick.aborted)
     return;
+  RowLimit::MakeRoom(results, settings.maxRows, inet1.Count());
 
   // The sampler count is read again after every fetch: a change made while a fetch waited takes
   // effect when that fetch has ended.
@@ -449,7 +451,8 @@ QString TestCycle::BodyClass(const FetchResult& fetched) {
 
 void TestCycle::EndOfRunCheck(Tick& tick) {
   const double runLength = Numbers::Value(settings.runLength);
-  if (RoundCount < 1 || settings.urls.size() * runLength > results.Count())
+  // Rows dropped to keep the table within its limit still count towards the run's end.
+  if (RoundCount < 1 || settings.urls.size() * runLength > double(results.Count() + results.Dropped()))
     return;
   if (settings.option[RunSettings::Save])
     WriteReportLog(results, settings.urls);
@@ -478,7 +481,7 @@ void TestCycle::Countdown() {
   const double runLength = Numbers::Value(settings.runLength);
   if (settings.option[RunSettings::Restart] || runLength <= 0 || settings.urls.isEmpty())
     return;
-  const double left = runLength - double(results.Count()) / settings.urls.size();
+  const double left = runLength - double(results.Count() + results.Dropped()) / settings.urls.size();
   bar2.SetText(3, Numbers::Plain(left) + QStringLiteral(" to go"));
 }
 

@@ -64,9 +64,16 @@ bool WriteReportLog(const ResultsModel& model, const QStringList& urls) {
   lines << QStringLiteral("-------------------- ") + Clock::DateText() + QStringLiteral("-------------------------");
   if (count > 0) {
     lines << QStringLiteral(" [ Begin: ") + model.TextAt(0, Col::EventTime) + QStringLiteral("  End:") +
-                 model.TextAt(count - 1, Col::EventTime) + QStringLiteral(" ]")
-          << QString();
+                 model.TextAt(count - 1, Col::EventTime) + QStringLiteral(" ]");
   }
+  // A table that holds only its newest rows says how many came before them.
+  if (const qint64 dropped = model.Dropped(); dropped > 0) {
+    lines << QStringLiteral(" [ Dropped: %1 earlier %2 ]")
+                 .arg(dropped)
+                 .arg(dropped == 1 ? QStringLiteral("row") : QStringLiteral("rows"));
+  }
+  if (count > 0)
+    lines << QString();
   bool complete = true;
   for (int i = 0; i < count && complete; ++i) {
     const std::optional<QStringList> row = RowLines(model, i, urls);

@@ -9,7 +9,8 @@ class ResultsModel;
 //
 //   -------------------- mm-dd-yyyy-------------------------
 //    [ Begin: <first row's time>  End:<last row's time> ]        (only with rows)
-//   <empty line>
+//    [ Dropped: <n> earlier rows ]                                (only when the table dropped rows)
+//   <empty line>                                                  (only with rows)
 //   then, with exactly one URL in the list:
 //     [URL: <url>]  <empty line>  " [Time: t] [PING:p]" per row, the last one followed by
 //     17 blanks + "[Avg:a]" on a line of its own;

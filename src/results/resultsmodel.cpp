@@ -337,6 +337,22 @@ public:
       starts[r] = int(r) * Fill;
   }
 
+  // Takes out the rows at the first n positions (n <= Count()).
+  void EraseFront(int n) {
+    while (n > 0) {
+      std::vector<quint32>& items = chunks[ranked[0]];
+      const int take = std::min(n, int(items.size()));
+      items.erase(items.begin(), items.begin() + take);
+      for (size_t k = 1; k < starts.size(); ++k)
+        starts[k] -= take;
+      count -= take;
+      n -= take;
+      if (items.empty())
+        RemoveChunk(0);
+    }
+    hint = 0;
+  }
+
   void Clear() {
     std::vector<std::vector<quint32>>().swap(chunks);
     std::vector<quint32>().swap(ranked);
@@ -447,6 +463,9 @@ struct ResultsModel::Impl {
   std::vector<Row> rows; // by storage index; RowId = base + storage index
   Sequence order;        // display order
   quint32 base = 0;
+  quint32 dead = 0;   // rows at the front of `rows` taken out by DropFirstRows, not yet compacted away
+  qint64 dropped = 0; // rows taken out by DropFirstRows since the last Clear
+  QString firstDroppedTime;
   std::vector<int> palette{Black, Red, Blue};
   QHash<quint32, int> oddColours; // storage index -> colour, once the palette is full
 
@@ -460,7 +479,7 @@ struct ResultsModel::Impl {
 
   int Index(RowId id) const {
     const quint32 i = id - base;
-    return i < rows.size() ? int(i) : -1;
+    return i < rows.size() && i >= dead ? int(i) : -1;
   }
 
   // Whether row a belongs strictly before row b in the sort order.
@@ -672,12 +691,63 @@ void ResultsModel::Clear() {
   d->base += quint32(d->rows.size());
   // Give the memory back: a cleared table of a million rows should not keep its 70 MB.
   std::vector<Row>().swap(d->rows);
+  d->dead = 0;
+  d->dropped = 0;
+  d->firstDroppedTime.clear();
   d->order.Clear();
   d->oddColours.clear();
   if (d->statistics)
     d->statistics->Cleared();
   ReleaseFreeMemory();
   endResetModel();
+}
+
+int ResultsModel::DropFirstRows(int n) {
+  n = std::min(n, Count());
+  if (d->sorted || n <= 0)
+    return 0;
+  beginRemoveRows(QModelIndex(), 0, n - 1);
+  if (d->dropped == 0)
+    d->firstDroppedTime = TextAt(0, EventTime);
+  // In an unsorted table display order is storage order: the first rows are the oldest stored.
+  if (Attachment* statistics = d->statistics.get())
+    for (quint32 i = 0; i < quint32(n); ++i)
+      statistics->RowDropping(d->base + d->dead + i, FiguresOfRow(d->rows[d->dead + i]));
+  for (quint32 i = d->dead; i < d->dead + quint32(n); ++i) {
+    Row& row = d->rows[i];
+    if (row.flags & Spilled)
+      delete SpillOf(row);
+    row.flags = 0;
+    d->oddColours.remove(i);
+  }
+  d->order.EraseFront(n);
+  d->dead += quint32(n);
+  d->dropped += n;
+  // Once the dropped rows outnumber the kept ones, the kept rows move to the front of the storage
+  // (handles stay as they were), so that a table that keeps dropping its oldest rows stays within
+  // about twice its rows' memory.
+  constexpr quint32 CompactFrom = 4096;
+  if (d->dead >= CompactFrom && d->dead >= quint32(Count())) {
+    const quint32 dead = d->dead;
+    d->rows.erase(d->rows.begin(), d->rows.begin() + dead);
+    d->base += dead;
+    d->dead = 0;
+    QHash<quint32, int> colours;
+    for (auto it = d->oddColours.cbegin(); it != d->oddColours.cend(); ++it)
+      colours.insert(it.key() - dead, it.value());
+    d->oddColours.swap(colours);
+    d->order.Assign(int(d->rows.size()), [](int i) { return quint32(i); });
+  }
+  endRemoveRows();
+  return n;
+}
+
+qint64 ResultsModel::Dropped() const {
+  return d->dropped;
+}
+
+QString ResultsModel::FirstDroppedTime() const {
+  return d->firstDroppedTime;
 }
 
 ResultsModel::RowId ResultsModel::RowAt(int position) const {

@@ -59,6 +59,15 @@ public:
   bool Bold(RowId row) const;
   void Clear();
 
+  // Takes the first `n` rows (display order) out of an unsorted table, for a table that is to hold
+  // only its newest rows; their handles address no row afterwards. A sorted table keeps every row
+  // (returns 0). Returns the number of rows taken out.
+  int DropFirstRows(int n);
+  // The rows taken out by DropFirstRows since the table was created or last cleared.
+  qint64 Dropped() const;
+  // The Event Time of the first of those rows; empty when none was taken out.
+  QString FirstDroppedTime() const;
+
   // Display order.
   RowId RowAt(int position) const;
   // -1 for an unknown row.
@@ -103,6 +112,8 @@ public:
     // its new place. (A new row has no Ping yet and needs no notice.)
     virtual void RowLeaving(RowId row, const Figures& figures) = 0;
     virtual void RowEntering(RowId row, const Figures& figures) = 0;
+    // A row is about to be taken out by DropFirstRows (it still stands first in the table).
+    virtual void RowDropping(RowId row, const Figures& figures) = 0;
     // A sort: any row may have moved.
     virtual void Reordered() = 0;
     // Clear: every row is gone.

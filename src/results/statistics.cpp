@@ -179,9 +179,11 @@ struct Totals {
   qint64 count = 0;
   qint64 irregular = 0;
   quint64 millis = 0; // of the regular rows: below 2^64 for any number of rows a table can hold
+  double sum = 0;     // of every row's ping
 
   void Add(const Figures& figures, int sign) {
     count += sign;
+    sum += sign * figures.ping;
     if (!Regular(figures))
       irregular += sign;
     else if (sign > 0)
@@ -491,6 +493,15 @@ public:
     Follow(tallies, TallySite(figures), row, [&](SiteTally& state) { state.Add(figures, row); });
   }
 
+  // A row dropped from the front of the table leaves best and worst, but its ping stays in the
+  // site's average: the average of a table that holds only its newest rows is still that of every
+  // row the run has had since the table was last emptied.
+  void RowDropping(RowId row, const Figures& figures) override {
+    if (const std::optional<double> site = TallySite(figures))
+      carried.At(*site).Add(figures, 1);
+    RowLeaving(row, figures);
+  }
+
   void Reordered() override {
     allStale = true;
     listsValid = false;
@@ -500,6 +511,7 @@ public:
     bestWorst.Clear();
     tallies.Clear();
     totals.Clear();
+    carried.Clear();
     lists.Clear();
     allStale = false;
     listsValid = true;
@@ -516,13 +528,24 @@ public:
 
   // The running sum of SiteAverage and the count of rows.
   std::pair<double, qint64> SumOf(double site) {
-    const Totals* figures = totals.Find(site);
-    if (!figures || figures->count == 0)
+    Totals all;
+    if (const Totals* kept = totals.Find(site))
+      all = *kept;
+    const Totals* dropped = carried.Find(site);
+    if (dropped) {
+      all.count += dropped->count;
+      all.irregular += dropped->irregular;
+      all.millis += dropped->millis;
+    }
+    if (all.count == 0)
       return {0, 0};
-    if (figures->Exact())
-      return {double(figures->millis) / 1000.0, figures->count};
+    if (all.Exact())
+      return {double(all.millis) / 1000.0, all.count};
+    // Pings in other forms: the kept rows' running sum, and the dropped rows' pings added after it.
     const SiteTally tally = TallyOf(site);
-    return {tally.sum, tally.count};
+    if (!dropped || dropped->count == 0)
+      return {tally.sum, tally.count};
+    return {tally.sum + dropped->sum, tally.count + dropped->count};
   }
 
   SiteTally TallyOf(double site) { return Lookup(tallies, site); }
@@ -624,6 +647,7 @@ private:
 
   const ResultsModel& model;
   SiteMap<Totals> totals;  // by the leading-number Site ID
+  SiteMap<Totals> carried; // of the rows dropped from the front, by the leading-number Site ID
   SiteMap<SiteList> lists; // by the strict Site ID
   bool listsValid = false;
   bool allStale = true;

@@ -55,7 +55,8 @@ std::optional<BestWorst> BestWorstOf(const ResultsModel& model, int siteId);
 
 // The average ping ("0.000") of the rows whose Site ID reads as siteId (its leading number). The
 // running sum goes through its plain-form text (15 significant digits) at every row. "0.000" when
-// no row counts.
+// no row counts. Rows taken out by ResultsModel::DropFirstRows still count (until the table is
+// cleared): a table that keeps only its newest rows shows the same averages as one that keeps all.
 QString SiteAverage(const ResultsModel& model, int siteId);
 
 // Best, worst, average and their times for the rows whose Site ID reads as siteId (its leading

@@ -74,17 +74,19 @@ QStringList TotalsLines(const TransferTotals& totals) {
 QString UpdateTransferLog(const ResultsModel& model) {
   const QString name = QStringLiteral("sublog.log");
   const QString path = ProgramFolder::File(name);
-  const int rows = model.Count();
+  // Rows dropped from a table that holds only its newest rows count as if it still held them.
+  const qint64 rows = model.Count() + model.Dropped();
   if (rows == 0)
     return QString();
+  const QString first = model.Dropped() > 0 ? model.FirstDroppedTime() : model.TextAt(0, ResultsModel::EventTime);
   QStringList lines;
   QString error;
   if (QFileInfo::exists(path) && !TextFile::ReadLines(path, &lines, &error))
     return QStringLiteral("%1 not updated: it cannot be read (%2)").arg(name, error);
 
   TransferTotals totals = ReadTotals(lines);
-  totals.bytes += double(BytesPerRow) * rows;
-  if (const std::optional<int> from = Clock::MinuteOfDay(model.TextAt(0, ResultsModel::EventTime)))
+  totals.bytes += double(BytesPerRow) * double(rows);
+  if (const std::optional<int> from = Clock::MinuteOfDay(first))
     totals.minutes += Clock::MinuteSpan(*from, Clock::MinuteOfDay(Clock::TimeOfDay()));
   if (!TextFile::WriteLines(path, TotalsLines(totals), &error))
     return QStringLiteral("%1 not updated: %2").arg(name, error);

@@ -35,7 +35,8 @@ QStringList TotalsLines(const TransferTotals& totals);
 // Adds the current results table to the stored totals and rewrites the file: bytes + 3 x rows;
 // minutes + the minute boundaries from the Event Time of the table's first row (display order) to
 // the current time of day (a span that comes out negative crossed midnight: 1440 minutes more; a
-// first row whose Event Time is not a time adds no minutes).
+// first row whose Event Time is not a time adds no minutes). Rows the table dropped
+// (ResultsModel::DropFirstRows) count as rows, and the first of them as its first row.
 //
 // An empty table leaves the file alone. A failure leaves the old file as it was: a file that exists
 // but cannot be read is not rewritten (its totals would be lost), and the rewrite goes through a

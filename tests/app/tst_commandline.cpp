@@ -88,6 +88,9 @@ void CommandLineTest::readsTheMode_data() {
   QTest::newRow("delay 0") << QStringList{"--headless", "--delay", "0"} << int(Mode::Error);
   QTest::newRow("delay not a number") << QStringList{"--headless", "--delay", "5s"} << int(Mode::Error);
   QTest::newRow("samplers too many") << QStringList{"--headless", "--samplers", "32769"} << int(Mode::Error);
+  QTest::newRow("max-rows negative") << QStringList{"--headless", "--max-rows", "-1"} << int(Mode::Error);
+  QTest::newRow("max-rows not a number") << QStringList{"--headless", "--max-rows", "1e5"} << int(Mode::Error);
+  QTest::newRow("max-rows without headless") << QStringList{"--max-rows", "10"} << int(Mode::Error);
   QTest::newRow("metrics without port") << QStringList{"--headless", "--metrics", "127.0.0.1"} << int(Mode::Error);
   QTest::newRow("metrics port too high") << QStringList{"--headless", "--metrics", "127.0.0.1:65536"}
                                          << int(Mode::Error);
@@ -118,12 +121,14 @@ void CommandLineTest::readsExportAndHeadlessOptions() {
   QVERIFY(!line.incidents);
   QVERIFY(CommandLine::Parse({program, "--export", "out.csv", "--incidents"}).incidents);
 
-  line = CommandLine::Parse({program, "--headless", "--urls", "sites.txt", "--delay", "5", "--samplers", "3",
-                             "--metrics", "[::1]:9100", "--webhook", "https://chat.example/hooks/T1"});
+  line =
+      CommandLine::Parse({program, "--headless", "--urls", "sites.txt", "--delay", "5", "--samplers", "3", "--max-rows",
+                          "0", "--metrics", "[::1]:9100", "--webhook", "https://chat.example/hooks/T1"});
   QCOMPARE(int(line.mode), int(CommandLine::Mode::Headless));
   QCOMPARE(line.urlsFile, QStringLiteral("sites.txt"));
   QCOMPARE(line.delaySeconds, std::optional<int>(5));
   QCOMPARE(line.samplers, std::optional<int>(3));
+  QCOMPARE(line.maxRows, 0);
   QCOMPARE(line.metricsHost, QStringLiteral("::1"));
   QCOMPARE(line.metricsPort, quint16(9100));
   QCOMPARE(line.webhookUrl, QStringLiteral("https://chat.example/hooks/T1"));
@@ -139,6 +144,7 @@ void CommandLineTest::readsExportAndHeadlessOptions() {
   line = CommandLine::Parse({program, "--headless"});
   QVERIFY(line.metricsHost.isEmpty());
   QVERIFY(!line.delaySeconds && !line.samplers);
+  QCOMPARE(line.maxRows, 100000);
 }
 
 void CommandLineTest::exportsWithoutDisplay() {

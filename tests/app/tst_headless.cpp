@@ -5,6 +5,7 @@
 #include "history/historyquery.h"
 #include "historyfile.h"
 #include "loopbackserver.h"
+#include "platform/numbers.h"
 #include "settings/valuecodec.h"
 
 #include <QDir>
@@ -28,6 +29,8 @@
 #include <QTest>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <csignal>
 #include <functional>
 
@@ -223,6 +226,7 @@ private slots:
   void stopDuringAFetchStoresItsSample();
   void hangUpRereadsTheSiteList();
   void aLockedHistoryLosesNoSample();
+  void boundedTableDropsOnlyWholePasses();
   void failedSubLogIsTold();
 
 private:
@@ -845,6 +849,73 @@ void HeadlessTest::aLockedHistoryLosesNoSample() {
   QCOMPARE(history.Value(QStringLiteral("SELECT count(*) FROM samples WHERE kind = 'site' AND final = 1")).toInt(),
            int(program.Lines().size()));
   QCOMPARE(history.Value(QStringLiteral("SELECT count(*) FROM samples WHERE run_id IS NULL")).toInt(), 0);
+}
+
+// --max-rows 7 with three sites: before each pass the oldest whole passes make room, so the table
+// holds passes 3 and 4 at the end of a run of 4 passes (Save and Stop). The run still ends after
+// its 12 samples, every sample is printed and stored, and the report log holds the kept rows, the
+// averages of every sample and one line for the rows dropped; the sub-log counts every row.
+void HeadlessTest::boundedTableDropsOnlyWholePasses() {
+  QTemporaryDir home;
+  for (const char* path : {"/b/vok.txt", "/c/vok.txt"})
+    site.Serve(QString::fromLatin1(path), QByteArrayLiteral("vok"));
+  const QStringList sites{site.BaseUrl(), site.Url(QStringLiteral("/b")), site.Url(QStringLiteral("/c"))};
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, sites.join(QLatin1Char('\n')).toUtf8()));
+  {
+    // A run of 4 passes with Save and Stop ("101" damaged: the start repairs it and keeps the rest).
+    QSettings stored(home.filePath(QStringLiteral("config/Velmora/vmTARVIK.conf")), QSettings::IniFormat);
+    stored.setValue(QStringLiteral("101"), QStringLiteral("x"));
+    stored.setValue(QStringLiteral("103"), QStringLiteral("4"));
+    stored.setValue(QStringLiteral("105"), QStringLiteral("0101"));
+  }
+
+  HeadlessProgram program(home.path());
+  program.Start({"--headless", "--urls", urls, "--delay", "1", "--max-rows", "7"});
+  // The loopback site answers meanwhile.
+  QTRY_VERIFY2_WITH_TIMEOUT(program.process.state() == QProcess::NotRunning,
+                            qPrintable(program.Lines().join('\n') + program.Errors()), 60000);
+  QCOMPARE(program.process.exitCode(), 0);
+
+  // Every sample printed: Site IDs 1 to 3 in each of the 4 passes.
+  const QStringList lines = program.Lines();
+  QCOMPARE(lines.size(), 12);
+  std::array<qint64, 3> millis{}; // each site's pings, in thousandths
+  for (int i = 0; i < 12; ++i) {
+    const QStringList fields = lines.at(i).split(QLatin1Char('\t'));
+    QCOMPARE(fields.value(1), QString::number(i % 3 + 1));
+    QCOMPARE(fields.value(2), QString::number(i / 3 + 1));
+    QVERIFY2(Numbers::Strict(fields.value(3)), qPrintable(lines.at(i)));
+    millis[std::size_t(i % 3)] += std::llround(Numbers::Value(fields.value(3)) * 1000);
+  }
+  for (const QString& url : sites)
+    QCOMPARE(StoredSamples(home.path(), url), 4);
+
+  // The kept rows are passes 3 and 4, whole; each site's average is that of its four samples.
+  QFile log(home.filePath(QStringLiteral("tarvik.log")));
+  QVERIFY(log.open(QIODevice::ReadOnly));
+  const QStringList block = QString::fromUtf8(log.readAll()).split(QStringLiteral("\r\n"));
+  QCOMPARE(block.size(), 13);
+  QVERIFY(block.at(0).startsWith(QStringLiteral("-------------------- ")));
+  QVERIFY(block.at(1).startsWith(QStringLiteral(" [ Begin: ")));
+  QCOMPARE(block.at(2), QStringLiteral(" [ Dropped: 6 earlier rows ]"));
+  QCOMPARE(block.at(3), QString());
+  for (int i = 0; i < 6; ++i) {
+    const QStringList fields = lines.at(6 + i).split(QLatin1Char('\t'));
+    QVERIFY2(block.at(4 + i).startsWith(QStringLiteral("[URL: %1] [Time: ").arg(sites.at(i % 3))),
+             qPrintable(block.at(4 + i)));
+    QVERIFY2(block.at(4 + i).contains(QStringLiteral("] [PING:%1][Avg:").arg(fields.at(3))),
+             qPrintable(block.at(4 + i)));
+  }
+  for (int s = 0; s < 3; ++s) {
+    const QString average = Numbers::Fixed3(double(millis[std::size_t(s)]) / 1000.0 / 4);
+    QVERIFY2(block.at(7 + s).endsWith(QStringLiteral("[Avg:%1]").arg(average)), qPrintable(block.at(7 + s)));
+  }
+  QCOMPARE(block.at(10), QStringLiteral("-------------------- End Report ---------------------"));
+  // The transfer sub-log counts every row, the dropped ones too: 3 bytes each.
+  QFile sublog(home.filePath(QStringLiteral("sublog.log")));
+  QVERIFY(sublog.open(QIODevice::ReadOnly));
+  QVERIFY2(sublog.readAll().contains("\r\n36,"), "the sub-log counts 12 rows");
 }
 
 // A sub-log that cannot be updated at the end says so on standard error.

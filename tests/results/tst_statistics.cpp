@@ -139,6 +139,7 @@ private slots:
   void followDisplayOrder();
   void incrementalEqualsFullScan_data();
   void incrementalEqualsFullScan();
+  void droppedRowsKeepTheAverage();
 };
 
 void StatisticsTest::panels_data() {
@@ -393,6 +394,67 @@ void StatisticsTest::incrementalEqualsFullScan() {
       }
     }
   }
+}
+
+// A table that keeps dropping its oldest rows against one that keeps them all, through enough
+// rows that the dropped ones are compacted away several times: the kept rows and their handles
+// are those of the full table's end, best and worst are those of the kept rows, and the averages
+// are those of every row.
+void StatisticsTest::droppedRowsKeepTheAverage() {
+  QRandomGenerator random(20);
+  ResultsModel full;
+  ResultsModel bounded;
+  constexpr int Sites = 3;
+  constexpr int Keep = 1000;
+  QList<RowId> kept; // the bounded table's handles, oldest first
+  qint64 dropped = 0;
+  for (int row = 0; row < 15000; ++row) {
+    const QString time = QStringLiteral("10:%1").arg(row % 60, 2, 10, QLatin1Char('0'));
+    const QString ping =
+        random.bounded(20) == 0 ? QStringLiteral("Failed") : Numbers::Fixed3(random.bounded(5000) / 1000.0);
+    const int site = row % Sites + 1;
+    for (ResultsModel* model : {&full, &bounded}) {
+      const RowId id = model->AddRow(time);
+      model->SetText(id, ResultsModel::Ping, ping);
+      model->SetText(id, ResultsModel::SiteId, QString::number(site));
+      model->SetText(id, ResultsModel::Average, Statistics::SiteAverage(*model, site));
+      if (model == &bounded)
+        kept << id;
+    }
+    if (bounded.Count() > Keep) {
+      QCOMPARE(bounded.DropFirstRows(Sites), Sites);
+      dropped += Sites;
+      const QList<RowId> gone = kept.mid(0, Sites);
+      kept.remove(0, Sites);
+      QCOMPARE(bounded.Text(gone.first(), ResultsModel::Ping), QString());
+      QCOMPARE(bounded.PositionOf(gone.last()), -1);
+    }
+    if (row % 997 != 0 && row != 14999)
+      continue;
+    QCOMPARE(bounded.Dropped(), dropped);
+    QCOMPARE(bounded.Count(), int(kept.size()));
+    for (int i = 0; i < bounded.Count(); i += 97) {
+      const int inFull = full.Count() - bounded.Count() + i;
+      QCOMPARE(bounded.RowAt(i), kept.at(i));
+      QCOMPARE(bounded.PositionOf(kept.at(i)), i);
+      for (const int column :
+           {ResultsModel::EventTime, ResultsModel::Ping, ResultsModel::SiteId, ResultsModel::Average})
+        QCOMPARE(bounded.TextAt(i, column), full.TextAt(inFull, column));
+    }
+    for (int s = 1; s <= Sites; ++s) {
+      QCOMPARE(Statistics::SiteAverage(bounded, s), Statistics::SiteAverage(full, s));
+      QCOMPARE(Describe(Statistics::BestWorstOf(bounded, s)), Describe(Reference::BestWorstOf(bounded, s)));
+    }
+  }
+  // Emptied, the table starts afresh: no dropped rows, no averages carried.
+  bounded.Clear();
+  QCOMPARE(bounded.Dropped(), 0);
+  Fill(bounded, Rows{{"11:00:00", "0.500", "", "1"}});
+  QCOMPARE(Statistics::SiteAverage(bounded, 1), QStringLiteral("0.500"));
+  // A sorted table keeps its rows.
+  bounded.ColumnClick(ResultsModel::Ping);
+  QCOMPARE(bounded.DropFirstRows(1), 0);
+  QCOMPARE(bounded.Count(), 1);
 }
 
 QTEST_GUILESS_MAIN(StatisticsTest)

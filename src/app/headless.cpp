@@ -210,6 +210,7 @@ void Headless::ApplyCommandLine(RunSettings& settings, QString* samplerCount) co
     settings.delay = QString::number(*line.delaySeconds);
   if (line.samplers)
     *samplerCount = QString::number(*line.samplers);
+  settings.maxRows = line.maxRows;
 }
 
 bool Headless::ReadSites(QStringList* urls, QString* error) const {
@@ -281,6 +282,16 @@ void Headless::ApplyReload() {
   if (newRun)
     p.recorder.NewRun();
   Tell(QStringLiteral("reload: ") + changes.join(QStringLiteral("; ")));
+}
+
+void Headless::SampleNow() {
+  if (!parts || stopping || parts->cycle.TickRunning())
+    return;
+  const std::optional<qint32> delay = Numbers::ToInt32(Numbers::Value(parts->settings.delay));
+  if (!delay || *delay < 1)
+    return;
+  parts->cycle.TickCount = *delay - 1;
+  parts->cycle.SampleTick();
 }
 
 quint16 Headless::MetricsPort() const {

@@ -1,5 +1,7 @@
 #include "history/historyquery.h"
 
+#include "core/health.h"
+
 #include "history/historyproblem.h"
 #include "history/historyschema.h"
 #include "history/historystats.h"
@@ -67,9 +69,23 @@ void BindSpan(SqliteStatement& statement, const HistoryBounds& bounds) {
 const QString RowColumns =
     QStringLiteral(
         "CASE kind WHEN 'site' THEN 0 WHEN 'ref' THEN 1 ELSE -1 END, url, at_utc, ping_us, dns_us, "
-        "connect_us, tls_us, ttfb_us, CASE WHEN ping_us IS NULL THEN result = '%1' END")
+        "connect_us, tls_us, ttfb_us, CASE WHEN ping_us IS NULL THEN result = '%1' END, ifnull(status, 0), result, "
+        "cert_not_after_utc")
         .arg(HistorySample::CancelledResult());
-enum RowColumn { ColKind, ColUrl, ColAt, ColPing, ColDns, ColConnect, ColTls, ColTtfb, ColCancelled };
+enum RowColumn {
+  ColKind,
+  ColUrl,
+  ColAt,
+  ColPing,
+  ColDns,
+  ColConnect,
+  ColTls,
+  ColTtfb,
+  ColCancelled,
+  ColStatus,
+  ColResult,
+  ColCertNotAfter
+};
 
 // An integer column with NULL as -1. One call for all but the value 0, which NULL reads as too.
 qint64 IntOrNone(const SqliteStatement& statement, int column) {
@@ -127,6 +143,10 @@ struct Group {
   qint64 samples = 0;
   qint64 failures = 0;
   qint64 cancelled = 0;
+  qint64 errors = 0;
+  qint64 up = 0;
+  qint64 certAtMs = std::numeric_limits<qint64>::min(); // the time of the latest sample with a certificate
+  std::string certNotAfter;                             // its cert_not_after_utc, read when summarized
   std::vector<qint64> pings;          // of the successful samples
   std::vector<qint64> pingMinutes;    // the minute of each of them
   std::vector<qint64> failureMinutes; // the minute of each failure
@@ -159,6 +179,23 @@ public:
       ++group.failures;
       group.failureMinutes.push_back(minute);
     }
+    // Up or down on the whole answer; slow does not matter here.
+    const QByteArrayView result = statement.Text(ColResult);
+    const Health::Verdict verdict =
+        Health::Judge({.pingUs = row.pingUs,
+                       .cancelled = row.cancelled,
+                       .status = int(statement.RawInt(ColStatus)),
+                       .result = QUtf8StringView(result.data(), result.size())},
+                      qQNaN());
+    if (verdict.Up())
+      ++group.up;
+    else if (verdict.Answered())
+      ++group.errors;
+    if (row.atMs >= group.certAtMs && !statement.IsNull(ColCertNotAfter)) {
+      const QByteArrayView notAfter = statement.Text(ColCertNotAfter);
+      group.certAtMs = row.atMs;
+      group.certNotAfter.assign(notAfter.data(), size_t(notAfter.size()));
+    }
     if (row.atMs >= group.lastMs) { // of one time, the row read last is the one appended last
       group.lastMs = row.atMs;
       group.lastPing = row.pingUs;
@@ -176,6 +213,12 @@ public:
       group.samples += next.samples;
       group.failures += next.failures;
       group.cancelled += next.cancelled;
+      group.errors += next.errors;
+      group.up += next.up;
+      if (next.certAtMs >= group.certAtMs && !next.certNotAfter.empty()) {
+        group.certAtMs = next.certAtMs;
+        group.certNotAfter = std::move(next.certNotAfter);
+      }
       group.pings.insert(group.pings.end(), next.pings.begin(), next.pings.end());
       group.pingMinutes.insert(group.pingMinutes.end(), next.pingMinutes.begin(), next.pingMinutes.end());
       group.failureMinutes.insert(group.failureMinutes.end(), next.failureMinutes.begin(), next.failureMinutes.end());
@@ -306,8 +349,15 @@ SiteSummary Summarize(const Group& group, const std::vector<qint64>& referenceMi
   line.samples = group.samples;
   line.failures = group.failures;
   line.cancelled = group.cancelled;
+  line.errors = group.errors;
+  line.upSamples = group.up;
   const qint64 counted = group.samples - group.cancelled;
   line.lossPercent = counted > 0 ? 100.0 * double(group.failures) / double(counted) : 0;
+  line.upPercent = counted > 0 ? 100.0 * double(group.up) / double(counted) : -1;
+  qint64 notAfter = 0;
+  if (!group.certNotAfter.empty() &&
+      HistoryTime::Parse(QByteArrayView(group.certNotAfter.data(), qsizetype(group.certNotAfter.size())), &notAfter))
+    line.certNotAfter = Utc(notAfter);
   line.lastAt = Utc(group.lastMs);
   line.lastUs = group.lastPing;
   line.phases = PhasesOf(group.phases);

@@ -3,6 +3,8 @@
 #include "history/historyquery.h"
 
 #include <QAbstractTableModel>
+#include <QDateTime>
+#include <QHash>
 #include <QList>
 
 #include <vector>
@@ -10,7 +12,7 @@
 // The Sites window's table: one line per address over a span (HistoryQuery::Summary()), the sites
 // first, then the reference addresses. Times are shown in seconds in the "0.000" form, as the
 // results table's Ping; a figure that does not exist (no successful sample, a phase never
-// measured) is an empty cell.
+// measured) is an empty cell. A site's Status comes from its incidents that go on (SetIncidents()).
 //
 // Sorting (sort(), which a view calls when a header is clicked) orders the sites and, after them,
 // the references, each by the column; empty cells come last in either order, and lines that tie
@@ -20,8 +22,11 @@ class HistorySummaryModel : public QAbstractTableModel {
 public:
   enum Column {
     Address,
+    Status, // "up", "slow", "down since 14:02 (Connection refused)": the site's incidents that go on
+    Up,     // Up %
     Samples,
     Failures,
+    Errors,
     Loss,
     Min,
     P50,
@@ -36,7 +41,8 @@ public:
     Tls,
     FirstByte,
     Transfer,
-    Note, // "local network?" on a site's line, "reference" on a reference's
+    Certificate, // "expires in 23 days": the end of the certificates the latest https sample told
+    Note,        // "local network?" on a site's line, "reference" on a reference's
     ColumnCount
   };
   // The value a column sorts by: a number (an empty cell: an invalid QVariant) or, for Address and
@@ -46,6 +52,11 @@ public:
   explicit HistorySummaryModel(QObject* parent = nullptr);
 
   void SetLines(const QList<SiteSummary>& lines);
+  // The incidents the Status column reads: those that go on count (of every kind but certificate).
+  void SetIncidents(const QList<HistoryIncident>& incidents);
+  // The moment the Status and Certificate columns are told against; invalid (the default): the
+  // time of each call.
+  void SetNow(const QDateTime& now);
   const QList<SiteSummary>& Lines() const { return lines; }
   const SiteSummary& Line(int row) const { return lines.at(row); }
 
@@ -65,7 +76,14 @@ private:
   QVariant ToolTip(const SiteSummary& line, int column) const;
   std::vector<qsizetype> Order();
 
+  QString StatusOf(const SiteSummary& line) const;
+  qint64 CertificateMsLeft(const SiteSummary& line) const;
+  QDateTime Now() const;
+
   QList<SiteSummary> lines;
+  QHash<QString, HistoryIncident> down; // the incidents that go on, by address
+  QHash<QString, HistoryIncident> slow;
+  QDateTime now;
   int sortColumn = -1; // -1: as Summary() gave them
   Qt::SortOrder sortOrder = Qt::AscendingOrder;
 };

@@ -3,6 +3,7 @@
 #include "history/historyexport.h"
 #include "history/historysummarymodel.h"
 #include "platform/messageboxes.h"
+#include "ui/incidentsmodel.h"
 #include "ui/latencychart.h"
 
 #include <QComboBox>
@@ -15,18 +16,21 @@
 #include <QPushButton>
 #include <QSet>
 #include <QShowEvent>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 
 SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
     : QWidget(parent, Qt::Window), access(std::move(access)), model(new HistorySummaryModel(this)),
-      span(new QComboBox(this)), pages(new QStackedWidget(this)), table(new QTableView(this)),
-      message(new QLabel(this)), status(new QLabel(this)), chartButton(new QPushButton(QStringLiteral("Chart"), this)),
+      incidents(new IncidentsModel(this)), span(new QComboBox(this)), pages(new QStackedWidget(this)),
+      table(new QTableView(this)), message(new QLabel(this)), status(new QLabel(this)),
+      incidentsTable(new QTableView(this)), incidentsLabel(new QLabel(this)),
+      chartButton(new QPushButton(QStringLiteral("Chart"), this)),
       exportButton(new QPushButton(QStringLiteral("Export..."), this)) {
   setObjectName(QStringLiteral("SitesWindow"));
   setWindowTitle(QStringLiteral("Sites"));
-  resize(1180, 420);
+  resize(1180, 560);
 
   span->setObjectName(QStringLiteral("Span"));
   HistorySpanChoice::Fill(span, HistorySpan::Preset::Last24Hours);
@@ -61,6 +65,28 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
   pages->addWidget(message);
   status->setObjectName(QStringLiteral("Status"));
 
+  // Below the table: the incidents of the selected sites.
+  incidentsTable->setObjectName(QStringLiteral("Incidents"));
+  incidentsTable->setModel(incidents);
+  incidentsTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+  incidentsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  incidentsTable->setWordWrap(false);
+  incidentsTable->verticalHeader()->hide();
+  incidentsTable->horizontalHeader()->setStretchLastSection(true);
+  incidentsLabel->setObjectName(QStringLiteral("IncidentsLabel"));
+  incidentsLabel->setBuddy(incidentsTable);
+  auto* lower = new QWidget(this);
+  auto* lowerLayout = new QVBoxLayout(lower);
+  lowerLayout->setContentsMargins(0, 0, 0, 0);
+  lowerLayout->addWidget(incidentsLabel);
+  lowerLayout->addWidget(incidentsTable);
+  auto* split = new QSplitter(Qt::Vertical, this);
+  split->addWidget(pages);
+  split->addWidget(lower);
+  split->setStretchFactor(0, 3);
+  split->setStretchFactor(1, 1);
+  split->setChildrenCollapsible(false);
+
   auto* top = new QHBoxLayout;
   top->addWidget(spanLabel);
   top->addWidget(span);
@@ -70,23 +96,28 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
   top->addWidget(refreshButton);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
-  layout->addWidget(pages, 1);
+  layout->addWidget(split, 1);
   layout->addWidget(status);
 
   connect(span, &QComboBox::currentIndexChanged, this, [this] {
     model->SetLines({}); // the old span's figures would read as the new one's
+    incidents->SetIncidents({});
     if (isVisible())
       Refresh(); // else when shown
   });
   connect(refreshButton, &QPushButton::clicked, this, &SitesWindow::Refresh);
   connect(chartButton, &QPushButton::clicked, this, &SitesWindow::OpenChart);
   connect(exportButton, &QPushButton::clicked, this, &SitesWindow::Export);
-  connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SitesWindow::UpdateButtons);
+  connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    UpdateButtons();
+    ShowIncidents();
+  });
   connect(table, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
     if (model->Line(index.row()).kind == HistorySample::Kind::Site)
       OpenChart();
   });
   UpdateButtons();
+  ShowIncidents();
 }
 
 HistorySpan::Preset SitesWindow::Span() const {
@@ -134,6 +165,10 @@ void SitesWindow::Refresh() {
         Loaded loaded;
         loaded.lines = query.Summary(chosen);
         loaded.error = query.ErrorText();
+        if (loaded.error.isEmpty()) {
+          loaded.incidents = query.Incidents(chosen);
+          loaded.error = query.ErrorText();
+        }
         return loaded;
       },
       [this, mine](const Loaded& loaded) {
@@ -151,6 +186,8 @@ void SitesWindow::Show(const Loaded& loaded) {
   // The selection outlives new figures: the same addresses are selected again.
   const QStringList selected = SelectedAddresses();
   model->SetLines(loaded.lines);
+  model->SetIncidents(loaded.incidents);
+  incidents->SetIncidents(loaded.incidents);
   QItemSelection again;
   for (int row = 0; row < model->rowCount(); ++row)
     if (selected.contains(model->Line(row).url))
@@ -179,10 +216,19 @@ void SitesWindow::Show(const Loaded& loaded) {
 
 void SitesWindow::ShowLine(const QString& line) {
   model->SetLines({});
+  incidents->SetIncidents({});
   message->setText(line);
   pages->setCurrentWidget(message);
   status->clear();
   UpdateButtons();
+}
+
+void SitesWindow::ShowIncidents() {
+  const QStringList sites = SelectedAddresses(true);
+  incidents->SetAddresses(sites);
+  incidentsTable->resizeColumnsToContents();
+  incidentsLabel->setText(sites.isEmpty() ? QStringLiteral("&Incidents of every site:")
+                                          : QStringLiteral("&Incidents of the selected sites:"));
 }
 
 QStringList SitesWindow::SelectedAddresses(bool sitesOnly) const {

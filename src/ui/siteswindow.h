@@ -8,15 +8,17 @@
 #include <QWidget>
 
 class HistorySummaryModel;
+class IncidentsModel;
 class QComboBox;
 class QLabel;
 class QPushButton;
 class QStackedWidget;
 class QTableView;
 
-// The "Sites" window: one line per address over a chosen span, with its samples, failures, loss,
-// ping percentiles and the mean of each phase (HistorySummaryModel), the reference addresses after
-// the sites. "Chart" opens a LatencyChart of the selected sites, "Export..." writes the samples of
+// The "Sites" window: one line per address over a chosen span, with its status, up share, samples,
+// failures, errors, loss, ping percentiles, the mean of each phase and the end of its certificate
+// (HistorySummaryModel), the reference addresses after the sites; below, the incidents of the
+// selected sites over the span (IncidentsModel; of every site while none is selected). "Chart" opens a LatencyChart of the selected sites, "Export..." writes the samples of
 // the span (of the selected addresses, or of all) to a CSV or JSON Lines file, "Refresh" reads the
 // figures again; so does showing the window.
 //
@@ -50,19 +52,24 @@ protected:
 private:
   struct Loaded {
     QList<SiteSummary> lines;
+    QList<HistoryIncident> incidents; // of the span
     QString error;
   };
+  void ShowIncidents();
   void Show(const Loaded& loaded);
   void ShowLine(const QString& line);
   void UpdateButtons();
 
   HistoryAccess access;
   HistorySummaryModel* model;
+  IncidentsModel* incidents;
   QComboBox* span;
   QStackedWidget* pages;
   QTableView* table;
   QLabel* message;
   QLabel* status;
+  QTableView* incidentsTable;
+  QLabel* incidentsLabel;
   QPushButton* chartButton;
   QPushButton* exportButton;
   quint64 generation = 0; // of the latest Refresh(): older results are dropped

@@ -50,10 +50,10 @@ CompletedSample Sample(int site, int pass, const QDateTime& at) {
   QString result;
   bool answered = true;
   switch (site) {
-  case 15: seconds += 1.5; break;                                   // slow
-  case 16: status = (pass / 3) % 2 ? 500 : 200; break;              // flaps every three passes
-  case 17: status = 404; break;                                     // a missing marker file
-  case 19: answered = (pass / 2) % 2 == 0; break;                   // refused half of the time
+  case 15: seconds += 1.5; break;                      // slow
+  case 16: status = (pass / 3) % 2 ? 500 : 200; break; // flaps every three passes
+  case 17: status = 404; break;                        // a missing marker file
+  case 19: answered = (pass / 2) % 2 == 0; break;      // refused half of the time
   default: break;
   }
   s.accepted = answered;

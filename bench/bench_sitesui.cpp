@@ -2,13 +2,16 @@
 // 30 days (benchhistoryfile.h): the window's figures for 30 days and for 24 hours, from Refresh()
 // to the table filled, with the time the window's thread spent in Refresh() and its longest stall
 // meanwhile; one site's chart of 100k samples against one of 1k, from Refresh() to drawn, with the
-// drawing alone (Draw(), on the window's thread) and the first paint.
+// drawing alone (Draw(), on the window's thread) and the first paint. Then both windows live: news
+// of a sample every 50 ms (twenty sites sampled every second) for 20 s, with the reads the live
+// refresh made, the window's thread's busy share and its longest stall.
 //
 // Run a Release build on the offscreen platform: bench_sitesui [folder]
 
 #include "benchhistoryfile.h"
 #include "history/historyquery.h"
 #include "ui/latencychart.h"
+#include "ui/liverefresh.h"
 #include "ui/siteswindow.h"
 
 #include <QApplication>
@@ -141,6 +144,59 @@ int main(int argc, char** argv) {
     }
     std::printf("  %-40s Draw() %5.1f ms, paint %5.1f ms (%lld buckets)\n", "", Median(draw), Median(paint),
                 static_cast<long long>(data.sites.first().buckets.size()));
+  }
+
+  std::printf("live refresh (news of a sample every 50 ms for 20 s; reads at most one a second):\n");
+  const auto liveFor = [&](const char* what, QWidget& window, const std::function<void(const QString&)>& news,
+                           const std::function<int()> reads) {
+    QElapsedTimer clock;
+    QTimer newsTimer;
+    newsTimer.setInterval(50);
+    int n = 0;
+    QObject::connect(&newsTimer, &QTimer::timeout, [&] {
+      news(QStringLiteral("https://site%1.example").arg(n++ % 22 + 1, 2, 10, QLatin1Char('0')));
+    });
+    qint64 stall = 0;
+    qint64 late = 0; // the 1 ms ticks' delays beyond their interval, added up: time the thread was busy
+    qint64 last = 0;
+    QTimer ticks;
+    ticks.setInterval(1);
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+      const qint64 now = clock.nsecsElapsed();
+      stall = std::max(stall, now - last);
+      late += std::max<qint64>(0, now - last - 1000000);
+      last = now;
+    });
+    const int before = reads();
+    clock.start();
+    newsTimer.start();
+    ticks.start();
+    while (clock.elapsed() < 20000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    newsTimer.stop();
+    ticks.stop();
+    std::printf("  %-40s %d reads in 20 s; window's thread busy %4.1f %%, longest stall %5.1f ms\n", what,
+                reads() - before, 100.0 * double(late) / double(clock.nsecsElapsed()), Ms(stall));
+    Q_UNUSED(window);
+  };
+  for (const auto& [what, preset] : {std::pair{"Sites window, 30 days", HistorySpan::Preset::Last30Days},
+                                     std::pair{"Sites window, 24 hours", HistorySpan::Preset::Last24Hours}}) {
+    window.SetSpan(preset);
+    while (window.Loading())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    liveFor(
+        what, window, [&](const QString& url) { window.SampleRecorded(url); }, [&] { return window.LiveReads(); });
+  }
+  window.hide();
+  {
+    LatencyChart chart(access, {QStringLiteral("https://site01.example")}, HistorySpan::Preset::Last24Hours);
+    chart.resize(1000, 560);
+    chart.show();
+    while (chart.Loading())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    liveFor(
+        "chart of site01, 24 hours", chart, [&](const QString& url) { chart.SampleRecorded(url); },
+        [&] { return chart.LiveReads(); });
   }
   return 0;
 }

@@ -1,29 +1,18 @@
-// Makes the README's pictures of the Sites window and the latency chart: writes a history of a
-// day of four sites (one with a slow hour and slow again now, one with an outage and down again
-// now, one that answered 404 for a while and whose certificate ends soon, a slow spell of the local
-// network that the reference pings see too) with its incidents to a temporary file, opens the
-// windows on it and takes a picture of each from the screen (with the chart's tooltip).
+// The program folder of the README's pictures of the Sites window and the latency chart: writes a
+// history of the last day of four sites (one with a slow hour and slow again now, one with an
+// outage and down again now, one that answered 404 for a while and whose certificate ends soon, a
+// slow spell of the local network that the reference pings see too) with the incidents they made,
+// and their list, urls.dat, into a folder.
+// scripts/screenshots.sh runs the program on it under Xvfb and takes the pictures.
 //
-// Run under an X server, for example Xvfb:
-//   Xvfb :99 -screen 0 1400x900x24 &  DISPLAY=:99 tarvikscreenshots docs/screenshots
+//   tarvikscreenshots FOLDER
 
 #include "history/historystore.h"
-#include "ui/latencychart.h"
-#include "ui/siteswindow.h"
 
-#include <QApplication>
-#include <QChart>
-#include <QChartView>
+#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QHeaderView>
-#include <QItemSelectionModel>
-#include <QLineSeries>
+#include <QFile>
 #include <QRandomGenerator>
-#include <QScreen>
-#include <QTableView>
-#include <QTemporaryDir>
-#include <QThread>
 
 #include <cmath>
 #include <cstdio>
@@ -37,15 +26,6 @@ struct Site {
   double baseMs;   // the server's usual time
   double jitterMs; // spread around it
 };
-
-// Waits for `done`, keeping the windows painted.
-template <typename Done>
-void Wait(Done done, int atLeastMs = 0) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() || timer.elapsed() < atLeastMs)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
 
 // A fetch of `serverMs` on a network of round trip `rttMs`, with its phases, as libcurl gives
 // them (cumulative, microseconds).
@@ -71,27 +51,31 @@ HistorySample Fetch(const QString& url, const QDateTime& at, double rttMs, doubl
   return sample;
 }
 
-bool WriteHistory(const QString& path, const QDateTime& now) {
-  HistoryStore store;
-  if (!store.Open(path))
-    return false;
-  const qint64 run = store.BeginRun(4, 60, 1, 20);
-  const QList<Site> sites{
+QList<Site> Sites() {
+  return {
       {QStringLiteral("http://intranet.example.org"), 15, 6},
       {QStringLiteral("https://api.example.io"), 120, 30},
       {QStringLiteral("https://shop.example.net"), 260, 90},
       {QStringLiteral("https://www.example.com"), 60, 20},
   };
+}
+
+bool WriteHistory(const QString& path, const QDateTime& now) {
+  HistoryStore store;
+  if (!store.Open(path))
+    return false;
+  const qint64 run = store.BeginRun(4, 60, 1, 20);
+  const QList<Site> sites = Sites();
   const QStringList references{QStringLiteral("http://ref1.example"), QStringLiteral("http://ref2.example")};
   QRandomGenerator random(20240501);
   const QDateTime start = now.addSecs(-24 * 3600);
   for (qint64 minute = 0; minute < 24 * 60; ++minute) {
     const QDateTime at = start.addSecs(minute * Minute);
     const qint64 ago = 24 * 60 - minute;               // minutes before now
-    const bool congested = ago <= 180 && ago > 120;                 // the local network, for an hour
-    const bool shopSlow = (ago <= 600 && ago > 540) || ago <= 25;   // the shop's slow hour, and now
+    const bool congested = ago <= 180 && ago > 120;                   // the local network, for an hour
+    const bool shopSlow = (ago <= 600 && ago > 540) || ago <= 25;     // the shop's slow hour, and now
     const bool intranetDown = (ago <= 380 && ago > 350) || ago <= 12; // the intranet's outage, and now
-    const bool apiMissing = ago <= 800 && ago > 785;                // the API's marker file was gone
+    const bool apiMissing = ago <= 800 && ago > 785;                  // the API's marker file was gone
     const double rtt = 8 + random.bounded(4.0) + (congested ? 60 + random.bounded(100.0) : 0);
     for (int i = 0; i < sites.size(); ++i) {
       const Site& site = sites[i];
@@ -114,12 +98,12 @@ bool WriteHistory(const QString& path, const QDateTime& now) {
       if (site.url.contains(QLatin1String("api")) && apiMissing && sample.pingUs >= 0)
         sample.status = 404;
       if (sample.pingUs >= 1000000)
-        sample.result = QStringLiteral(" => 1");
+        sample.result = QStringLiteral(" => 1"); // the warning mark of a slow one
       // The certificates: the API's ends in nine days.
-      if (site.url.startsWith(QLatin1String("https")) && sample.pingUs >= 0)
-        sample.certNotAfterMs =
-            now.addDays(site.url.contains(QLatin1String("api")) ? 9 : site.url.contains(QLatin1String("www")) ? 23 : 200)
-                .toMSecsSinceEpoch();
+      if (site.url.startsWith(QLatin1String("https")) && sample.pingUs >= 0) {
+        const int days = site.url.contains(QLatin1String("api")) ? 9 : site.url.contains(QLatin1String("www")) ? 23 : 200;
+        sample.certNotAfterMs = now.addDays(days).toMSecsSinceEpoch();
+      }
       sample.runId = run;
       sample.siteId = i + 1;
       sample.packet = int(minute + 1);
@@ -152,84 +136,27 @@ bool WriteHistory(const QString& path, const QDateTime& now) {
   return store.Flush();
 }
 
-// The window as it is on the screen, with whatever lies over it (a tooltip).
-bool Picture(QWidget* window, const QString& file) {
-  const QRect frame = window->frameGeometry();
-  const QPixmap picture = window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
-  return picture.save(file, "PNG");
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  QCoreApplication app(argc, argv);
   if (argc < 2) {
     std::fprintf(stderr, "usage: tarvikscreenshots FOLDER\n");
     return 2;
   }
   const QString out = QString::fromLocal8Bit(argv[1]);
   QDir().mkpath(out);
-  QTemporaryDir temporary;
-  const QString path = temporary.filePath(QStringLiteral("history.sqlite"));
-  const QDateTime now = QDateTime::currentDateTimeUtc();
-  if (!WriteHistory(path, now)) {
+  const QString path = out + QStringLiteral("/history.sqlite");
+  QFile::remove(path);
+  if (!WriteHistory(path, QDateTime::currentDateTimeUtc())) {
     std::fprintf(stderr, "could not write the history\n");
     return 1;
   }
-
-  HistoryAccess access;
-  access.path = path;
-  access.currentRunId = [] { return qint64(1); };
-  access.warnings = [] { return std::pair<double, double>(1, 20); };
-
-  SitesWindow sites(access);
-  sites.SetSpan(HistorySpan::Preset::Last24Hours);
-  sites.move(0, 0);
-  sites.resize(1380, 470);
-  sites.show();
-  Wait([&] { return !sites.Loading(); }, 500);
-  auto* table = sites.findChild<QTableView*>(QStringLiteral("Table"));
-  const auto select = [&](const QStringList& parts) {
-    table->clearSelection();
-    for (int row = 0; row < table->model()->rowCount(); ++row) {
-      const QString url = table->model()->index(row, 0).data().toString();
-      for (const QString& part : parts)
-        if (url.contains(part))
-          table->selectionModel()->select(table->model()->index(row, 0),
-                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
-  };
-  // The incidents of three sites below the table.
-  select({QStringLiteral("shop"), QStringLiteral("api"), QStringLiteral("intranet")});
-  Wait([] { return true; }, 300);
-  if (!Picture(&sites, out + QStringLiteral("/sites.png")))
+  QFile urls(out + QStringLiteral("/urls.dat"));
+  if (!urls.open(QIODevice::WriteOnly))
     return 1;
-  select({QStringLiteral("shop"), QStringLiteral("api")});
-  sites.hide();
-
-  LatencyChart chart(access, sites.SelectedAddresses(true), HistorySpan::Preset::Last24Hours);
-  chart.move(0, 0);
-  chart.resize(1100, 620);
-  chart.show();
-  Wait([&] { return !chart.Loading(); }, 800);
-  // The tooltip of a sample in the shop's slow hour.
-  for (QAbstractSeries* series : chart.Chart()->series()) {
-    if (series->objectName() != QLatin1String("median") ||
-        !series->property("url").toString().contains(QLatin1String("shop")))
-      continue;
-    auto* line = static_cast<QLineSeries*>(series);
-    const qint64 target = now.addSecs(-590 * Minute).toMSecsSinceEpoch();
-    QPointF nearest = line->at(0);
-    for (const QPointF& point : line->points())
-      if (std::abs(point.x() - double(target)) < std::abs(nearest.x() - double(target)))
-        nearest = point;
-    const QPointF inChart = chart.Chart()->mapToPosition(nearest, line);
-    chart.HoverAt(chart.View()->mapFromScene(chart.Chart()->mapToScene(inChart)));
-    break;
-  }
-  Wait([&] { return !chart.HoverText().isEmpty(); }, 800);
-  if (!Picture(&chart, out + QStringLiteral("/chart.png")))
-    return 1;
-  std::printf("%s/sites.png and %s/chart.png written\n", qPrintable(out), qPrintable(out));
+  for (const Site& site : Sites())
+    urls.write(site.url.toUtf8() + "\r\n");
+  std::printf("%s/history.sqlite and %s/urls.dat written\n", qPrintable(out), qPrintable(out));
   return 0;
 }

@@ -31,7 +31,8 @@ struct Options {
                                     "that overlap.")};
   QCommandLineOption headless{Text("headless"),
                               Text("Run the test cycle without a window, with the stored configuration; one line "
-                                   "per sample on standard output. SIGTERM or SIGINT ends it.")};
+                                   "per sample on standard output. SIGTERM or SIGINT ends it; SIGHUP rereads the "
+                                   "site list and the configuration.")};
   QCommandLineOption urlsFile{Text("urls"),
                               Text("With --headless: the site list (one address a line) instead "
                                    "of urls.dat."),
@@ -47,6 +48,11 @@ struct Options {
                              Text("With --headless: serve Prometheus metrics on http://ADDRESS:PORT/metrics "
                                   "(127.0.0.1:9464 when no value follows)."),
                              Text("ADDRESS:PORT")};
+  QCommandLineOption webConfig{Text("web-config"),
+                               Text("With --metrics: serve them over TLS and/or ask for a name and password, as "
+                                    "FILE says (the Prometheus exporters' web configuration: tls_server_config "
+                                    "with cert_file and key_file, basic_auth_users with bcrypt hashes)."),
+                               Text("FILE")};
   QCommandLineOption webhook{Text("webhook"),
                              Text("With --headless: post every incident's start and end as JSON to URL (instead of "
                                   "the stored Alerts/WebhookUrl)."),
@@ -55,7 +61,8 @@ struct Options {
   Options() {
     parser.setApplicationDescription(
         Text("Watches how quickly a list of web sites answer. Without options it opens its window."));
-    parser.addOptions({exportTo, incidents, since, last, url, headless, urlsFile, delay, samplers, metrics, webhook});
+    parser.addOptions(
+        {exportTo, incidents, since, last, url, headless, urlsFile, delay, samplers, metrics, webConfig, webhook});
     // The window toolkit's own options ("-platform offscreen", "-style Fusion", ...) pass through
     // to it untouched.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -148,11 +155,12 @@ CommandLine CommandLine::Parse(const QStringList& arguments) {
     if (parser.isSet(*option) && !exporting)
       return Failed(QStringLiteral("--%1 needs --export.").arg(option->names().constFirst()));
   for (const QCommandLineOption* option :
-       {&options.urlsFile, &options.delay, &options.samplers, &options.metrics, &options.webhook})
+       {&options.urlsFile, &options.delay, &options.samplers, &options.metrics, &options.webConfig, &options.webhook})
     if (parser.isSet(*option) && !headless)
       return Failed(QStringLiteral("--%1 needs --headless.").arg(option->names().constFirst()));
-  for (const QCommandLineOption* option : {&options.exportTo, &options.since, &options.last, &options.urlsFile,
-                                           &options.delay, &options.samplers, &options.metrics, &options.webhook})
+  for (const QCommandLineOption* option :
+       {&options.exportTo, &options.since, &options.last, &options.urlsFile, &options.delay, &options.samplers,
+        &options.metrics, &options.webConfig, &options.webhook})
     if (parser.values(*option).size() > 1)
       return Failed(QStringLiteral("--%1 was given more than once.").arg(option->names().constFirst()));
 
@@ -185,6 +193,11 @@ CommandLine CommandLine::Parse(const QStringList& arguments) {
     if (parser.isSet(options.metrics) &&
         !SplitAddress(parser.value(options.metrics), &line.metricsHost, &line.metricsPort))
       return Failed(QStringLiteral("--metrics needs ADDRESS:PORT, such as 127.0.0.1:9464 or [::1]:9464."));
+    line.webConfigFile = parser.value(options.webConfig);
+    if (parser.isSet(options.webConfig) && !parser.isSet(options.metrics))
+      return Failed(QStringLiteral("--web-config needs --metrics."));
+    if (parser.isSet(options.webConfig) && line.webConfigFile.isEmpty())
+      return Failed(QStringLiteral("--web-config needs a file name."));
     line.webhookUrl = parser.value(options.webhook);
     if (parser.isSet(options.webhook) && !HttpClient::IsFetchable(line.webhookUrl))
       return Failed(QStringLiteral("--webhook needs an http or https address."));

@@ -30,13 +30,15 @@ struct CommandLine {
   QString last;
   QStringList urls;
 
-  // --headless [--urls FILE] [--delay S] [--samplers N] [--metrics [ADDRESS:PORT]] [--webhook URL]
+  // --headless [--urls FILE] [--delay S] [--samplers N] [--metrics [ADDRESS:PORT] [--web-config FILE]]
+  // [--webhook URL]
   QString urlsFile;                // empty: the program folder's urls.dat
   std::optional<int> delaySeconds; // 1 or more
   std::optional<int> samplers;     // 1 to 32768
   QString metricsHost;             // empty: no metrics
   quint16 metricsPort = 0;
-  QString webhookUrl; // --webhook URL: incidents posted there; empty: the stored Alerts/WebhookUrl
+  QString webConfigFile; // --web-config FILE: TLS and users of the metrics server; empty: none
+  QString webhookUrl;    // --webhook URL: incidents posted there; empty: the stored Alerts/WebhookUrl
 
   // Reads the arguments (the program name first, as in argv).
   static CommandLine Parse(const QStringList& arguments);

@@ -2,10 +2,21 @@
 
 #include <cstdio>
 
+namespace {
+
+void Tell(const ConsoleTell& tell, const QString& line) {
+  if (tell)
+    tell(line);
+  else
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+}
+
+} // namespace
+
 MessageBoxes::Answer ConsoleMessageBoxes::Show(const QString& text, Buttons buttons, Icon, const QString&) {
   QString line = text;
   line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  std::fprintf(stderr, "tarvik: %s\n", line.toLocal8Bit().constData());
+  Tell(tell, QStringLiteral("tarvik: ") + line);
   switch (buttons) {
   case YesNo: return No;
   case YesNoCancel: return Cancel;
@@ -15,5 +26,5 @@ MessageBoxes::Answer ConsoleMessageBoxes::Show(const QString& text, Buttons butt
 }
 
 void ConsoleShell::Open(const QString& fileOrUrl) {
-  std::fprintf(stderr, "tarvik: not opened without a window: %s\n", fileOrUrl.toLocal8Bit().constData());
+  Tell(tell, QStringLiteral("tarvik: not opened without a window: ") + fileOrUrl);
 }

@@ -1,6 +1,7 @@
 #include "app/commandline.h"
 #include "app/consoleplatform.h"
 #include "app/headless.h"
+#include "app/outputqueue.h"
 #include "app/qtplatform.h"
 #include "app/startup.h"
 #include "app/stopsignals.h"
@@ -10,7 +11,10 @@
 
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
+
+#include <unistd.h>
 
 namespace {
 
@@ -53,34 +57,71 @@ int RunExport(int argc, char* argv[], const CommandLine& line) {
 
 // The test cycle without a window until SIGTERM or SIGINT (or the run's own Stop option).
 int RunHeadless(int argc, char* argv[], const CommandLine& line) {
+  // A reader that closed its end of standard output stops the printing (the write fails), never
+  // the program.
+  std::signal(SIGPIPE, SIG_IGN);
+  // Neither stream is written on the event loop's thread: a reader that stops reading never holds
+  // up the sampling, the metrics or the stop signals.
+  OutputQueue errors(STDERR_FILENO, QStringLiteral("standard error"));
+  OutputQueue output(STDOUT_FILENO, QStringLiteral("standard output"), OutputQueue::DefaultCapacity, &errors);
+  const auto tell = [&errors](const QString& said) { errors.Post(said); };
+  // On the way out what is queued gets a moment to be written, so that the program ends within
+  // about a second whatever its readers do.
+  const auto finish = [&] {
+    output.Finish(800);
+    errors.Finish(300);
+  };
+
   QCoreApplication app(argc, argv);
-  ConsoleMessageBoxes boxes;
-  ConsoleShell shell;
+  ConsoleMessageBoxes boxes(tell);
+  ConsoleShell shell(tell);
   MessageBoxes::SetInstance(&boxes);
   Shell::SetInstance(&shell);
 
-  Headless headless(line, [](const QString& sample) {
-    Print(stdout, sample);
-    std::fflush(stdout);
-  });
+  // A web configuration that cannot be used is a bad argument, like a bad value on the command line.
+  WebConfig access;
+  QString error;
+  if (!line.webConfigFile.isEmpty() && !WebConfig::Load(line.webConfigFile, &access, &error)) {
+    tell(QStringLiteral("tarvik: ") + error);
+    finish();
+    return CommandLine::BadUsageExitCode;
+  }
+
+  Headless headless(
+      line, [&output](const QString& sample) { output.Post(sample); }, tell);
   StopSignals stop;
-  QObject::connect(&stop, &StopSignals::Received, &headless, &Headless::Stop);
+  // SIGHUP rereads the site list and the configuration, as service managers expect of a daemon.
+  QObject::connect(&stop, &StopSignals::Received, &headless, [&headless](int signal) {
+    if (signal == SIGHUP)
+      headless.Reload();
+    else
+      headless.Stop();
+  });
   QObject::connect(
       &headless, &Headless::Ended, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 
-  QString error;
+  headless.UseWebConfig(access);
   if (!headless.Start(&error)) {
-    Print(stderr, QStringLiteral("tarvik: ") + error);
+    tell(QStringLiteral("tarvik: ") + error);
+    finish();
     return 1;
   }
-  if (headless.MetricsPort() != 0)
-    Print(stderr,
-          QStringLiteral("tarvik: metrics on http://%1:%2/metrics")
-              .arg(line.metricsHost.contains(QLatin1Char(':')) ? QLatin1Char('[') + line.metricsHost + QLatin1Char(']')
-                                                               : line.metricsHost)
-              .arg(headless.MetricsPort()));
+  if (headless.MetricsPort() != 0) {
+    const QString host = line.metricsHost.contains(QLatin1Char(':'))
+                             ? QLatin1Char('[') + line.metricsHost + QLatin1Char(']')
+                             : line.metricsHost;
+    tell(QStringLiteral("tarvik: metrics on %1://%2:%3/metrics")
+             .arg(headless.MetricsScheme(), host)
+             .arg(headless.MetricsPort()));
+    if (headless.MetricsExposed())
+      tell(QStringLiteral("tarvik: warning: %1 is not a loopback address: other machines can reach the "
+                          "metrics%2")
+               .arg(line.metricsHost,
+                    access.users.isEmpty() ? QStringLiteral(" without a password (see --web-config)") : QString()));
+  }
   const int code = QCoreApplication::exec();
   headless.Stop();
+  finish();
   return code;
 }
 

@@ -37,11 +37,13 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
   });
   Handle(SIGTERM, OnSignal);
   Handle(SIGINT, OnSignal);
+  Handle(SIGHUP, OnSignal);
 }
 
 StopSignals::~StopSignals() {
   Handle(SIGTERM, SIG_DFL);
   Handle(SIGINT, SIG_DFL);
+  Handle(SIGHUP, SIG_DFL);
   delete notifier;
   ::close(pair[0]);
   ::close(pair[1]);

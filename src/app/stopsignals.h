@@ -4,8 +4,8 @@
 
 class QSocketNotifier;
 
-// SIGTERM and SIGINT as a Qt signal: the handler only writes a byte to a socket pair, and the
-// event loop turns it into Received() on the thread that made the object. One object at a time.
+// SIGTERM, SIGINT and SIGHUP as a Qt signal: the handler only writes a byte to a socket pair, and
+// the event loop turns it into Received() on the thread that made the object. One object at a time.
 class StopSignals : public QObject {
   Q_OBJECT
 public:

@@ -11,7 +11,7 @@
 // mode's output and metrics, the incidents). Also a fetch the row made before the one it keeps.
 struct CompletedSample {
   QDateTime at;           // when the row was completed, UTC
-  QString url;            // the site's address as listed, without "/vok.txt"
+  QString url;            // the site's address as shown (AddressText::Shown), without "/vok.txt"
   int siteId = 0;         // the row's Site ID
   int packet = 0;         // the row's Packet
   bool accepted = false;  // the fetch completed: the row's Ping is a time
@@ -37,6 +37,6 @@ struct CompletedSample {
 struct CompletedReference {
   QDateTime at;        // when it ended, UTC
   int reference = 0;   // 1 or 2
-  QString url;         // the reference address
+  QString url;         // the reference address as shown (AddressText::Shown)
   FetchResult fetched; // body not kept
 };

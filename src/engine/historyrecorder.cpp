@@ -46,6 +46,13 @@ void HistoryRecorder::TestingChanged(bool on) {
   }
 }
 
+void HistoryRecorder::NewRun() {
+  if (runId < 0)
+    return;
+  TestingChanged(false);
+  TestingChanged(true);
+}
+
 void HistoryRecorder::RecordSample(const CompletedSample& completed) {
   HistorySample sample;
   sample.at = completed.at;
@@ -59,6 +66,8 @@ void HistoryRecorder::RecordSample(const CompletedSample& completed) {
   sample.attempt = completed.attempt;
   sample.finalAttempt = completed.finalAttempt;
   store.Append(sample);
+  if (store.IsOn())
+    emit Recorded(sample.url);
 }
 
 void HistoryRecorder::RecordReference(const CompletedReference& reference) {
@@ -70,4 +79,6 @@ void HistoryRecorder::RecordReference(const CompletedReference& reference) {
   FillFetch(sample, reference.fetched, reference.fetched.ok);
   sample.result = reference.fetched.ok ? QString() : reference.fetched.error;
   store.Append(sample);
+  if (store.IsOn())
+    emit Recorded(sample.url);
 }

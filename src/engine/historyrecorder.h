@@ -24,6 +24,14 @@ public:
   void RecordSample(const CompletedSample& sample);
   void RecordReference(const CompletedReference& reference);
   void TestingChanged(bool on);
+  // The settings a run is recorded with changed while testing: the run under way ends and a new one
+  // begins with them.
+  void NewRun();
+
+signals:
+  // A sample or reference ping of `url` went to the store (it is in the file after its next commit,
+  // or after HistoryStore::Flush()). What the windows that show the history listen to.
+  void Recorded(const QString& url);
 
 private:
   const RunSettings& settings;

@@ -2,6 +2,7 @@
 
 #include "core/module1.h"
 #include "engine/completedsample.h"
+#include "platform/addresstext.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
 #include "platform/numbers.h"
@@ -24,7 +25,7 @@ void ReferencePings::RefPing() {
     // A failed reference fetch ends the pass; the light does not stay on.
     setStatusLight(false);
     fetched.body.clear();
-    emit ReferenceCompleted({QDateTime::currentDateTimeUtc(), int(i) + 1, addresses[i], fetched});
+    emit ReferenceCompleted({QDateTime::currentDateTimeUtc(), int(i) + 1, AddressText::Shown(addresses[i]), fetched});
     if (!fetched.ok)
       return;
     refTime[i] = Numbers::Fixed3(fetched.seconds);

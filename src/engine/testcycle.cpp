@@ -4,6 +4,7 @@
 #include "core/statuspanels.h"
 #include "engine/completedsample.h"
 #include "engine/keeplast.h"
+#include "platform/addresstext.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
@@ -19,6 +20,8 @@
 #include <QDateTime>
 #include <QScopedValueRollback>
 #include <QTimer>
+
+#include <utility>
 
 namespace {
 
@@ -121,6 +124,9 @@ void TestCycle::SwitchOn() {
     inet1.Load(i);
   SetSwitch(true, QStringLiteral("ON"));
   Timer1->start();
+  // The last run ends before this one begins, even when its tick has not ended yet.
+  if (std::exchange(offUntold, false))
+    emit TestingChanged(false);
   emit TestingChanged(true);
   TickCount = Whole(Numbers::Value(settings.delay) - 1);
   Timer3->start();
@@ -171,7 +177,11 @@ void TestCycle::SwitchOff() {
   if (StopRequested)
     bar2.SetText(1, QStringLiteral("Stop requested by configuration"));
   StopRequested = false;
-  if (wasTesting)
+  // The end of testing is told once the running tick has ended: after the row whose fetch was
+  // abandoned has been completed, so that everything the run sampled comes before its end.
+  if (wasTesting && tick)
+    offUntold = true;
+  else if (wasTesting)
     emit TestingChanged(false);
 }
 
@@ -216,6 +226,9 @@ void TestCycle::SampleTick() {
       Countdown();
     }
   }
+  if (std::exchange(offUntold, false))
+    emit TestingChanged(false);
+  emit TickEnded();
   if (current.restart)
     QueueExtraTick();
 }
@@ -332,7 +345,7 @@ void TestCycle::TellAttempt(int sampler, const QString& url, const FetchResult& 
       result = QStringLiteral(" => ") + settings.warning[0];
   }
   CompletedSample told{.at = QDateTime::currentDateTimeUtc(),
-                       .url = url,
+                       .url = AddressText::Shown(url),
                        .siteId = sampler + 1,
                        .packet = RoundCount,
                        .accepted = fetched.ok,
@@ -358,7 +371,7 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
     results.SetMark(row, ResultsModel::Red, true);
   results.SetText(row, ResultsModel::Packet, QString::number(RoundCount));
   const QString firstSite = results.Count() > 0 ? results.TextAt(0, ResultsModel::SiteId) : QString();
-  bar2.SetText(1, QStringLiteral("Site: ") + firstSite + QStringLiteral(" =  ") + url.mid(7));
+  bar2.SetText(1, QStringLiteral("Site: ") + firstSite + QStringLiteral(" =  ") + AddressText::Shown(url).mid(7));
   bar2.SetText(2, settings.delay + QStringLiteral(" sec"));
   WriteResult(row, fetched, cancelled);
   results.SetText(row, ResultsModel::Ping, pingText);
@@ -370,7 +383,7 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
   results.SetText(row, ResultsModel::Average, average);
 
   CompletedSample completed{.at = QDateTime::currentDateTimeUtc(),
-                            .url = url,
+                            .url = AddressText::Shown(url),
                             .siteId = siteId,
                             .packet = RoundCount,
                             .accepted = ok,

@@ -71,8 +71,11 @@ public:
   void Text3_Change(const QString& samplers);
 
   // Ends any outstanding fetch and switches testing off without a message (closing the program). A
-  // tick that is still running does nothing more: no end-of-run options, no countdown.
+  // tick that is still running does nothing more: no end-of-run options, no countdown. When a tick
+  // was running, TestingChanged(false) comes when it has ended (TickRunning() is false then).
   void Shutdown();
+  // A tick is under way (possibly waiting for a fetch, with events running meanwhile).
+  bool TickRunning() const { return tick != nullptr; }
 
   qint32 TickCount = 0;
   qint32 RoundCount = 0;
@@ -99,7 +102,10 @@ signals:
   void AttemptCompleted(const CompletedSample& attempt);
   // A reference ping has ended, ok or not.
   void ReferenceCompleted(const CompletedReference& reference);
-  // Testing was switched on (a run begins) or off.
+  // A tick has ended (after its pass, the end-of-run check and the countdown).
+  void TickEnded();
+  // Testing was switched on (a run begins) or off. Switched off during a tick, the end is told when
+  // that tick has ended: after the SampleCompleted of the row whose fetch was abandoned.
   void TestingChanged(bool on);
 
 private:
@@ -164,4 +170,5 @@ private:
   std::optional<QString> pendingSamplers; // a sampler count that waits for the fetch to end
   bool extraTickAllowed = false;          // the last Timer1 tick may still be followed by one extra tick
   bool shutDown = false;                  // the program is ending: a running tick does nothing more
+  bool offUntold = false;                 // switched off during the running tick: told when it ends
 };

@@ -1,6 +1,7 @@
 #include "history/historyconnection.h"
 
 #include <QAtomicInteger>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlQuery>
@@ -11,6 +12,25 @@ namespace {
 QString NewConnectionName() {
   static QAtomicInteger<quint64> counter;
   return QStringLiteral("tarvik-history-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+// The history tells which sites the user watches and how they answer: only its owner may read it. A
+// new file is made readable and writable by its owner alone before SQLite opens it (SQLite gives its
+// -wal and -shm files the same permissions); a file an earlier version made for everyone to read is
+// narrowed.
+void KeepPrivate(const QString& path) {
+  constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+  QFile created(path);
+  if (created.open(QIODevice::WriteOnly | QIODevice::NewOnly, OwnerOnly))
+    return;
+  constexpr QFileDevice::Permissions Others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                                              QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+  for (const QLatin1String suffix : {QLatin1String(""), QLatin1String("-wal"), QLatin1String("-shm")}) {
+    const QString file = path + suffix;
+    const QFileDevice::Permissions permissions = QFile::permissions(file);
+    if (permissions & Others)
+      QFile::setPermissions(file, permissions & ~Others);
+  }
 }
 
 } // namespace
@@ -32,6 +52,8 @@ bool HistoryConnection::Open() {
     error = QSqlError(QStringLiteral("no such file"), QString(), QSqlError::ConnectionError);
     return false;
   }
+  if (mode == Mode::ReadWrite)
+    KeepPrivate(path);
   if (!db.isValid())
     db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
   db.setDatabaseName(path);

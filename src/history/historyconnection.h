@@ -14,7 +14,7 @@ struct sqlite3;
 class HistoryConnection {
 public:
   enum class Mode {
-    ReadWrite, // creates the file when missing
+    ReadWrite, // creates the file when missing, readable and writable by its owner alone
     ReadOnly,  // never creates or changes the file
   };
   // How long a statement waits for a lock that another connection holds before it fails.

@@ -3,6 +3,7 @@
 #include "history/historyquery.h"
 #include "history/historyschema.h"
 #include "history/sqlitestatement.h"
+#include "platform/addresstext.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -29,14 +30,25 @@ void AppendNumber(QByteArray& out, const SqliteStatement& row, int column, bool 
     out += "null";
 }
 
-void AppendCsvField(QByteArray& out, const SqliteStatement& row, int column) {
+// The text of a column as the export writes it: an address in its shown form (a file written by an
+// earlier version may hold a password).
+QByteArrayView ColumnText(const SqliteStatement& row, int column, int urlColumn, QByteArray& storage) {
+  const QByteArrayView text = row.Text(column);
+  if (column != urlColumn || !text.contains('@'))
+    return text;
+  storage = AddressText::Shown(QString::fromUtf8(text)).toUtf8();
+  return storage;
+}
+
+void AppendCsvField(QByteArray& out, const SqliteStatement& row, int column, int urlColumn) {
   switch (row.TypeOf(column)) {
   case SqliteStatement::Type::Null: return;
   case SqliteStatement::Type::Integer:
   case SqliteStatement::Type::Real: AppendNumber(out, row, column, false); return;
   case SqliteStatement::Type::Text: break;
   }
-  const QByteArrayView text = row.Text(column);
+  QByteArray storage;
+  const QByteArrayView text = ColumnText(row, column, urlColumn, storage);
   bool quote = text.isEmpty();
   for (const char c : text)
     if (c == ',' || c == '"' || c == '\r' || c == '\n') {
@@ -79,12 +91,16 @@ void AppendJsonString(QByteArray& out, QByteArrayView text) {
   out += '"';
 }
 
-void AppendJsonValue(QByteArray& out, const SqliteStatement& row, int column) {
+void AppendJsonValue(QByteArray& out, const SqliteStatement& row, int column, int urlColumn) {
   switch (row.TypeOf(column)) {
   case SqliteStatement::Type::Null: out += "null"; return;
   case SqliteStatement::Type::Integer:
   case SqliteStatement::Type::Real: AppendNumber(out, row, column, true); return;
-  case SqliteStatement::Type::Text: AppendJsonString(out, row.Text(column)); return;
+  case SqliteStatement::Type::Text: {
+    QByteArray storage;
+    AppendJsonString(out, ColumnText(row, column, urlColumn, storage));
+    return;
+  }
   }
 }
 
@@ -118,6 +134,13 @@ int Write(const QString& databasePath, const QString& file, const HistorySpan& s
 
   const bool incidents = table == Table::Incidents;
   const QStringList columns = incidents ? HistorySchema::IncidentColumns() : HistorySchema::SampleColumns();
+  const int urlColumn = int(columns.indexOf(QStringLiteral("url")));
+  // An address asked for by its password finds its samples, which the history keeps in the shown
+  // form (and those an earlier version kept with the password).
+  QStringList addresses = urls;
+  for (const QString& url : urls)
+    if (AddressText::HasPassword(url))
+      addresses << AddressText::Shown(url);
   QByteArray block;
   block.reserve(BlockBytes + 4096);
   if (*format == Format::Csv)
@@ -133,11 +156,11 @@ int Write(const QString& databasePath, const QString& file, const HistorySpan& s
       if (*format == Format::Csv) {
         if (column > 0)
           block += ',';
-        AppendCsvField(block, row, column);
+        AppendCsvField(block, row, column, urlColumn);
       } else {
         block += column == 0 ? '{' : ',';
         block += jsonNames.at(column);
-        AppendJsonValue(block, row, column);
+        AppendJsonValue(block, row, column, urlColumn);
       }
     }
     block += *format == Format::Csv ? "\r\n" : "}\n";
@@ -148,7 +171,8 @@ int Write(const QString& databasePath, const QString& file, const HistorySpan& s
     }
     return written;
   };
-  const bool read = incidents ? query.IncidentRows(span, urls, writeRow) : query.Samples(span, urls, writeRow);
+  const bool read =
+      incidents ? query.IncidentRows(span, addresses, writeRow) : query.Samples(span, addresses, writeRow);
   if (read && written && !block.isEmpty())
     written = out.write(block) == block.size();
   if (!read) {

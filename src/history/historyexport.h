@@ -18,7 +18,8 @@
 //    quoted, with its quotes doubled; NULL is an empty field and an empty text is "" (so the two
 //    stay apart);
 //  - JSON Lines: one JSON object a line, LF line ends; NULL is null, integers are numbers.
-// Text is UTF-8 without a byte-order mark.
+// Text is UTF-8 without a byte-order mark. Addresses are written in their shown form
+// (AddressText::Shown): a password, even one kept by an earlier version, is written as "***".
 namespace HistoryExport {
 
 enum class Format { Csv, JsonLines };

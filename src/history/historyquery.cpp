@@ -1,7 +1,6 @@
 #include "history/historyquery.h"
 
-#include "core/health.h"
-
+#include "history/historyaggregate.h"
 #include "history/historyproblem.h"
 #include "history/historyschema.h"
 #include "history/historystats.h"
@@ -62,97 +61,18 @@ void BindSpan(SqliteStatement& statement, const HistoryBounds& bounds) {
   statement.Bind(3, bounds.runId);
 }
 
-// The columns the summaries and charts read, in this order: the kind as 0 (site), 1 (reference) or
-// -1, and whether a failed sample was cancelled, worked out by SQLite, so that a row costs as few
-// calls and copies as can be. Every statement reading them returns the rows of an address in id
-// order, or in time order and of one time in id order.
-const QString RowColumns =
-    QStringLiteral(
-        "CASE kind WHEN 'site' THEN 0 WHEN 'ref' THEN 1 ELSE -1 END, url, at_utc, ping_us, dns_us, "
-        "connect_us, tls_us, ttfb_us, CASE WHEN ping_us IS NULL THEN result = '%1' END, ifnull(status, 0), result, "
-        "cert_not_after_utc")
-        .arg(HistorySample::CancelledResult());
-enum RowColumn {
-  ColKind,
-  ColUrl,
-  ColAt,
-  ColPing,
-  ColDns,
-  ColConnect,
-  ColTls,
-  ColTtfb,
-  ColCancelled,
-  ColStatus,
-  ColResult,
-  ColCertNotAfter
-};
-
-// An integer column with NULL as -1. One call for all but the value 0, which NULL reads as too.
-qint64 IntOrNone(const SqliteStatement& statement, int column) {
-  const qint64 value = statement.RawInt(column);
-  return value != 0 || !statement.IsNull(column) ? value : -1;
-}
-
-// The reading of one row of RowColumns.
-struct Row {
-  bool ok = false; // a known kind and a time that reads
-  bool ref = false;
-  qint64 atMs = 0;
-  qint64 pingUs = -1;
-  bool cancelled = false;
-};
-
-Row ReadRow(const SqliteStatement& statement) {
-  Row row;
-  const qint64 kind = statement.RawInt(ColKind);
-  if (kind < 0 || !HistoryTime::Parse(statement.Text(ColAt), &row.atMs))
-    return row;
-  row.ok = true;
-  row.ref = kind == 1;
-  row.pingUs = IntOrNone(statement, ColPing);
-  row.cancelled = row.pingUs < 0 && statement.RawInt(ColCancelled) != 0;
-  return row;
-}
-
-void AddPhases(HistoryStats::PhaseMeans& phases, const SqliteStatement& statement, qint64 pingUs) {
-  phases.Add(pingUs, IntOrNone(statement, ColDns), IntOrNone(statement, ColConnect), IntOrNone(statement, ColTls),
-             IntOrNone(statement, ColTtfb));
-}
-
-HistoryPhases PhasesOf(const HistoryStats::PhaseMeans& means) {
-  HistoryPhases phases;
-  phases.nameLookupUs = means.Mean(HistoryStats::NameLookup);
-  phases.connectUs = means.Mean(HistoryStats::Connect);
-  phases.tlsUs = means.Mean(HistoryStats::Tls);
-  phases.firstByteUs = means.Mean(HistoryStats::FirstByte);
-  phases.transferUs = means.Mean(HistoryStats::Transfer);
-  return phases;
-}
-
 QDateTime Utc(qint64 ms) {
   return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
 }
 
 // ---- Summary --------------------------------------------------------------------------------
 
-// What the summary gathers of one address while the rows go by.
+// What the summary gathers of one address.
 struct Group {
   bool ref = false;
   QString url;
   std::string key; // the address's UTF-8 bytes
-  qint64 samples = 0;
-  qint64 failures = 0;
-  qint64 cancelled = 0;
-  qint64 errors = 0;
-  qint64 up = 0;
-  qint64 certAtMs = std::numeric_limits<qint64>::min(); // the time of the latest sample with a certificate
-  std::string certNotAfter;                             // its cert_not_after_utc, read when summarized
-  std::vector<qint64> pings;          // of the successful samples
-  std::vector<qint64> pingMinutes;    // the minute of each of them
-  std::vector<qint64> failureMinutes; // the minute of each failure
-  HistoryStats::PhaseMeans phases;
-  qint64 lastMs = std::numeric_limits<qint64>::min();
-  qint64 lastPing = -1;
+  HistoryAggregate figures;
 };
 
 struct TextHash {
@@ -162,91 +82,42 @@ struct TextHash {
 
 class Groups {
 public:
+  // Adds a row of HistoryAggregate::RowColumns().
   void Add(const SqliteStatement& statement) {
-    const Row row = ReadRow(statement);
-    if (!row.ok)
-      return;
-    Group& group = Find(row.ref, statement.Text(ColUrl));
-    ++group.samples;
-    const qint64 minute = HistoryTime::Minute(row.atMs);
-    if (row.pingUs >= 0) {
-      group.pings.push_back(row.pingUs);
-      group.pingMinutes.push_back(minute);
-      AddPhases(group.phases, statement, row.pingUs);
-    } else if (row.cancelled) {
-      ++group.cancelled;
-    } else {
-      ++group.failures;
-      group.failureMinutes.push_back(minute);
-    }
-    // Up or down on the whole answer; slow does not matter here.
-    const QByteArrayView result = statement.Text(ColResult);
-    const Health::Verdict verdict =
-        Health::Judge({.pingUs = row.pingUs,
-                       .cancelled = row.cancelled,
-                       .status = int(statement.RawInt(ColStatus)),
-                       .result = QUtf8StringView(result.data(), result.size())},
-                      qQNaN());
-    if (verdict.Up())
-      ++group.up;
-    else if (verdict.Answered())
-      ++group.errors;
-    if (row.atMs >= group.certAtMs && !statement.IsNull(ColCertNotAfter)) {
-      const QByteArrayView notAfter = statement.Text(ColCertNotAfter);
-      group.certAtMs = row.atMs;
-      group.certNotAfter.assign(notAfter.data(), size_t(notAfter.size()));
-    }
-    if (row.atMs >= group.lastMs) { // of one time, the row read last is the one appended last
-      group.lastMs = row.atMs;
-      group.lastPing = row.pingUs;
-    }
+    const HistoryRow row = HistoryAggregate::Read(statement);
+    if (row.ok)
+      Of(row.ref, statement.Text(HistoryAggregate::UrlColumn)).Add(row);
   }
 
-  // Adds what another Groups gathered from later rows (greater ids).
-  void Merge(Groups&& later) {
-    for (Group& next : later.groups) {
-      Group& group = Find(next.ref, QByteArrayView(next.key.data(), qsizetype(next.key.size())));
-      if (group.samples == 0) {
-        group = std::move(next);
-        continue;
-      }
-      group.samples += next.samples;
-      group.failures += next.failures;
-      group.cancelled += next.cancelled;
-      group.errors += next.errors;
-      group.up += next.up;
-      if (next.certAtMs >= group.certAtMs && !next.certNotAfter.empty()) {
-        group.certAtMs = next.certAtMs;
-        group.certNotAfter = std::move(next.certNotAfter);
-      }
-      group.pings.insert(group.pings.end(), next.pings.begin(), next.pings.end());
-      group.pingMinutes.insert(group.pingMinutes.end(), next.pingMinutes.begin(), next.pingMinutes.end());
-      group.failureMinutes.insert(group.failureMinutes.end(), next.failureMinutes.begin(), next.failureMinutes.end());
-      group.phases.Merge(next.phases);
-      if (next.lastMs >= group.lastMs) {
-        group.lastMs = next.lastMs;
-        group.lastPing = next.lastPing;
-      }
+  // What is gathered of an address.
+  HistoryAggregate& Of(bool ref, QByteArrayView url) {
+    auto& index = ref ? referencesByUrl : sitesByUrl;
+    const std::string_view key(url.data(), size_t(url.size()));
+    const auto found = index.find(key);
+    if (found != index.end())
+      return groups[found->second].figures;
+    index.emplace(std::string(key), groups.size());
+    Group& group = groups.emplace_back();
+    group.ref = ref;
+    group.url = QString::fromUtf8(url.data(), url.size());
+    group.key = std::string(key);
+    return group.figures;
+  }
+
+  // Adds what another Groups gathered.
+  void Merge(Groups&& other) {
+    for (Group& next : other.groups) {
+      HistoryAggregate& figures = Of(next.ref, QByteArrayView(next.key.data(), qsizetype(next.key.size())));
+      if (figures.samples == 0)
+        figures = std::move(next.figures);
+      else
+        figures.Merge(next.figures);
     }
   }
 
   std::vector<Group>& All() { return groups; }
 
 private:
-  Group& Find(bool ref, QByteArrayView url) {
-    auto& index = ref ? referencesByUrl : sitesByUrl;
-    const std::string_view key(url.data(), size_t(url.size()));
-    const auto found = index.find(key);
-    if (found != index.end())
-      return groups[found->second];
-    index.emplace(std::string(key), groups.size());
-    Group& group = groups.emplace_back();
-    group.ref = ref;
-    group.url = QString::fromUtf8(url.data(), url.size());
-    group.key = std::string(key);
-    return group;
-  }
-
   std::vector<Group> groups;
   using Index = std::unordered_map<std::string, size_t, TextHash, std::equal_to<>>;
   Index sitesByUrl;
@@ -256,7 +127,7 @@ private:
 // Reads the rows of the span with ids from `first` to `last` into `groups`; the SQLite result code.
 int ScanPart(sqlite3* db, const HistoryBounds& bounds, qint64 first, qint64 last, Groups* groups) {
   SqliteStatement scan(db, QStringLiteral("SELECT %1 FROM samples NOT INDEXED WHERE rowid BETWEEN ?5 AND ?6%2")
-                               .arg(RowColumns, SpanTerms(bounds)));
+                               .arg(HistoryAggregate::RowColumns(), SpanTerms(bounds)));
   BindSpan(scan, bounds);
   scan.Bind(5, first);
   scan.Bind(6, last);
@@ -322,9 +193,8 @@ HistoryQuery::Plan PlanFor(sqlite3* db, const HistoryBounds& bounds) {
 // The sites' rows address by address through the index on (url, at_utc), then the reference pings
 // through theirs. The SQLite result code.
 int ReadByAddress(sqlite3* db, const QStringList& addresses, const HistoryBounds& bounds, Groups* groups) {
-  SqliteStatement sites(
-      db,
-      QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND kind = 'site'%2").arg(RowColumns, SpanTerms(bounds)));
+  SqliteStatement sites(db, QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND kind = 'site'%2")
+                                .arg(HistoryAggregate::RowColumns(), SpanTerms(bounds)));
   for (const QString& url : addresses) {
     sites.Reset();
     BindSpan(sites, bounds);
@@ -334,83 +204,20 @@ int ReadByAddress(sqlite3* db, const QStringList& addresses, const HistoryBounds
     if (sites.ErrorCode() != SQLITE_OK)
       return sites.ErrorCode();
   }
-  SqliteStatement references(
-      db, QStringLiteral("SELECT %1 FROM samples WHERE kind = 'ref'%2").arg(RowColumns, SpanTerms(bounds, false)));
+  SqliteStatement references(db, QStringLiteral("SELECT %1 FROM samples WHERE kind = 'ref'%2")
+                                     .arg(HistoryAggregate::RowColumns(), SpanTerms(bounds, false)));
   BindSpan(references, bounds);
   while (references.Step())
     groups->Add(references);
   return references.ErrorCode();
 }
 
-SiteSummary Summarize(const Group& group, const std::vector<qint64>& referenceMinutes) {
-  SiteSummary line;
-  line.kind = group.ref ? HistorySample::Kind::Ref : HistorySample::Kind::Site;
-  line.url = group.url;
-  line.samples = group.samples;
-  line.failures = group.failures;
-  line.cancelled = group.cancelled;
-  line.errors = group.errors;
-  line.upSamples = group.up;
-  const qint64 counted = group.samples - group.cancelled;
-  line.lossPercent = counted > 0 ? 100.0 * double(group.failures) / double(counted) : 0;
-  line.upPercent = counted > 0 ? 100.0 * double(group.up) / double(counted) : -1;
-  qint64 notAfter = 0;
-  if (!group.certNotAfter.empty() &&
-      HistoryTime::Parse(QByteArrayView(group.certNotAfter.data(), qsizetype(group.certNotAfter.size())), &notAfter))
-    line.certNotAfter = Utc(notAfter);
-  line.lastAt = Utc(group.lastMs);
-  line.lastUs = group.lastPing;
-  line.phases = PhasesOf(group.phases);
-  if (group.pings.empty())
-    return line;
-
-  const auto [least, most] = std::minmax_element(group.pings.begin(), group.pings.end());
-  line.minUs = *least;
-  line.maxUs = *most;
-  std::vector<qint64> ranked = group.pings;
-  qint64 percentiles[3];
-  HistoryStats::Percentiles(ranked, {50, 95, 99}, percentiles);
-  line.p50Us = percentiles[0];
-  line.p95Us = percentiles[1];
-  line.p99Us = percentiles[2];
-  double sum = 0;
-  for (const qint64 ping : group.pings)
-    sum += double(ping);
-  const double n = double(group.pings.size());
-  line.meanUs = sum / n;
-  double squares = 0;
-  for (const qint64 ping : group.pings)
-    squares += (double(ping) - line.meanUs) * (double(ping) - line.meanUs);
-  line.stddevUs = std::sqrt(squares / n);
-
-  if (!group.ref) {
-    for (size_t i = 0; i < group.pings.size(); ++i) {
-      if (group.pings[i] <= line.p95Us)
-        continue;
-      ++line.slowSamples;
-      const qint64 minute = group.pingMinutes[i];
-      const auto near = std::lower_bound(referenceMinutes.begin(), referenceMinutes.end(), minute - 1);
-      if (near != referenceMinutes.end() && *near <= minute + 1)
-        ++line.slowMatched;
-    }
-    line.localNetwork = line.slowSamples >= SiteSummary::LocalNetworkMinSlow && 2 * line.slowMatched > line.slowSamples;
-  }
-  return line;
-}
-
 // The minutes where a reference address was slow (above its own p95) or failed, sorted.
 std::vector<qint64> ReferenceMinutes(const std::vector<Group>& groups) {
   std::vector<qint64> minutes;
-  for (const Group& group : groups) {
-    if (!group.ref)
-      continue;
-    minutes.insert(minutes.end(), group.failureMinutes.begin(), group.failureMinutes.end());
-    std::vector<qint64> ranked = group.pings;
-    const qint64 p95 = HistoryStats::Percentile(ranked, 95);
-    for (size_t i = 0; i < group.pings.size(); ++i)
-      if (group.pings[i] > p95)
-        minutes.push_back(group.pingMinutes[i]);
-  }
+  for (const Group& group : groups)
+    if (group.ref)
+      group.figures.AddReferenceMinutes(&minutes);
   std::sort(minutes.begin(), minutes.end());
   minutes.erase(std::unique(minutes.begin(), minutes.end()), minutes.end());
   return minutes;
@@ -418,49 +225,49 @@ std::vector<qint64> ReferenceMinutes(const std::vector<Group>& groups) {
 
 // ---- Chart ----------------------------------------------------------------------------------
 
-// Builds a series from rows in time order, one bucket at a time.
-class SeriesBuilder {
-public:
-  SeriesBuilder(HistorySeries* series, qint64 bucketMs) : series(series), bucketMs(bucketMs) {}
+// The rows of a site's chart series (its address bound as ?4) and of the reference pings, each
+// through its index; in any order, as buckets take them.
+QString SiteRowsSql(const HistoryBounds& bounds) {
+  return QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND kind = 'site'%2")
+      .arg(HistoryAggregate::RowColumns(), SpanTerms(bounds));
+}
 
-  void Add(const Row& row, const SqliteStatement& statement) {
-    const qint64 start = HistoryStats::BucketStart(row.atMs, bucketMs);
-    if (start != bucket.startMs || bucket.samples == 0) {
-      Close();
-      bucket.startMs = start;
+QString ReferenceRowsSql(const HistoryBounds& bounds) {
+  return QStringLiteral("SELECT %1 FROM samples WHERE kind = 'ref'%2")
+      .arg(HistoryAggregate::RowColumns(), SpanTerms(bounds, false));
+}
+
+// The buckets of a series while its rows go by, in any order.
+class SeriesBuckets {
+public:
+  explicit SeriesBuckets(qint64 bucketMs) : bucketMs(bucketMs) {}
+
+  // The bucket holding a moment.
+  HistoryAggregate& At(qint64 ms) {
+    const qint64 start = HistoryStats::BucketStart(ms, bucketMs);
+    if (!current || start != currentStart) {
+      current = &buckets[start];
+      currentStart = start;
     }
-    ++bucket.samples;
-    if (row.pingUs >= 0) {
-      pings.push_back(row.pingUs);
-      AddPhases(phases, statement, row.pingUs);
-    } else if (!row.cancelled) {
-      if (bucket.failures++ == 0)
-        series->failureMs.push_back(row.atMs);
-    }
+    return *current;
   }
 
-  // Ends the bucket being built, if any.
-  void Close() {
-    if (bucket.samples == 0)
-      return;
-    qint64 percentiles[3];
-    HistoryStats::Percentiles(pings, {10, 50, 90}, percentiles);
-    bucket.p10Us = percentiles[0];
-    bucket.medianUs = percentiles[1];
-    bucket.p90Us = percentiles[2];
-    bucket.phases = PhasesOf(phases);
-    series->buckets.push_back(bucket);
-    bucket = HistoryBucket();
-    pings.clear();
-    phases = HistoryStats::PhaseMeans();
+  // The buckets that hold samples, in time order, and the first failure of each.
+  void Fill(HistorySeries* series) const {
+    for (const auto& [start, figures] : buckets) {
+      if (figures.samples == 0)
+        continue;
+      series->buckets.push_back(figures.Bucket(start));
+      if (figures.failures > 0)
+        series->failureMs.push_back(figures.firstFailureMs);
+    }
   }
 
 private:
-  HistorySeries* series;
   qint64 bucketMs;
-  HistoryBucket bucket;
-  std::vector<qint64> pings;
-  HistoryStats::PhaseMeans phases;
+  std::map<qint64, HistoryAggregate> buckets;
+  HistoryAggregate* current = nullptr;
+  qint64 currentStart = 0;
 };
 
 } // namespace
@@ -558,7 +365,8 @@ QList<SiteSummary> HistoryQuery::Summary(const HistorySpan& span, const QStringL
   QList<SiteSummary> lines;
   for (const Group& group : all)
     if (urls.isEmpty() || urls.contains(group.url))
-      lines.push_back(Summarize(group, referenceMinutes));
+      lines.push_back(group.ref ? group.figures.Summarize(HistorySample::Kind::Ref, group.url, nullptr)
+                                : group.figures.Summarize(HistorySample::Kind::Site, group.url, &referenceMinutes));
   return lines;
 }
 
@@ -613,52 +421,54 @@ HistoryChart HistoryQuery::Chart(const HistorySpan& span, const QStringList& url
   if (bounds.empty)
     return chart;
 
-  SqliteStatement sites(db,
-                        QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND kind = 'site'%2 ORDER BY at_utc, id")
-                            .arg(RowColumns, SpanTerms(bounds)));
+  SqliteStatement sites(db, SiteRowsSql(bounds));
   for (HistorySeries& series : chart.sites) {
     sites.Reset();
     BindSpan(sites, bounds);
     sites.Bind(4, series.url);
-    SeriesBuilder builder(&series, chart.bucketMs);
+    SeriesBuckets buckets(chart.bucketMs);
     while (sites.Step()) {
-      const Row row = ReadRow(sites);
+      const HistoryRow row = HistoryAggregate::Read(sites);
       if (row.ok)
-        builder.Add(row, sites);
+        buckets.At(row.atMs).Add(row);
     }
-    builder.Close();
     if (sites.ErrorCode() != SQLITE_OK) {
       Fail(HistoryProblem::Of(sites.ErrorCode()));
       return chart;
     }
+    buckets.Fill(&series);
   }
 
-  SqliteStatement references(db, QStringLiteral("SELECT %1 FROM samples WHERE kind = 'ref'%2 ORDER BY at_utc, id")
-                                     .arg(RowColumns, SpanTerms(bounds, false)));
+  SqliteStatement references(db, ReferenceRowsSql(bounds));
   BindSpan(references, bounds);
-  std::map<QString, std::pair<HistorySeries, std::unique_ptr<SeriesBuilder>>> byUrl;
+  std::map<QString, SeriesBuckets> byUrl;
   while (references.Step()) {
-    const Row row = ReadRow(references);
-    if (!row.ok)
-      continue;
-    auto& [series, builder] = byUrl[references.String(ColUrl)];
-    if (!builder) {
-      series.kind = HistorySample::Kind::Ref;
-      series.url = references.String(ColUrl);
-      builder = std::make_unique<SeriesBuilder>(&series, chart.bucketMs);
-    }
-    builder->Add(row, references);
+    const HistoryRow row = HistoryAggregate::Read(references);
+    if (row.ok)
+      byUrl.try_emplace(references.String(HistoryAggregate::UrlColumn), chart.bucketMs)
+          .first->second.At(row.atMs)
+          .Add(row);
   }
   if (references.ErrorCode() != SQLITE_OK) {
     Fail(HistoryProblem::Of(references.ErrorCode()));
     return chart;
   }
-  for (auto& [url, entry] : byUrl) {
-    entry.second->Close();
-    chart.references.push_back(std::move(entry.first));
+  for (const auto& [url, buckets] : byUrl) {
+    HistorySeries& series = chart.references.emplace_back();
+    series.kind = HistorySample::Kind::Ref;
+    series.url = url;
+    buckets.Fill(&series);
   }
   error.clear();
   return chart;
+}
+
+QStringList HistoryQuery::ChartRowStatements() {
+  HistoryBounds bounds;
+  bounds.openFrom = false;
+  bounds.openTo = false;
+  bounds.runId = 1;
+  return {SiteRowsSql(bounds), ReferenceRowsSql(bounds)};
 }
 
 std::optional<HistorySample> HistoryQuery::Nearest(const QString& url, HistorySample::Kind kind, const QDateTime& at) {

@@ -143,6 +143,10 @@ public:
   HistoryChart Chart(const HistorySpan& span, const QStringList& urls,
                      const QDateTime& now = QDateTime::currentDateTimeUtc());
 
+  // The statements a chart reads rows with, for a span with both ends and a run, parameters
+  // unbound: a site's series, then the reference pings (to look at their query plans).
+  static QStringList ChartRowStatements();
+
   // The sample of an address (of one kind) nearest in time to `at`: of two equally near, the
   // earlier; of samples taken at one moment, the last appended. None when the address has none.
   std::optional<HistorySample> Nearest(const QString& url, HistorySample::Kind kind, const QDateTime& at);

@@ -63,6 +63,11 @@ void PhaseMeans::Merge(const PhaseMeans& other) {
   }
 }
 
+void PhaseMeans::AddSum(Phase phase, double phaseSum, qint64 phaseCount) {
+  sum[phase] += phaseSum;
+  count[phase] += phaseCount;
+}
+
 double PhaseMeans::Mean(Phase phase) const {
   return count[phase] > 0 ? sum[phase] / double(count[phase]) : -1;
 }

@@ -30,8 +30,12 @@ class PhaseMeans {
 public:
   void Add(qint64 totalUs, qint64 dnsUs, qint64 connectUs, qint64 tlsUs, qint64 ttfbUs);
   void Merge(const PhaseMeans& other);
+  // Adds `count` durations of a phase that sum to `sum` (what Sum() and Count() gave elsewhere).
+  void AddSum(Phase phase, double sum, qint64 count);
   // The mean duration of a phase in microseconds; -1 when no sample had it.
   double Mean(Phase phase) const;
+  double Sum(Phase phase) const { return sum[phase]; }
+  qint64 Count(Phase phase) const { return count[phase]; }
 
 private:
   double sum[PhaseCount] = {};

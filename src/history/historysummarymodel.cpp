@@ -1,7 +1,11 @@
 #include "history/historysummarymodel.h"
 
+#include "core/durationtext.h"
 #include "core/health.h"
-#include "platform/numbers.h"
+#include "platform/addresstext.h"
+
+#include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <numeric>
@@ -12,9 +16,14 @@ bool IsReference(const SiteSummary& line) {
   return line.kind == HistorySample::Kind::Ref;
 }
 
-// A time in microseconds as seconds in the "0.000" form; none below 0.
-QVariant Seconds(double us) {
-  return us < 0 ? QVariant() : QVariant(Numbers::Fixed3(us / 1e6));
+// A time in microseconds as milliseconds (DurationText); none below 0.
+QVariant Milliseconds(double us) {
+  return us < 0 ? QVariant() : QVariant(DurationText::Ms(us));
+}
+
+// What identifies a line from one set of figures to the next: its kind and its address.
+QString Key(const SiteSummary& line) {
+  return (line.kind == HistorySample::Kind::Ref ? QStringLiteral("r ") : QStringLiteral("s ")) + line.url;
 }
 
 QVariant Number(double value) {
@@ -52,11 +61,16 @@ QString NoteOf(const SiteSummary& line) {
   return line.localNetwork ? HistorySummaryModel::LocalNetworkText() : QString();
 }
 
-const char* const Headers[HistorySummaryModel::ColumnCount] = {
-    "Address", "Status", "Up %",        "Samples", "Failures", "Errors",     "Loss %",   "Min",
-    "p50",     "p95",    "p99",         "Max",     "Mean",     "Std dev",    "Last",     "Name lookup",
-    "Connect", "TLS",    "First byte",  "Transfer", "Certificate", "Note",
+// The columns' names; the header of a time column adds the unit.
+const char* const Names[HistorySummaryModel::ColumnCount] = {
+    "Address", "Status", "Up %",       "Samples",  "Failures",    "Errors",  "Loss %", "Min",
+    "p50",     "p95",    "p99",        "Max",      "Mean",        "Std dev", "Last",   "Name lookup",
+    "Connect", "TLS",    "First byte", "Transfer", "Certificate", "Note",
 };
+
+bool IsTime(int column) {
+  return column >= HistorySummaryModel::Min && column <= HistorySummaryModel::Transfer;
+}
 
 QString HeaderToolTip(int column) {
   switch (column) {
@@ -69,8 +83,7 @@ QString HeaderToolTip(int column) {
   case HistorySummaryModel::Samples:
     return QStringLiteral("Every sample in the span: every fetch, a retry and a repeat of a slow first pass too");
   case HistorySummaryModel::Failures:
-    return QStringLiteral(
-        "Samples that got no answer (those cancelled by switching testing off are not counted)");
+    return QStringLiteral("Samples that got no answer (those cancelled by switching testing off are not counted)");
   case HistorySummaryModel::Errors:
     return QStringLiteral("Samples that got an answer, but a wrong one: a status outside 2xx, or not the marker file");
   case HistorySummaryModel::Loss:
@@ -80,20 +93,20 @@ QString HeaderToolTip(int column) {
   case HistorySummaryModel::P50:
   case HistorySummaryModel::P95:
   case HistorySummaryModel::P99:
-    return QStringLiteral("Seconds: the smallest ping with at least this percentage of the pings at or below it");
-  case HistorySummaryModel::StdDev: return QStringLiteral("Seconds: the standard deviation of the pings");
-  case HistorySummaryModel::Last: return QStringLiteral("Seconds: the ping of the latest sample");
+    return QStringLiteral("Milliseconds: the smallest ping with at least this percentage of the pings at or below it");
+  case HistorySummaryModel::StdDev: return QStringLiteral("Milliseconds: the standard deviation of the pings");
+  case HistorySummaryModel::Last: return QStringLiteral("Milliseconds: the ping of the latest sample");
   case HistorySummaryModel::NameLookup:
   case HistorySummaryModel::Connect:
   case HistorySummaryModel::Tls:
   case HistorySummaryModel::FirstByte:
   case HistorySummaryModel::Transfer:
-    return QStringLiteral("Seconds: the mean time of this phase of the successful fetches");
+    return QStringLiteral("Milliseconds: the mean time of this phase of the successful fetches");
   case HistorySummaryModel::Note:
     return QStringLiteral(
         "\"local network?\": the site's slow samples fell mostly in minutes where the reference "
         "pings were slow too");
-  default: return QStringLiteral("Seconds, of the successful samples");
+  default: return QStringLiteral("Milliseconds, of the successful samples");
   }
 }
 
@@ -143,10 +156,48 @@ qint64 HistorySummaryModel::CertificateMsLeft(const SiteSummary& line) const {
 }
 
 void HistorySummaryModel::SetLines(const QList<SiteSummary>& newLines) {
-  beginResetModel();
+  QSet<QString> before;
+  for (const SiteSummary& line : lines)
+    before.insert(Key(line));
+  QSet<QString> after;
+  for (const SiteSummary& line : newLines)
+    after.insert(Key(line));
+  if (lines.isEmpty() || before != after || newLines.size() != lines.size()) {
+    beginResetModel();
+    lines = newLines;
+    Order();
+    endResetModel();
+    return;
+  }
+  // The same addresses with new figures: every line keeps its persistent indexes (a view's
+  // selection, current cell and scroll position stay), and moves where the order puts it now.
+  emit layoutAboutToBeChanged();
+  const QModelIndexList from = persistentIndexList();
+  QStringList keys;
+  for (const QModelIndex& index : from)
+    keys << Key(lines.at(index.row()));
   lines = newLines;
   Order();
-  endResetModel();
+  QHash<QString, int> rowOf;
+  for (int row = 0; row < int(lines.size()); ++row)
+    rowOf.insert(Key(lines.at(row)), row);
+  QModelIndexList to;
+  for (qsizetype i = 0; i < from.size(); ++i)
+    to << index(rowOf.value(keys.at(i)), from.at(i).column());
+  changePersistentIndexList(from, to);
+  emit layoutChanged();
+  emit dataChanged(index(0, 0), index(int(lines.size()) - 1, ColumnCount - 1));
+}
+
+QString HistorySummaryModel::ColumnName(int column) {
+  return column >= 0 && column < ColumnCount ? QString::fromLatin1(Names[column]) : QString();
+}
+
+int HistorySummaryModel::ColumnNamed(const QString& name) {
+  for (int column = 0; column < ColumnCount; ++column)
+    if (name == QLatin1String(Names[column]))
+      return column;
+  return -1;
 }
 
 int HistorySummaryModel::rowCount(const QModelIndex& parent) const {
@@ -176,7 +227,7 @@ QVariant HistorySummaryModel::data(const QModelIndex& index, int role) const {
 
 QVariant HistorySummaryModel::Display(const SiteSummary& line, int column) const {
   switch (column) {
-  case Address: return line.url;
+  case Address: return AddressText::Shown(line.url); // an earlier version kept passwords
   case Status: return StatusOf(line);
   case Up: return line.upPercent < 0 ? QVariant() : QVariant(QString::number(line.upPercent, 'f', 2));
   case Samples: return line.samples;
@@ -188,9 +239,9 @@ QVariant HistorySummaryModel::Display(const SiteSummary& line, int column) const
   case Last:
     if (line.samples == 0)
       return {};
-    return line.lastUs < 0 ? QStringLiteral("Failed") : Numbers::Fixed3(double(line.lastUs) / 1e6);
+    return line.lastUs < 0 ? QStringLiteral("Failed") : DurationText::Ms(double(line.lastUs));
   case Note: return NoteOf(line);
-  default: return Seconds(TimeUs(line, column));
+  default: return Milliseconds(TimeUs(line, column));
   }
 }
 
@@ -223,9 +274,10 @@ QVariant HistorySummaryModel::ToolTip(const SiteSummary& line, int column) const
     return QStringLiteral("Latest sample: %1")
         .arg(line.lastAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
   if (column == Address)
-    return line.url;
+    return AddressText::Shown(line.url);
   if (column == Certificate && line.certNotAfter.isValid())
-    return QStringLiteral("Ends %1").arg(line.certNotAfter.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    return QStringLiteral("Ends %1").arg(
+        line.certNotAfter.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
   if (column == Status && down.contains(line.url))
     return QStringLiteral("Down since %1")
         .arg(down.value(line.url).started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
@@ -236,7 +288,7 @@ QVariant HistorySummaryModel::headerData(int section, Qt::Orientation orientatio
   if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
     return QAbstractTableModel::headerData(section, orientation, role);
   if (role == Qt::DisplayRole)
-    return QString::fromLatin1(Headers[section]);
+    return IsTime(section) ? DurationText::Header(ColumnName(section)) : ColumnName(section);
   if (role == Qt::ToolTipRole)
     return HeaderToolTip(section);
   if (role == Qt::InitialSortOrderRole)

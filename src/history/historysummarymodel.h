@@ -10,13 +10,15 @@
 #include <vector>
 
 // The Sites window's table: one line per address over a span (HistoryQuery::Summary()), the sites
-// first, then the reference addresses. Times are shown in seconds in the "0.000" form, as the
-// results table's Ping; a figure that does not exist (no successful sample, a phase never
+// first, then the reference addresses. Times are shown in milliseconds (DurationText), the unit in
+// the header ("p95 (ms)"); a figure that does not exist (no successful sample, a phase never
 // measured) is an empty cell. A site's Status comes from its incidents that go on (SetIncidents()).
 //
 // Sorting (sort(), which a view calls when a header is clicked) orders the sites and, after them,
 // the references, each by the column; empty cells come last in either order, and lines that tie
-// keep the order they had. The order stays when new lines are set.
+// keep the order they had. The order stays when new lines are set; new figures of the same
+// addresses move the lines (a layout change that carries persistent indexes), other addresses
+// reset the model.
 class HistorySummaryModel : public QAbstractTableModel {
   Q_OBJECT
 public:
@@ -57,6 +59,12 @@ public:
   // The moment the Status and Certificate columns are told against; invalid (the default): the
   // time of each call.
   void SetNow(const QDateTime& now);
+  // A column's name without its unit ("p95"), and the column of a name; -1 for none. What the
+  // window remembers of its sort order.
+  static QString ColumnName(int column);
+  static int ColumnNamed(const QString& name);
+  int SortColumn() const { return sortColumn; }
+  Qt::SortOrder SortOrder() const { return sortOrder; }
   const QList<SiteSummary>& Lines() const { return lines; }
   const SiteSummary& Line(int row) const { return lines.at(row); }
 

@@ -30,6 +30,10 @@ void SqliteStatement::Bind(int index, qint64 value) {
   sqlite3_bind_int64(statement, index, value);
 }
 
+void SqliteStatement::BindBlob(int index, QByteArrayView bytes) {
+  sqlite3_bind_blob64(statement, index, bytes.data(), sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT);
+}
+
 bool SqliteStatement::Step() {
   if (!statement)
     return false;
@@ -80,4 +84,10 @@ QByteArrayView SqliteStatement::Text(int column) const {
 QString SqliteStatement::String(int column) const {
   const QByteArrayView text = Text(column);
   return QString::fromUtf8(text.data(), text.size());
+}
+
+QByteArrayView SqliteStatement::Blob(int column) const {
+  const void* bytes = sqlite3_column_blob(statement, column);
+  return bytes ? QByteArrayView(static_cast<const char*>(bytes), sqlite3_column_bytes(statement, column))
+               : QByteArrayView();
 }

@@ -25,6 +25,7 @@ public:
   // Parameters are 1-based, as in SQLite.
   void Bind(int index, const QString& text);
   void Bind(int index, qint64 value);
+  void BindBlob(int index, QByteArrayView bytes);
 
   // The next row: true while there is one; false at the end or on an error (ErrorCode() then is
   // not 0).
@@ -43,6 +44,7 @@ public:
   double Real(int column) const;
   QByteArrayView Text(int column) const; // valid until the next Step()
   QString String(int column) const;
+  QByteArrayView Blob(int column) const; // valid until the next Step()
 
   int ErrorCode() const { return errorCode; }
   QString ErrorText() const { return errorText; }

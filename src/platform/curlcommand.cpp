@@ -1,5 +1,6 @@
 #include "platform/curlcommand.h"
 
+#include "platform/addresstext.h"
 #include "platform/httpclient.h"
 #include "platform/numbers.h"
 
@@ -15,9 +16,15 @@ QString ShellQuoted(const QString& text) {
 }
 
 QString For(const QString& url) {
-  // The bytes libcurl receives from the client (CurlTransfers::Start).
-  const QUrl parsed(url, QUrl::TolerantMode);
-  const QString wire = QString::fromLatin1(parsed.toEncoded());
+  // The bytes libcurl receives from the client (CurlTransfers::Start), without a password: the user
+  // name goes to --user, and curl asks for the password.
+  QUrl parsed(url, QUrl::TolerantMode);
+  const bool withUser = !parsed.password().isEmpty();
+  const QString user = parsed.userName(QUrl::FullyDecoded);
+  if (withUser)
+    parsed.setUserInfo(QString());
+  // Whatever else the text holds in a password's place stays hidden as well.
+  const QString wire = AddressText::Shown(QString::fromLatin1(parsed.toEncoded()));
   const bool https = parsed.scheme() == QLatin1String("https");
   // curl's -w turns \n into a line end; every time is in seconds, counted from the start.
   const QString report = QStringLiteral(
@@ -29,13 +36,17 @@ QString For(const QString& url) {
       "status       %{http_code}\\n"
       "remote IP    %{remote_ip}\\n"
       "HTTP version %{http_version}\\n");
-  const QStringList words{
+  QStringList words{
       QStringLiteral("curl"),
       // No [] or {} ranges in the address: it is one address, as given.
       QStringLiteral("--globoff"),
       // The address as an option's value, so that no address is ever read as an option.
       QStringLiteral("--url"),
       ShellQuoted(wire),
+  };
+  if (withUser)
+    words << QStringLiteral("--user") << ShellQuoted(user);
+  words << QStringList{
       QStringLiteral("-L"),
       QStringLiteral("--max-redirs"),
       QStringLiteral("20"),

@@ -19,7 +19,9 @@ namespace CurlCommand {
 
 // The command for `url`, the whole address fetched (the caller appends "/vok.txt" to a site's
 // address). The address is sent as the client sends it: read tolerantly and percent-encoded where
-// it must be (QUrl::TolerantMode, toEncoded()).
+// it must be (QUrl::TolerantMode, toEncoded()). A password in it never reaches the command: the
+// address goes without its user part and the user name with --user, so that curl asks for the
+// password.
 QString For(const QString& url);
 
 // `text` as one word for a POSIX shell: in single quotes, each ' inside written as '\''.

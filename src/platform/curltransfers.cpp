@@ -19,6 +19,9 @@
 #include <utility>
 #include <vector>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 // A response whose header section grows beyond this is given up as a bad response: a server that
@@ -37,6 +40,8 @@ struct Outcome {
   long httpVersion = 0;
   long verifyResult = 0; // OpenSSL's certificate verification result
   long osErrno = 0;      // the system's error of a failed connect
+  int socketErrno = 0;   // the system's error when no socket could be made for the connection
+  int resourceErrno = 0; // EMFILE, ENFILE, ENOMEM or ENOBUFS when the process had none left as it failed
   long redirects = 0;
   QByteArray lastUrl; // the address of the last hop tried
   QString remoteIp;
@@ -141,6 +146,27 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     return 0; // ends the transfer with CURLE_WRITE_ERROR
   }
   return n;
+}
+
+// The connection's socket, made as libcurl would make it, so that a socket the system refuses
+// (out of descriptors or memory) is known as such rather than taken for a refused connection.
+curl_socket_t OpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
+  const curl_socket_t socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  if (socket == CURL_SOCKET_BAD)
+    static_cast<Transfer*>(user)->outcome.socketErrno = errno;
+  return socket;
+}
+
+// Whether the process has run out of descriptors or memory just now: libcurl's name lookup and
+// connect fail without saying so when it has. Zero when it has not, else the system's error.
+int ResourcesExhausted() {
+  const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (probe >= 0) {
+    ::close(probe);
+    return 0;
+  }
+  const int error = errno;
+  return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS ? error : 0;
 }
 
 // Every connection verifies against the store loaded once per process, instead of loading the CA
@@ -313,6 +339,8 @@ private:
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
+    curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &t);
     // libcurl loads no CA bundle of its own and keeps no store of its own between connections
     // (its cache would hold on to the first store it saw); the shared store is set on every TLS
     // context.
@@ -344,6 +372,8 @@ private:
     curl_easy_getinfo(easy, CURLINFO_HTTP_VERSION, &o.httpVersion);
     curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &o.verifyResult);
     curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &o.osErrno);
+    if (code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_CONNECT)
+      o.resourceErrno = ResourcesExhausted();
     curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &o.redirects);
     curl_easy_getinfo(easy, CURLINFO_NAMELOOKUP_TIME_T, &o.dnsUs);
     curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &o.connectUs);
@@ -445,8 +475,22 @@ QString CertificateText(long verifyResult) {
   }
 }
 
+// The text of a failure for want of descriptors or memory; empty for any other error.
+QString ResourceText(long error) {
+  switch (error) {
+  case EMFILE:
+  case ENFILE: return QStringLiteral("Too many open files");
+  case ENOMEM:
+  case ENOBUFS: return QStringLiteral("Out of memory");
+  default: return QString();
+  }
+}
+
 QString FailureText(const Transfer& t) {
   const Outcome& o = t.outcome;
+  for (const long error : {long(o.socketErrno), o.osErrno, long(o.resourceErrno)})
+    if (QString text = ResourceText(error); !text.isEmpty())
+      return text;
   switch (o.code) {
   case CURLE_URL_MALFORMAT: return o.redirects > 0 ? QStringLiteral("Bad redirect") : QStringLiteral("Bad address");
   case CURLE_UNSUPPORTED_PROTOCOL:
@@ -478,8 +522,8 @@ QString FailureText(const Transfer& t) {
       return QStringLiteral("Bad response");
     break;
   case CURLE_OUT_OF_MEMORY:
-    // What libcurl reports for a header line longer than it accepts (100 KB), too.
-    return QStringLiteral("Bad response");
+    // What libcurl reports, once connected, for a header line longer than it accepts (100 KB).
+    return o.connectUs > 0 ? QStringLiteral("Bad response") : QStringLiteral("Out of memory");
   default: break;
   }
   return QString::fromUtf8(curl_easy_strerror(o.code));

@@ -92,6 +92,10 @@ void MetricsRegistry::RecordReference(int reference, double seconds) {
     references[std::size_t(reference - 1)] = seconds;
 }
 
+void MetricsRegistry::KeepOnly(const QStringList& urls) {
+  std::erase_if(sites, [&urls](const auto& site) { return !urls.contains(site.first); });
+}
+
 QByteArray MetricsRegistry::Exposition() const {
   QString text;
   QTextStream out(&text);

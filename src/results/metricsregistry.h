@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <map>
@@ -49,6 +50,9 @@ public:
   void RecordIncident(const QString& url, const QString& kind);
   // The time of reference address 1 or 2, in seconds.
   void RecordReference(int reference, double seconds);
+
+  // The figures of every site not in `urls` go (a site taken off the list).
+  void KeepOnly(const QStringList& urls);
 
   QByteArray Exposition() const;
 

@@ -1,5 +1,6 @@
 #include "results/reportlog.h"
 
+#include "platform/addresstext.h"
 #include "platform/clock.h"
 #include "platform/messageboxes.h"
 #include "platform/numbers.h"
@@ -11,7 +12,8 @@
 
 namespace {
 
-// The URL of the row's site, or nothing when its Site ID is not a number.
+// The URL of the row's site as shown (its password hidden), or nothing when its Site ID is not a
+// number.
 std::optional<QString> UrlOf(const ResultsModel& model, int position, const QStringList& urls) {
   const std::optional<double> site = Numbers::Strict(model.TextAt(position, ResultsModel::SiteId));
   if (!site)
@@ -19,7 +21,7 @@ std::optional<QString> UrlOf(const ResultsModel& model, int position, const QStr
   const std::optional<qint32> index = Numbers::ToInt32(*site - 1);
   if (!index || *index < 0 || *index >= urls.size())
     return QString();
-  return urls.at(*index);
+  return AddressText::Shown(urls.at(*index));
 }
 
 // The lines of the row at position i: in the form for a single URL (the URL before the first row,

@@ -2,6 +2,7 @@
 
 #include "core/module1.h"
 #include "core/statuspanels.h"
+#include "platform/addresstext.h"
 #include "platform/clock.h"
 #include "platform/httpclient.h"
 #include "platform/messageboxes.h"
@@ -107,7 +108,9 @@ private:
 
   // Reports the site siteId. Nothing when it was accepted; otherwise how the submission goes on.
   std::optional<Outcome> SendSite(int siteId) {
-    const QString url = c.urls.at(siteId - 1).toLower();
+    // The address as shown: a password in it reaches neither the WHOIS service, nor the question,
+    // nor the report.
+    const QString url = AddressText::Shown(c.urls.at(siteId - 1)).toLower();
     const SiteRows rows = ReadRows(siteId);
     Host host;
     if (const std::optional<Outcome> early = ConfirmHost(url, host))

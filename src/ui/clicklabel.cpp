@@ -20,11 +20,16 @@ public:
     return names;
   }
 
+  // The press action returns at once and the click runs from the event loop, as a button's does: a
+  // handler that shows a box would otherwise hold the assistive technology's call until the box is
+  // answered.
   void doAction(const QString& name) override {
-    if (name == pressAction())
-      static_cast<ClickLabel*>(widget())->Activate();
-    else
+    if (name == pressAction()) {
+      auto* label = static_cast<ClickLabel*>(widget());
+      QMetaObject::invokeMethod(label, &ClickLabel::Activate, Qt::QueuedConnection);
+    } else {
       QAccessibleWidget::doAction(name);
+    }
   }
 };
 

@@ -5,7 +5,8 @@
 
 // A label that acts on a click (the menu items and the status light). It is also reached with Tab,
 // acts on Return, Enter and Space, shows a focus mark while it has the focus, and presents itself to
-// assistive technology as a button or a link whose press action acts as the click does.
+// assistive technology as a button or a link whose press action acts as the click does, from the
+// event loop (the action itself returns at once).
 class ClickLabel : public QLabel {
   Q_OBJECT
 public:

@@ -6,6 +6,7 @@
 #include "engine/historyrecorder.h"
 #include "engine/testcycle.h"
 #include "history/historystore.h"
+#include "platform/addresstext.h"
 #include "platform/curlcommand.h"
 #include "platform/httpclient.h"
 #include "platform/httpclientarray.h"
@@ -23,6 +24,7 @@
 #include "services/reportsubmission.h"
 #include "ui/clicklabel.h"
 #include "ui/controlmap.h"
+#include "ui/popupmenukeys.h"
 #include "ui/resultsview.h"
 #include "ui/siteswindow.h"
 #include "ui/statusbar.h"
@@ -149,6 +151,9 @@ void Form1::SetUpResultsTable() {
   ListView1->horizontalHeader()->setSortIndicatorShown(false);
   connect(ListView1->horizontalHeader(), &QHeaderView::sectionClicked, this, &Form1::ListView1_ColumnClick);
   ListView1->viewport()->installEventFilter(this);
+  new PopupMenuKeys(
+      ListView1, [this](const QPoint& at) { ListView1_MouseUp(Qt::RightButton, at); },
+      [this] { return Tmenu->isVisible(); });
 
   Tmenu = new QMenu(QStringLiteral("Edit"), this);
   Tmenu->setObjectName(QStringLiteral("Tmenu"));
@@ -361,7 +366,7 @@ void Form1::ListView1_MouseUp(Qt::MouseButton button, const QPoint& position) {
   const std::optional<qint16> siteId = SelectedSiteId();
   if (!siteId)
     return;
-  StatusBar2->SetText(1, QStringLiteral("Selected: ") + UrlOfSite(*siteId));
+  StatusBar2->SetText(1, QStringLiteral("Selected: ") + AddressText::Shown(UrlOfSite(*siteId)));
   ShowFcSummary(*siteId);
   SitePanels::ShowBestWorst(*StatusBar1, Statistics::BestWorstOf(*results, *siteId));
   SitePanels::ShowAverage(*StatusBar1, Statistics::SiteAverage(*results, *siteId));
@@ -389,22 +394,13 @@ void Form1::UseHistory(HistoryStore& store, const QString& path) {
 
 void Form1::OpenSites() {
   if (!sites) {
-    HistoryAccess access;
-    access.path = historyPath;
-    access.currentRunId = [this] { return recorder ? recorder->LatestRunId() : qint64(-1); };
-    access.beforeQuery = [this] {
-      if (history)
-        history->Flush();
-    };
-    access.offLine = [this] { return history ? history->FailureText() : QString(); };
-    access.warnings = [this] {
-      return std::pair(Numbers::Value(settings.warning[0]), Numbers::Value(settings.warning[1]));
-    };
     // A window of its own (not a child drawn inside this one) that closes with the program.
-    sites = new SitesWindow(std::move(access), this);
+    sites = new SitesWindow(HistoryAccess::Of(historyPath, history, recorder, settings), this);
     sites->setWindowFlag(Qt::Window);
     sites->setFont(QApplication::font()); // not the main window's small one
     sites->setObjectName(QStringLiteral("Sites"));
+    if (recorder)
+      connect(recorder, &HistoryRecorder::Recorded, sites, &SitesWindow::SampleRecorded);
   }
   sites->show();
   sites->raise();

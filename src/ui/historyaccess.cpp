@@ -1,9 +1,34 @@
 #include "ui/historyaccess.h"
 
+#include "engine/historyrecorder.h"
+#include "engine/runsettings.h"
+#include "history/historystore.h"
+#include "platform/numbers.h"
+
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QPointer>
 #include <QRegularExpression>
+
+HistoryAccess HistoryAccess::Of(const QString& path, HistoryStore* store, HistoryRecorder* recorder,
+                                const RunSettings& settings) {
+  HistoryAccess access;
+  access.path = path;
+  const QPointer<HistoryRecorder> runs(recorder);
+  const QPointer<HistoryStore> file(store);
+  access.currentRunId = [runs] { return runs ? runs->LatestRunId() : qint64(-1); };
+  access.testing = [runs] { return runs && runs->RunId() > 0; };
+  access.beforeQuery = [file] {
+    if (file)
+      file->Flush();
+  };
+  access.offLine = [file] { return file ? file->FailureText() : QString(); };
+  access.warnings = [&settings] {
+    return std::pair(Numbers::Value(settings.warning[0]), Numbers::Value(settings.warning[1]));
+  };
+  return access;
+}
 
 QString HistoryAccess::AskSaveFileName(QWidget* parent, const QString& caption, const QString& name,
                                        const QString& filters) {

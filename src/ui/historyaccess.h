@@ -11,8 +11,11 @@
 #include <memory>
 #include <utility>
 
+class HistoryRecorder;
+class HistoryStore;
 class QComboBox;
 class QWidget;
+struct RunSettings;
 
 // What the Sites window and the latency chart need from the program: the history file and a few
 // callables into the running program. Every callable may be left empty.
@@ -26,9 +29,14 @@ struct HistoryAccess {
   std::function<void()> beforeQuery;                   // commits what the store has queued (HistoryStore::Flush())
   std::function<QString()> offLine;                    // why history is off, in one line; empty while it is on
   std::function<std::pair<double, double>()> warnings; // the two warning values, in seconds
+  std::function<bool()> testing;                       // testing is on: the run of currentRunId goes on
   SaveFileName saveFileName = AskSaveFileName;
 
   qint64 RunId() const { return currentRunId ? currentRunId() : 0; }
+  bool Testing() const { return testing && testing(); }
+  // Whether the span of a preset reaches the present: every preset but "This run", which does
+  // while testing is on.
+  bool ReachesPresent(HistorySpan::Preset preset) const { return preset != HistorySpan::Preset::ThisRun || Testing(); }
   QString OffLine() const { return offLine ? offLine() : QString(); }
   void BeforeQuery() const {
     if (beforeQuery)
@@ -36,6 +44,12 @@ struct HistoryAccess {
   }
   // The span of a preset now.
   HistorySpan SpanOf(HistorySpan::Preset preset) const { return HistorySpan::Of(preset, RunId()); }
+
+  // The access of the window's runs: the file at `path`, the run and the news of `recorder`, the
+  // store's flush and failure, the warning values of `settings`. The store and the recorder may be
+  // missing (no history kept by this window), and the recorder may go before the windows.
+  static HistoryAccess Of(const QString& path, HistoryStore* store, HistoryRecorder* recorder,
+                          const RunSettings& settings);
 
   // A save dialog (QFileDialog) in the user's home folder, which adds the ending of the chosen
   // filter to a name typed without one.

@@ -1,6 +1,7 @@
 #include "ui/incidentsmodel.h"
 
 #include "alerts/alerttext.h"
+#include "platform/addresstext.h"
 
 #include <algorithm>
 
@@ -33,11 +34,22 @@ void IncidentsModel::SetNow(const QDateTime& at) {
 }
 
 void IncidentsModel::Select() {
-  beginResetModel();
-  shown.clear();
+  QList<HistoryIncident> chosen;
   for (const HistoryIncident& incident : std::as_const(all))
     if (addresses.isEmpty() || addresses.contains(incident.url))
-      shown << incident;
+      chosen << incident;
+  // The same incidents read again (the window refreshes every few seconds): the view keeps its
+  // selection and scroll position; only an end that came and the running lengths change.
+  const auto same = [](const HistoryIncident& a, const HistoryIncident& b) {
+    return a.id == b.id && a.url == b.url && a.kind == b.kind && a.started == b.started;
+  };
+  if (!shown.isEmpty() && std::equal(shown.cbegin(), shown.cend(), chosen.cbegin(), chosen.cend(), same)) {
+    shown = chosen;
+    emit dataChanged(index(0, 0), index(int(shown.size()) - 1, ColumnCount - 1));
+    return;
+  }
+  beginResetModel();
+  shown = chosen;
   endResetModel();
 }
 
@@ -58,7 +70,7 @@ QVariant IncidentsModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
     return {};
   switch (index.column()) {
-  case Address: return incident.url;
+  case Address: return AddressText::Shown(incident.url); // an earlier version kept passwords
   case Kind: return HistoryIncident::KindName(incident.kind);
   case Started: return LocalTime(incident.started);
   case Ended: return incident.Ongoing() ? QStringLiteral("ongoing") : LocalTime(incident.ended);

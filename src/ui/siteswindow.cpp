@@ -5,6 +5,9 @@
 #include "platform/messageboxes.h"
 #include "ui/incidentsmodel.h"
 #include "ui/latencychart.h"
+#include "ui/liverefresh.h"
+#include "ui/viewsettings.h"
+#include "ui/windowhabits.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -12,51 +15,87 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSet>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 
+namespace {
+
+// What identifies a line across two sets of figures.
+QString KeyOf(const SiteSummary& line) {
+  return (line.kind == HistorySample::Kind::Ref ? QStringLiteral("r ") : QStringLiteral("s ")) + line.url;
+}
+
+} // namespace
+
 SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
     : QWidget(parent, Qt::Window), access(std::move(access)), model(new HistorySummaryModel(this)),
       incidents(new IncidentsModel(this)), span(new QComboBox(this)), pages(new QStackedWidget(this)),
       table(new QTableView(this)), message(new QLabel(this)), status(new QLabel(this)),
       incidentsTable(new QTableView(this)), incidentsLabel(new QLabel(this)),
-      chartButton(new QPushButton(QStringLiteral("Chart"), this)),
-      exportButton(new QPushButton(QStringLiteral("Export..."), this)) {
+      chartButton(new QPushButton(QStringLiteral("&Chart"), this)),
+      exportButton(new QPushButton(QStringLiteral("&Export..."), this)),
+      refreshButton(new QPushButton(QStringLiteral("&Refresh"), this)), live(new LiveRefresh(
+                                                                            [this] {
+                                                                              if (isVisible())
+                                                                                Refresh();
+                                                                            },
+                                                                            [this] { return loading; }, this)) {
   setObjectName(QStringLiteral("SitesWindow"));
   setWindowTitle(QStringLiteral("Sites"));
-  resize(1180, 560);
+  WindowHabits::Place(this, ViewSettings::Geometry(ViewSettings::Sites), QSize(1180, 560));
+  WindowHabits::AddCloseKeys(this);
 
   span->setObjectName(QStringLiteral("Span"));
-  HistorySpanChoice::Fill(span, HistorySpan::Preset::Last24Hours);
+  HistorySpanChoice::Fill(span, ViewSettings::SitesSpan().value_or(HistorySpan::Preset::Last24Hours));
+  span->setAccessibleName(QStringLiteral("Span"));
+  span->setAccessibleDescription(QStringLiteral("The time the figures cover"));
   auto* spanLabel = new QLabel(QStringLiteral("&Span:"), this);
   spanLabel->setBuddy(span);
   chartButton->setObjectName(QStringLiteral("Chart"));
-  chartButton->setToolTip(QStringLiteral("A chart of the selected sites over the span"));
+  chartButton->setToolTip(QStringLiteral("A chart of the selected sites over the span (Enter)"));
+  chartButton->setAccessibleName(QStringLiteral("Chart"));
   exportButton->setObjectName(QStringLiteral("Export"));
   exportButton->setToolTip(
       QStringLiteral("Writes the samples of the span to a CSV or JSON Lines file: of the selected addresses, or of "
                      "all when none is selected"));
-  auto* refreshButton = new QPushButton(QStringLiteral("Refresh"), this);
+  exportButton->setAccessibleName(QStringLiteral("Export"));
   refreshButton->setObjectName(QStringLiteral("Refresh"));
-  refreshButton->setShortcut(QKeySequence::Refresh);
+  refreshButton->setToolTip(
+      QStringLiteral("Reads the figures again (F5); they also refresh by themselves while the "
+                     "span reaches the present"));
+  refreshButton->setAccessibleName(QStringLiteral("Refresh"));
+  auto* refreshKey = new QShortcut(QKeySequence::Refresh, this);
+  connect(refreshKey, &QShortcut::activated, refreshButton, &QPushButton::click);
 
   table->setObjectName(QStringLiteral("Table"));
+  table->setAccessibleName(QStringLiteral("Sites"));
+  table->setAccessibleDescription(QStringLiteral(
+      "One line per address over the span: status, up share, samples, failures, errors, loss, the ping's "
+      "figures in milliseconds and the certificate's end"));
   table->setModel(model);
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
   table->setSelectionMode(QAbstractItemView::ExtendedSelection);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->setTabKeyNavigation(false); // Tab leaves the table: one stop, the arrow keys move within
   table->setAlternatingRowColors(true);
   table->setWordWrap(false);
   table->verticalHeader()->hide();
   table->horizontalHeader()->setStretchLastSection(true);
-  table->horizontalHeader()->setSortIndicator(HistorySummaryModel::Address, Qt::AscendingOrder);
+  const int sortColumn = HistorySummaryModel::ColumnNamed(ViewSettings::SitesSortColumn());
+  table->horizontalHeader()->setSortIndicator(
+      sortColumn >= 0 ? sortColumn : int(HistorySummaryModel::Address),
+      sortColumn >= 0 && ViewSettings::SitesSortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
   table->setSortingEnabled(true);
+  table->installEventFilter(this);
   message->setObjectName(QStringLiteral("Message"));
   message->setAlignment(Qt::AlignCenter);
   message->setWordWrap(true);
@@ -64,10 +103,16 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
   pages->addWidget(table);
   pages->addWidget(message);
   status->setObjectName(QStringLiteral("Status"));
+  status->setAccessibleName(QStringLiteral("Status"));
 
   // Below the table: the incidents of the selected sites.
   incidentsTable->setObjectName(QStringLiteral("Incidents"));
+  incidentsTable->setAccessibleName(QStringLiteral("Incidents"));
+  incidentsTable->setAccessibleDescription(
+      QStringLiteral("The incidents of the selected sites over the span, of every site when none is selected: "
+                     "start, end or ongoing, duration, cause"));
   incidentsTable->setModel(incidents);
+  incidentsTable->setTabKeyNavigation(false);
   incidentsTable->setSelectionBehavior(QAbstractItemView::SelectRows);
   incidentsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
   incidentsTable->setWordWrap(false);
@@ -98,12 +143,24 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
   layout->addLayout(top);
   layout->addWidget(split, 1);
   layout->addWidget(status);
+  // The span, then the table, the incidents below it, then the buttons.
+  setTabOrder(span, table);
+  setTabOrder(table, incidentsTable);
+  setTabOrder(incidentsTable, chartButton);
+  setTabOrder(chartButton, exportButton);
+  setTabOrder(exportButton, refreshButton);
 
+  connect(model, &QAbstractItemModel::modelReset, this, [this] { wasReset = true; });
   connect(span, &QComboBox::currentIndexChanged, this, [this] {
+    ViewSettings::SetSitesSpan(Span());
     model->SetLines({}); // the old span's figures would read as the new one's
     incidents->SetIncidents({});
+    UpdateLive();
     if (isVisible())
       Refresh(); // else when shown
+  });
+  connect(table->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, [](int column, Qt::SortOrder order) {
+    ViewSettings::SetSitesSort(HistorySummaryModel::ColumnName(column), order == Qt::DescendingOrder);
   });
   connect(refreshButton, &QPushButton::clicked, this, &SitesWindow::Refresh);
   connect(chartButton, &QPushButton::clicked, this, &SitesWindow::OpenChart);
@@ -120,6 +177,16 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
   ShowIncidents();
 }
 
+SitesWindow::~SitesWindow() = default;
+
+int SitesWindow::LiveReads() const {
+  return live->Reads();
+}
+
+bool SitesWindow::Live() const {
+  return live->Live();
+}
+
 HistorySpan::Preset SitesWindow::Span() const {
   return HistorySpanChoice::Of(span);
 }
@@ -132,6 +199,34 @@ void SitesWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (!event->spontaneous())
     Refresh();
+  UpdateLive();
+}
+
+void SitesWindow::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  ViewSettings::SetGeometry(ViewSettings::Sites, isMaximized() || isMinimized() ? normalGeometry() : geometry());
+  UpdateLive();
+}
+
+void SitesWindow::UpdateLive() {
+  live->SetLive(isVisible() && access.ReachesPresent(Span()));
+}
+
+void SitesWindow::SampleRecorded(const QString& url) {
+  if (isVisible())
+    live->News();
+  emit Recorded(url);
+}
+
+bool SitesWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == table && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      OpenChart();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void SitesWindow::Refresh() {
@@ -157,7 +252,9 @@ void SitesWindow::Refresh() {
   access.BeforeQuery();
   const HistorySpan chosen = access.SpanOf(Span());
   loading = true;
-  status->setText(QStringLiteral("Loading..."));
+  live->Started();
+  if (model->rowCount() == 0)
+    status->setText(QStringLiteral("Loading..."));
   InBackground<Loaded>(
       this,
       [path = access.path, chosen] {
@@ -181,20 +278,40 @@ void SitesWindow::Show(const Loaded& loaded) {
   loading = false;
   if (!loaded.error.isEmpty()) {
     ShowLine(loaded.error);
+    live->Finished();
     return;
   }
-  // The selection outlives new figures: the same addresses are selected again.
+  // What the user was looking at outlives new figures: the selected addresses, the current line
+  // and the scroll position. New figures of the same addresses keep them by themselves (the
+  // model moves its lines); other addresses reset the model, and they are put back here.
   const QStringList selected = SelectedAddresses();
+  const QModelIndex current = table->currentIndex();
+  const QString currentKey = current.isValid() ? KeyOf(model->Line(current.row())) : QString();
+  const int currentColumn = current.column();
+  const int across = table->horizontalScrollBar()->value();
+  const int down = table->verticalScrollBar()->value();
+  const bool fresh = pages->currentWidget() != table || model->rowCount() == 0;
+  wasReset = false;
   model->SetLines(loaded.lines);
   model->SetIncidents(loaded.incidents);
   incidents->SetIncidents(loaded.incidents);
-  QItemSelection again;
-  for (int row = 0; row < model->rowCount(); ++row)
-    if (selected.contains(model->Line(row).url))
-      again.select(model->index(row, 0), model->index(row, HistorySummaryModel::ColumnCount - 1));
-  table->selectionModel()->select(again, QItemSelectionModel::ClearAndSelect);
   pages->setCurrentWidget(table);
-  table->resizeColumnsToContents();
+  if (wasReset) {
+    QItemSelection again;
+    for (int row = 0; row < model->rowCount(); ++row) {
+      if (selected.contains(model->Line(row).url))
+        again.select(model->index(row, 0), model->index(row, HistorySummaryModel::ColumnCount - 1));
+      if (!currentKey.isEmpty() && KeyOf(model->Line(row)) == currentKey)
+        table->selectionModel()->setCurrentIndex(model->index(row, currentColumn), QItemSelectionModel::NoUpdate);
+    }
+    table->selectionModel()->select(again, QItemSelectionModel::ClearAndSelect);
+  }
+  FitColumns(fresh);
+  if (wasReset && !fresh) {
+    table->doItemsLayout(); // the scroll bars' ranges, before their values are put back
+    table->horizontalScrollBar()->setValue(across);
+    table->verticalScrollBar()->setValue(down);
+  }
 
   qint64 sites = 0;
   qint64 samples = 0;
@@ -212,6 +329,23 @@ void SitesWindow::Show(const Loaded& loaded) {
                                  count(loaded.lines.size() - sites, "reference address", "reference addresses"),
                                  count(samples, "sample", "samples")));
   UpdateButtons();
+  UpdateLive();
+  live->Finished();
+}
+
+// Columns fit their contents when the table fills; later figures only widen a column that has
+// grown too narrow, so that the columns do not jump at every refresh.
+void SitesWindow::FitColumns(bool all) {
+  if (all) {
+    table->resizeColumnsToContents();
+    return;
+  }
+  const QAbstractItemView* view = table;
+  for (int column = 0; column < model->columnCount() - 1; ++column) {
+    const int wanted = std::max(view->sizeHintForColumn(column), table->horizontalHeader()->sectionSizeHint(column));
+    if (wanted > table->columnWidth(column))
+      table->setColumnWidth(column, wanted);
+  }
 }
 
 void SitesWindow::ShowLine(const QString& line) {
@@ -255,6 +389,7 @@ void SitesWindow::OpenChart() {
     return;
   auto* chart = new LatencyChart(access, urls, Span(), this);
   chart->setAttribute(Qt::WA_DeleteOnClose);
+  connect(this, &SitesWindow::Recorded, chart, &LatencyChart::SampleRecorded);
   chart->show();
 }
 

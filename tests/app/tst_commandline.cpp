@@ -87,6 +87,10 @@ void CommandLineTest::readsTheMode_data() {
   QTest::newRow("metrics without port") << QStringList{"--headless", "--metrics", "127.0.0.1"} << int(Mode::Error);
   QTest::newRow("metrics port too high") << QStringList{"--headless", "--metrics", "127.0.0.1:65536"}
                                          << int(Mode::Error);
+  QTest::newRow("web-config") << QStringList{"--headless", "--metrics", "--web-config", "web.yml"}
+                              << int(Mode::Headless);
+  QTest::newRow("web-config without metrics")
+      << QStringList{"--headless", "--web-config", "web.yml"} << int(Mode::Error);
   QTest::newRow("webhook without headless") << QStringList{"--webhook", "http://a/hook"} << int(Mode::Error);
   QTest::newRow("webhook not http") << QStringList{"--headless", "--webhook", "ftp://a/hook"} << int(Mode::Error);
   QTest::newRow("webhook without value") << QStringList{"--headless", "--webhook"} << int(Mode::Error);
@@ -203,6 +207,10 @@ void CommandLineTest::programAnswersWithoutDisplay_data() {
   QTest::newRow("help") << QStringList{"--help"} << 0 << QStringLiteral("--version") << QString();
   QTest::newRow("unknown") << QStringList{"--frobnicate"} << 2 << QString()
                            << QStringLiteral("tarvik: Unknown option 'frobnicate'.");
+  // A web configuration that cannot be used is a bad argument too, told before anything starts.
+  QTest::newRow("unreadable web configuration")
+      << QStringList{"--headless", "--metrics", "127.0.0.1:0", "--web-config", "/nonexistent/web.yml"} << 2 << QString()
+      << QStringLiteral("tarvik: --web-config /nonexistent/web.yml: cannot read it");
 }
 
 void CommandLineTest::programAnswersWithoutDisplay() {

@@ -365,9 +365,16 @@ private slots:
         rig.SwitchOff();
       });
     });
+    // What the cycle tells, in order: the end of testing comes after the abandoned row.
+    QStringList told;
+    connect(&rig.cycle, &TestCycle::SampleCompleted, this,
+            [&](const CompletedSample& sample) { told << sample.result; });
+    connect(&rig.cycle, &TestCycle::TestingChanged, this,
+            [&](bool on) { told << (on ? QStringLiteral("on") : QStringLiteral("off")); });
     rig.SwitchOn();
     QTRY_VERIFY_WITH_TIMEOUT(!rig.cycle.Testing(), 5000);
     QTest::qWait(200);
+    QCOMPARE(told.mid(told.size() - 2), (QStringList{QStringLiteral("Cancelled"), QStringLiteral("off")}));
     QCOMPARE(pingWhileWaiting, QStringLiteral("Sent"));
     QCOMPARE(counterWhileWaiting, QStringLiteral("! 1"));
     QCOMPARE(rig.results.Count(), waiting + 1);

@@ -1,11 +1,12 @@
 // The Sites window's table model: checked by QAbstractItemModelTester through new lines and every
-// sort; the figures in the program's "0.000" form with empty cells for what does not exist; sorting
-// keeps the references after the sites, puts empty cells last in either order and carries the
-// selection (persistent indexes) along.
+// sort; the times in milliseconds with the unit in the header and empty cells for what does not
+// exist; sorting keeps the references after the sites, puts empty cells last in either order and
+// carries the selection (persistent indexes) along, and so do new figures of the same addresses.
 #include "history/historysummarymodel.h"
 
 #include <QAbstractItemModelTester>
 #include <QPersistentModelIndex>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -93,9 +94,11 @@ void tst_HistorySummaryModel::showsFigures() {
   QStringList headers;
   for (int column = 0; column < model.columnCount(); ++column)
     headers << model.headerData(column, Qt::Horizontal).toString();
-  QCOMPARE(headers, QStringList({"Address", "Status", "Up %", "Samples", "Failures", "Errors", "Loss %", "Min", "p50",
-                                 "p95", "p99", "Max", "Mean", "Std dev", "Last", "Name lookup", "Connect", "TLS",
-                                 "First byte", "Transfer", "Certificate", "Note"}));
+  QCOMPARE(headers, QStringList({"Address",          "Status",       "Up %",      "Samples",         "Failures",
+                                 "Errors",           "Loss %",       "Min (ms)",  "p50 (ms)",        "p95 (ms)",
+                                 "p99 (ms)",         "Max (ms)",     "Mean (ms)", "Std dev (ms)",    "Last (ms)",
+                                 "Name lookup (ms)", "Connect (ms)", "TLS (ms)",  "First byte (ms)", "Transfer (ms)",
+                                 "Certificate",      "Note"}));
   const QString since = down.started.toLocalTime().toString(
       down.started.toLocalTime().date() == now.toLocalTime().date() ? "HH:mm" : "yyyy-MM-dd HH:mm");
 
@@ -105,11 +108,49 @@ void tst_HistorySummaryModel::showsFigures() {
       texts << model.index(r, column).data().toString();
     return texts;
   };
-  QCOMPARE(row(0), QStringList({"https://a.test", "up", "70.00", "10", "2", "1", "16.67", "0.062", "0.123", "0.247",
-                                "0.370", "0.494", "0.123", "0.002", "0.123", "0.001", "0.003", "", "0.080", "0.000",
-                                "expires in 23 days", "local network?"}));
-  QCOMPARE(row(1), QStringList({"http://down.test", "down since " + since + " (Connection refused)", "0.00", "3", "3",
-                                "0", "100.00", "", "", "", "", "", "", "", "Failed", "", "", "", "", "", "expired",
+  QCOMPARE(row(0), QStringList({"https://a.test",
+                                "up",
+                                "70.00",
+                                "10",
+                                "2",
+                                "1",
+                                "16.67",
+                                "61.7",
+                                "123",
+                                "247",
+                                "370",
+                                "494",
+                                "123",
+                                "1.50",
+                                "123",
+                                "1.00",
+                                "2.50",
+                                "",
+                                "80.0",
+                                "0.500",
+                                "expires in 23 days",
+                                "local network?"}));
+  QCOMPARE(row(1), QStringList({"http://down.test",
+                                "down since " + since + " (Connection refused)",
+                                "0.00",
+                                "3",
+                                "3",
+                                "0",
+                                "100.00",
+                                "",
+                                "",
+                                "",
+                                "",
+                                "",
+                                "",
+                                "",
+                                "Failed",
+                                "",
+                                "",
+                                "",
+                                "",
+                                "",
+                                "expired",
                                 ""}));
   QCOMPARE(row(2).constFirst(), QStringLiteral("http://ref.test"));
   QCOMPARE(row(2).at(HistorySummaryModel::Status), QString());
@@ -165,8 +206,20 @@ void tst_HistorySummaryModel::sortingCarriesTheSelectionAndStays() {
   QCOMPARE(selected.column(), int(HistorySummaryModel::P95));
   QCOMPARE(model.index(selected.row(), HistorySummaryModel::Address).data().toString(), QStringLiteral("b"));
 
-  // New figures come in the chosen order.
+  // New figures of the same addresses: no reset; each line moves to its new place in the order,
+  // its persistent indexes with it.
+  QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+  QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+  model.SetLines({Site("a", 400000), Site("b", 200000), Reference("r", 2000)});
+  QCOMPARE(resets.count(), 0);
+  QCOMPARE(changed.count(), 1);
+  QCOMPARE(Column(model, HistorySummaryModel::Address), QStringList({"b", "a", "r"}));
+  QCOMPARE(selected.row(), 0);
+  QCOMPARE(model.index(selected.row(), HistorySummaryModel::P50).data().toString(), QStringLiteral("200"));
+
+  // Other addresses: a reset, in the chosen order.
   model.SetLines({Site("x", 900000), Site("y", 10000), Reference("r", 1000)});
+  QCOMPARE(resets.count(), 1);
   QCOMPARE(Column(model, HistorySummaryModel::Address), QStringList({"y", "x", "r"}));
 }
 

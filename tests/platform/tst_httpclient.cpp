@@ -18,6 +18,10 @@
 #include <QTimer>
 
 #include <memory>
+#include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 // Runs fn after ms milliseconds of event processing (that is: during a synchronous fetch's wait).
 template <typename Fn>
@@ -47,6 +51,8 @@ private slots:
   void reportsTransferFailures();
   void refusesOversizedHeaders_data();
   void refusesOversizedHeaders();
+  void tellsRunningOutOfDescriptorsFromARefusal_data();
+  void tellsRunningOutOfDescriptorsFromARefusal();
   void cancelEndsTheWaitAtOnce();
   void timeLimitEndsTheRequest_data();
   void timeLimitEndsTheRequest();
@@ -367,6 +373,42 @@ void HttpClientTest::refusesOversizedHeaders() {
   QVERIFY(!result.ok);
   QCOMPARE(result.error, QStringLiteral("Bad response"));
   QVERIFY(result.body.isEmpty());
+}
+
+void HttpClientTest::tellsRunningOutOfDescriptorsFromARefusal_data() {
+  QTest::addColumn<QString>("host");
+  QTest::newRow("address") << QStringLiteral("127.0.0.1");
+  QTest::newRow("name to look up") << QStringLiteral("localhost");
+}
+
+void HttpClientTest::tellsRunningOutOfDescriptorsFromARefusal() {
+  QFETCH(QString, host);
+  LoopbackServer site;
+  site.Serve("/vok.txt", "vok");
+  const QString url = QStringLiteral("http://%1:%2/vok.txt").arg(host).arg(site.Port());
+  HttpClient client;
+  QVERIFY(client.OpenUrl(site.Url("/vok.txt")).ok); // the network thread is up
+
+  // The process runs out of descriptors: a limit a little above those open, the rest taken.
+  rlimit before{};
+  QCOMPARE(::getrlimit(RLIMIT_NOFILE, &before), 0);
+  std::vector<int> taken;
+  int highest = ::dup(0);
+  rlimit low = before;
+  low.rlim_cur = rlim_t(highest + 64);
+  ::close(highest);
+  QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  for (int fd = ::dup(0); fd >= 0; fd = ::dup(0))
+    taken.push_back(fd);
+  const FetchResult starved = client.OpenUrl(url);
+  for (const int fd : taken)
+    ::close(fd);
+  QCOMPARE(::setrlimit(RLIMIT_NOFILE, &before), 0);
+
+  QVERIFY(!starved.ok);
+  QCOMPARE(starved.error, QStringLiteral("Too many open files"));
+  // With descriptors back, the same site answers.
+  QVERIFY(client.OpenUrl(site.Url("/vok.txt")).ok);
 }
 
 void HttpClientTest::cancelEndsTheWaitAtOnce() {

@@ -167,6 +167,37 @@ private slots:
     QCOMPARE(ui.StatusBar1->Text(3), QStringLiteral("Avg: 0.300"));
   }
 
+  // Shift+F10 and the Menu key open the table's menu at the current row, as the right button does
+  // there ("Copy as curl" for that row's request).
+  void popupMenuFromTheKeyboard_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Shift+F10") << int(Qt::Key_F10) << int(Qt::ShiftModifier);
+    QTest::newRow("Menu key") << int(Qt::Key_Menu) << int(Qt::NoModifier);
+  }
+  void popupMenuFromTheKeyboard() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    Module1 state;
+    Form1 form(state);
+    const Form1Controls ui(form);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    AddUrls(form, {"http://one.test", "http://two.test"});
+    AddRow(form.Results(), "10:00:00", "0.300", "1");
+    AddRow(form.Results(), "10:00:01", "0.200", "2");
+    ui.ListView1->setFocus();
+    ui.ListView1->selectRow(1);
+    QTest::keyClick(ui.ListView1, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QTRY_VERIFY(ui.Tmenu->isVisible());
+    const QRect row = ui.ListView1->visualRect(ui.ListView1->model()->index(1, 0));
+    QCOMPARE(ui.Tmenu->pos(), ui.ListView1->viewport()->mapToGlobal(row.bottomLeft()));
+    QVERIFY(ui.Tmenu->actions().last()->isEnabled()); // "Copy as curl" of the row
+    ui.Tmenu->hide();
+    // The key opens nothing more than the one menu.
+    QCOMPARE(form.findChildren<QMenu*>().size(), 1);
+  }
+
   void optionBoxesFollowTheRunLength() {
     Module1 state;
     Form1 form(state);
@@ -423,7 +454,12 @@ private slots:
         untouched = Trace(form, boxes, shell);
         QTest::mouseClick(widget, Qt::LeftButton);
       } else if (way == QLatin1String("press action")) {
+        // The action returns at once, before any box of the item is shown (and answered); the
+        // item acts from the event loop.
+        const QString before = Trace(form, boxes, shell);
         accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(Trace(form, boxes, shell), before);
+        QCoreApplication::processEvents();
       } else {
         if (tabs < 0)
           continue;

@@ -3,7 +3,8 @@
 // with the references last and the selection kept; export writes the span's samples of the selected
 // addresses (or all) and reports failures in a box; one line replaces the table when history is
 // off or the file cannot be read; the store is flushed before each read; "Chart" opens a chart of
-// the selected sites.
+// the selected sites. It refreshes itself, keeping what the user looks at; it remembers its span,
+// sort order and place; it works from the keyboard.
 #include "history/historyquery.h"
 #include "history/historystore.h"
 #include "history/historysummarymodel.h"
@@ -11,14 +12,20 @@
 #include "testenvironment.h"
 #include "ui/incidentsmodel.h"
 #include "ui/latencychart.h"
+#include "ui/liverefresh.h"
 #include "ui/siteswindow.h"
+#include "ui/viewsettings.h"
+#include "ui/windowhabits.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QChartView>
 #include <QComboBox>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QStackedWidget>
@@ -96,6 +103,7 @@ class tst_SitesWindow : public QObject {
 
 private slots:
   void initTestCase();
+  void init() { QFile::remove(TestEnvironment::Current()->SettingsFile()); }
 
   void showsTheSummaryOfEachSpan_data();
   void showsTheSummaryOfEachSpan();
@@ -114,6 +122,16 @@ private slots:
   void opensAChartOfTheSelectedSites();
   void dropsTheFiguresOfAWindowThatIsGone();
   void showsHealthCertificateAndIncidents();
+
+  void keyboard_data();
+  void keyboard();
+  void everyControlHasAnAccessibleName();
+  void refreshesItselfKeepingWhatTheUserSees();
+  void aReadUnderWayIsNotStartedAgain();
+  void refreshesEveryFewSecondsWhileTheSpanReachesThePresent();
+  void remembersSpanSortAndPlace();
+  void fitsIntoTheScreen_data();
+  void fitsIntoTheScreen();
 };
 
 // This run: A (three pings and a failure) and B (one ping) a few seconds after it began, and a
@@ -202,8 +220,9 @@ void tst_SitesWindow::showsTheFiguresAsTheProgramWritesTimes() {
     a << model->index(0, column).data().toString();
   // 0.1, 0.3, 0.2 and a failure: the last sample failed; phases 1 ms lookup, 2 ms connect, first
   // byte ping - 5 ms, 2 ms transfer.
-  QCOMPARE(a, QStringList({A, "up", "75.00", "4", "1", "0", "25.00", "0.100", "0.200", "0.300", "0.300", "0.300",
-                           "0.200", "0.082", "Failed", "0.001", "0.002", "", "0.195", "0.002", "", ""}));
+  QCOMPARE(a, QStringList({A,     "up",  "75.00", "4",      "1",    "0",    "25.00", "100", "200",  "300", "300",
+                           "300", "200", "81.6",  "Failed", "1.00", "2.00", "",      "195", "2.00", "",    ""}));
+  QCOMPARE(model->headerData(HistorySummaryModel::P95, Qt::Horizontal).toString(), QStringLiteral("p95 (ms)"));
   QCOMPARE(model->index(2, HistorySummaryModel::Note).data().toString(), QStringLiteral("reference"));
 }
 
@@ -455,7 +474,6 @@ void tst_SitesWindow::dropsTheFiguresOfAWindowThatIsGone() {
   pool->setMaxThreadCount(threads);
 }
 
-
 // Each site's status from its incidents that go on, its up share and errors from every attempt, its
 // certificate; below, the incidents of the span: of every site, then of the selected ones.
 void tst_SitesWindow::showsHealthCertificateAndIncidents() {
@@ -508,9 +526,10 @@ void tst_SitesWindow::showsHealthCertificateAndIncidents() {
   const HistorySummaryModel* model = Model(window);
   QCOMPARE(Addresses(window), (QStringList{d, c}));
   const auto cell = [&](int row, int column) { return model->index(row, column).data().toString(); };
-  const QString since = now.addSecs(-40).toLocalTime().toString(
-      now.addSecs(-40).toLocalTime().date() == QDateTime::currentDateTime().date() ? QStringLiteral("HH:mm")
-                                                                                   : QStringLiteral("yyyy-MM-dd HH:mm"));
+  const QString since = now.addSecs(-40).toLocalTime().toString(now.addSecs(-40).toLocalTime().date() ==
+                                                                        QDateTime::currentDateTime().date()
+                                                                    ? QStringLiteral("HH:mm")
+                                                                    : QStringLiteral("yyyy-MM-dd HH:mm"));
   QCOMPARE(cell(1, HistorySummaryModel::Status), QStringLiteral("down since %1 (HTTP 404)").arg(since));
   QCOMPARE(cell(0, HistorySummaryModel::Status), QStringLiteral("slow"));
   // Of c's five samples that count (the cancelled one does not), two were up.
@@ -551,6 +570,231 @@ void tst_SitesWindow::showsHealthCertificateAndIncidents() {
   QVERIFY(listed().join(QString()).count(c) == 2);
   QCOMPARE(window.findChild<QLabel*>(QStringLiteral("IncidentsLabel"))->text(),
            QStringLiteral("&Incidents of the selected sites:"));
+}
+
+void tst_SitesWindow::keyboard_data() {
+  QTest::addColumn<QString>("window"); // "sites" or "chart"
+  QTest::addColumn<int>("key");
+  QTest::addColumn<int>("modifiers");
+  QTest::newRow("Escape closes the Sites window") << "sites" << int(Qt::Key_Escape) << 0;
+  QTest::newRow("Ctrl+W closes the Sites window") << "sites" << int(Qt::Key_W) << int(Qt::ControlModifier);
+  QTest::newRow("Escape closes the chart") << "chart" << int(Qt::Key_Escape) << 0;
+  QTest::newRow("Ctrl+W closes the chart") << "chart" << int(Qt::Key_W) << int(Qt::ControlModifier);
+}
+
+// Tab goes from the span to the table (one stop: the arrows move within it), the incidents below it,
+// then the buttons; Enter
+// on a line opens its chart; Escape and Ctrl+W close either window.
+void tst_SitesWindow::keyboard() {
+  QFETCH(QString, window);
+  QFETCH(int, key);
+  QFETCH(int, modifiers);
+
+  SitesWindow sites(Access());
+  sites.SetSpan(HistorySpan::Preset::All);
+  sites.show();
+  QVERIFY(QTest::qWaitForWindowActive(&sites));
+  Loaded(sites);
+  Table(sites)->selectRow(0); // A: Chart is enabled
+  auto* span = sites.findChild<QComboBox*>(QStringLiteral("Span"));
+  span->setFocus();
+  QStringList order;
+  for (int i = 0; i < 6; ++i) {
+    order << QApplication::focusWidget()->objectName();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  QCOMPARE(order, QStringList({"Span", "Table", "Incidents", "Chart", "Export", "Refresh"}));
+  Table(sites)->setFocus();
+  QTest::keyClick(Table(sites), Qt::Key_Return);
+  auto* chart = sites.findChild<LatencyChart*>();
+  QVERIFY(chart && chart->isVisible());
+  QCOMPARE(chart->Urls(), QStringList{A});
+  QTRY_VERIFY_WITH_TIMEOUT(!chart->Loading(), 20000);
+
+  QWidget* target = chart;
+  if (window == QLatin1String("sites")) {
+    delete chart;
+    target = &sites;
+  }
+  target->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(target));
+  QTest::keyClick(target->windowHandle(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+  QTRY_VERIFY(!target->isVisible());
+}
+
+void tst_SitesWindow::everyControlHasAnAccessibleName() {
+  SitesWindow sites(Access());
+  sites.show();
+  Loaded(sites);
+  Select(sites, {A});
+  sites.OpenChart();
+  auto* chart = sites.findChild<LatencyChart*>();
+  QTRY_VERIFY_WITH_TIMEOUT(!chart->Loading(), 20000);
+  for (QWidget* window : {static_cast<QWidget*>(&sites), static_cast<QWidget*>(chart)})
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+      const auto* area = qobject_cast<QAbstractScrollArea*>(control->parentWidget());
+      if (!control->isVisibleTo(window) || !(control->focusPolicy() & Qt::TabFocus) || control->window() != window ||
+          (area && area->viewport() == control))
+        continue;
+      QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+      QVERIFY(accessible);
+      QVERIFY2(!accessible->text(QAccessible::Name).isEmpty(), qPrintable(control->objectName()));
+    }
+  QAccessibleInterface* view = QAccessible::queryAccessibleInterface(chart->View());
+  QCOMPARE(view->text(QAccessible::Name), QStringLiteral("Latency chart"));
+  QVERIFY2(view->text(QAccessible::Description).startsWith(QStringLiteral("The median ping of a.test")),
+           qPrintable(view->text(QAccessible::Description)));
+}
+
+// New samples come in: the window reads again soon after their news and keeps the selected lines,
+// the current line, the sort order and the scroll position, also when a new address adds a line.
+void tst_SitesWindow::refreshesItselfKeepingWhatTheUserSees() {
+  QTemporaryDir other;
+  HistoryAccess access = Access();
+  access.path = other.filePath(QStringLiteral("history.sqlite"));
+  HistoryStore store;
+  QVERIFY(store.Open(access.path));
+  const qint64 run = store.BeginRun(40, 1, 1, 20);
+  access.currentRunId = [run] { return run; };
+  access.testing = [] { return true; };
+  access.beforeQuery = [&store] { store.Flush(); };
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  const auto url = [](int i) { return QStringLiteral("http://site%1.test").arg(i, 2, 10, QLatin1Char('0')); };
+  for (int i = 0; i < 40; ++i)
+    store.Append(Sample(url(i), now.addSecs(-10), 1000 * (i + 1), run));
+
+  SitesWindow window(access);
+  window.SetSpan(HistorySpan::Preset::ThisRun);
+  window.resize(700, 300);
+  window.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&window));
+  Loaded(window);
+  QTableView* table = Table(window);
+  table->sortByColumn(HistorySummaryModel::Max, Qt::DescendingOrder);        // site39 first
+  table->setCurrentIndex(Model(window)->index(9, HistorySummaryModel::Max)); // site30
+  Select(window, {url(30), url(31)});
+  table->verticalScrollBar()->setValue(table->verticalScrollBar()->maximum() / 2);
+  table->horizontalScrollBar()->setValue(table->horizontalScrollBar()->maximum());
+  const int down = table->verticalScrollBar()->value();
+  const int across = table->horizontalScrollBar()->value();
+  QVERIFY(down > 0 && across > 0);
+
+  const auto check = [&](int reads, int lines) {
+    QTRY_VERIFY_WITH_TIMEOUT(window.LiveReads() >= reads && !window.Loading(), 20000);
+    QCOMPARE(Model(window)->rowCount(), lines);
+    QCOMPARE(window.SelectedAddresses(), QStringList({url(31), url(30)}));
+    QCOMPARE(Model(window)->Line(table->currentIndex().row()).url, url(30));
+    QCOMPARE(table->currentIndex().column(), int(HistorySummaryModel::Max));
+    QCOMPARE(table->horizontalHeader()->sortIndicatorSection(), int(HistorySummaryModel::Max));
+    QCOMPARE(table->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+    QCOMPARE(table->verticalScrollBar()->value(), down);
+    QCOMPARE(table->horizontalScrollBar()->value(), across);
+  };
+  // A slower sample of site05: its line moves to the top, the view stays where it was.
+  store.Append(Sample(url(5), now, 900000, run));
+  window.SampleRecorded(url(5));
+  check(1, 40);
+  QCOMPARE(Model(window)->Line(0).url, url(5));
+  QCOMPARE(Model(window)->Line(0).samples, qint64(2));
+
+  // A new address: a new line.
+  store.Append(Sample(QStringLiteral("http://new.test"), now, 5000, run));
+  window.SampleRecorded(QStringLiteral("http://new.test"));
+  check(2, 41);
+}
+
+// News while a read is under way starts no second read; it waits for the first one to end, and
+// then makes one read for all of it.
+void tst_SitesWindow::aReadUnderWayIsNotStartedAgain() {
+  SitesWindow window(Access());
+  window.SetSpan(HistorySpan::Preset::LastHour);
+  window.show();
+  Loaded(window);
+  QThreadPool* pool = QThreadPool::globalInstance();
+  const int threads = pool->maxThreadCount();
+  pool->setMaxThreadCount(1);
+  QSemaphore busy;
+  pool->start([&busy] { busy.acquire(); });
+  QTest::qWait(LiveRefresh::MinGapMs + 100);
+  window.SampleRecorded(A);
+  QVERIFY(window.Loading());
+  QCOMPARE(window.LiveReads(), 1);
+  for (int i = 0; i < 5; ++i) {
+    window.SampleRecorded(B);
+    QTest::qWait(300);
+  }
+  QCOMPARE(window.LiveReads(), 1);
+  busy.release();
+  pool->waitForDone();
+  pool->setMaxThreadCount(threads);
+  QTRY_VERIFY_WITH_TIMEOUT(window.LiveReads() == 2 && !window.Loading(), 20000);
+  QTest::qWait(LiveRefresh::MinGapMs + 200);
+  QCOMPARE(window.LiveReads(), 2);
+}
+
+// Live while shown and while the span reaches the present: "This run" only while testing goes on.
+void tst_SitesWindow::refreshesEveryFewSecondsWhileTheSpanReachesThePresent() {
+  bool testing = false;
+  HistoryAccess access = Access();
+  access.testing = [&testing] { return testing; };
+  SitesWindow window(access);
+  window.SetSpan(HistorySpan::Preset::ThisRun);
+  window.show();
+  Loaded(window);
+  QVERIFY(!window.Live());
+  testing = true;
+  window.Refresh();
+  Loaded(window);
+  QVERIFY(window.Live());
+  window.SetSpan(HistorySpan::Preset::Last7Days);
+  QVERIFY(window.Live());
+  QTRY_VERIFY_WITH_TIMEOUT(window.LiveReads() >= 1, 3 * LiveRefresh::PeriodMs);
+  window.hide();
+  QVERIFY(!window.Live());
+}
+
+// The span, the sort order and the place outlive the window; a place too large for the screen is
+// fitted into it.
+void tst_SitesWindow::remembersSpanSortAndPlace() {
+  const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+  const QRect place(available.topLeft() + QPoint(40, 30), QSize(500, 300));
+  {
+    SitesWindow window(Access());
+    window.show();
+    Loaded(window);
+    window.SetSpan(HistorySpan::Preset::Last7Days);
+    Table(window)->sortByColumn(HistorySummaryModel::P95, Qt::DescendingOrder);
+    window.setGeometry(place);
+    window.close();
+  }
+  QCOMPARE(ViewSettings::SitesSpan(), HistorySpan::Preset::Last7Days);
+  SitesWindow again(Access());
+  QCOMPARE(again.Span(), HistorySpan::Preset::Last7Days);
+  QCOMPARE(Table(again)->horizontalHeader()->sortIndicatorSection(), int(HistorySummaryModel::P95));
+  QCOMPARE(Table(again)->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+  QCOMPARE(again.geometry(), place);
+
+  ViewSettings::SetGeometry(ViewSettings::Sites, QRect(available.topLeft(), available.size() * 3));
+  SitesWindow large(Access());
+  QVERIFY(large.width() <= available.width() * WindowHabits::MaxShare);
+  QVERIFY(large.height() <= available.height() * WindowHabits::MaxShare);
+  QVERIFY(available.contains(large.geometry()));
+}
+
+void tst_SitesWindow::fitsIntoTheScreen_data() {
+  QTest::addColumn<QRect>("wanted");
+  QTest::addColumn<QRect>("fitted"); // into a screen of 1000 x 800
+  QTest::newRow("fits as it is") << QRect(100, 50, 600, 400) << QRect(100, 50, 600, 400);
+  QTest::newRow("too large: 90 %") << QRect(0, 0, 2360, 840) << QRect(0, 0, 900, 720);
+  QTest::newRow("off the right edge") << QRect(700, 100, 600, 300) << QRect(400, 100, 600, 300);
+  QTest::newRow("above and left") << QRect(-50, -20, 300, 200) << QRect(0, 0, 300, 200);
+  QTest::newRow("far below") << QRect(10, 5000, 300, 200) << QRect(10, 600, 300, 200);
+}
+
+void tst_SitesWindow::fitsIntoTheScreen() {
+  QFETCH(QRect, wanted);
+  QFETCH(QRect, fitted);
+  QCOMPARE(WindowHabits::Fit(wanted, QRect(0, 0, 1000, 800)), fitted);
 }
 
 TARVIK_TEST_MAIN(QApplication, tst_SitesWindow)

@@ -1,0 +1,369 @@
+#include "history/historyaggregate.h"
+
+#include "core/health.h"
+#include "history/historytime.h"
+#include "history/sqlitestatement.h"
+
+#include <QDateTime>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+enum Column {
+  ColKind,
+  ColUrl,
+  ColAt,
+  ColId,
+  ColPing,
+  ColDns,
+  ColConnect,
+  ColTls,
+  ColTtfb,
+  ColCancelled,
+  ColStatus,
+  ColResult,
+  ColCertNotAfter
+};
+static_assert(ColUrl == HistoryAggregate::UrlColumn && ColAt == HistoryAggregate::AtColumn &&
+              ColCertNotAfter + 1 == HistoryAggregate::ColumnCount);
+
+constexpr qint64 HourMs = 3600 * 1000;
+
+// An integer column with NULL as -1. One call for all but the value 0, which NULL reads as too.
+qint64 IntOrNone(const SqliteStatement& statement, int column) {
+  const qint64 value = statement.RawInt(column);
+  return value != 0 || !statement.IsNull(column) ? value : -1;
+}
+
+HistoryPhases PhasesOf(const HistoryStats::PhaseMeans& means) {
+  HistoryPhases phases;
+  phases.nameLookupUs = means.Mean(HistoryStats::NameLookup);
+  phases.connectUs = means.Mean(HistoryStats::Connect);
+  phases.tlsUs = means.Mean(HistoryStats::Tls);
+  phases.firstByteUs = means.Mean(HistoryStats::FirstByte);
+  phases.transferUs = means.Mean(HistoryStats::Transfer);
+  return phases;
+}
+
+// The packed form, little-endian: a fixed head (six counts: samples, failures, cancelled, pings,
+// up, errors; the phase sums as int64 whole microseconds and the phase counts as uint32; the latest
+// sample's time, id and ping; the earliest failure's time; the time, id and end of the latest
+// certificate told, -1 for none), then the pings (uint32 each), the minute in the
+// hour of each ping (one byte each) and the minute in the hour of each failure (one byte each).
+constexpr qsizetype HeadBytes = 6 * 4 + HistoryStats::PhaseCount * 12 + 7 * 8;
+
+class Packer {
+public:
+  explicit Packer(QByteArray* data) : data(data) {}
+  template <typename T>
+  void Put(T value) {
+    char bytes[sizeof(T)];
+    qToLittleEndian(value, bytes);
+    data->append(bytes, qsizetype(sizeof(T)));
+  }
+
+private:
+  QByteArray* data;
+};
+
+class Unpacker {
+public:
+  explicit Unpacker(QByteArrayView data) : at(data.data()) {}
+  template <typename T>
+  T Get() {
+    const T value = qFromLittleEndian<T>(at);
+    at += sizeof(T);
+    return value;
+  }
+  const char* Here() const { return at; }
+
+private:
+  const char* at;
+};
+
+bool FitsIn32(qint64 value) {
+  return value >= 0 && value <= qint64(std::numeric_limits<quint32>::max());
+}
+
+} // namespace
+
+QString HistoryAggregate::RowColumns() {
+  return QStringLiteral(
+             "CASE kind WHEN 'site' THEN 0 WHEN 'ref' THEN 1 ELSE -1 END, url, at_utc, id, ping_us, dns_us, "
+             "connect_us, tls_us, ttfb_us, CASE WHEN ping_us IS NULL THEN result = '%1' END, status, result, "
+             "cert_not_after_utc")
+      .arg(HistorySample::CancelledResult());
+}
+
+HistoryRow HistoryAggregate::Read(const SqliteStatement& statement) {
+  HistoryRow row;
+  const qint64 kind = statement.RawInt(ColKind);
+  if (kind < 0 || !HistoryTime::Parse(statement.Text(ColAt), &row.atMs))
+    return row;
+  row.ok = true;
+  row.ref = kind == 1;
+  row.id = statement.RawInt(ColId);
+  row.pingUs = IntOrNone(statement, ColPing);
+  if (row.pingUs >= 0) {
+    row.dnsUs = IntOrNone(statement, ColDns);
+    row.connectUs = IntOrNone(statement, ColConnect);
+    row.tlsUs = IntOrNone(statement, ColTls);
+    row.ttfbUs = IntOrNone(statement, ColTtfb);
+  } else {
+    row.cancelled = statement.RawInt(ColCancelled) != 0;
+  }
+  if (!row.ref) {
+    // Up or down on the whole answer; slow does not matter here.
+    const QByteArrayView result = statement.Text(ColResult);
+    const Health::Verdict verdict = Health::Judge({.pingUs = row.pingUs,
+                                                   .cancelled = row.cancelled,
+                                                   .status = int(statement.RawInt(ColStatus)),
+                                                   .result = QUtf8StringView(result.data(), result.size())},
+                                                  qQNaN());
+    row.up = verdict.Up();
+    row.error = verdict.Answered();
+    if (!statement.IsNull(ColCertNotAfter) && !HistoryTime::Parse(statement.Text(ColCertNotAfter), &row.certNotAfterMs))
+      row.certNotAfterMs = -1;
+  }
+  return row;
+}
+
+void HistoryAggregate::Add(const HistoryRow& row) {
+  if (!row.ok)
+    return;
+  ++samples;
+  const qint64 minute = HistoryTime::Minute(row.atMs);
+  if (row.pingUs >= 0) {
+    pings.push_back(row.pingUs);
+    pingMinutes.push_back(minute);
+    phases.Add(row.pingUs, row.dnsUs, row.connectUs, row.tlsUs, row.ttfbUs);
+  } else if (row.cancelled) {
+    ++cancelled;
+  } else {
+    ++failures;
+    failureMinutes.push_back(minute);
+    firstFailureMs = qMin(firstFailureMs, row.atMs);
+  }
+  up += row.up ? 1 : 0;
+  errors += row.error ? 1 : 0;
+  if (row.certNotAfterMs >= 0 && (row.atMs > certAtMs || (row.atMs == certAtMs && row.id > certId))) {
+    certAtMs = row.atMs;
+    certId = row.id;
+    certNotAfterMs = row.certNotAfterMs;
+  }
+  if (row.atMs > lastMs || (row.atMs == lastMs && row.id > lastId)) {
+    lastMs = row.atMs;
+    lastId = row.id;
+    lastPing = row.pingUs;
+  }
+}
+
+void HistoryAggregate::Merge(const HistoryAggregate& other) {
+  samples += other.samples;
+  failures += other.failures;
+  cancelled += other.cancelled;
+  pings.insert(pings.end(), other.pings.begin(), other.pings.end());
+  pingMinutes.insert(pingMinutes.end(), other.pingMinutes.begin(), other.pingMinutes.end());
+  failureMinutes.insert(failureMinutes.end(), other.failureMinutes.begin(), other.failureMinutes.end());
+  phases.Merge(other.phases);
+  firstFailureMs = qMin(firstFailureMs, other.firstFailureMs);
+  up += other.up;
+  errors += other.errors;
+  if (other.certNotAfterMs >= 0 &&
+      (other.certAtMs > certAtMs || (other.certAtMs == certAtMs && other.certId > certId))) {
+    certAtMs = other.certAtMs;
+    certId = other.certId;
+    certNotAfterMs = other.certNotAfterMs;
+  }
+  if (other.samples > 0 && (other.lastMs > lastMs || (other.lastMs == lastMs && other.lastId > lastId))) {
+    lastMs = other.lastMs;
+    lastId = other.lastId;
+    lastPing = other.lastPing;
+  }
+}
+
+SiteSummary HistoryAggregate::Summarize(HistorySample::Kind kind, const QString& url,
+                                        const std::vector<qint64>* referenceMinutes) const {
+  SiteSummary line;
+  line.kind = kind;
+  line.url = url;
+  line.samples = samples;
+  line.failures = failures;
+  line.cancelled = cancelled;
+  const qint64 counted = samples - cancelled;
+  line.lossPercent = counted > 0 ? 100.0 * double(failures) / double(counted) : 0;
+  if (kind == HistorySample::Kind::Site) {
+    line.errors = errors;
+    line.upSamples = up;
+    line.upPercent = counted > 0 ? 100.0 * double(up) / double(counted) : -1;
+    if (certNotAfterMs >= 0)
+      line.certNotAfter = QDateTime::fromMSecsSinceEpoch(certNotAfterMs, Qt::UTC);
+  }
+  line.lastAt = QDateTime::fromMSecsSinceEpoch(lastMs, Qt::UTC);
+  line.lastUs = lastPing;
+  line.phases = PhasesOf(phases);
+  if (pings.empty())
+    return line;
+
+  const auto [least, most] = std::minmax_element(pings.begin(), pings.end());
+  line.minUs = *least;
+  line.maxUs = *most;
+  std::vector<qint64> ranked = pings;
+  qint64 percentiles[3];
+  HistoryStats::Percentiles(ranked, {50, 95, 99}, percentiles);
+  line.p50Us = percentiles[0];
+  line.p95Us = percentiles[1];
+  line.p99Us = percentiles[2];
+  double sum = 0;
+  for (const qint64 ping : pings)
+    sum += double(ping);
+  const double n = double(pings.size());
+  line.meanUs = sum / n;
+  double squares = 0;
+  for (const qint64 ping : pings)
+    squares += (double(ping) - line.meanUs) * (double(ping) - line.meanUs);
+  line.stddevUs = std::sqrt(squares / n);
+
+  if (referenceMinutes) {
+    for (size_t i = 0; i < pings.size(); ++i) {
+      if (pings[i] <= line.p95Us)
+        continue;
+      ++line.slowSamples;
+      const qint64 minute = pingMinutes[i];
+      const auto near = std::lower_bound(referenceMinutes->begin(), referenceMinutes->end(), minute - 1);
+      if (near != referenceMinutes->end() && *near <= minute + 1)
+        ++line.slowMatched;
+    }
+    line.localNetwork = line.slowSamples >= SiteSummary::LocalNetworkMinSlow && 2 * line.slowMatched > line.slowSamples;
+  }
+  return line;
+}
+
+void HistoryAggregate::AddReferenceMinutes(std::vector<qint64>* minutes) const {
+  minutes->insert(minutes->end(), failureMinutes.begin(), failureMinutes.end());
+  std::vector<qint64> ranked = pings;
+  const qint64 p95 = HistoryStats::Percentile(ranked, 95);
+  for (size_t i = 0; i < pings.size(); ++i)
+    if (pings[i] > p95)
+      minutes->push_back(pingMinutes[i]);
+}
+
+HistoryBucket HistoryAggregate::Bucket(qint64 startMs) const {
+  HistoryBucket bucket;
+  bucket.startMs = startMs;
+  bucket.samples = int(samples);
+  bucket.failures = int(failures);
+  std::vector<qint64> ranked = pings;
+  qint64 percentiles[3];
+  HistoryStats::Percentiles(ranked, {10, 50, 90}, percentiles);
+  bucket.p10Us = percentiles[0];
+  bucket.medianUs = percentiles[1];
+  bucket.p90Us = percentiles[2];
+  bucket.phases = PhasesOf(phases);
+  return bucket;
+}
+
+bool HistoryAggregate::Pack(qint64 hourMs, QByteArray* data) const {
+  const qint64 firstMinute = HistoryTime::Minute(hourMs);
+  const auto inHour = [&](qint64 ms) { return ms >= hourMs && ms < hourMs + HourMs; };
+  const auto minuteInHour = [&](qint64 minute) { return minute >= firstMinute && minute < firstMinute + 60; };
+  if (samples <= 0 || !FitsIn32(samples) || !inHour(lastMs) || (failures > 0 && !inHour(firstFailureMs)) ||
+      (certNotAfterMs >= 0 && !inHour(certAtMs)) || !std::all_of(pings.begin(), pings.end(), FitsIn32) ||
+      !std::all_of(pingMinutes.begin(), pingMinutes.end(), minuteInHour) ||
+      !std::all_of(failureMinutes.begin(), failureMinutes.end(), minuteInHour))
+    return false;
+  for (int phase = 0; phase < HistoryStats::PhaseCount; ++phase) {
+    const double sum = phases.Sum(HistoryStats::Phase(phase));
+    if (std::abs(sum) > 9e15 || !FitsIn32(phases.Count(HistoryStats::Phase(phase))))
+      return false;
+  }
+
+  data->clear();
+  data->reserve(HeadBytes + qsizetype(pings.size()) * 5 + qsizetype(failureMinutes.size()));
+  Packer out(data);
+  out.Put(quint32(samples));
+  out.Put(quint32(failures));
+  out.Put(quint32(cancelled));
+  out.Put(quint32(pings.size()));
+  out.Put(quint32(up));
+  out.Put(quint32(errors));
+  for (int phase = 0; phase < HistoryStats::PhaseCount; ++phase)
+    out.Put(qint64(phases.Sum(HistoryStats::Phase(phase))));
+  for (int phase = 0; phase < HistoryStats::PhaseCount; ++phase)
+    out.Put(quint32(phases.Count(HistoryStats::Phase(phase))));
+  out.Put(lastMs);
+  out.Put(lastId);
+  out.Put(lastPing);
+  out.Put(failures > 0 ? firstFailureMs : qint64(-1));
+  out.Put(certNotAfterMs >= 0 ? certAtMs : qint64(-1));
+  out.Put(certNotAfterMs >= 0 ? certId : qint64(-1));
+  out.Put(certNotAfterMs);
+  for (const qint64 ping : pings)
+    out.Put(quint32(ping));
+  for (const qint64 minute : pingMinutes)
+    data->append(char(minute - firstMinute));
+  for (const qint64 minute : failureMinutes)
+    data->append(char(minute - firstMinute));
+  return true;
+}
+
+bool HistoryAggregate::Unpack(QByteArrayView data, qint64 hourMs) {
+  if (data.size() < HeadBytes)
+    return false;
+  Unpacker in(data);
+  const quint32 count = in.Get<quint32>();
+  const quint32 failed = in.Get<quint32>();
+  const quint32 ended = in.Get<quint32>();
+  const quint32 pinged = in.Get<quint32>();
+  const quint32 upCount = in.Get<quint32>();
+  const quint32 errorCount = in.Get<quint32>();
+  if (data.size() != HeadBytes + qsizetype(pinged) * 5 + qsizetype(failed) ||
+      qint64(pinged) + failed + ended != qint64(count) || qint64(upCount) + errorCount > qint64(count))
+    return false;
+  HistoryAggregate hour;
+  hour.samples = count;
+  hour.failures = failed;
+  hour.cancelled = ended;
+  hour.up = upCount;
+  hour.errors = errorCount;
+  qint64 sums[HistoryStats::PhaseCount];
+  for (qint64& sum : sums)
+    sum = in.Get<qint64>();
+  for (int phase = 0; phase < HistoryStats::PhaseCount; ++phase)
+    hour.phases.AddSum(HistoryStats::Phase(phase), double(sums[phase]), in.Get<quint32>());
+  hour.lastMs = in.Get<qint64>();
+  hour.lastId = in.Get<qint64>();
+  hour.lastPing = in.Get<qint64>();
+  const qint64 firstFailure = in.Get<qint64>();
+  if (failed > 0)
+    hour.firstFailureMs = firstFailure;
+  const qint64 certAt = in.Get<qint64>();
+  const qint64 certRow = in.Get<qint64>();
+  const qint64 certEnd = in.Get<qint64>();
+  if (certEnd >= 0) {
+    hour.certAtMs = certAt;
+    hour.certId = certRow;
+    hour.certNotAfterMs = certEnd;
+  }
+  Merge(hour);
+
+  // The pings and minutes go straight to their place at the end of this aggregate's lists.
+  const qint64 firstMinute = HistoryTime::Minute(hourMs);
+  const auto* ping = reinterpret_cast<const uchar*>(in.Here());
+  const auto* minute = ping + 4 * qsizetype(pinged);
+  const auto* failureMinute = minute + qsizetype(pinged);
+  const size_t had = pings.size();
+  pings.resize(had + pinged);
+  pingMinutes.resize(had + pinged);
+  for (size_t i = 0; i < pinged; ++i) {
+    pings[had + i] = qFromLittleEndian<quint32>(ping + 4 * i);
+    pingMinutes[had + i] = firstMinute + minute[i];
+  }
+  for (size_t i = 0; i < failed; ++i)
+    failureMinutes.push_back(firstMinute + failureMinute[i]);
+  return true;
+}

@@ -570,6 +570,16 @@ void tst_SitesWindow::showsHealthCertificateAndIncidents() {
   QVERIFY(listed().join(QString()).count(c) == 2);
   QCOMPARE(window.findChild<QLabel*>(QStringLiteral("IncidentsLabel"))->text(),
            QStringLiteral("&Incidents of the selected sites:"));
+
+  // The figures read again (as every few seconds): the incident the user picked stays picked.
+  incidents->selectRow(1);
+  window.Refresh();
+  QVERIFY(window.Loading());
+  Loaded(window);
+  QCOMPARE(listed().size(), 2);
+  const QModelIndexList picked = incidents->selectionModel()->selectedRows();
+  QCOMPARE(picked.size(), 1);
+  QCOMPARE(picked.constFirst().row(), 1);
 }
 
 void tst_SitesWindow::keyboard_data() {

@@ -598,8 +598,10 @@ void LatencyChart::UpdateTimeLabels() {
   const bool crossesMidnight = start.date() != end.date();
   const bool beyondADay = to - from > double(D);
   const QFontMetrics metrics(time->labelsFont());
+  // The axis elides a label that takes more than about two thirds of the room between ticks.
   const int labelWidth =
-      metrics.horizontalAdvance(crossesMidnight ? QStringLiteral("30 Sep 00:00") : QStringLiteral("00:00:00")) + 24;
+      metrics.horizontalAdvance(crossesMidnight ? QStringLiteral("30 Sep 00:00") : QStringLiteral("00:00:00")) * 3 / 2 +
+      8;
   const int width = chart->plotArea().width() > 0 ? int(chart->plotArea().width()) : view->viewport()->width() - 80;
   const qint64 maxTicks = std::max<qint64>(2, width / std::max(1, labelWidth));
   qint64 step = Steps[std::size(Steps) - 1];
@@ -664,12 +666,20 @@ void LatencyChart::DrawLatency() {
   QList<QAbstractSeries*> allFailures;
   for (qsizetype i = 0; i < data.sites.size(); ++i) {
     const HistorySeries& site = data.sites.at(i);
-    const QString name = names.value(urls.indexOf(site.url), site.url);
+    const QString name = names.value(urls.indexOf(site.url), AddressText::Shown(site.url));
     const QColor color = SiteColors[size_t(i) % std::size(SiteColors)];
     QColor shade = color;
     shade.setAlpha(dark ? 80 : 60);
     QList<QAbstractSeries*> own; // the first median leads the site's legend entry
     QList<QAbstractSeries*> bands;
+    const auto addMedian = [&](QLineSeries* median) {
+      median->setObjectName(QStringLiteral("median"));
+      median->setProperty("url", site.url);
+      median->setName(name);
+      median->setPen(QPen(color, 2));
+      Attach(chart, median, time, value);
+      own << median;
+    };
     for (const Piece& piece : Pieces(site.buckets, data.bucketMs)) {
       auto* band = new QAreaSeries;
       auto* upper = new QLineSeries(band);
@@ -689,24 +699,13 @@ void LatencyChart::DrawLatency() {
       band->setBrush(shade);
       band->setPen(Qt::NoPen);
       Attach(chart, band, time, value);
-      median->setObjectName(QStringLiteral("median"));
-      median->setProperty("url", site.url);
-      median->setName(name);
-      median->setPen(QPen(color, 2));
-      Attach(chart, median, time, value);
-      own << median;
+      addMedian(median);
       bands << band;
       targets.push_back({median, site.url, HistorySample::Kind::Site});
     }
     if (own.isEmpty()) {
       // No successful sample: an empty line still gives the site its legend entry.
-      auto* median = new QLineSeries;
-      median->setObjectName(QStringLiteral("median"));
-      median->setProperty("url", site.url);
-      median->setName(name);
-      median->setPen(QPen(color, 2));
-      Attach(chart, median, time, value);
-      own << median;
+      addMedian(new QLineSeries);
     }
     own << bands;
     if (!site.failureMs.isEmpty()) {

@@ -71,7 +71,7 @@ bool WriteHistory(const QString& path, const QDateTime& now) {
   const QDateTime start = now.addSecs(-24 * 3600);
   for (qint64 minute = 0; minute < 24 * 60; ++minute) {
     const QDateTime at = start.addSecs(minute * Minute);
-    const qint64 ago = 24 * 60 - minute;               // minutes before now
+    const qint64 ago = 24 * 60 - minute;                              // minutes before now
     const bool congested = ago <= 180 && ago > 120;                   // the local network, for an hour
     const bool shopSlow = (ago <= 600 && ago > 540) || ago <= 25;     // the shop's slow hour, and now
     const bool intranetDown = (ago <= 380 && ago > 350) || ago <= 12; // the intranet's outage, and now
@@ -101,8 +101,10 @@ bool WriteHistory(const QString& path, const QDateTime& now) {
         sample.result = QStringLiteral(" => 1"); // the warning mark of a slow one
       // The certificates: the API's ends in nine days.
       if (site.url.startsWith(QLatin1String("https")) && sample.pingUs >= 0) {
-        const int days = site.url.contains(QLatin1String("api")) ? 9 : site.url.contains(QLatin1String("www")) ? 23 : 200;
-        sample.certNotAfterMs = now.addDays(days).toMSecsSinceEpoch();
+        const int days = site.url.contains(QLatin1String("api"))   ? 9
+                         : site.url.contains(QLatin1String("www")) ? 23
+                                                                   : 200;
+        sample.certNotAfterMs = now.addDays(days).addSecs(3600).toMSecsSinceEpoch();
       }
       sample.runId = run;
       sample.siteId = i + 1;

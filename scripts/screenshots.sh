@@ -59,7 +59,7 @@ shoot() {
     # At scale 1 a place that shows every column and the incidents below them; at scale 2 the
     # windows find their own (90 % of the screen at most).
     if [ "$scale" = 1 ]; then
-      echo 'Geometry="10,10,1720,500"'
+      echo 'Geometry="10,10,1720,640"'
       echo "[Chart]"
       echo 'Geometry="10,10,1100,620"'
     fi

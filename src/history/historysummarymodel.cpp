@@ -63,9 +63,9 @@ QString NoteOf(const SiteSummary& line) {
 
 // The columns' names; the header of a time column adds the unit.
 const char* const Names[HistorySummaryModel::ColumnCount] = {
-    "Address", "Status", "Up %",       "Samples",  "Failures",    "Errors",  "Loss %", "Min",
-    "p50",     "p95",    "p99",        "Max",      "Mean",        "Std dev", "Last",   "Name lookup",
-    "Connect", "TLS",    "First byte", "Transfer", "Certificate", "Note",
+    "Address",     "Status",  "Up %", "Samples",    "Failures", "Errors", "Loss %",  "Certificate",
+    "Min",         "p50",     "p95",  "p99",        "Max",      "Mean",   "Std dev", "Last",
+    "Name lookup", "Connect", "TLS",  "First byte", "Transfer", "Note",
 };
 
 bool IsTime(int column) {

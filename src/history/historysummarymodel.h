@@ -30,6 +30,7 @@ public:
     Failures,
     Errors,
     Loss,
+    Certificate, // "expires in 23 days": the end of the certificates the latest https sample told
     Min,
     P50,
     P95,
@@ -43,8 +44,7 @@ public:
     Tls,
     FirstByte,
     Transfer,
-    Certificate, // "expires in 23 days": the end of the certificates the latest https sample told
-    Note,        // "local network?" on a site's line, "reference" on a reference's
+    Note, // "local network?" on a site's line, "reference" on a reference's
     ColumnCount
   };
   // The value a column sorts by: a number (an empty cell: an invalid QVariant) or, for Address and

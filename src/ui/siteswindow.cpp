@@ -51,7 +51,7 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
                                                                             [this] { return loading; }, this)) {
   setObjectName(QStringLiteral("SitesWindow"));
   setWindowTitle(QStringLiteral("Sites"));
-  WindowHabits::Place(this, ViewSettings::Geometry(ViewSettings::Sites), QSize(1180, 560));
+  WindowHabits::Place(this, ViewSettings::Geometry(ViewSettings::Sites), QSize(1180, 640));
   WindowHabits::AddCloseKeys(this);
 
   span->setObjectName(QStringLiteral("Span"));
@@ -128,7 +128,7 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
   auto* split = new QSplitter(Qt::Vertical, this);
   split->addWidget(pages);
   split->addWidget(lower);
-  split->setStretchFactor(0, 3);
+  split->setStretchFactor(0, 2);
   split->setStretchFactor(1, 1);
   split->setChildrenCollapsible(false);
 

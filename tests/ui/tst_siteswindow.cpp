@@ -23,8 +23,8 @@
 #include <QComboBox>
 #include <QFile>
 #include <QHeaderView>
-#include <QPointer>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSemaphore>
@@ -221,8 +221,10 @@ void tst_SitesWindow::showsTheFiguresAsTheProgramWritesTimes() {
     a << model->index(0, column).data().toString();
   // 0.1, 0.3, 0.2 and a failure: the last sample failed; phases 1 ms lookup, 2 ms connect, first
   // byte ping - 5 ms, 2 ms transfer.
-  QCOMPARE(a, QStringList({A,     "up",  "75.00", "4",      "1",    "0",    "25.00", "100", "200",  "300", "300",
-                           "300", "200", "81.6",  "Failed", "1.00", "2.00", "",      "195", "2.00", "",    ""}));
+  // clang-format off
+  QCOMPARE(a, QStringList({A, "up", "75.00", "4", "1", "0", "25.00", "", "100", "200", "300", "300", "300", "200",
+                           "81.6", "Failed", "1.00", "2.00", "", "195", "2.00", ""}));
+  // clang-format on
   QCOMPARE(model->headerData(HistorySummaryModel::P95, Qt::Horizontal).toString(), QStringLiteral("p95 (ms)"));
   QCOMPARE(model->index(2, HistorySummaryModel::Note).data().toString(), QStringLiteral("reference"));
 }

@@ -1,16 +1,21 @@
 // Figures of the history file at one million samples over 30 days of 20 sites (one of them with
-// 100k samples, one more site with 1k) and two reference addresses: the summary of every span (the
-// Sites window's figures), the chart of one site, the cost of Append() on the caller's thread
-// (flat out, at a steady pace, and while the retention deletes a third of the file), opening,
-// the integrity check, export.
+// 100k samples, one more site with 1k) and two reference addresses: building the sealed hours and
+// what they add to the file, the summary of every span (the Sites window's figures) and the chart
+// of one site, each beside the floor (the same figures from every sample already in memory), the
+// cost of Append() on the caller's thread (flat out, at a steady pace, and while the retention
+// deletes a third of the file) and of the writer, opening, the integrity check, export.
 //
 // Run a Release build: bench_history [folder]   (the file is made in a temporary folder otherwise)
 
 #include "benchhistoryfile.h"
+#include "history/historyaggregate.h"
+#include "history/historyblocks.h"
+#include "history/historyconnection.h"
 #include "history/historyexport.h"
 #include "history/historyquery.h"
 #include "history/historystore.h"
 #include "history/historytime.h"
+#include "history/sqlitestatement.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -25,6 +30,8 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <limits>
+#include <map>
 #include <vector>
 
 namespace {
@@ -108,6 +115,89 @@ std::vector<qint64> Appends(HistoryStore& store, int count, int pauseUs) {
   return ns;
 }
 
+// Every sample of the file in per-address arrays in time order: the figures computed from there
+// are the floor that no reading of the file can beat.
+class Floor {
+public:
+  explicit Floor(const QString& path) {
+    HistoryConnection connection(path, HistoryConnection::Mode::ReadOnly);
+    connection.Open();
+    SqliteStatement rows(connection.Handle(),
+                         QStringLiteral("SELECT %1 FROM samples").arg(HistoryAggregate::RowColumns()));
+    while (rows.Step()) {
+      const HistoryRow row = HistoryAggregate::Read(rows);
+      if (row.ok)
+        byAddress[{row.ref, rows.String(HistoryAggregate::UrlColumn)}].push_back(row);
+    }
+    for (auto& [address, all] : byAddress)
+      std::sort(all.begin(), all.end(), [](const HistoryRow& a, const HistoryRow& b) { return a.atMs < b.atMs; });
+  }
+
+  // The summary of [fromMs, now]: every address, every figure and the local-network mark.
+  qsizetype Summary(qint64 fromMs) const {
+    std::vector<std::pair<const std::pair<bool, QString>*, HistoryAggregate>> groups;
+    for (const auto& [address, all] : byAddress) {
+      HistoryAggregate figures;
+      for (auto row = First(all, fromMs); row != all.end(); ++row)
+        figures.Add(*row);
+      groups.emplace_back(&address, std::move(figures));
+    }
+    std::vector<qint64> minutes;
+    for (const auto& [address, figures] : groups)
+      if (address->first)
+        figures.AddReferenceMinutes(&minutes);
+    std::sort(minutes.begin(), minutes.end());
+    minutes.erase(std::unique(minutes.begin(), minutes.end()), minutes.end());
+    QList<SiteSummary> lines;
+    for (const auto& [address, figures] : groups)
+      lines << figures.Summarize(address->first ? HistorySample::Kind::Ref : HistorySample::Kind::Site, address->second,
+                                 address->first ? nullptr : &minutes);
+    return lines.size();
+  }
+
+  // The buckets of one site's chart of [fromMs, now].
+  qsizetype Chart(const QString& url, qint64 fromMs, qint64 bucketMs) const {
+    std::map<qint64, HistoryAggregate> buckets;
+    const std::vector<HistoryRow>& all = byAddress.at({false, url});
+    for (auto row = First(all, fromMs); row != all.end(); ++row)
+      buckets[HistoryStats::BucketStart(row->atMs, bucketMs)].Add(*row);
+    QList<HistoryBucket> made;
+    for (const auto& [start, figures] : buckets)
+      made << figures.Bucket(start);
+    return made.size();
+  }
+
+private:
+  static std::vector<HistoryRow>::const_iterator First(const std::vector<HistoryRow>& all, qint64 fromMs) {
+    return std::lower_bound(all.begin(), all.end(), fromMs,
+                            [](const HistoryRow& row, qint64 ms) { return row.atMs < ms; });
+  }
+
+  std::map<std::pair<bool, QString>, std::vector<HistoryRow>> byAddress;
+};
+
+// The figures of a summary as texts, to compare two ways of reading.
+QStringList Figures(const QList<SiteSummary>& lines) {
+  QStringList texts;
+  for (const SiteSummary& l : lines)
+    texts << QStringLiteral("%1 %2/%3/%4 %5 %6 %7 %8 %9 %10 %11 %12 %13 %14")
+                 .arg(l.url)
+                 .arg(l.samples)
+                 .arg(l.failures)
+                 .arg(l.cancelled)
+                 .arg(l.minUs)
+                 .arg(l.p50Us)
+                 .arg(l.p95Us)
+                 .arg(l.p99Us)
+                 .arg(l.maxUs)
+                 .arg(l.meanUs, 0, 'g', 15)
+                 .arg(l.stddevUs, 0, 'g', 15)
+                 .arg(HistoryTime::Text(l.lastAt))
+                 .arg(l.lastUs)
+                 .arg(l.slowMatched);
+  return texts;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -129,7 +219,29 @@ int main(int argc, char** argv) {
       "%.0f MB, made in %.1f s\n",
       double(QFileInfo(path).size()) / 1e6, double(timer.elapsed()) / 1000);
 
-  std::printf("summaries (every address, every figure and the local-network mark):\n");
+  {
+    // The sealed hours, built as the writer builds them after opening a file of the previous layout.
+    const double before = double(QFileInfo(path).size()) / 1e6;
+    HistoryConnection connection(path, HistoryConnection::Mode::ReadWrite);
+    connection.Open();
+    int steps = 0;
+    int code = 0;
+    const qint64 cpuBefore = CpuNs();
+    timer.start();
+    while (HistoryBlocks::Seal(connection.Handle(), now.toMSecsSinceEpoch(), &code) == HistoryBlocks::Step::More)
+      ++steps;
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    const double cpu = double(CpuNs() - cpuBefore) / 1e9;
+    QSqlQuery(connection.Database()).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    const double after = double(QFileInfo(path).size()) / 1e6;
+    std::printf(
+        "sealed hours built in %.2f s (processor %.2f s, %d steps, code %d): %.1f us a sample; file %.1f MB "
+        "-> %.1f MB (+%.1f %%)\n",
+        seconds, cpu, steps + 1, code, cpu * 1e6 / 1009640, before, after, 100 * (after - before) / before);
+  }
+  const Floor floor(path);
+
+  std::printf("summaries (every address, every figure and the local-network mark), beside the floor:\n");
   int lines = 0;
   const auto summary = [&](HistorySpan::Preset preset, HistoryQuery::Plan plan = HistoryQuery::Plan::Auto) {
     return [&, preset, plan] {
@@ -137,16 +249,36 @@ int main(int argc, char** argv) {
       lines = int(query.Summary(HistorySpan::Of(preset, 1, now), {}, plan).size());
     };
   };
-  Time("30 days (a pass over the table)", summary(HistorySpan::Preset::Last30Days));
+  const auto floorOf = [&](HistorySpan::Preset preset) {
+    return [&, preset] {
+      const HistorySpan span = HistorySpan::Of(preset, 1, now);
+      lines =
+          int(floor.Summary(span.from.isValid() ? span.from.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min()));
+    };
+  };
+  const struct {
+    const char* name;
+    HistorySpan::Preset preset;
+  } spans[] = {{"30 days", HistorySpan::Preset::Last30Days},
+               {"7 days", HistorySpan::Preset::Last7Days},
+               {"24 hours", HistorySpan::Preset::Last24Hours},
+               {"last hour", HistorySpan::Preset::LastHour},
+               {"this run (all of it: run 1)", HistorySpan::Preset::ThisRun}};
+  for (const auto& span : spans) {
+    HistoryQuery query(path);
+    const HistorySpan of = HistorySpan::Of(span.preset, 1, now);
+    const bool same = Figures(query.Summary(of, {}, HistoryQuery::Plan::Blocks)) ==
+                      Figures(query.Summary(of, {}, HistoryQuery::Plan::Index));
+    std::printf(" %s (%s figures as the rows'):\n", span.name, same ? "the same" : "NOT THE SAME");
+    Time("sealed hours and rows (Auto)", summary(span.preset));
+    Time("the rows through the index", summary(span.preset, HistoryQuery::Plan::Index));
+    if (span.preset == HistorySpan::Preset::Last30Days)
+      Time("a pass over the table", summary(span.preset, HistoryQuery::Plan::Scan));
+    Time("floor: every sample in memory", floorOf(span.preset));
+  }
   std::printf("  (%d lines)\n", lines);
-  Time("30 days, through the index instead", summary(HistorySpan::Preset::Last30Days, HistoryQuery::Plan::Index));
-  Time("7 days (through the index)", summary(HistorySpan::Preset::Last7Days));
-  Time("7 days, a pass over the table instead", summary(HistorySpan::Preset::Last7Days, HistoryQuery::Plan::Scan));
-  Time("24 hours", summary(HistorySpan::Preset::Last24Hours));
-  Time("last hour", summary(HistorySpan::Preset::LastHour));
-  Time("this run (all of it: run 1)", summary(HistorySpan::Preset::ThisRun));
 
-  std::printf("charts (30 days):\n");
+  std::printf("charts (30 days), beside the floor:\n");
   int buckets = 0;
   const auto chart = [&](const QString& url) {
     return [&, url] {
@@ -156,8 +288,13 @@ int main(int argc, char** argv) {
                         .buckets.size());
     };
   };
+  const qint64 chartFrom = now.addDays(-30).toMSecsSinceEpoch();
   Time("site01, 100k samples", chart(QStringLiteral("https://site01.example")));
   std::printf("  (%d buckets)\n", buckets);
+  Time("floor: site01 in memory", [&] {
+    buckets = int(floor.Chart(QStringLiteral("https://site01.example"), chartFrom,
+                              HistoryStats::BucketMs(now.toMSecsSinceEpoch() - chartFrom)));
+  });
   Time("site02, 47k samples", chart(QStringLiteral("https://site02.example")));
   Time("site21, 1k samples", chart(QStringLiteral("https://site21.example")));
 
@@ -172,7 +309,8 @@ int main(int argc, char** argv) {
     PrintLatencies("Append(), flat out", Appends(store, 100000, 0));
     timer.start();
     store.Flush();
-    std::printf("  %-52s %8.1f ms\n", "Flush() after them", double(timer.nsecsElapsed()) / 1e6);
+    std::printf("  %-52s %8.1f ms (%.1f us a sample on the writer's thread)\n", "Flush() after them",
+                double(timer.nsecsElapsed()) / 1e6, double(timer.nsecsElapsed()) / 1e3 / 100000);
     PrintLatencies("Append(), one every 200 us", Appends(store, 10000, 200));
     store.Flush();
   }

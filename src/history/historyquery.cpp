@@ -1,6 +1,7 @@
 #include "history/historyquery.h"
 
 #include "history/historyaggregate.h"
+#include "history/historyblocks.h"
 #include "history/historyproblem.h"
 #include "history/historyschema.h"
 #include "history/historystats.h"
@@ -270,6 +271,16 @@ private:
   qint64 currentStart = 0;
 };
 
+// The series of the reference addresses, in text order.
+void AddReferences(const std::map<QString, SeriesBuckets>& byUrl, HistoryChart* chart) {
+  for (const auto& [url, buckets] : byUrl) {
+    HistorySeries& series = chart->references.emplace_back();
+    series.kind = HistorySample::Kind::Ref;
+    series.url = url;
+    buckets.Fill(&series);
+  }
+}
+
 } // namespace
 
 HistoryQuery::HistoryQuery(const QString& path) : connection(path, HistoryConnection::Mode::ReadOnly) {}
@@ -333,24 +344,40 @@ QList<SiteSummary> HistoryQuery::Summary(const HistorySpan& span, const QStringL
     return {};
   sqlite3* db = connection.Handle();
 
-  if (plan == Plan::Auto)
-    plan = urls.isEmpty() ? PlanFor(db, bounds) : Plan::Index;
-
   Groups groups;
   int code = SQLITE_OK;
-  if (plan == Plan::Scan) {
-    code = ScanInParts(db, connection.Path(), bounds, &groups);
-  } else {
-    QStringList addresses = urls;
-    if (addresses.isEmpty()) {
-      QSqlError listError;
-      addresses = connection.Addresses(&listError);
-      if (listError.isValid()) {
-        Fail(HistoryProblem::Of(listError));
-        return {};
-      }
+  bool covered = false;
+  if (plan == Plan::Auto || plan == Plan::Blocks) {
+    QSqlError listError;
+    const QStringList addresses = connection.Addresses(&listError);
+    if (listError.isValid()) {
+      Fail(HistoryProblem::Of(listError));
+      return {};
     }
-    code = ReadByAddress(db, addresses, bounds, &groups);
+    code = HistoryBlocks::ReadSpan(
+        db, bounds.from, bounds.to, bounds.runId, addresses, {},
+        [&](QByteArrayView url, bool ref, qint64 hourMs, QByteArrayView data) {
+          return groups.Of(ref, url).Unpack(data, hourMs);
+        },
+        [&](const SqliteStatement& row) { groups.Add(row); }, &covered);
+  }
+  if (!covered && code == SQLITE_OK) {
+    if (plan == Plan::Auto)
+      plan = urls.isEmpty() ? PlanFor(db, bounds) : Plan::Index;
+    if (plan == Plan::Scan) {
+      code = ScanInParts(db, connection.Path(), bounds, &groups);
+    } else {
+      QStringList addresses = urls;
+      if (addresses.isEmpty()) {
+        QSqlError listError;
+        addresses = connection.Addresses(&listError);
+        if (listError.isValid()) {
+          Fail(HistoryProblem::Of(listError));
+          return {};
+        }
+      }
+      code = ReadByAddress(db, addresses, bounds, &groups);
+    }
   }
   if (code != SQLITE_OK) {
     Fail(HistoryProblem::Of(code));
@@ -421,6 +448,52 @@ HistoryChart HistoryQuery::Chart(const HistorySpan& span, const QStringList& url
   if (bounds.empty)
     return chart;
 
+  // Buckets of whole hours from the sealed hours, where these hold any of the span.
+  if (chart.bucketMs % HistoryBlocks::HourMs == 0) {
+    QSqlError listError;
+    const QStringList addresses = connection.Addresses(&listError);
+    if (listError.isValid()) {
+      Fail(HistoryProblem::Of(listError));
+      return chart;
+    }
+    std::map<QString, SeriesBuckets> bySite;
+    for (const HistorySeries& series : chart.sites)
+      bySite.try_emplace(series.url, chart.bucketMs);
+    std::map<QString, SeriesBuckets> byReference;
+    const auto bucketsOf = [&](QByteArrayView url, bool ref) -> SeriesBuckets* {
+      const QString text = QString::fromUtf8(url);
+      if (ref)
+        return &byReference.try_emplace(text, chart.bucketMs).first->second;
+      const auto found = bySite.find(text);
+      return found == bySite.end() ? nullptr : &found->second;
+    };
+    bool covered = false;
+    const int code = HistoryBlocks::ReadSpan(
+        db, bounds.from, bounds.to, bounds.runId, addresses,
+        [&](QByteArrayView url, bool ref) { return ref || bySite.count(QString::fromUtf8(url)) > 0; },
+        [&](QByteArrayView url, bool ref, qint64 hourMs, QByteArrayView data) {
+          return bucketsOf(url, ref)->At(hourMs).Unpack(data, hourMs);
+        },
+        [&](const SqliteStatement& statement) {
+          const HistoryRow row = HistoryAggregate::Read(statement);
+          if (SeriesBuckets* buckets =
+                  row.ok ? bucketsOf(statement.Text(HistoryAggregate::UrlColumn), row.ref) : nullptr)
+            buckets->At(row.atMs).Add(row);
+        },
+        &covered);
+    if (code != SQLITE_OK) {
+      Fail(HistoryProblem::Of(code));
+      return chart;
+    }
+    if (covered) {
+      for (HistorySeries& series : chart.sites)
+        bySite.at(series.url).Fill(&series);
+      AddReferences(byReference, &chart);
+      error.clear();
+      return chart;
+    }
+  }
+
   SqliteStatement sites(db, SiteRowsSql(bounds));
   for (HistorySeries& series : chart.sites) {
     sites.Reset();
@@ -453,12 +526,7 @@ HistoryChart HistoryQuery::Chart(const HistorySpan& span, const QStringList& url
     Fail(HistoryProblem::Of(references.ErrorCode()));
     return chart;
   }
-  for (const auto& [url, buckets] : byUrl) {
-    HistorySeries& series = chart.references.emplace_back();
-    series.kind = HistorySample::Kind::Ref;
-    series.url = url;
-    buckets.Fill(&series);
-  }
+  AddReferences(byUrl, &chart);
   error.clear();
   return chart;
 }

@@ -1,5 +1,7 @@
 #include "history/historyschema.h"
 
+#include "history/historyblocks.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QVariant>
@@ -55,6 +57,7 @@ QStringList Step(int n) {
                        "cause TEXT)"),
         QStringLiteral("CREATE INDEX incidents_url_started ON incidents(url, started_utc)"),
     };
+  case 4: return HistoryBlocks::Schema();
   default: return {};
   }
 }

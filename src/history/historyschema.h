@@ -16,10 +16,13 @@ class QSqlDatabase;
 //   3  every fetch attempt is a sample: the columns attempt and final on samples (1 and 1 for the
 //      rows of older files, which kept only the fetch a row showed), cert_not_after_utc; the table
 //      `incidents` with its index on (url, started_utc)
+//   4  sealed hours beside the samples (HistoryBlocks): the tables `blocks`, `blocks_stale`,
+//      `blocks_state` and the triggers on `samples` that keep them true; the writer builds the
+//      blocks of an older file in the background
 namespace HistorySchema {
 
 // The version this program writes.
-constexpr int Version = 3;
+constexpr int Version = 4;
 
 // The statements of step n (1-based), in order.
 QStringList Step(int n);

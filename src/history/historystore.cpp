@@ -1,5 +1,6 @@
 #include "history/historystore.h"
 
+#include "history/historyblocks.h"
 #include "history/historyconnection.h"
 #include "history/historyproblem.h"
 #include "history/historyschema.h"
@@ -41,6 +42,12 @@ struct Item {
 
 QVariant IntOrNull(qint64 value, qint64 smallest = 0) {
   return value < smallest ? QVariant(QMetaType::fromType<qint64>()) : QVariant(value);
+}
+
+// An error of SQLite's own interface as Qt SQL's driver gives it.
+QSqlError SqliteError(int code) {
+  return QSqlError(QString(), QString::fromUtf8(sqlite3_errstr(code)), QSqlError::StatementError,
+                   QString::number(code));
 }
 
 QVariant TextOrNull(const QString& text) {
@@ -138,6 +145,7 @@ private:
   std::optional<QSqlQuery> insertIncident;
   std::optional<QSqlQuery> endIncident;
   QSet<qint64> openRuns; // begun by this store and not yet ended
+  QString cutFor;        // the retention cutoff whose hours the blocks have given up
 };
 
 bool Writer::OpenFile(QString* line) {
@@ -309,6 +317,13 @@ bool Writer::Commit(const std::vector<Item>& items, std::map<quint64, qint64>* b
 // ended before it.
 Writer::Pruned Writer::PruneStep(const QString& cutoff, QSqlError* error) {
   QSqlDatabase& db = connection.Database();
+  if (cutFor != cutoff) {
+    if (const int code = HistoryBlocks::Cut(connection.Handle(), cutoff); code != SQLITE_OK) {
+      *error = SqliteError(code);
+      return Pruned::Failed;
+    }
+    cutFor = cutoff;
+  }
   QSqlQuery query(db);
   // The oldest sample, from the index: the first time of every address.
   bool older = false;
@@ -388,6 +403,10 @@ void Writer::Run() {
   QElapsedTimer sincePrune; // since the last retention pass ended
   bool pruning = false;
   QString cutoff;
+  // Sealing the hours that are over (HistoryBlocks), a step at a time between the commits: at once
+  // after opening (which builds the blocks of an older file), then every SealIntervalMs.
+  bool sealing = true;
+  QDeadlineTimer sealAt(HistoryStore::SealIntervalMs);
   // Swapped with the queue at every commit and cleared after it, so that the queue gets its
   // capacity back and Append() seldom has to grow it.
   std::vector<Item> items;
@@ -404,7 +423,7 @@ void Writer::Run() {
           commit = true;
           break;
         }
-        if (pruning || s->pruneAsked)
+        if (pruning || s->pruneAsked || sealing)
           break;
         s->wake.wait(&s->mutex, flushAt);
       }
@@ -413,7 +432,7 @@ void Writer::Run() {
         last = s->queued;
         s->flushNow = false;
         stopping = s->stop;
-      } else if (!pruning) {
+      } else if (!pruning && s->pruneAsked) {
         s->pruneAsked = false;
         if (s->retentionDays > 0) {
           pruning = true;
@@ -441,14 +460,26 @@ void Writer::Run() {
         s->pruneAsked = true;
         sincePrune.invalidate();
       }
+      if (!sealing && sealAt.hasExpired())
+        sealing = true;
     } else if (pruning) {
       switch (PruneStep(cutoff, &error)) {
       case Pruned::Failed: Fail(error); return;
       case Pruned::Done:
         pruning = false;
         sincePrune.start();
+        sealing = true; // the hour the retention cut, sealed again
         break;
       case Pruned::More: break;
+      }
+    } else if (sealing) {
+      // A failure leaves the blocks as they were (the rows are read instead); the next round tries
+      // again.
+      int code = SQLITE_OK;
+      if (HistoryBlocks::Seal(connection.Handle(), QDateTime::currentMSecsSinceEpoch(), &code) !=
+          HistoryBlocks::Step::More) {
+        sealing = false;
+        sealAt.setRemainingTime(HistoryStore::SealIntervalMs);
       }
     }
   }

@@ -36,6 +36,8 @@ public:
   // Old samples are deleted this many at a time, each batch in a transaction of its own, with the
   // queued samples written in between.
   static constexpr int PruneBatch = 5000;
+  // The hours that are over are sealed (HistoryBlocks) after opening and at this interval.
+  static constexpr int SealIntervalMs = 60 * 1000;
 
   explicit HistoryStore(QObject* parent = nullptr);
   ~HistoryStore() override; // closes (writes what is queued)

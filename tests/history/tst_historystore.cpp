@@ -1,7 +1,10 @@
 // The history store: the layout of a new file and of one brought forward, what a sample and a run
-// become in the file, the retention, two programs on one file, and every way the file can be
-// unusable (history turns itself off with one line, the caller goes on).
+// become in the file, the retention, the hours sealed in the background, two programs on one file,
+// and every way the file can be unusable (history turns itself off with one line, the caller goes
+// on).
 #include "filesizelimit.h"
+#include "history/historyblocks.h"
+#include "history/historyquery.h"
 #include "history/historyschema.h"
 #include "history/historysettings.h"
 #include "history/historystore.h"
@@ -44,6 +47,29 @@ QStringList Texts(const QVariantList& row) {
   QStringList texts;
   for (const QVariant& value : row)
     texts << (value.isNull() ? QStringLiteral("NULL") : value.toString());
+  return texts;
+}
+
+// The figures of a summary as texts, to compare two ways of reading.
+QStringList Figures(const QList<SiteSummary>& lines) {
+  QStringList texts;
+  for (const SiteSummary& l : lines)
+    texts << QStringLiteral("%1 %2 %3/%4/%5 %6 %7 %8 %9 %10 %11 %12 %13 %14 %15")
+                 .arg(l.url)
+                 .arg(int(l.kind))
+                 .arg(l.samples)
+                 .arg(l.failures)
+                 .arg(l.cancelled)
+                 .arg(l.minUs)
+                 .arg(l.p50Us)
+                 .arg(l.p95Us)
+                 .arg(l.p99Us)
+                 .arg(l.maxUs)
+                 .arg(l.meanUs, 0, 'g', 12)
+                 .arg(l.stddevUs, 0, 'g', 12)
+                 .arg(HistoryTime::Text(l.lastAt))
+                 .arg(l.lastUs)
+                 .arg(l.slowMatched);
   return texts;
 }
 
@@ -136,6 +162,7 @@ private slots:
     QTest::addColumn<int>("version");
     QTest::newRow("1") << 1;
     QTest::newRow("2") << 2;
+    QTest::newRow("3") << 3;
   }
   void olderLayoutIsBroughtForward() {
     QFETCH(int, version);
@@ -419,6 +446,65 @@ private slots:
     QVERIFY(store.Flush());
     store.Close();
     QCOMPARE(kept(), (QList<int>{9, 0, 1000}));
+  }
+
+  // The hours of a file of the previous layout are sealed once it is opened, and sealed again when
+  // a sample arrives late at the next opening; the figures read from them are those of the rows,
+  // and the retention gives up the blocks of the hours it deletes.
+  void hoursAreSealedInTheBackground() {
+    MakeFile(path, 3);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    {
+      HistoryFile file(path);
+      QVERIFY(file.Exec(QStringLiteral("BEGIN")));
+      for (int i = 0; i < 3000; ++i)
+        QVERIFY(
+            file.Exec(QStringLiteral("INSERT INTO samples(at_utc, kind, url, ping_us, result) VALUES(?, ?, ?, ?, ?)"),
+                      {HistoryTime::Text(now.addSecs(-3 * 86400 + i * 86)), i % 10 ? "site" : "ref",
+                       QStringLiteral("http://%1.test").arg(i % 3),
+                       i % 13 ? QVariant(1000 + i * 7919 % 5000) : QVariant(), i % 39 ? "" : "Cancelled"}));
+      QVERIFY(file.Exec(QStringLiteral("COMMIT")));
+    }
+    const auto sealedFigures = [&](const HistorySpan& span) {
+      HistoryQuery query(path);
+      const QStringList scanned = Figures(query.Summary(span, {}, HistoryQuery::Plan::Scan));
+      QCOMPARE(Figures(query.Summary(span, {}, HistoryQuery::Plan::Blocks)), scanned);
+      QCOMPARE(scanned.size(), 7);
+    };
+    HistoryFile file(path);
+    const auto count = [&](const QString& sql) { return file.Value(sql).toInt(); };
+    const QString sealedUntil =
+        HistoryBlocks::Key(now.toMSecsSinceEpoch() - HistoryBlocks::SealDelayMs - HistoryBlocks::HourMs);
+    HistoryStore store;
+    store.SetRetentionDays(0);
+    QVERIFY(store.Open(path));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        file.Value(QStringLiteral("SELECT until_hour FROM blocks_state")).toString() >= sealedUntil, 20000);
+    QVERIFY(count(QStringLiteral("SELECT count(*) FROM blocks")) > 3 * 24 * 3);
+    sealedFigures(HistorySpan());
+    sealedFigures(HistorySpan::Last(86400, now));
+
+    HistorySample late = SiteSample(1, now.addDays(-2));
+    late.url = QStringLiteral("http://1.test");
+    late.pingUs = 99999999;
+    store.Append(late);
+    QVERIFY(store.Flush());
+    sealedFigures(HistorySpan());
+    store.Close();
+    QVERIFY(store.Open(path));
+    QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("SELECT count(*) FROM blocks_stale")), 0, 20000);
+    sealedFigures(HistorySpan());
+
+    store.SetRetentionDays(2);
+    const QString cut = HistoryBlocks::Key(now.addDays(-2).toMSecsSinceEpoch());
+    QTRY_COMPARE_WITH_TIMEOUT(
+        count(
+            QStringLiteral("SELECT count(*) FROM samples WHERE at_utc < '%1'").arg(HistoryTime::Text(now.addDays(-2)))),
+        0, 20000);
+    QVERIFY(file.Value(QStringLiteral("SELECT from_hour FROM blocks_state")).toString() >= cut);
+    QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("SELECT count(*) FROM blocks_stale")), 0, 20000);
+    QCOMPARE(count(QStringLiteral("SELECT count(*) FROM blocks WHERE hour < '%1'").arg(cut)), 0);
+    sealedFigures(HistorySpan());
   }
 
   // A file that cannot be used turns history off with one line: Failed() once, FailureText(), and

@@ -6,6 +6,8 @@
 // deletes a third of the file) and of the writer, opening, the integrity check, export.
 //
 // Run a Release build: bench_history [folder]   (the file is made in a temporary folder otherwise)
+//   bench_history folder --week   a week at one sample a second for 20 sites instead (12M samples,
+//                                 about 2 GB): building its sealed hours, the 7-day figures
 
 #include "benchhistoryfile.h"
 #include "history/historyaggregate.h"
@@ -176,7 +178,9 @@ private:
   std::map<std::pair<bool, QString>, std::vector<HistoryRow>> byAddress;
 };
 
-// The figures of a summary as texts, to compare two ways of reading.
+// The figures of a summary as texts, to compare two ways of reading: the mean and the standard
+// deviation to 12 digits (sums of doubles in another order differ in their last bits, between the
+// rows' own plans as well).
 QStringList Figures(const QList<SiteSummary>& lines) {
   QStringList texts;
   for (const SiteSummary& l : lines)
@@ -190,12 +194,35 @@ QStringList Figures(const QList<SiteSummary>& lines) {
                  .arg(l.p95Us)
                  .arg(l.p99Us)
                  .arg(l.maxUs)
-                 .arg(l.meanUs, 0, 'g', 15)
-                 .arg(l.stddevUs, 0, 'g', 15)
+                 .arg(l.meanUs, 0, 'g', 12)
+                 .arg(l.stddevUs, 0, 'g', 12)
                  .arg(HistoryTime::Text(l.lastAt))
                  .arg(l.lastUs)
                  .arg(l.slowMatched);
   return texts;
+}
+
+// Builds every sealed hour of the file as the writer does after opening a file of the previous
+// layout, and prints what it cost and what it added to the file.
+void Seal(const QString& path, const QDateTime& now, qint64 samples) {
+  const double before = double(QFileInfo(path).size()) / 1e6;
+  HistoryConnection connection(path, HistoryConnection::Mode::ReadWrite);
+  connection.Open();
+  int steps = 0;
+  int code = 0;
+  const qint64 cpuBefore = CpuNs();
+  QElapsedTimer timer;
+  timer.start();
+  while (HistoryBlocks::Seal(connection.Handle(), now.toMSecsSinceEpoch(), &code) == HistoryBlocks::Step::More)
+    ++steps;
+  const double seconds = double(timer.nsecsElapsed()) / 1e9;
+  const double cpu = double(CpuNs() - cpuBefore) / 1e9;
+  QSqlQuery(connection.Database()).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+  const double after = double(QFileInfo(path).size()) / 1e6;
+  std::printf(
+      "sealed hours built in %.2f s (processor %.2f s, %d steps, code %d): %.2f us a sample; file %.1f MB "
+      "-> %.1f MB (+%.1f %%)\n",
+      seconds, cpu, steps + 1, code, cpu * 1e6 / double(samples), before, after, 100 * (after - before) / before);
 }
 
 } // namespace
@@ -205,11 +232,29 @@ int main(int argc, char** argv) {
   QTemporaryDir temporary;
   const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temporary.path();
   const QString path = folder + QStringLiteral("/history.sqlite");
-  QFile::remove(path);
   const QDateTime now = QDateTime::currentDateTimeUtc();
+  QFile::remove(path);
 
   QElapsedTimer timer;
   timer.start();
+  if (argc > 2 && QByteArray(argv[2]) == "--week") {
+    if (!BenchHistoryFile::MakeWeek(path, now.toMSecsSinceEpoch()))
+      return 1;
+    std::printf(
+        "history file: 12,116,160 samples (20 sites at one a second for 7 days; 2 references), %.0f MB, "
+        "made in %.1f s\n",
+        double(QFileInfo(path).size()) / 1e6, double(timer.elapsed()) / 1000);
+    Seal(path, now, 12116160);
+    for (const HistoryQuery::Plan plan : {HistoryQuery::Plan::Auto, HistoryQuery::Plan::Index}) {
+      int lines = 0;
+      Time(plan == HistoryQuery::Plan::Auto ? "7 days: sealed hours and rows (Auto)" : "7 days: the rows (Index)", [&] {
+        HistoryQuery query(path);
+        lines = int(query.Summary(HistorySpan::Of(HistorySpan::Preset::Last7Days, 1, now), {}, plan).size());
+      });
+      std::printf("  (%d lines)\n", lines);
+    }
+    return 0;
+  }
   if (!BenchHistoryFile::Make(path, now.toMSecsSinceEpoch())) {
     std::fprintf(stderr, "could not make the file\n");
     return 1;
@@ -219,26 +264,7 @@ int main(int argc, char** argv) {
       "%.0f MB, made in %.1f s\n",
       double(QFileInfo(path).size()) / 1e6, double(timer.elapsed()) / 1000);
 
-  {
-    // The sealed hours, built as the writer builds them after opening a file of the previous layout.
-    const double before = double(QFileInfo(path).size()) / 1e6;
-    HistoryConnection connection(path, HistoryConnection::Mode::ReadWrite);
-    connection.Open();
-    int steps = 0;
-    int code = 0;
-    const qint64 cpuBefore = CpuNs();
-    timer.start();
-    while (HistoryBlocks::Seal(connection.Handle(), now.toMSecsSinceEpoch(), &code) == HistoryBlocks::Step::More)
-      ++steps;
-    const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    const double cpu = double(CpuNs() - cpuBefore) / 1e9;
-    QSqlQuery(connection.Database()).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-    const double after = double(QFileInfo(path).size()) / 1e6;
-    std::printf(
-        "sealed hours built in %.2f s (processor %.2f s, %d steps, code %d): %.1f us a sample; file %.1f MB "
-        "-> %.1f MB (+%.1f %%)\n",
-        seconds, cpu, steps + 1, code, cpu * 1e6 / 1009640, before, after, 100 * (after - before) / before);
-  }
+  Seal(path, now, 1009640);
   const Floor floor(path);
 
   std::printf("summaries (every address, every figure and the local-network mark), beside the floor:\n");

@@ -26,8 +26,10 @@ bool Exec(QSqlDatabase& db, const QString& sql) {
 
 namespace BenchHistoryFile {
 
+namespace {
+
 // Made by SQLite itself: the store would take minutes for a million.
-bool Make(const QString& path, qint64 nowMs) {
+bool Fill(const QString& path, qint64 nowMs, qint64 days, qint64 sites, qint64 references) {
   {
     HistoryStore store; // the layout
     if (!store.Open(path))
@@ -37,7 +39,7 @@ bool Make(const QString& path, qint64 nowMs) {
   db.setDatabaseName(path);
   if (!db.open())
     return false;
-  const double start = double(nowMs - 30 * Day) / 1000.0;
+  const double start = double(nowMs - days * Day) / 1000.0;
   const QString columns = QStringLiteral(
       "at_utc, kind, url, run_id, site_id, packet, ping_us, dns_us, connect_us, "
       "tls_us, ttfb_us, status, result, remote_ip, http_version, bytes, attempt, final, cert_not_after_utc");
@@ -57,23 +59,36 @@ bool Make(const QString& path, qint64 nowMs) {
                         .arg(count - 1)
                         .arg(columns, values.arg(start, 0, 'f', 3).arg(step, 0, 'f', 6).arg(QLatin1String(kind), url)));
   };
-  const double seconds = 30.0 * 86400;
+  const double seconds = double(days) * 86400;
+  const bool month = days == 30;
   const bool made =
       Exec(db, QStringLiteral("BEGIN")) &&
-      fill(1000000, seconds / 1e6, "site",
-           QStringLiteral("CASE WHEN i % 10 = 0 THEN 'https://site01.example' ELSE "
-                          "printf('https://site%02d.example', 2 + (i / 10 * 9 + i % 10 - 1) % 19) END")) &&
-      fill(1000, seconds / 1000, "site", QStringLiteral("'https://site21.example'")) &&
-      fill(8640, seconds / 8640, "ref",
+      (month ? fill(sites, seconds / double(sites), "site",
+                    QStringLiteral("CASE WHEN i % 10 = 0 THEN 'https://site01.example' ELSE "
+                                   "printf('https://site%02d.example', 2 + (i / 10 * 9 + i % 10 - 1) % 19) END")) &&
+                   fill(1000, seconds / 1000, "site", QStringLiteral("'https://site21.example'"))
+             : fill(sites, seconds / double(sites), "site",
+                    QStringLiteral("printf('https://site%02d.example', 1 + i % 20)"))) &&
+      fill(references, seconds / double(references), "ref",
            QStringLiteral("CASE WHEN i % 2 = 0 THEN 'http://ref1.example' ELSE 'http://ref2.example' END")) &&
       Exec(db, QStringLiteral("INSERT INTO runs(id, started_utc, samplers, delay_s, warn1_s, warn2_s) "
                               "VALUES(1, '%1', 20, 60, 1, 20)")
-                   .arg(HistoryTime::Text(nowMs - 30 * Day))) &&
+                   .arg(HistoryTime::Text(nowMs - days * Day))) &&
       Exec(db, QStringLiteral("COMMIT")) && Exec(db, QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
   db.close();
   db = QSqlDatabase();
   QSqlDatabase::removeDatabase(QStringLiteral("bench-make"));
   return made;
+}
+
+} // namespace
+
+bool Make(const QString& path, qint64 nowMs) {
+  return Fill(path, nowMs, 30, 1000000, 8640);
+}
+
+bool MakeWeek(const QString& path, qint64 nowMs) {
+  return Fill(path, nowMs, 7, 7 * 86400 * 20, 20160);
 }
 
 } // namespace BenchHistoryFile

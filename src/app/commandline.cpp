@@ -41,9 +41,10 @@ struct Options {
                            Text("With --headless: seconds between passes instead of the stored "
                                 "delay."),
                            Text("S")};
-  QCommandLineOption samplers{Text("samplers"),
-                              Text("With --headless: the number of sampler clients, as the window's Samplers box."),
-                              Text("N")};
+  QCommandLineOption samplers{
+      Text("samplers"),
+      Text("With --headless: the number of sampler clients, as the window's Samplers box; at most one per address."),
+      Text("N")};
   QCommandLineOption metrics{Text("metrics"),
                              Text("With --headless: serve Prometheus metrics on http://ADDRESS:PORT/metrics "
                                   "(127.0.0.1:9464 when no value follows)."),
@@ -175,6 +176,11 @@ CommandLine CommandLine::Parse(const QStringList& arguments) {
       return Failed(QStringLiteral("--export needs a file name."));
     if (parser.isSet(options.since) && parser.isSet(options.last))
       return Failed(QStringLiteral("--since and --last cannot be used together."));
+    // An empty time or span would silently mean "everything".
+    if (parser.isSet(options.since) && line.since.trimmed().isEmpty())
+      return Failed(QStringLiteral("--since needs a date or a date and time (ISO 8601)."));
+    if (parser.isSet(options.last) && line.last.trimmed().isEmpty())
+      return Failed(QStringLiteral("--last needs a span such as 30m, 24h or 7d."));
   } else if (headless) {
     line.mode = Mode::Headless;
     line.urlsFile = parser.value(options.urlsFile);

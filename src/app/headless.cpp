@@ -130,6 +130,10 @@ bool Headless::Start(QString* error) {
   ApplyCommandLine(p.settings, &samplers);
   if (!ReadSites(&p.settings.urls, error))
     return false;
+  if (!SamplersFit(p.settings.urls, error)) {
+    badArgument = true;
+    return false;
+  }
 
   if (!line.metricsHost.isEmpty()) {
     p.server = std::make_unique<MetricsServer>(p.metrics);
@@ -224,6 +228,15 @@ bool Headless::ReadSites(QStringList* urls, QString* error) const {
   return true;
 }
 
+bool Headless::SamplersFit(const QStringList& urls, QString* error) const {
+  if (!line.samplers || *line.samplers <= urls.size())
+    return true;
+  *error = QStringLiteral("--samplers %1 is above the number of addresses to test (%2)")
+               .arg(*line.samplers)
+               .arg(urls.size());
+  return false;
+}
+
 void Headless::Reload() {
   if (!parts || stopping)
     return;
@@ -240,7 +253,7 @@ void Headless::ApplyReload() {
   ReadConfiguration(fresh, &freshSamplers);
   ApplyCommandLine(fresh, &freshSamplers);
   QString error;
-  if (!ReadSites(&fresh.urls, &error)) {
+  if (!ReadSites(&fresh.urls, &error) || !SamplersFit(fresh.urls, &error)) {
     Tell(QStringLiteral("reload: %1; nothing changed").arg(error));
     return;
   }
@@ -301,6 +314,7 @@ void Headless::Finish() {
     return;
   finished = true;
   parts->history.Close();
-  UpdateTransferLog(parts->results);
+  if (const QString failed = UpdateTransferLog(parts->results); !failed.isEmpty())
+    Tell(failed);
   emit Ended();
 }

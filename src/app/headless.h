@@ -31,8 +31,10 @@ public:
 
   // Reads the configuration and the site list, opens the history, starts serving metrics and switches
   // testing on. False with `error` (one line) when it cannot: no site to test, an unreadable site
-  // list, a metrics address it cannot listen on.
+  // list, more --samplers than addresses, a metrics address it cannot listen on.
   bool Start(QString* error);
+  // Start() failed for a bad command line argument (--samplers above the number of addresses).
+  bool BadArgument() const { return badArgument; }
   // TLS and users of the metrics server (--web-config); call before Start().
   void UseWebConfig(const WebConfig& access) { webConfig = access; }
   // Rereads the site list and the stored configuration (SIGHUP); the command line's options still
@@ -66,6 +68,9 @@ private:
   // The site list of --urls, or else the program folder's; false with `error` when it cannot be
   // read or is empty.
   bool ReadSites(QStringList* urls, QString* error) const;
+  // False with `error` when --samplers asks for more samplers than `urls` has addresses: the extra
+  // samplers would test no site.
+  bool SamplersFit(const QStringList& urls, QString* error) const;
 
   struct Parts;
   std::unique_ptr<Parts> parts;
@@ -77,4 +82,5 @@ private:
   bool stopping = false;
   bool finished = false;
   bool reloadAsked = false;
+  bool badArgument = false;
 };

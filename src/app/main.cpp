@@ -102,9 +102,10 @@ int RunHeadless(int argc, char* argv[], const CommandLine& line) {
 
   headless.UseWebConfig(access);
   if (!headless.Start(&error)) {
-    tell(QStringLiteral("tarvik: ") + error);
+    tell(QStringLiteral("tarvik: ") + error +
+         (headless.BadArgument() ? QStringLiteral(" (see tarvik --help)") : QString()));
     finish();
-    return 1;
+    return headless.BadArgument() ? CommandLine::BadUsageExitCode : 1;
   }
   if (headless.MetricsPort() != 0) {
     const QString host = line.metricsHost.contains(QLatin1Char(':'))

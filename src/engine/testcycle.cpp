@@ -40,6 +40,12 @@ qint32 Whole(double value, qint32 fallback = 0) {
   return Numbers::ToInt32(value).value_or(fallback);
 }
 
+// A sampler beyond the URL list, or an entry of blanks only, fetches no site: its rows stay in the
+// table and go no further (no history, no metrics, no alerts).
+bool NoSite(const QString& url) {
+  return url.trimmed().isEmpty();
+}
+
 } // namespace
 
 TestCycle::TestCycle(Module1& state, RunSettings& settings, ResultsModel& results, StatusPanels& statusBar1,
@@ -331,13 +337,15 @@ FetchResult TestCycle::FetchWithRetry(const Tick& tick, int sampler, const QStri
 }
 
 void TestCycle::TellAttempt(int sampler, const QString& url, const FetchResult& fetched, int attempt) {
+  if (NoSite(url))
+    return;
   // The Ping and Result the row would have shown: the failure, or what the body is, or else the
   // warning note.
   QString result;
   if (!fetched.ok) {
     result = fetched.error;
   } else {
-    result = BodyClass(fetched.body);
+    result = BodyClass(fetched);
     const double p = Numbers::Value(Numbers::Fixed3(fetched.seconds));
     if (result.isEmpty() && p >= Numbers::Value(settings.warning[1]))
       result = QStringLiteral(" => ") + settings.warning[1];
@@ -382,6 +390,8 @@ void TestCycle::CompleteSample(ResultsModel::RowId row, int sampler, const QStri
   SitePanels::ShowAverage(bar1, average);
   results.SetText(row, ResultsModel::Average, average);
 
+  if (NoSite(url))
+    return; // the row is the sample's only trace
   CompletedSample completed{.at = QDateTime::currentDateTimeUtc(),
                             .url = AddressText::Shown(url),
                             .siteId = siteId,
@@ -416,7 +426,7 @@ void TestCycle::WriteResult(ResultsModel::RowId row, const FetchResult& fetched,
     results.SetText(row, ResultsModel::Result, Cancelled);
   } else if (!fetched.ok) {
     results.SetText(row, ResultsModel::Result, fetched.error);
-  } else if (const QString bodyClass = BodyClass(fetched.body); !bodyClass.isEmpty()) {
+  } else if (const QString bodyClass = BodyClass(fetched); !bodyClass.isEmpty()) {
     results.SetText(row, ResultsModel::Result, bodyClass);
   } else {
     // A good answer: lets what queued up during the fetch (repaints, clicks) run before the row is
@@ -425,13 +435,14 @@ void TestCycle::WriteResult(ResultsModel::RowId row, const FetchResult& fetched,
   }
 }
 
-QString TestCycle::BodyClass(const QString& body) {
+QString TestCycle::BodyClass(const FetchResult& fetched) {
+  const QString& body = fetched.body;
   // The marker, perhaps followed by a line end.
   if (body.startsWith(QLatin1String("vok")) && body.size() <= 6)
     return QString();
   if (body.isEmpty())
     return QStringLiteral("Empty");
-  if (body.contains(QLatin1Char('<')))
+  if (fetched.markup || body.contains(QLatin1Char('<')))
     return QStringLiteral("Code");
   return QStringLiteral("TXT");
 }

@@ -95,7 +95,9 @@ signals:
   void PictureChanged(int picture);
   void RefTimeChanged(int i, const QString& text);
   void CaptionChanged(const QString& caption);
-  // A sample's row has been completed (accepted, failed or cancelled).
+  // A sample's row has been completed (accepted, failed or cancelled). Neither this nor
+  // AttemptCompleted is told for a sampler without an address (more samplers than addresses, or a
+  // blank entry): such a row stays in the results table and goes no further.
   void SampleCompleted(const CompletedSample& sample);
   // A fetch of a row that is made again: a failed one before its retry, a slow one of the first
   // pass before it is measured again (finalAttempt false). Its row is not completed yet.
@@ -143,7 +145,9 @@ private:
   // The Result of a completed sample: "Cancelled", the failure, or what the answer's body is.
   void WriteResult(ResultsModel::RowId row, const FetchResult& fetched, bool cancelled);
   // What a body is when it is not the marker file: "Empty", "Code" or "TXT"; empty for the marker.
-  static QString BodyClass(const QString& body);
+  // The body is judged as the bytes that came (one byte one character); "Code" is a "<" anywhere
+  // in the whole body, also past the part that is kept.
+  static QString BodyClass(const FetchResult& fetched);
 
   Module1& state;
   // The timers, children of the cycle by these names: the tick (1 s), the light's rest after a

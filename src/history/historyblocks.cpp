@@ -5,6 +5,8 @@
 #include "history/historytime.h"
 #include "history/sqlitestatement.h"
 
+#include <QHash>
+
 #include <map>
 #include <set>
 #include <utility>
@@ -513,6 +515,20 @@ int ReadSpan(sqlite3* db, const QString& from, const QString& to, qint64 runId, 
     return rows.ErrorCode();
   };
 
+  // The hours of the keys, found once: every address has blocks of the same hours.
+  QHash<QByteArray, qint64> hours;
+  const auto hourOf = [&](QByteArrayView key, qint64* hourMs) {
+    const auto found = hours.constFind(key.toByteArray());
+    if (found != hours.constEnd()) {
+      *hourMs = *found;
+      return true;
+    }
+    if (!HourOf(key, hourMs))
+      return false;
+    hours.insert(key.toByteArray(), *hourMs);
+    return true;
+  };
+
   for (const QString& url : addresses) {
     blocks.Reset();
     blocks.Bind(1, url);
@@ -524,7 +540,7 @@ int ReadSpan(sqlite3* db, const QString& from, const QString& to, qint64 runId, 
       if ((!ref && runId >= 0 && blocks.RawInt(1) != runId) || (wants && !wants(urlBytes, ref)))
         continue;
       qint64 hourMs = 0;
-      if (!HourOf(blocks.Text(2), &hourMs) || !block(urlBytes, ref, hourMs, blocks.Blob(3)))
+      if (!hourOf(blocks.Text(2), &hourMs) || !block(urlBytes, ref, hourMs, blocks.Blob(3)))
         return SQLITE_CORRUPT;
     }
     if (blocks.ErrorCode() != SQLITE_OK)

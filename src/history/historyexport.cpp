@@ -4,6 +4,7 @@
 #include "history/historyschema.h"
 #include "history/sqlitestatement.h"
 #include "platform/addresstext.h"
+#include "platform/textfile.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -40,6 +41,22 @@ QByteArrayView ColumnText(const SqliteStatement& row, int column, int urlColumn,
   return storage;
 }
 
+// A spreadsheet takes a cell that begins with one of these for a formula (CSV injection): such a
+// text is written with a leading "'", which makes it plain text there. Numbers are never touched.
+bool StartsLikeAFormula(QByteArrayView text) {
+  if (text.isEmpty())
+    return false;
+  switch (text.front()) {
+  case '=':
+  case '+':
+  case '-':
+  case '@':
+  case '\t':
+  case '\r': return true;
+  default: return false;
+  }
+}
+
 void AppendCsvField(QByteArray& out, const SqliteStatement& row, int column, int urlColumn) {
   switch (row.TypeOf(column)) {
   case SqliteStatement::Type::Null: return;
@@ -49,6 +66,7 @@ void AppendCsvField(QByteArray& out, const SqliteStatement& row, int column, int
   }
   QByteArray storage;
   const QByteArrayView text = ColumnText(row, column, urlColumn, storage);
+  const bool formula = StartsLikeAFormula(text);
   bool quote = text.isEmpty();
   for (const char c : text)
     if (c == ',' || c == '"' || c == '\r' || c == '\n') {
@@ -56,10 +74,14 @@ void AppendCsvField(QByteArray& out, const SqliteStatement& row, int column, int
       break;
     }
   if (!quote) {
+    if (formula)
+      out += '\'';
     out += text;
     return;
   }
   out += '"';
+  if (formula)
+    out += '\'';
   for (const char c : text) {
     if (c == '"')
       out += '"';
@@ -127,7 +149,8 @@ int Write(const QString& databasePath, const QString& file, const HistorySpan& s
     return DatabaseUnreadable;
   }
   QSaveFile out(file);
-  if (!out.open(QIODevice::WriteOnly)) {
+  // Unbuffered: the blocks are large, and a short write (a full disk) then keeps its cause.
+  if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
     *line = QStringLiteral("Cannot write %1: %2").arg(file, out.errorString());
     return FileUnwritable;
   }
@@ -166,7 +189,7 @@ int Write(const QString& databasePath, const QString& file, const HistorySpan& s
     block += *format == Format::Csv ? "\r\n" : "}\n";
     ++count;
     if (block.size() >= BlockBytes) {
-      written = out.write(block) == block.size();
+      written = TextFile::WriteAll(out, block);
       block.clear();
     }
     return written;
@@ -174,7 +197,7 @@ int Write(const QString& databasePath, const QString& file, const HistorySpan& s
   const bool read =
       incidents ? query.IncidentRows(span, addresses, writeRow) : query.Samples(span, addresses, writeRow);
   if (read && written && !block.isEmpty())
-    written = out.write(block) == block.size();
+    written = TextFile::WriteAll(out, block);
   if (!read) {
     out.cancelWriting();
     *line = query.ErrorText();

@@ -9,13 +9,11 @@
 #include "history/sqlitestatement.h"
 
 #include <QSqlQuery>
-#include <QThread>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,9 +36,6 @@ struct HistoryBounds {
 namespace {
 
 constexpr qint64 Minute = 60000;
-// A pass over the table is cut into parts of at least this many rows, at most MaxScanParts.
-constexpr qint64 ScanPartRows = 100000;
-constexpr int MaxScanParts = 4;
 
 // The conditions of a span, for a WHERE clause that has others before them; its values are bound
 // by BindSpan() as ?1 (from), ?2 (to) and ?3 (run). Only what limits anything is asked, so that a
@@ -105,17 +100,6 @@ public:
     return group.figures;
   }
 
-  // Adds what another Groups gathered.
-  void Merge(Groups&& other) {
-    for (Group& next : other.groups) {
-      HistoryAggregate& figures = Of(next.ref, QByteArrayView(next.key.data(), qsizetype(next.key.size())));
-      if (figures.samples == 0)
-        figures = std::move(next.figures);
-      else
-        figures.Merge(next.figures);
-    }
-  }
-
   std::vector<Group>& All() { return groups; }
 
 private:
@@ -125,53 +109,15 @@ private:
   Index referencesByUrl;
 };
 
-// Reads the rows of the span with ids from `first` to `last` into `groups`; the SQLite result code.
-int ScanPart(sqlite3* db, const HistoryBounds& bounds, qint64 first, qint64 last, Groups* groups) {
-  SqliteStatement scan(db, QStringLiteral("SELECT %1 FROM samples NOT INDEXED WHERE rowid BETWEEN ?5 AND ?6%2")
+// A pass over the whole table (where the sealed hours hold none of the span: a file not built yet).
+// The SQLite result code.
+int Scan(sqlite3* db, const HistoryBounds& bounds, Groups* groups) {
+  SqliteStatement scan(db, QStringLiteral("SELECT %1 FROM samples NOT INDEXED WHERE 1%2")
                                .arg(HistoryAggregate::RowColumns(), SpanTerms(bounds)));
   BindSpan(scan, bounds);
-  scan.Bind(5, first);
-  scan.Bind(6, last);
   while (scan.Step())
     groups->Add(scan);
   return scan.ErrorCode();
-}
-
-// A pass over the whole table, cut by id into parts read at once on threads of their own (each
-// with a connection of its own) when there are enough rows for that to pay; the parts' groups are
-// merged in id order. The SQLite result code.
-int ScanInParts(sqlite3* db, const QString& path, const HistoryBounds& bounds, Groups* groups) {
-  SqliteStatement ids(db, QStringLiteral("SELECT min(rowid), max(rowid) FROM samples"));
-  if (!ids.Step())
-    return ids.ErrorCode();
-  const qint64 first = ids.Int(0);
-  const qint64 rows = ids.Int(1) - first + 1;
-  if (ids.IsNull(0) || rows <= 0)
-    return SQLITE_OK;
-  const int threads = qBound(1, QThread::idealThreadCount(), MaxScanParts);
-  const int parts = int(qBound<qint64>(1, rows / ScanPartRows, qint64(threads)));
-  const auto firstOf = [&](int part) { return first + rows * part / parts; };
-  std::vector<Groups> partGroups(static_cast<size_t>(parts));
-  std::vector<int> codes(static_cast<size_t>(parts), SQLITE_OK);
-  std::vector<std::unique_ptr<QThread>> helpers;
-  for (int part = 1; part < parts; ++part) {
-    helpers.emplace_back(QThread::create([&, part] {
-      HistoryConnection own(path, HistoryConnection::Mode::ReadOnly);
-      codes[size_t(part)] =
-          own.Open() ? ScanPart(own.Handle(), bounds, firstOf(part), firstOf(part + 1) - 1, &partGroups[size_t(part)])
-                     : SQLITE_CANTOPEN;
-    }));
-    helpers.back()->start();
-  }
-  codes[0] = ScanPart(db, bounds, firstOf(0), firstOf(1) - 1, &partGroups[0]);
-  for (const auto& helper : helpers)
-    helper->wait();
-  for (int part = 0; part < parts; ++part) {
-    if (codes[size_t(part)] != SQLITE_OK)
-      return codes[size_t(part)];
-    groups->Merge(std::move(partGroups[size_t(part)]));
-  }
-  return SQLITE_OK;
 }
 
 // Auto's choice for every address: Index when the span covers under a quarter of the file's time
@@ -365,7 +311,7 @@ QList<SiteSummary> HistoryQuery::Summary(const HistorySpan& span, const QStringL
     if (plan == Plan::Auto)
       plan = urls.isEmpty() ? PlanFor(db, bounds) : Plan::Index;
     if (plan == Plan::Scan) {
-      code = ScanInParts(db, connection.Path(), bounds, &groups);
+      code = Scan(db, bounds, &groups);
     } else {
       QStringList addresses = urls;
       if (addresses.isEmpty()) {

@@ -119,13 +119,11 @@ struct HistoryRun {
 // Use an object on one thread only (see HistoryConnection).
 class HistoryQuery {
 public:
-  // How Summary() reads the samples: one pass over the whole table (Scan; with more than 200,000
-  // rows cut by id into parts read at once on up to four threads, each with a connection of its
-  // own), through the index on (url, at_utc), address by address (Index), or from the sealed hours
-  // (HistoryBlocks) and the rows they do not hold (Blocks; Index where they hold no whole hour of
-  // the span). All give the same figures; Auto picks Blocks where they hold a whole hour of the
-  // span, otherwise Index for chosen addresses or for a span holding under a quarter of the file's
-  // time, Scan otherwise.
+  // How Summary() reads the samples: one pass over the whole table (Scan), through the index on
+  // (url, at_utc), address by address (Index), or from the sealed hours (HistoryBlocks) and the rows
+  // they do not hold (Blocks; Index where they hold no whole hour of the span). All give the same
+  // figures; Auto picks Blocks where they hold a whole hour of the span, otherwise Index for chosen
+  // addresses or for a span holding under a quarter of the file's time, Scan otherwise.
   enum class Plan { Auto, Scan, Index, Blocks };
 
   explicit HistoryQuery(const QString& path);

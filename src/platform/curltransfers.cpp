@@ -1,7 +1,6 @@
 #include "platform/curltransfers.h"
 
 #include <QEventLoop>
-#include <QStringDecoder>
 #include <QUrl>
 
 #include <curl/curl.h>
@@ -11,6 +10,7 @@
 #include <openssl/x509_vfy.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <mutex>
@@ -46,12 +46,15 @@ struct Outcome {
   QByteArray lastUrl; // the address of the last hop tried
   QString remoteIp;
   curl_off_t dnsUs = 0, connectUs = 0, tlsUs = 0, ttfbUs = 0, totalUs = 0;
-  QByteArray body;  // the first MaxBodyBytes bytes of the body
-  qint64 bytes = 0; // every body byte received
+  QByteArray body;     // the first MaxBodyBytes bytes of the body
+  qint64 bytes = 0;    // every body byte received
+  bool markup = false; // a "<" among them
   bool truncated = false;
   qint64 headerBytes = 0; // of the current response's header section
   bool headerOverflow = false;
-  qint64 certNotAfterMs = -1; // of the current response's TLS connection (FetchResult)
+  int hopStatus = 0;             // of the current response, from its status line
+  bool insecureRedirect = false; // an https hop redirected to plain http: not followed
+  qint64 certNotAfterMs = -1;    // of the current response's TLS connection (FetchResult)
 };
 
 struct Transfer {
@@ -60,7 +63,7 @@ struct Transfer {
 
   // Fixed at the start.
   const QByteArray url;
-  const bool httpsOnly; // started on https: redirects to https only
+  const bool httpsOnly; // started on https: redirects to https only (later hops: see OnHeader)
   const long timeLimitMs;
 
   // Shared by both threads, under the mutex.
@@ -90,6 +93,9 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   const size_t bytes = size * count;
   const auto n = static_cast<qint64>(bytes);
   o.bytes += n;
+  // Whether the body holds markup is noted over the whole body, not only the part that is kept.
+  if (!o.markup && std::memchr(data, '<', bytes) != nullptr)
+    o.markup = true;
   const qint64 room = HttpClient::MaxBodyBytes - o.body.size();
   if (room > 0)
     o.body.append(data, static_cast<qsizetype>(qMin(room, n)));
@@ -131,12 +137,49 @@ qint64 EarliestNotAfterMs(CURL* easy) {
   return earliest;
 }
 
+// Whether `location`, resolved against `from` as a redirect is, leads to plain http.
+bool LeadsToHttp(const char* from, const QByteArray& location) {
+  CURLU* url = curl_url();
+  bool http = false;
+  if (url && curl_url_set(url, CURLUPART_URL, from, 0) == CURLUE_OK &&
+      curl_url_set(url, CURLUPART_URL, location.constData(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+    char* scheme = nullptr;
+    if (curl_url_get(url, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK)
+      http = qstricmp(scheme, "http") == 0;
+    curl_free(scheme);
+  }
+  curl_url_cleanup(url);
+  return http;
+}
+
+// Once a hop of a redirect chain is https, every later hop must be https too, wherever the chain
+// began (http -> https -> http is refused). libcurl's list of redirect schemes is fixed for the
+// whole transfer, so the Location of each redirect that comes over https is checked here, before
+// libcurl follows it. True when the transfer must end.
+bool RedirectLeavesHttps(const Transfer& t, const char* data, size_t n) {
+  static constexpr char Name[] = "location:";
+  const Outcome& o = t.outcome;
+  if (t.post || o.hopStatus < 300 || o.hopStatus > 399 || n < sizeof Name - 1 ||
+      qstrnicmp(data, Name, sizeof Name - 1) != 0)
+    return false;
+  const char* hop = nullptr;
+  if (curl_easy_getinfo(t.easy, CURLINFO_EFFECTIVE_URL, &hop) != CURLE_OK || !hop || qstrnicmp(hop, "https:", 6) != 0)
+    return false;
+  const QByteArray location =
+      QByteArray(data + sizeof Name - 1, static_cast<qsizetype>(n - (sizeof Name - 1))).trimmed();
+  return !location.isEmpty() && LeadsToHttp(hop, location);
+}
+
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   auto* transfer = static_cast<Transfer*>(user);
   Outcome& o = transfer->outcome;
   const size_t n = size * count;
   if (n >= 5 && qstrncmp(data, "HTTP/", 5) == 0) {
     o.headerBytes = 0; // the status line of a new response (after a redirect or a 1xx answer)
+    // "HTTP/1.1 302 Found": the status follows the first blank.
+    const QByteArray line(data, static_cast<qsizetype>(n));
+    const qsizetype blank = line.indexOf(' ');
+    o.hopStatus = blank > 0 ? line.mid(blank + 1, 3).toInt() : 0;
     // The certificates of the connection this response came on: the last hop's count.
     o.certNotAfterMs = EarliestNotAfterMs(transfer->easy);
   }
@@ -144,6 +187,10 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   if (o.headerBytes > MaxHeaderBytes) {
     o.headerOverflow = true;
     return 0; // ends the transfer with CURLE_WRITE_ERROR
+  }
+  if (RedirectLeavesHttps(*transfer, data, n)) {
+    o.insecureRedirect = true;
+    return 0;
   }
   return n;
 }
@@ -518,6 +565,8 @@ QString FailureText(const Transfer& t) {
   case CURLE_HTTP2_STREAM:
   case CURLE_BAD_CONTENT_ENCODING: return QStringLiteral("Bad response");
   case CURLE_WRITE_ERROR:
+    if (o.insecureRedirect)
+      return QStringLiteral("Insecure redirect");
     if (o.headerOverflow)
       return QStringLiteral("Bad response");
     break;
@@ -527,17 +576,6 @@ QString FailureText(const Transfer& t) {
   default: break;
   }
   return QString::fromUtf8(curl_easy_strerror(o.code));
-}
-
-// UTF-8 when the bytes are valid UTF-8, Latin-1 otherwise. A body cut at the size limit may end
-// inside a character; that unfinished character is dropped rather than taken as invalid.
-QString DecodeBody(const QByteArray& bytes, bool truncated) {
-  QStringDecoder utf8(QStringDecoder::Utf8,
-                      truncated ? QStringDecoder::Flag::Default : QStringDecoder::Flag::Stateless);
-  QString text = utf8.decode(bytes);
-  if (!utf8.hasError())
-    return text;
-  return QString::fromLatin1(bytes);
 }
 
 } // namespace
@@ -595,8 +633,10 @@ FetchResult Result(const Transfer& transfer) {
   result.certNotAfterMs = o.certNotAfterMs;
   if (o.code == CURLE_OK) {
     result.ok = true;
-    result.body = DecodeBody(o.body, o.truncated);
+    // One byte, one character: a caller judges the bytes as they came (a byte-order mark counts).
+    result.body = QString::fromLatin1(o.body);
     result.truncated = o.truncated;
+    result.markup = o.markup;
   } else {
     result.error = FailureText(transfer);
   }

@@ -16,8 +16,10 @@
 // cancelled before it.
 struct FetchResult {
   bool ok = false;        // the whole body arrived (any HTTP status, 404 and 500 included)
-  QString body;           // the body as text (UTF-8, or Latin-1 when it is not valid UTF-8); at most
-                          // the first MaxBodyBytes bytes are kept. Empty on failure.
+  QString body;           // the body's bytes, one byte one character (Latin-1): nothing decoded,
+                          // no byte-order mark removed. At most the first MaxBodyBytes bytes are
+                          // kept. Empty on failure.
+  bool markup = false;    // a "<" came anywhere in the body, also past the part that is kept
   double seconds = 0;     // the Ping: totalUs in seconds (0 when unknown), from the start of the
                           // request to the arrival of its last byte
   int status = 0;         // HTTP status code of the last response, 0 when none arrived

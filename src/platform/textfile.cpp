@@ -25,13 +25,18 @@ QString TextFile::Decode(const QByteArray& bytes) {
   return text;
 }
 
-bool TextFile::ReadLines(const QString& path, QStringList* lines) {
+bool TextFile::ReadLines(const QString& path, QStringList* lines, QString* error) {
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
+  const auto failed = [&] {
+    if (error)
+      *error = file.errorString();
     return false;
+  };
+  if (!file.open(QIODevice::ReadOnly))
+    return failed();
   const QByteArray bytes = file.readAll();
   if (file.error() != QFileDevice::NoError)
-    return false;
+    return failed();
   *lines = SplitLines(Decode(bytes));
   return true;
 }
@@ -45,18 +50,33 @@ QStringList TextFile::SplitLines(QString text) {
   return text.split(QLatin1Char('\n'));
 }
 
-bool TextFile::WriteLines(const QString& path, const QStringList& lines) {
+bool TextFile::WriteLines(const QString& path, const QStringList& lines, QString* error) {
   QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly))
+  const auto failed = [&] {
+    if (error)
+      *error = file.errorString();
     return false;
-  const QByteArray bytes = Encode(lines);
-  // A write error may only show when the buffer is flushed: check it before the rename, so that a
-  // failed rewrite never replaces the old file with a cut-off one.
-  if (file.write(bytes) != bytes.size() || !file.flush()) {
+  };
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    return failed();
+  // A failed write is found before the rename, so that a failed rewrite never replaces the old file
+  // with a cut-off one.
+  if (!WriteAll(file, Encode(lines))) {
+    const bool told = failed();
     file.cancelWriting();
-    return false;
+    return told;
   }
-  return file.commit();
+  return file.commit() || failed();
+}
+
+bool TextFile::WriteAll(QIODevice& device, QByteArrayView bytes) {
+  while (!bytes.isEmpty()) {
+    const qint64 written = device.write(bytes.data(), bytes.size());
+    if (written <= 0)
+      return false;
+    bytes = bytes.sliced(written);
+  }
+  return true;
 }
 
 bool TextFile::AppendLines(const QString& path, const QStringList& lines) {

@@ -71,18 +71,22 @@ QStringList TotalsLines(const TransferTotals& totals) {
           Numbers::Plain(totals.bytes) + QLatin1Char(',') + Numbers::Plain(totals.minutes)};
 }
 
-void UpdateTransferLog(const ResultsModel& model) {
-  const QString path = ProgramFolder::File(QStringLiteral("sublog.log"));
-  QStringList lines;
-  if (QFileInfo::exists(path) && !TextFile::ReadLines(path, &lines))
-    return;
+QString UpdateTransferLog(const ResultsModel& model) {
+  const QString name = QStringLiteral("sublog.log");
+  const QString path = ProgramFolder::File(name);
   const int rows = model.Count();
   if (rows == 0)
-    return;
+    return QString();
+  QStringList lines;
+  QString error;
+  if (QFileInfo::exists(path) && !TextFile::ReadLines(path, &lines, &error))
+    return QStringLiteral("%1 not updated: it cannot be read (%2)").arg(name, error);
 
   TransferTotals totals = ReadTotals(lines);
   totals.bytes += double(BytesPerRow) * rows;
   if (const std::optional<int> from = Clock::MinuteOfDay(model.TextAt(0, ResultsModel::EventTime)))
     totals.minutes += Clock::MinuteSpan(*from, Clock::MinuteOfDay(Clock::TimeOfDay()));
-  TextFile::WriteLines(path, TotalsLines(totals));
+  if (!TextFile::WriteLines(path, TotalsLines(totals), &error))
+    return QStringLiteral("%1 not updated: %2").arg(name, error);
+  return QString();
 }

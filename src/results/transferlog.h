@@ -37,7 +37,8 @@ QStringList TotalsLines(const TransferTotals& totals);
 // the current time of day (a span that comes out negative crossed midnight: 1440 minutes more; a
 // first row whose Event Time is not a time adds no minutes).
 //
-// An empty table leaves the file alone. Any failure is silent and leaves the old file as it was:
-// a file that exists but cannot be read is not rewritten (its totals would be lost), and the
-// rewrite goes through a temporary file that replaces the old one only once it is complete.
-void UpdateTransferLog(const ResultsModel& model);
+// An empty table leaves the file alone. A failure leaves the old file as it was: a file that exists
+// but cannot be read is not rewritten (its totals would be lost), and the rewrite goes through a
+// temporary file that replaces the old one only once it is complete. Returns "" when the file was
+// updated (or had nothing to add), else one line saying that it was not, and why.
+QString UpdateTransferLog(const ResultsModel& model);

@@ -7,6 +7,7 @@
 #include "platform/httpclient.h"
 #include "platform/messageboxes.h"
 #include "platform/numbers.h"
+#include "platform/textfile.h"
 #include "results/resultsmodel.h"
 #include "results/statistics.h"
 #include "services/servicequery.h"
@@ -162,7 +163,8 @@ private:
       const FetchResult answer = Fetch(WhoisUrl(c.state.WhoisURL, lookup));
       if (!answer.ok)
         return Outcome::Failed;
-      host.servers = Whois::NameServers(answer.body);
+      // The WHOIS page is read as the web page it is: UTF-8, or Latin-1 when it is not valid UTF-8.
+      host.servers = Whois::NameServers(TextFile::Decode(answer.body.toLatin1()));
       if (host.servers.status == Whois::NameServerList::Status::ShortLine)
         return Outcome::Failed;
       if (host.servers.status != Whois::NameServerList::Status::Found) {

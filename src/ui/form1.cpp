@@ -499,9 +499,14 @@ void Form1::Quit() {
       MessageBoxes::MsgBox(QStringLiteral("Are you sure you want to quit?"), MessageBoxes::YesNo,
                            MessageBoxes::Question, QStringLiteral("Test in progress")) == MessageBoxes::No)
     return;
-  UpdateTransferLog(*results);
+  ShowSubLogFailure(UpdateTransferLog(*results));
   results->Clear();
   UnloadAll();
+}
+
+void Form1::ShowSubLogFailure(const QString& failure) {
+  if (!failure.isEmpty())
+    StatusBar2->SetText(1, failure);
 }
 
 void Form1::Hatching() {
@@ -667,6 +672,6 @@ void Form1::closeEvent(QCloseEvent* event) {
   event->accept();
   if (closing)
     return; // already ending (Quit closes every window)
-  UpdateTransferLog(*results);
+  ShowSubLogFailure(UpdateTransferLog(*results));
   UnloadAll();
 }

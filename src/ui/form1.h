@@ -124,6 +124,8 @@ private:
   void SubmitResults();
   void Configure();
   void Quit();
+  // A sub-log that could not be updated on the way out says so in StatusBar2 panel 1.
+  void ShowSubLogFailure(const QString& failure);
   void Hatching();
   void Help();
   void StartFcTest();

@@ -74,6 +74,10 @@ void CommandLineTest::readsTheMode_data() {
   QTest::newRow("export twice") << QStringList{"--export", "a.csv", "--export", "b.csv"} << int(Mode::Error);
   QTest::newRow("since and last") << QStringList{"--export", "a.csv", "--since", "2026-01-01", "--last", "1h"}
                                   << int(Mode::Error);
+  // An empty time or span is no choice at all (it would export everything).
+  QTest::newRow("since empty") << QStringList{"--export", "a.csv", "--since", ""} << int(Mode::Error);
+  QTest::newRow("since blank") << QStringList{"--export", "a.csv", "--since", " "} << int(Mode::Error);
+  QTest::newRow("last empty") << QStringList{"--export", "a.csv", "--last="} << int(Mode::Error);
   QTest::newRow("last without export") << QStringList{"--last", "24h"} << int(Mode::Error);
   QTest::newRow("incidents") << QStringList{"--export", "i.jsonl", "--incidents", "--last", "7d"} << int(Mode::Export);
   QTest::newRow("incidents without export") << QStringList{"--incidents"} << int(Mode::Error);
@@ -207,6 +211,8 @@ void CommandLineTest::programAnswersWithoutDisplay_data() {
   QTest::newRow("help") << QStringList{"--help"} << 0 << QStringLiteral("--version") << QString();
   QTest::newRow("unknown") << QStringList{"--frobnicate"} << 2 << QString()
                            << QStringLiteral("tarvik: Unknown option 'frobnicate'.");
+  QTest::newRow("export since nothing") << QStringList{"--export", "out.csv", "--since", ""} << 2 << QString()
+                                        << QStringLiteral("tarvik: --since needs a date or a date and time");
   // A web configuration that cannot be used is a bad argument too, told before anything starts.
   QTest::newRow("unreadable web configuration")
       << QStringList{"--headless", "--metrics", "127.0.0.1:0", "--web-config", "/nonexistent/web.yml"} << 2 << QString()

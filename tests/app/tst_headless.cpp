@@ -4,6 +4,7 @@
 #include "history/historyconnection.h"
 #include "history/historyquery.h"
 #include "loopbackserver.h"
+#include "settings/valuecodec.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -205,8 +207,9 @@ private slots:
   void initTestCase();
   void samplesServesMetricsAndEndsOnSignal_data();
   void samplesServesMetricsAndEndsOnSignal();
-  void refusesToStartWithoutSites_data();
-  void refusesToStartWithoutSites();
+  void refusesToStart_data();
+  void refusesToStart();
+  void storedSamplersBeyondTheSitesTestNothing();
   void prometheusScrapesIt_data();
   void prometheusScrapesIt();
   void idleAndSlowClientsStarveNothing();
@@ -218,6 +221,7 @@ private slots:
   void stopDuringAFetchStoresItsSample_data();
   void stopDuringAFetchStoresItsSample();
   void hangUpRereadsTheSiteList();
+  void failedSubLogIsTold();
 
 private:
   LoopbackServer site;
@@ -321,26 +325,67 @@ void HeadlessTest::samplesServesMetricsAndEndsOnSignal() {
   QVERIFY(QFile::exists(home.filePath(QStringLiteral("sublog.log"))));
 }
 
-void HeadlessTest::refusesToStartWithoutSites_data() {
+void HeadlessTest::refusesToStart_data() {
   QTest::addColumn<QString>("urlsContent"); // null: no file at all
+  QTest::addColumn<QStringList>("more");    // further arguments
+  QTest::addColumn<int>("exitCode");
   QTest::addColumn<QString>("said");
-  QTest::newRow("missing list") << QString() << QStringLiteral("tarvik: cannot read the site list");
-  QTest::newRow("empty list") << QStringLiteral("\n  \n") << QStringLiteral("tarvik: no site to test in");
+  QTest::newRow("missing list") << QString() << QStringList() << 1
+                                << QStringLiteral("tarvik: cannot read the site list");
+  QTest::newRow("empty list") << QStringLiteral("\n  \n") << QStringList() << 1
+                              << QStringLiteral("tarvik: no site to test in");
+  // A sampler beyond the list would test no site.
+  QTest::newRow("more samplers than sites")
+      << QStringLiteral("http://127.0.0.1:1\n\nhttp://127.0.0.1:2\n") << QStringList{"--samplers", "3"} << 2
+      << QStringLiteral("tarvik: --samplers 3 is above the number of addresses to test (2)");
 }
 
-void HeadlessTest::refusesToStartWithoutSites() {
+void HeadlessTest::refusesToStart() {
   QFETCH(QString, urlsContent);
+  QFETCH(QStringList, more);
+  QFETCH(int, exitCode);
   QFETCH(QString, said);
   QTemporaryDir home;
   const QString urls = home.filePath(QStringLiteral("sites.txt"));
   if (!urlsContent.isNull())
     QVERIFY(WriteFile(urls, urlsContent.toUtf8()));
   HeadlessProgram program(home.path());
-  program.Start({"--headless", "--urls", urls});
+  program.Start(QStringList{"--headless", "--urls", urls} + more);
   QVERIFY(program.process.waitForFinished(20000));
-  QCOMPARE(program.process.exitCode(), 1);
+  QCOMPARE(program.process.exitCode(), exitCode);
   const QString errors = program.Errors();
   QVERIFY2(errors.startsWith(said) && errors.count(QLatin1Char('\n')) == 1, qPrintable(errors));
+  QVERIFY(!QFile::exists(home.filePath(QStringLiteral("history.sqlite"))));
+}
+
+// The Samplers count stored by the window may be above the number of listed addresses: the extra
+// sampler's rows reach neither the output, the metrics nor the history.
+void HeadlessTest::storedSamplersBeyondTheSitesTestNothing() {
+  QTemporaryDir home;
+  {
+    QSettings stored(home.filePath(QStringLiteral("config/Velmora/vmTARVIK.conf")), QSettings::IniFormat);
+    stored.setValue(QStringLiteral("101"), QStringLiteral("damaged")); // repaired at the start
+    stored.setValue(QStringLiteral("102"),
+                    ValueCodec::EncodeValue(QStringLiteral("026001020"), QStringLiteral("Tarvik")));
+  }
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, site.BaseUrl().toUtf8()));
+  HeadlessProgram program(home.path());
+  program.Start({"--headless", "--urls", urls, "--delay", "1", "--metrics", "127.0.0.1:0"});
+  const quint16 port = program.MetricsPort(20000);
+  QVERIFY2(port != 0, qPrintable(program.Errors()));
+  QVERIFY2(program.WaitForAccepted(port, site.BaseUrl(), 2, 30000), qPrintable(program.Errors()));
+  const QByteArray metrics = Get(QStringLiteral("http://127.0.0.1:%1/metrics").arg(port));
+  QVERIFY(!metrics.contains("url=\"\""));
+  QCOMPARE(program.Stop(SIGTERM), 0);
+
+  for (const QString& line : program.Lines())
+    QVERIFY2(line.endsWith(QLatin1Char('\t') + site.BaseUrl()), qPrintable(line));
+  HistoryQuery history(home.filePath(QStringLiteral("history.sqlite")));
+  const QList<SiteSummary> summary = history.Summary(HistorySpan{});
+  QCOMPARE(summary.size(), 1);
+  QCOMPARE(summary.at(0).url, site.BaseUrl());
+  QCOMPARE(summary.at(0).failures, 0);
 }
 
 void HeadlessTest::prometheusScrapesIt_data() {
@@ -753,6 +798,22 @@ void HeadlessTest::hangUpRereadsTheSiteList() {
   QVERIFY(first && first->ended.isValid() && first->samplers == 2);
   QVERIFY(second && second->ended.isValid() && second->samplers == 3);
   QVERIFY(first->ended <= second->started);
+}
+
+// A sub-log that cannot be updated at the end says so on standard error.
+void HeadlessTest::failedSubLogIsTold() {
+  QTemporaryDir home;
+  QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("sublog.log"))));
+  const QString urls = home.filePath(QStringLiteral("sites.txt"));
+  QVERIFY(WriteFile(urls, site.BaseUrl().toUtf8()));
+  HeadlessProgram program(home.path());
+  program.Start({"--headless", "--urls", urls, "--delay", "1"});
+  QVERIFY2(program.WaitForLines(1, 30000), qPrintable(program.Errors()));
+  QCOMPARE(program.Stop(SIGTERM), 0);
+  const QString errors = program.Errors();
+  static const QRegularExpression told(QStringLiteral("^tarvik: sublog\\.log not updated: it cannot be read \\("),
+                                       QRegularExpression::MultilineOption);
+  QVERIFY2(told.match(errors).hasMatch(), qPrintable(errors));
 }
 
 QTEST_GUILESS_MAIN(HeadlessTest)

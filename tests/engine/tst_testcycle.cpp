@@ -93,6 +93,12 @@ private slots:
     site.Serve(QStringLiteral("/text/vok.txt"), "hello there");
     site.Serve(QStringLiteral("/empty/vok.txt"), "");
     site.Serve(QStringLiteral("/long/vok.txt"), "vok\r\n\r\n");
+    // Bodies are judged as bytes: a byte-order mark counts, a three-byte character is three.
+    site.Serve(QStringLiteral("/bom/vok.txt"), "\xEF\xBB\xBFvok\r\n");
+    site.Serve(QStringLiteral("/wide/vok.txt"), "vok\xE2\x9C\x93\r\n");
+    site.Serve(QStringLiteral("/latin1/vok.txt"), "vok\xE9\r\n");
+    // The "<" comes after the part of the body that is kept.
+    site.Serve(QStringLiteral("/latecode/vok.txt"), QByteArray(70000, 'x') + "<html>");
     site.Serve(QStringLiteral("/stall/vok.txt"), "vok\r\n", 4000);
     site.Serve(QStringLiteral("/ref1"), "reference one", 100);
     site.Serve(QStringLiteral("/ref2"), "reference two", 200);
@@ -190,14 +196,16 @@ private slots:
 
   void bodiesAreClassified() {
     Rig rig;
-    rig.settings.urls = {site.Url("/html"), site.Url("/text"), site.Url("/empty"), site.Url("/long"),
-                         site.Url("/fast")};
-    rig.cycle.Text3_Change(QStringLiteral("5"));
+    rig.settings.urls = {site.Url("/html"),   site.Url("/text"),     site.Url("/empty"),
+                         site.Url("/long"),   site.Url("/bom"),      site.Url("/wide"),
+                         site.Url("/latin1"), site.Url("/latecode"), site.Url("/fast")};
+    rig.cycle.Text3_Change(QStringLiteral("9"));
     rig.SwitchOn();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 5, 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.Text(4, ResultsModel::SiteId), QStringLiteral("5"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.results.Count(), 9, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.Text(8, ResultsModel::SiteId), QStringLiteral("9"), 10000);
     rig.SwitchOff();
-    QCOMPARE(rig.Column(ResultsModel::Result), (QStringList{"Code", "TXT", "Empty", "TXT", ""}));
+    QCOMPARE(rig.Column(ResultsModel::Result),
+             (QStringList{"Code", "TXT", "Empty", "TXT", "TXT", "TXT", "", "Code", ""}));
     QVERIFY(PingForm.match(rig.Text(0, ResultsModel::Ping)).hasMatch());
   }
 
@@ -318,6 +326,24 @@ private slots:
     QCOMPARE(rig.Text(0, ResultsModel::Result), QString());
     QCOMPARE(told, (QStringList{"1 again Failed Connection closed", "2 again time  => 0.2",
                                 "3 again Failed Connection closed", "4 final time "}));
+  }
+
+  // Samplers beyond the URL list and a blank entry test no site: their rows fail in the table as
+  // they always did, but neither they nor their retries are told on (no history, no metrics).
+  void samplersWithoutAnAddressTellNothing() {
+    Rig rig;
+    rig.settings.urls = {site.Url("/fast"), QStringLiteral("  ")};
+    rig.cycle.Text3_Change(QStringLiteral("3"));
+    QList<int> told; // Site IDs of every sample and attempt told
+    const auto tell = [&](const CompletedSample& sample) { told << sample.siteId; };
+    connect(&rig.cycle, &TestCycle::AttemptCompleted, this, tell);
+    connect(&rig.cycle, &TestCycle::SampleCompleted, this, tell);
+    rig.SwitchOn();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.Text(2, ResultsModel::SiteId), QStringLiteral("3"), 10000);
+    rig.SwitchOff();
+    QCOMPARE(rig.Column(ResultsModel::Ping).mid(1, 2), (QStringList{"Failed", "Failed"}));
+    QCOMPARE(rig.Text(2, ResultsModel::Result), QStringLiteral("Bad address"));
+    QCOMPARE(told, QList<int>{1});
   }
 
   void waitingCounterAndSkippedTicks() {

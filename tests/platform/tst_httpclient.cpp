@@ -89,9 +89,12 @@ void HttpClientTest::returnsBodyOfAnyStatus_data() {
   QTest::newRow("empty") << 200 << QByteArray() << QString();
   QTest::newRow("404 page") << 404 << QByteArray("<html>gone</html>") << QStringLiteral("<html>gone</html>");
   QTest::newRow("500 page") << 500 << QByteArray("oops") << QStringLiteral("oops");
-  QTest::newRow("utf-8") << 200 << QByteArray("h\xC3\xA4\xC3\x9F \xE2\x82\xAC")
-                         << QStringLiteral("h\u00E4\u00DF \u20AC");
+  // The bytes as they came, one byte one character: nothing decoded, no byte-order mark removed.
+  QTest::newRow("utf-8") << 200 << QByteArray("h\xC3\xA4\xE2\x82\xAC")
+                         << QStringLiteral("h\u00C3\u00A4\u00E2\u0082\u00AC");
   QTest::newRow("latin-1") << 200 << QByteArray("gr\xFC\xDF") << QStringLiteral("gr\u00FC\u00DF");
+  QTest::newRow("byte-order mark") << 200 << QByteArray("\xEF\xBB\xBFvok\r\n")
+                                   << QStringLiteral("\u00EF\u00BB\u00BFvok\r\n");
 }
 
 void HttpClientTest::returnsBodyOfAnyStatus() {
@@ -476,6 +479,8 @@ void HttpClientTest::keepsOnlyTheStartOfALargeBody() {
     utf8 += "\xC3\xA9";
   site.Serve("/big-utf8", utf8);
   site.Serve("/exact", QByteArray(65536, 'b'));
+  // A "<" past the part that is kept is still noted.
+  site.Serve("/late-markup", QByteArray(70000, 'x') + "<html>");
   HttpClient client;
 
   const FetchResult exact = client.OpenUrl(site.Url("/exact"));
@@ -488,12 +493,19 @@ void HttpClientTest::keepsOnlyTheStartOfALargeBody() {
   QCOMPARE(big.body, QString(65536, QLatin1Char('a')));
   QVERIFY(big.truncated);
   QCOMPARE(big.bytes, 10 * 1024 * 1024); // every byte was read
+  QVERIFY(!big.markup);
 
   const FetchResult text = client.OpenUrl(site.Url("/big-utf8"));
   QVERIFY2(text.ok, qPrintable(text.error));
-  QCOMPARE(text.body.size(), 1 + (65536 - 1) / 2);
-  QCOMPARE(text.body.at(1), QChar(0xE9));
-  QCOMPARE(text.body.back(), QChar(0xE9));
+  QCOMPARE(text.body.size(), 65536);
+  QCOMPARE(text.body.at(1), QChar(0xC3));
+  QCOMPARE(text.body.back(), QChar(0xC3));
+
+  const FetchResult late = client.OpenUrl(site.Url("/late-markup"));
+  QVERIFY2(late.ok, qPrintable(late.error));
+  QVERIFY(late.truncated);
+  QVERIFY(!late.body.contains(QLatin1Char('<')));
+  QVERIFY(late.markup);
 }
 
 // https against a server whose certificate the local authority signed: verified, with a full
@@ -603,37 +615,43 @@ void HttpClientTest::refusesUntrustedCertificates() {
 }
 
 void HttpClientTest::redirectsNeverLeaveHttps_data() {
-  QTest::addColumn<bool>("fromTls");
-  QTest::addColumn<bool>("toTls");
-  QTest::addColumn<QString>("error"); // empty: followed
-  QTest::newRow("https to https") << true << true << QString();
-  QTest::newRow("http to https") << false << true << QString();
-  QTest::newRow("https to http") << true << false << QStringLiteral("Insecure redirect");
+  QTest::addColumn<QString>("chain"); // the scheme of each hop, the last one serves the marker
+  QTest::addColumn<QString>("error"); // empty: followed to the end
+  QTest::addColumn<int>("reached");   // hops that received a request
+  QTest::newRow("https to https") << "https https" << QString() << 2;
+  QTest::newRow("http to https") << "http https" << QString() << 2;
+  QTest::newRow("http to http to https") << "http http https" << QString() << 3;
+  QTest::newRow("https to http") << "https http" << QStringLiteral("Insecure redirect") << 1;
+  QTest::newRow("http to https to http") << "http https http" << QStringLiteral("Insecure redirect") << 2;
+  QTest::newRow("http to https to https to http")
+      << "http https https http" << QStringLiteral("Insecure redirect") << 3;
 }
 
 void HttpClientTest::redirectsNeverLeaveHttps() {
-  QFETCH(bool, fromTls);
-  QFETCH(bool, toTls);
+  QFETCH(QString, chain);
   QFETCH(QString, error);
+  QFETCH(int, reached);
   HttpClient::SetTrustStoreFile(LoopbackServer::TlsFixture(QStringLiteral("ca.pem")));
-  LoopbackServer from(fromTls ? LoopbackTls::TestAuthority : LoopbackTls::Off);
-  LoopbackServer to(toTls ? LoopbackTls::TestAuthority : LoopbackTls::Off);
-  to.Serve("/vok.txt", "vok");
-  from.Redirect("/moved", to.Url("/vok.txt"));
+  std::vector<std::unique_ptr<LoopbackServer>> hops;
+  for (const QString& scheme : chain.split(QLatin1Char(' ')))
+    hops.push_back(std::make_unique<LoopbackServer>(scheme == QLatin1String("https") ? LoopbackTls::TestAuthority
+                                                                                     : LoopbackTls::Off));
+  for (std::size_t i = 0; i + 1 < hops.size(); ++i)
+    hops[i]->Redirect("/hop", hops[i + 1]->Url("/hop"));
+  hops.back()->Serve("/hop", "vok");
   HttpClient client;
 
-  const FetchResult result = client.OpenUrl(from.Url("/moved"));
+  const FetchResult result = client.OpenUrl(hops.front()->Url("/hop"));
 
-  QCOMPARE(from.RequestCount("/moved"), 1);
   if (error.isEmpty()) {
     QVERIFY2(result.ok, qPrintable(result.error));
     QCOMPARE(result.body, QStringLiteral("vok"));
-    QCOMPARE(to.RequestCount("/vok.txt"), 1);
   } else {
     QVERIFY(!result.ok);
     QCOMPARE(result.error, error);
-    QCOMPARE(to.RequestCount(), 0);
   }
+  for (std::size_t i = 0; i < hops.size(); ++i)
+    QCOMPARE(hops[i]->RequestCount(), i < std::size_t(reached) ? 1 : 0);
 }
 
 // A handler running during the wait calls OpenUrl on the same client: that call fails alone.

@@ -11,6 +11,9 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
+
 #include <unistd.h>
 
 namespace {
@@ -215,17 +218,20 @@ void TransferLogTest::failedRewriteKeepsOldFile() {
   Fill(model, "09:00:30", 10);
   SetNow("09:42:10");
 
+  QString said;
   {
     const FileSizeLimit limit(8);
     QVERIFY(limit.Active());
-    UpdateTransferLog(model);
+    said = UpdateTransferLog(model);
   }
 
+  // The line names the cause of the short write.
+  QCOMPARE(said, QStringLiteral("sublog.log not updated: %1").arg(QString::fromLocal8Bit(strerror(EFBIG))));
   QCOMPARE(ReadSubLog(), old);
   QCOMPARE(QDir(ProgramFolder::Path()).entryList(QDir::Files | QDir::Hidden), QStringList{"sublog.log"});
 
   // Without the limit the same update goes through.
-  UpdateTransferLog(model);
+  QCOMPARE(UpdateTransferLog(model), QString());
   QCOMPARE(ReadSubLog(), Header + "60,84\r\n");
 }
 
@@ -236,14 +242,15 @@ void TransferLogTest::unreadableFileIsNotReplaced() {
 
   // A folder in the sub-log's place cannot be read, whoever runs the test: nothing is written.
   QVERIFY(QDir().mkpath(SubLog()));
-  UpdateTransferLog(model);
+  const QString said = UpdateTransferLog(model);
+  QVERIFY2(said.startsWith(QStringLiteral("sublog.log not updated: it cannot be read (")), qPrintable(said));
   QVERIFY(QFileInfo(SubLog()).isDir());
   QVERIFY(QDir(SubLog()).removeRecursively());
 
-  // A program folder that does not exist: nothing happens.
+  // A program folder that does not exist: nothing is made, and the failure is told.
   const QByteArray home = qgetenv("TARVIK_HOME");
   qputenv("TARVIK_HOME", home + "/missing/folder");
-  UpdateTransferLog(model);
+  QVERIFY(UpdateTransferLog(model).startsWith(QStringLiteral("sublog.log not updated: ")));
   qputenv("TARVIK_HOME", home);
   QVERIFY(!QFileInfo::exists(home + "/missing"));
 }

@@ -85,6 +85,13 @@ private slots:
     QTest::newRow("voknog with a line end is a record")
         << QByteArray("voknog\n") << true << true
         << QStringList{"voknog\n", "old1", "old2", "03-05-2024", "old4", "old5"};
+    // Bytes as they came, one byte one character: a byte-order mark makes "voknog" a record.
+    QTest::newRow("voknog after a byte-order mark is a record")
+        << QByteArray("\xEF\xBB\xBFvoknog") << true << true
+        << QStringList{"\u00EF\u00BB\u00BFvoknog", "old1", "old2", "03-05-2024", "old4", "old5"};
+    QTest::newRow("a two-byte character is two")
+        << QByteArray("caf\xC3\xA9|b") << true << true
+        << QStringList{"caf\u00C3\u00A9", "b", "old2", "03-05-2024", "old4", "old5"};
   }
 
   void answers() {

@@ -12,6 +12,7 @@
 #include "ui/form1.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -88,6 +89,22 @@ private slots:
     QVERIFY(RunsToTheEnd(5000));
     QVERIFY2(SubLog().startsWith("Transfer bytes, Use time(min)\r\n6,"), SubLog().constData());
     QVERIFY(!form->isVisible());
+    delete form;
+  }
+
+  // A sub-log that cannot be updated on the way out says so in panel 1.
+  void failedSubLogIsTold() {
+    QVERIFY(QDir().mkpath(ProgramFolder::File(QStringLiteral("sublog.log"))));
+    Module1 state;
+    auto* form = new Form1(state);
+    const Form1Controls ui(*form);
+    form->show();
+    const auto row = form->Results().AddRow(QStringLiteral("10:00:00"));
+    form->Results().SetText(row, ResultsModel::Ping, QStringLiteral("0.100"));
+    QTimer::singleShot(0, form, [form] { form->Label2_Click(MenuItem::Quit); });
+    QVERIFY(RunsToTheEnd(5000));
+    const QString said = ui.StatusBar2->Text(1);
+    QVERIFY2(said.startsWith(QStringLiteral("sublog.log not updated: it cannot be read (")), qPrintable(said));
     delete form;
   }
 

@@ -287,7 +287,14 @@ BoundedHttpServer::BoundedHttpServer(Limits limits, QObject* parent) : QTcpServe
           [this] { QTimer::singleShot(1000, this, &QTcpServer::resumeAccepting); });
 }
 
-BoundedHttpServer::~BoundedHttpServer() = default;
+BoundedHttpServer::~BoundedHttpServer() {
+  // A connection counts itself off the server when it goes: it goes while the server is whole, not
+  // among the children QObject's destructor deletes after this one has ended.
+  const QObjectList all = children();
+  for (QObject* child : all)
+    if (auto* connection = dynamic_cast<HttpConnection*>(child))
+      delete connection;
+}
 
 void BoundedHttpServer::Serve(const QByteArray& path, const Resource& resource) {
   resources.insert(path, resource);

@@ -494,8 +494,13 @@ int ReadSpan(sqlite3* db, const QString& from, const QString& to, qint64 runId, 
       return marks.ErrorCode();
   }
 
-  SqliteStatement blocks(db, QStringLiteral("SELECT kind, run, hour, data FROM blocks WHERE url = ?1 AND hour >= ?2 "
-                                            "AND hour < ?3"));
+  // All the blocks of an address, or its reference pings' only (when its sites' are not wanted: SQLite
+  // passes over the others itself).
+  const QString blocksSql = QStringLiteral(
+      "SELECT kind, run, hour, data FROM blocks WHERE url = ?1 AND hour >= ?2 "
+      "AND hour < ?3");
+  SqliteStatement allBlocks(db, blocksSql);
+  SqliteStatement referenceBlocks(db, blocksSql + QStringLiteral(" AND kind = 1"));
   SqliteStatement rows(db, QStringLiteral("SELECT %1 FROM samples WHERE url = ?4 AND at_utc >= ?1 AND at_utc < ?2%3")
                                .arg(HistoryAggregate::RowColumns(),
                                     runId >= 0 ? QStringLiteral(" AND (kind = 'ref' OR run_id = ?3)") : QString()));
@@ -530,11 +535,12 @@ int ReadSpan(sqlite3* db, const QString& from, const QString& to, qint64 runId, 
   };
 
   for (const QString& url : addresses) {
+    const QByteArray urlBytes = url.toUtf8();
+    SqliteStatement& blocks = wants && !wants(urlBytes, false) ? referenceBlocks : allBlocks;
     blocks.Reset();
     blocks.Bind(1, url);
     blocks.Bind(2, first);
     blocks.Bind(3, last);
-    const QByteArray urlBytes = url.toUtf8();
     while (blocks.Step()) {
       const bool ref = blocks.RawInt(0) == 1;
       if ((!ref && runId >= 0 && blocks.RawInt(1) != runId) || (wants && !wants(urlBytes, ref)))

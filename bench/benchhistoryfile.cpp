@@ -42,13 +42,15 @@ bool Fill(const QString& path, qint64 nowMs, qint64 days, qint64 sites, qint64 r
   const double start = double(nowMs - days * Day) / 1000.0;
   const QString columns = QStringLiteral(
       "at_utc, kind, url, run_id, site_id, packet, ping_us, dns_us, connect_us, "
-      "tls_us, ttfb_us, status, result, remote_ip, http_version, bytes");
+      "tls_us, ttfb_us, status, result, remote_ip, http_version, bytes, attempt, final, cert_not_after_utc");
   const QString values = QStringLiteral(
       "SELECT strftime('%Y-%m-%dT%H:%M:%fZ', %1 + i * %2, 'unixepoch'), '%3', %4, 1, 1, i, "
       "CASE WHEN f THEN NULL ELSE p END, CASE WHEN f THEN NULL ELSE 1000 + i % 3000 END, "
       "CASE WHEN f THEN NULL ELSE 5000 + i % 9000 END, CASE WHEN f THEN NULL ELSE 15000 + i % 11000 END, "
-      "CASE WHEN f THEN NULL ELSE p - 3000 END, CASE WHEN f THEN NULL ELSE 200 END, "
-      "CASE WHEN f THEN 'Timed out' ELSE '' END, '192.0.2.1', '2', 4 "
+      "CASE WHEN f THEN NULL ELSE p - 3000 END, CASE WHEN f THEN NULL WHEN i % 200 = 7 THEN 404 ELSE 200 END, "
+      "CASE WHEN f THEN 'Timed out' WHEN i % 200 = 11 THEN 'Code' WHEN p >= 1000000 THEN ' => 1' ELSE '' END, "
+      "'192.0.2.1', '2', 4, CASE WHEN f AND i % 2 = 1 THEN 2 ELSE 1 END, CASE WHEN f AND i % 2 = 0 THEN 0 ELSE 1 END, "
+      "CASE WHEN '%3' = 'site' THEN '2031-01-01T00:00:00.000Z' END "
       "FROM (SELECT i, abs(random()) % 100 = 0 AS f, 20000 + abs(random()) % 400000 + "
       "CASE WHEN abs(random()) % 50 = 0 THEN 1500000 ELSE 0 END AS p FROM n)");
   const auto fill = [&](qint64 count, double step, const char* kind, const QString& url) {

@@ -1,6 +1,8 @@
 // The program folder of the README's pictures of the Sites window and the latency chart: writes a
-// history of the last day of four sites (one with a slow hour, one with an outage, a slow spell of
-// the local network that the reference pings see too) and their list, urls.dat, into a folder.
+// history of the last day of four sites (one with a slow hour and slow again now, one with an
+// outage and down again now, one that answered 404 for a while and whose certificate ends soon, a
+// slow spell of the local network that the reference pings see too) with the incidents they made,
+// and their list, urls.dat, into a folder.
 // scripts/screenshots.sh runs the program on it under Xvfb and takes the pictures.
 //
 //   tarvikscreenshots FOLDER
@@ -69,10 +71,11 @@ bool WriteHistory(const QString& path, const QDateTime& now) {
   const QDateTime start = now.addSecs(-24 * 3600);
   for (qint64 minute = 0; minute < 24 * 60; ++minute) {
     const QDateTime at = start.addSecs(minute * Minute);
-    const qint64 ago = 24 * 60 - minute;               // minutes before now
-    const bool congested = ago <= 180 && ago > 120;    // the local network, for an hour
-    const bool shopSlow = ago <= 600 && ago > 540;     // the shop's slow hour
-    const bool intranetDown = ago <= 380 && ago > 350; // the intranet's outage
+    const qint64 ago = 24 * 60 - minute;                              // minutes before now
+    const bool congested = ago <= 180 && ago > 120;                   // the local network, for an hour
+    const bool shopSlow = (ago <= 600 && ago > 540) || ago <= 25;     // the shop's slow hour, and now
+    const bool intranetDown = (ago <= 380 && ago > 350) || ago <= 12; // the intranet's outage, and now
+    const bool apiMissing = ago <= 800 && ago > 785;                  // the API's marker file was gone
     const double rtt = 8 + random.bounded(4.0) + (congested ? 60 + random.bounded(100.0) : 0);
     for (int i = 0; i < sites.size(); ++i) {
       const Site& site = sites[i];
@@ -92,6 +95,17 @@ bool WriteHistory(const QString& path, const QDateTime& now) {
         failed.result = intranet && intranetDown ? QStringLiteral("Connection refused") : QStringLiteral("Timed out");
         sample = failed;
       }
+      if (site.url.contains(QLatin1String("api")) && apiMissing && sample.pingUs >= 0)
+        sample.status = 404;
+      if (sample.pingUs >= 1000000)
+        sample.result = QStringLiteral(" => 1"); // the warning mark of a slow one
+      // The certificates: the API's ends in nine days.
+      if (site.url.startsWith(QLatin1String("https")) && sample.pingUs >= 0) {
+        const int days = site.url.contains(QLatin1String("api"))   ? 9
+                         : site.url.contains(QLatin1String("www")) ? 23
+                                                                   : 200;
+        sample.certNotAfterMs = now.addDays(days).addSecs(3600).toMSecsSinceEpoch();
+      }
       sample.runId = run;
       sample.siteId = i + 1;
       sample.packet = int(minute + 1);
@@ -103,6 +117,24 @@ bool WriteHistory(const QString& path, const QDateTime& now) {
       store.Append(ping);
     }
   }
+  // The incidents those samples made (two down or three slow samples in a row).
+  const auto incident = [&](const QString& url, HistoryIncident::Kind kind, qint64 startedAgo, qint64 endedAgo,
+                            const QString& cause) {
+    HistoryIncident made;
+    made.url = url;
+    made.kind = kind;
+    made.started = now.addSecs(-startedAgo * Minute + 40);
+    made.cause = cause;
+    store.BeginIncident(made);
+    if (endedAgo >= 0)
+      store.EndIncident(url, kind, now.addSecs(-endedAgo * Minute + 40));
+  };
+  incident(sites[1].url, HistoryIncident::Kind::Certificate, 24 * 60, -1, QStringLiteral("expires in 9 days"));
+  incident(sites[1].url, HistoryIncident::Kind::Down, 800, 785, QStringLiteral("HTTP 404"));
+  incident(sites[2].url, HistoryIncident::Kind::Slow, 600, 540, QStringLiteral("Ping 1.412 s"));
+  incident(sites[0].url, HistoryIncident::Kind::Down, 380, 350, QStringLiteral("Connection refused"));
+  incident(sites[2].url, HistoryIncident::Kind::Slow, 25, -1, QStringLiteral("Ping 2.037 s"));
+  incident(sites[0].url, HistoryIncident::Kind::Down, 12, -1, QStringLiteral("Connection refused"));
   return store.Flush();
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of the Sites window and the chart from the program itself, under Xvfb
-# (a 1600 x 1000 screen, no window manager): at scale 1, at scale 2 (QT_SCALE_FACTOR=2) and with a
+# (a 1920 x 1080 screen, no window manager): at scale 1, at scale 2 (QT_SCALE_FACTOR=2) and with a
 # dark Fusion palette (qt6ct with its "darker" colours). Each run gets a fresh program folder from
 # tarvikscreenshots (a day of four sites) and fresh settings, opens the Sites window with Ctrl+I,
 # selects two sites from the keyboard, opens their chart with Enter and rests the mouse on it.
@@ -28,7 +28,7 @@ fi
 cmake --build "$build" --target tarvik tarvikscreenshots
 
 display=:97
-Xvfb $display -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb $display -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 app=""
 work=$(mktemp -d)
@@ -56,10 +56,10 @@ shoot() {
   {
     echo "[SitesWindow]"
     echo "Span=Last24Hours"
-    # At scale 1 a place that shows every column; at scale 2 the windows find their own (90 % of
-    # the screen at most).
+    # At scale 1 a place that shows every column and the incidents below them; at scale 2 the
+    # windows find their own (90 % of the screen at most).
     if [ "$scale" = 1 ]; then
-      echo 'Geometry="10,10,1440,290"'
+      echo 'Geometry="10,10,1720,640"'
       echo "[Chart]"
       echo 'Geometry="10,10,1100,620"'
     fi

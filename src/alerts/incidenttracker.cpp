@@ -39,15 +39,6 @@ IncidentTracker::IncidentTracker(TestCycle& cycle, const RunSettings& settings, 
 
 IncidentTracker::~IncidentTracker() = default;
 
-QString IncidentTracker::ExpiryText(qint64 msLeft) {
-  const qint64 days = msLeft / DayMs;
-  if (days >= 2)
-    return QStringLiteral("expires in %1 days").arg(days);
-  if (days == 1)
-    return QStringLiteral("expires in 1 day");
-  return QStringLiteral("expires in less than a day");
-}
-
 QList<HistoryIncident> IncidentTracker::Ongoing() const {
   QList<HistoryIncident> ongoing;
   for (const Site& site : sites)
@@ -144,7 +135,7 @@ void IncidentTracker::RecordSample(const CompletedSample& sample) {
     const qint64 left = sample.fetched.certNotAfterMs - sample.at.toMSecsSinceEpoch();
     if (left < qint64(rules.certDays) * DayMs) {
       if (!certificate)
-        Begin(site, url, Kind::Certificate, sample.at, ExpiryText(left), ping);
+        Begin(site, url, Kind::Certificate, sample.at, Health::ExpiryText(left), ping);
     } else if (certificate) {
       End(site, Kind::Certificate, sample.at, ping);
     }

@@ -55,10 +55,6 @@ public:
   void RecordSample(const CompletedSample& sample);
   void TestingChanged(bool on);
 
-  // The cause of a certificate incident: "expires in 5 days", "expires in 1 day", "expires in less
-  // than a day".
-  static QString ExpiryText(qint64 msLeft);
-
 signals:
   // An incident began or ended.
   void Event(const AlertEvent& event);

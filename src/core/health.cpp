@@ -53,4 +53,16 @@ QString StateName(State state) {
   return {};
 }
 
+QString ExpiryText(qint64 msLeft) {
+  constexpr qint64 DayMs = 86400 * 1000;
+  if (msLeft <= 0)
+    return QStringLiteral("expired");
+  const qint64 days = msLeft / DayMs;
+  if (days >= 2)
+    return QStringLiteral("expires in %1 days").arg(days);
+  if (days == 1)
+    return QStringLiteral("expires in 1 day");
+  return QStringLiteral("expires in less than a day");
+}
+
 } // namespace Health

@@ -58,4 +58,8 @@ QString CauseText(const Verdict& verdict, const Facts& facts);
 // The state's name in texts and metrics: "up", "slow", "down", "cancelled".
 QString StateName(State state);
 
+// How soon a certificate ends, `msLeft` from now, in whole days: "expires in 5 days", "expires in 1
+// day", "expires in less than a day"; "expired" when it has ended.
+QString ExpiryText(qint64 msLeft);
+
 } // namespace Health

@@ -1,5 +1,6 @@
 #include "history/historyaggregate.h"
 
+#include "core/health.h"
 #include "history/historytime.h"
 #include "history/sqlitestatement.h"
 
@@ -12,9 +13,23 @@
 
 namespace {
 
-enum Column { ColKind, ColUrl, ColAt, ColId, ColPing, ColDns, ColConnect, ColTls, ColTtfb, ColCancelled };
+enum Column {
+  ColKind,
+  ColUrl,
+  ColAt,
+  ColId,
+  ColPing,
+  ColDns,
+  ColConnect,
+  ColTls,
+  ColTtfb,
+  ColCancelled,
+  ColStatus,
+  ColResult,
+  ColCertNotAfter
+};
 static_assert(ColUrl == HistoryAggregate::UrlColumn && ColAt == HistoryAggregate::AtColumn &&
-              ColCancelled + 1 == HistoryAggregate::ColumnCount);
+              ColCertNotAfter + 1 == HistoryAggregate::ColumnCount);
 
 constexpr qint64 HourMs = 3600 * 1000;
 
@@ -34,11 +49,12 @@ HistoryPhases PhasesOf(const HistoryStats::PhaseMeans& means) {
   return phases;
 }
 
-// The packed form, little-endian: a fixed head (four counts: samples, failures, cancelled, pings;
-// the phase sums as int64 whole microseconds and the phase counts as uint32; the latest sample's
-// time, id and ping; the earliest failure's time), then the pings (uint32 each), the minute in the
+// The packed form, little-endian: a fixed head (six counts: samples, failures, cancelled, pings,
+// up, errors; the phase sums as int64 whole microseconds and the phase counts as uint32; the latest
+// sample's time, id and ping; the earliest failure's time; the time, id and end of the latest
+// certificate told, -1 for none), then the pings (uint32 each), the minute in the
 // hour of each ping (one byte each) and the minute in the hour of each failure (one byte each).
-constexpr qsizetype HeadBytes = 4 * 4 + HistoryStats::PhaseCount * 12 + 4 * 8;
+constexpr qsizetype HeadBytes = 6 * 4 + HistoryStats::PhaseCount * 12 + 7 * 8;
 
 class Packer {
 public:
@@ -78,7 +94,8 @@ bool FitsIn32(qint64 value) {
 QString HistoryAggregate::RowColumns() {
   return QStringLiteral(
              "CASE kind WHEN 'site' THEN 0 WHEN 'ref' THEN 1 ELSE -1 END, url, at_utc, id, ping_us, dns_us, "
-             "connect_us, tls_us, ttfb_us, CASE WHEN ping_us IS NULL THEN result = '%1' END")
+             "connect_us, tls_us, ttfb_us, CASE WHEN ping_us IS NULL THEN result = '%1' END, status, result, "
+             "cert_not_after_utc")
       .arg(HistorySample::CancelledResult());
 }
 
@@ -99,6 +116,19 @@ HistoryRow HistoryAggregate::Read(const SqliteStatement& statement) {
   } else {
     row.cancelled = statement.RawInt(ColCancelled) != 0;
   }
+  if (!row.ref) {
+    // Up or down on the whole answer; slow does not matter here.
+    const QByteArrayView result = statement.Text(ColResult);
+    const Health::Verdict verdict = Health::Judge({.pingUs = row.pingUs,
+                                                   .cancelled = row.cancelled,
+                                                   .status = int(statement.RawInt(ColStatus)),
+                                                   .result = QUtf8StringView(result.data(), result.size())},
+                                                  qQNaN());
+    row.up = verdict.Up();
+    row.error = verdict.Answered();
+    if (!statement.IsNull(ColCertNotAfter) && !HistoryTime::Parse(statement.Text(ColCertNotAfter), &row.certNotAfterMs))
+      row.certNotAfterMs = -1;
+  }
   return row;
 }
 
@@ -118,6 +148,13 @@ void HistoryAggregate::Add(const HistoryRow& row) {
     failureMinutes.push_back(minute);
     firstFailureMs = qMin(firstFailureMs, row.atMs);
   }
+  up += row.up ? 1 : 0;
+  errors += row.error ? 1 : 0;
+  if (row.certNotAfterMs >= 0 && (row.atMs > certAtMs || (row.atMs == certAtMs && row.id > certId))) {
+    certAtMs = row.atMs;
+    certId = row.id;
+    certNotAfterMs = row.certNotAfterMs;
+  }
   if (row.atMs > lastMs || (row.atMs == lastMs && row.id > lastId)) {
     lastMs = row.atMs;
     lastId = row.id;
@@ -134,6 +171,14 @@ void HistoryAggregate::Merge(const HistoryAggregate& other) {
   failureMinutes.insert(failureMinutes.end(), other.failureMinutes.begin(), other.failureMinutes.end());
   phases.Merge(other.phases);
   firstFailureMs = qMin(firstFailureMs, other.firstFailureMs);
+  up += other.up;
+  errors += other.errors;
+  if (other.certNotAfterMs >= 0 &&
+      (other.certAtMs > certAtMs || (other.certAtMs == certAtMs && other.certId > certId))) {
+    certAtMs = other.certAtMs;
+    certId = other.certId;
+    certNotAfterMs = other.certNotAfterMs;
+  }
   if (other.samples > 0 && (other.lastMs > lastMs || (other.lastMs == lastMs && other.lastId > lastId))) {
     lastMs = other.lastMs;
     lastId = other.lastId;
@@ -151,6 +196,13 @@ SiteSummary HistoryAggregate::Summarize(HistorySample::Kind kind, const QString&
   line.cancelled = cancelled;
   const qint64 counted = samples - cancelled;
   line.lossPercent = counted > 0 ? 100.0 * double(failures) / double(counted) : 0;
+  if (kind == HistorySample::Kind::Site) {
+    line.errors = errors;
+    line.upSamples = up;
+    line.upPercent = counted > 0 ? 100.0 * double(up) / double(counted) : -1;
+    if (certNotAfterMs >= 0)
+      line.certNotAfter = QDateTime::fromMSecsSinceEpoch(certNotAfterMs, Qt::UTC);
+  }
   line.lastAt = QDateTime::fromMSecsSinceEpoch(lastMs, Qt::UTC);
   line.lastUs = lastPing;
   line.phases = PhasesOf(phases);
@@ -220,7 +272,7 @@ bool HistoryAggregate::Pack(qint64 hourMs, QByteArray* data) const {
   const auto inHour = [&](qint64 ms) { return ms >= hourMs && ms < hourMs + HourMs; };
   const auto minuteInHour = [&](qint64 minute) { return minute >= firstMinute && minute < firstMinute + 60; };
   if (samples <= 0 || !FitsIn32(samples) || !inHour(lastMs) || (failures > 0 && !inHour(firstFailureMs)) ||
-      !std::all_of(pings.begin(), pings.end(), FitsIn32) ||
+      (certNotAfterMs >= 0 && !inHour(certAtMs)) || !std::all_of(pings.begin(), pings.end(), FitsIn32) ||
       !std::all_of(pingMinutes.begin(), pingMinutes.end(), minuteInHour) ||
       !std::all_of(failureMinutes.begin(), failureMinutes.end(), minuteInHour))
     return false;
@@ -237,6 +289,8 @@ bool HistoryAggregate::Pack(qint64 hourMs, QByteArray* data) const {
   out.Put(quint32(failures));
   out.Put(quint32(cancelled));
   out.Put(quint32(pings.size()));
+  out.Put(quint32(up));
+  out.Put(quint32(errors));
   for (int phase = 0; phase < HistoryStats::PhaseCount; ++phase)
     out.Put(qint64(phases.Sum(HistoryStats::Phase(phase))));
   for (int phase = 0; phase < HistoryStats::PhaseCount; ++phase)
@@ -245,6 +299,9 @@ bool HistoryAggregate::Pack(qint64 hourMs, QByteArray* data) const {
   out.Put(lastId);
   out.Put(lastPing);
   out.Put(failures > 0 ? firstFailureMs : qint64(-1));
+  out.Put(certNotAfterMs >= 0 ? certAtMs : qint64(-1));
+  out.Put(certNotAfterMs >= 0 ? certId : qint64(-1));
+  out.Put(certNotAfterMs);
   for (const qint64 ping : pings)
     out.Put(quint32(ping));
   for (const qint64 minute : pingMinutes)
@@ -262,13 +319,17 @@ bool HistoryAggregate::Unpack(QByteArrayView data, qint64 hourMs) {
   const quint32 failed = in.Get<quint32>();
   const quint32 ended = in.Get<quint32>();
   const quint32 pinged = in.Get<quint32>();
+  const quint32 upCount = in.Get<quint32>();
+  const quint32 errorCount = in.Get<quint32>();
   if (data.size() != HeadBytes + qsizetype(pinged) * 5 + qsizetype(failed) ||
-      qint64(pinged) + failed + ended != qint64(count))
+      qint64(pinged) + failed + ended != qint64(count) || qint64(upCount) + errorCount > qint64(count))
     return false;
   HistoryAggregate hour;
   hour.samples = count;
   hour.failures = failed;
   hour.cancelled = ended;
+  hour.up = upCount;
+  hour.errors = errorCount;
   qint64 sums[HistoryStats::PhaseCount];
   for (qint64& sum : sums)
     sum = in.Get<qint64>();
@@ -280,6 +341,14 @@ bool HistoryAggregate::Unpack(QByteArrayView data, qint64 hourMs) {
   const qint64 firstFailure = in.Get<qint64>();
   if (failed > 0)
     hour.firstFailureMs = firstFailure;
+  const qint64 certAt = in.Get<qint64>();
+  const qint64 certRow = in.Get<qint64>();
+  const qint64 certEnd = in.Get<qint64>();
+  if (certEnd >= 0) {
+    hour.certAtMs = certAt;
+    hour.certId = certRow;
+    hour.certNotAfterMs = certEnd;
+  }
   Merge(hour);
 
   // The pings and minutes go straight to their place at the end of this aggregate's lists.

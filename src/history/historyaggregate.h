@@ -25,6 +25,11 @@ struct HistoryRow {
   qint64 connectUs = -1;
   qint64 tlsUs = -1;
   qint64 ttfbUs = -1;
+  // A site's sample judged on the whole answer (Health::Judge): up (slow ones too), or down with an
+  // answer (a status outside 2xx, or not the marker file). A reference ping is neither.
+  bool up = false;
+  bool error = false;
+  qint64 certNotAfterMs = -1; // the end of the server's certificates; -1: none told
 };
 
 // What the figures gather of the samples of one address over some part of the history (a span, a
@@ -45,6 +50,12 @@ struct HistoryAggregate {
   qint64 lastId = std::numeric_limits<qint64>::min(); // equal times the greatest id
   qint64 lastPing = -1;
   qint64 firstFailureMs = std::numeric_limits<qint64>::max(); // the earliest failure
+  qint64 up = 0;                                              // samples that were up (HistoryRow::up)
+  qint64 errors = 0;                                          // samples that got a wrong answer (HistoryRow::error)
+  // The certificate end told by the latest sample that told one (by time and id, as the latest sample).
+  qint64 certAtMs = std::numeric_limits<qint64>::min();
+  qint64 certId = std::numeric_limits<qint64>::min();
+  qint64 certNotAfterMs = -1;
 
   // The columns of `samples` that Read() takes, in its order, for a SELECT list: the kind as 0
   // (site), 1 (reference) or -1, and whether a failed sample was cancelled, worked out by SQLite, so
@@ -53,7 +64,7 @@ struct HistoryAggregate {
   static QString RowColumns();
   static constexpr int UrlColumn = 1;
   static constexpr int AtColumn = 2;
-  static constexpr int ColumnCount = 10;
+  static constexpr int ColumnCount = 13;
   static HistoryRow Read(const SqliteStatement& statement);
 
   void Add(const HistoryRow& row);

@@ -30,10 +30,16 @@ struct HistoryPhases {
 struct SiteSummary {
   HistorySample::Kind kind = HistorySample::Kind::Site;
   QString url;
+  // Every fetch attempt is a sample (a row of `samples`), judged by Health::Judge.
   qint64 samples = 0;     // every sample in the span
-  qint64 failures = 0;    // samples without a ping, but for the cancelled ones
+  qint64 failures = 0;    // samples without a ping (no answer), but for the cancelled ones
   qint64 cancelled = 0;   // samples without a ping whose result is HistorySample::CancelledResult()
+  qint64 errors = 0;      // down samples that got an answer: a status outside 2xx, or not the marker file
+  qint64 upSamples = 0;   // samples that were up (slow ones too)
   double lossPercent = 0; // failures / (samples - cancelled) × 100; 0 when nothing is left
+  double upPercent = -1;  // upSamples / (samples - cancelled) × 100; -1 when nothing is left
+  // The end of the server's certificates that the latest sample telling one told; invalid when none.
+  QDateTime certNotAfter;
   // Of the successful samples (those with a ping); -1 when there is none. Percentiles by the
   // nearest-rank method (HistoryStats::Percentile).
   qint64 minUs = -1;

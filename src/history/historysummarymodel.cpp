@@ -1,6 +1,7 @@
 #include "history/historysummarymodel.h"
 
 #include "core/durationtext.h"
+#include "core/health.h"
 #include "platform/addresstext.h"
 
 #include <QHash>
@@ -62,8 +63,9 @@ QString NoteOf(const SiteSummary& line) {
 
 // The columns' names; the header of a time column adds the unit.
 const char* const Names[HistorySummaryModel::ColumnCount] = {
-    "Address", "Samples", "Failures", "Loss %",      "Min",     "p50", "p95",        "p99",      "Max",
-    "Mean",    "Std dev", "Last",     "Name lookup", "Connect", "TLS", "First byte", "Transfer", "Note",
+    "Address",     "Status",  "Up %", "Samples",    "Failures", "Errors", "Loss %",  "Certificate",
+    "Min",         "p50",     "p95",  "p99",        "Max",      "Mean",   "Std dev", "Last",
+    "Name lookup", "Connect", "TLS",  "First byte", "Transfer", "Note",
 };
 
 bool IsTime(int column) {
@@ -73,10 +75,21 @@ bool IsTime(int column) {
 QString HeaderToolTip(int column) {
   switch (column) {
   case HistorySummaryModel::Address: return QStringLiteral("The address as listed; reference addresses come last");
-  case HistorySummaryModel::Samples: return QStringLiteral("Every sample in the span");
+  case HistorySummaryModel::Status:
+    return QStringLiteral("Now: down or slow while the site has such an incident, up otherwise");
+  case HistorySummaryModel::Up:
+    return QStringLiteral(
+        "Samples that were up (a 2xx answer with the marker file, slow or not) / (samples - cancelled) × 100");
+  case HistorySummaryModel::Samples:
+    return QStringLiteral("Every sample in the span: every fetch, a retry and a repeat of a slow first pass too");
   case HistorySummaryModel::Failures:
-    return QStringLiteral("Samples without a ping (those cancelled by switching testing off are not counted)");
-  case HistorySummaryModel::Loss: return QStringLiteral("Failures / (samples - cancelled) × 100");
+    return QStringLiteral("Samples that got no answer (those cancelled by switching testing off are not counted)");
+  case HistorySummaryModel::Errors:
+    return QStringLiteral("Samples that got an answer, but a wrong one: a status outside 2xx, or not the marker file");
+  case HistorySummaryModel::Loss:
+    return QStringLiteral("Failures / (samples - cancelled) × 100: the share of requests that got no answer");
+  case HistorySummaryModel::Certificate:
+    return QStringLiteral("https: when the certificates the server sent last end (the earliest of them)");
   case HistorySummaryModel::P50:
   case HistorySummaryModel::P95:
   case HistorySummaryModel::P99:
@@ -100,6 +113,47 @@ QString HeaderToolTip(int column) {
 } // namespace
 
 HistorySummaryModel::HistorySummaryModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void HistorySummaryModel::SetIncidents(const QList<HistoryIncident>& incidents) {
+  down.clear();
+  slow.clear();
+  for (const HistoryIncident& incident : incidents) {
+    if (!incident.Ongoing())
+      continue;
+    if (incident.kind == HistoryIncident::Kind::Down)
+      down.insert(incident.url, incident);
+    else if (incident.kind == HistoryIncident::Kind::Slow)
+      slow.insert(incident.url, incident);
+  }
+  if (!lines.isEmpty())
+    emit dataChanged(index(0, Status), index(rowCount() - 1, Status));
+}
+
+void HistorySummaryModel::SetNow(const QDateTime& at) {
+  now = at;
+}
+
+QDateTime HistorySummaryModel::Now() const {
+  return now.isValid() ? now : QDateTime::currentDateTimeUtc();
+}
+
+QString HistorySummaryModel::StatusOf(const SiteSummary& line) const {
+  if (IsReference(line))
+    return {};
+  const auto found = down.constFind(line.url);
+  if (found != down.constEnd()) {
+    const QDateTime started = found->started.toLocalTime();
+    const bool today = started.date() == Now().toLocalTime().date();
+    const QString since = started.toString(today ? QStringLiteral("HH:mm") : QStringLiteral("yyyy-MM-dd HH:mm"));
+    return found->cause.isEmpty() ? QStringLiteral("down since %1").arg(since)
+                                  : QStringLiteral("down since %1 (%2)").arg(since, found->cause);
+  }
+  return slow.contains(line.url) ? QStringLiteral("slow") : QStringLiteral("up");
+}
+
+qint64 HistorySummaryModel::CertificateMsLeft(const SiteSummary& line) const {
+  return Now().msecsTo(line.certNotAfter);
+}
 
 void HistorySummaryModel::SetLines(const QList<SiteSummary>& newLines) {
   QSet<QString> before;
@@ -163,8 +217,10 @@ QVariant HistorySummaryModel::data(const QModelIndex& index, int role) const {
   case SortRole: return SortValue(line, index.column());
   case Qt::ToolTipRole: return ToolTip(line, index.column());
   case Qt::TextAlignmentRole:
-    return index.column() == Address || index.column() == Note ? QVariant()
-                                                               : QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    return index.column() == Address || index.column() == Status || index.column() == Certificate ||
+                   index.column() == Note
+               ? QVariant()
+               : QVariant(Qt::AlignRight | Qt::AlignVCenter);
   default: return {};
   }
 }
@@ -172,9 +228,14 @@ QVariant HistorySummaryModel::data(const QModelIndex& index, int role) const {
 QVariant HistorySummaryModel::Display(const SiteSummary& line, int column) const {
   switch (column) {
   case Address: return AddressText::Shown(line.url); // an earlier version kept passwords
+  case Status: return StatusOf(line);
+  case Up: return line.upPercent < 0 ? QVariant() : QVariant(QString::number(line.upPercent, 'f', 2));
   case Samples: return line.samples;
   case Failures: return line.failures;
+  case Errors: return line.errors;
   case Loss: return QString::number(line.lossPercent, 'f', 2);
+  case Certificate:
+    return line.certNotAfter.isValid() ? QVariant(Health::ExpiryText(CertificateMsLeft(line))) : QVariant();
   case Last:
     if (line.samples == 0)
       return {};
@@ -187,9 +248,13 @@ QVariant HistorySummaryModel::Display(const SiteSummary& line, int column) const
 QVariant HistorySummaryModel::SortValue(const SiteSummary& line, int column) const {
   switch (column) {
   case Address: return line.url;
+  case Status: return IsReference(line) ? QVariant() : QVariant(StatusOf(line)); // down, slow, up
+  case Up: return Number(line.upPercent);
   case Samples: return line.samples;
   case Failures: return line.failures;
+  case Errors: return line.errors;
   case Loss: return line.lossPercent;
+  case Certificate: return line.certNotAfter.isValid() ? QVariant(double(CertificateMsLeft(line))) : QVariant();
   case Note: return NoteOf(line);
   default: return Number(TimeUs(line, column));
   }
@@ -210,6 +275,12 @@ QVariant HistorySummaryModel::ToolTip(const SiteSummary& line, int column) const
         .arg(line.lastAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
   if (column == Address)
     return AddressText::Shown(line.url);
+  if (column == Certificate && line.certNotAfter.isValid())
+    return QStringLiteral("Ends %1").arg(
+        line.certNotAfter.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+  if (column == Status && down.contains(line.url))
+    return QStringLiteral("Down since %1")
+        .arg(down.value(line.url).started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
   return {};
 }
 

@@ -3,6 +3,8 @@
 #include "history/historyquery.h"
 
 #include <QAbstractTableModel>
+#include <QDateTime>
+#include <QHash>
 #include <QList>
 
 #include <vector>
@@ -10,7 +12,7 @@
 // The Sites window's table: one line per address over a span (HistoryQuery::Summary()), the sites
 // first, then the reference addresses. Times are shown in milliseconds (DurationText), the unit in
 // the header ("p95 (ms)"); a figure that does not exist (no successful sample, a phase never
-// measured) is an empty cell.
+// measured) is an empty cell. A site's Status comes from its incidents that go on (SetIncidents()).
 //
 // Sorting (sort(), which a view calls when a header is clicked) orders the sites and, after them,
 // the references, each by the column; empty cells come last in either order, and lines that tie
@@ -22,9 +24,13 @@ class HistorySummaryModel : public QAbstractTableModel {
 public:
   enum Column {
     Address,
+    Status, // "up", "slow", "down since 14:02 (Connection refused)": the site's incidents that go on
+    Up,     // Up %
     Samples,
     Failures,
+    Errors,
     Loss,
+    Certificate, // "expires in 23 days": the end of the certificates the latest https sample told
     Min,
     P50,
     P95,
@@ -48,6 +54,11 @@ public:
   explicit HistorySummaryModel(QObject* parent = nullptr);
 
   void SetLines(const QList<SiteSummary>& lines);
+  // The incidents the Status column reads: those that go on count (of every kind but certificate).
+  void SetIncidents(const QList<HistoryIncident>& incidents);
+  // The moment the Status and Certificate columns are told against; invalid (the default): the
+  // time of each call.
+  void SetNow(const QDateTime& now);
   // A column's name without its unit ("p95"), and the column of a name; -1 for none. What the
   // window remembers of its sort order.
   static QString ColumnName(int column);
@@ -73,7 +84,14 @@ private:
   QVariant ToolTip(const SiteSummary& line, int column) const;
   std::vector<qsizetype> Order();
 
+  QString StatusOf(const SiteSummary& line) const;
+  qint64 CertificateMsLeft(const SiteSummary& line) const;
+  QDateTime Now() const;
+
   QList<SiteSummary> lines;
+  QHash<QString, HistoryIncident> down; // the incidents that go on, by address
+  QHash<QString, HistoryIncident> slow;
+  QDateTime now;
   int sortColumn = -1; // -1: as Summary() gave them
   Qt::SortOrder sortOrder = Qt::AscendingOrder;
 };

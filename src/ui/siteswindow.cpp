@@ -3,6 +3,7 @@
 #include "history/historyexport.h"
 #include "history/historysummarymodel.h"
 #include "platform/messageboxes.h"
+#include "ui/incidentsmodel.h"
 #include "ui/latencychart.h"
 #include "ui/liverefresh.h"
 #include "ui/viewsettings.h"
@@ -21,6 +22,7 @@
 #include <QSet>
 #include <QShortcut>
 #include <QShowEvent>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -36,8 +38,10 @@ QString KeyOf(const SiteSummary& line) {
 
 SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
     : QWidget(parent, Qt::Window), access(std::move(access)), model(new HistorySummaryModel(this)),
-      span(new QComboBox(this)), pages(new QStackedWidget(this)), table(new QTableView(this)),
-      message(new QLabel(this)), status(new QLabel(this)), chartButton(new QPushButton(QStringLiteral("&Chart"), this)),
+      incidents(new IncidentsModel(this)), span(new QComboBox(this)), pages(new QStackedWidget(this)),
+      table(new QTableView(this)), message(new QLabel(this)), status(new QLabel(this)),
+      incidentsTable(new QTableView(this)), incidentsLabel(new QLabel(this)),
+      chartButton(new QPushButton(QStringLiteral("&Chart"), this)),
       exportButton(new QPushButton(QStringLiteral("&Export..."), this)),
       refreshButton(new QPushButton(QStringLiteral("&Refresh"), this)), live(new LiveRefresh(
                                                                             [this] {
@@ -47,7 +51,7 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
                                                                             [this] { return loading; }, this)) {
   setObjectName(QStringLiteral("SitesWindow"));
   setWindowTitle(QStringLiteral("Sites"));
-  WindowHabits::Place(this, ViewSettings::Geometry(ViewSettings::Sites), QSize(1180, 420));
+  WindowHabits::Place(this, ViewSettings::Geometry(ViewSettings::Sites), QSize(1180, 640));
   WindowHabits::AddCloseKeys(this);
 
   span->setObjectName(QStringLiteral("Span"));
@@ -75,7 +79,8 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
   table->setObjectName(QStringLiteral("Table"));
   table->setAccessibleName(QStringLiteral("Sites"));
   table->setAccessibleDescription(QStringLiteral(
-      "One line per address over the span: samples, failures, loss and the ping's figures in milliseconds"));
+      "One line per address over the span: status, up share, samples, failures, errors, loss, the ping's "
+      "figures in milliseconds and the certificate's end"));
   table->setModel(model);
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
   table->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -100,6 +105,33 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
   status->setObjectName(QStringLiteral("Status"));
   status->setAccessibleName(QStringLiteral("Status"));
 
+  // Below the table: the incidents of the selected sites.
+  incidentsTable->setObjectName(QStringLiteral("Incidents"));
+  incidentsTable->setAccessibleName(QStringLiteral("Incidents"));
+  incidentsTable->setAccessibleDescription(
+      QStringLiteral("The incidents of the selected sites over the span, of every site when none is selected: "
+                     "start, end or ongoing, duration, cause"));
+  incidentsTable->setModel(incidents);
+  incidentsTable->setTabKeyNavigation(false);
+  incidentsTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+  incidentsTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  incidentsTable->setWordWrap(false);
+  incidentsTable->verticalHeader()->hide();
+  incidentsTable->horizontalHeader()->setStretchLastSection(true);
+  incidentsLabel->setObjectName(QStringLiteral("IncidentsLabel"));
+  incidentsLabel->setBuddy(incidentsTable);
+  auto* lower = new QWidget(this);
+  auto* lowerLayout = new QVBoxLayout(lower);
+  lowerLayout->setContentsMargins(0, 0, 0, 0);
+  lowerLayout->addWidget(incidentsLabel);
+  lowerLayout->addWidget(incidentsTable);
+  auto* split = new QSplitter(Qt::Vertical, this);
+  split->addWidget(pages);
+  split->addWidget(lower);
+  split->setStretchFactor(0, 2);
+  split->setStretchFactor(1, 1);
+  split->setChildrenCollapsible(false);
+
   auto* top = new QHBoxLayout;
   top->addWidget(spanLabel);
   top->addWidget(span);
@@ -109,11 +141,12 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
   top->addWidget(refreshButton);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
-  layout->addWidget(pages, 1);
+  layout->addWidget(split, 1);
   layout->addWidget(status);
-  // The span, then the table, then the buttons.
+  // The span, then the table, the incidents below it, then the buttons.
   setTabOrder(span, table);
-  setTabOrder(table, chartButton);
+  setTabOrder(table, incidentsTable);
+  setTabOrder(incidentsTable, chartButton);
   setTabOrder(chartButton, exportButton);
   setTabOrder(exportButton, refreshButton);
 
@@ -121,6 +154,7 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
   connect(span, &QComboBox::currentIndexChanged, this, [this] {
     ViewSettings::SetSitesSpan(Span());
     model->SetLines({}); // the old span's figures would read as the new one's
+    incidents->SetIncidents({});
     UpdateLive();
     if (isVisible())
       Refresh(); // else when shown
@@ -131,12 +165,16 @@ SitesWindow::SitesWindow(HistoryAccess access, QWidget* parent)
   connect(refreshButton, &QPushButton::clicked, this, &SitesWindow::Refresh);
   connect(chartButton, &QPushButton::clicked, this, &SitesWindow::OpenChart);
   connect(exportButton, &QPushButton::clicked, this, &SitesWindow::Export);
-  connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SitesWindow::UpdateButtons);
+  connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    UpdateButtons();
+    ShowIncidents();
+  });
   connect(table, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
     if (model->Line(index.row()).kind == HistorySample::Kind::Site)
       OpenChart();
   });
   UpdateButtons();
+  ShowIncidents();
 }
 
 SitesWindow::~SitesWindow() = default;
@@ -224,6 +262,10 @@ void SitesWindow::Refresh() {
         Loaded loaded;
         loaded.lines = query.Summary(chosen);
         loaded.error = query.ErrorText();
+        if (loaded.error.isEmpty()) {
+          loaded.incidents = query.Incidents(chosen);
+          loaded.error = query.ErrorText();
+        }
         return loaded;
       },
       [this, mine](const Loaded& loaded) {
@@ -251,6 +293,8 @@ void SitesWindow::Show(const Loaded& loaded) {
   const bool fresh = pages->currentWidget() != table || model->rowCount() == 0;
   wasReset = false;
   model->SetLines(loaded.lines);
+  model->SetIncidents(loaded.incidents);
+  incidents->SetIncidents(loaded.incidents);
   pages->setCurrentWidget(table);
   if (wasReset) {
     QItemSelection again;
@@ -306,10 +350,19 @@ void SitesWindow::FitColumns(bool all) {
 
 void SitesWindow::ShowLine(const QString& line) {
   model->SetLines({});
+  incidents->SetIncidents({});
   message->setText(line);
   pages->setCurrentWidget(message);
   status->clear();
   UpdateButtons();
+}
+
+void SitesWindow::ShowIncidents() {
+  const QStringList sites = SelectedAddresses(true);
+  incidents->SetAddresses(sites);
+  incidentsTable->resizeColumnsToContents();
+  incidentsLabel->setText(sites.isEmpty() ? QStringLiteral("&Incidents of every site:")
+                                          : QStringLiteral("&Incidents of the selected sites:"));
 }
 
 QStringList SitesWindow::SelectedAddresses(bool sitesOnly) const {

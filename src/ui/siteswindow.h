@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class HistorySummaryModel;
+class IncidentsModel;
 class LiveRefresh;
 class QComboBox;
 class QLabel;
@@ -15,11 +16,13 @@ class QPushButton;
 class QStackedWidget;
 class QTableView;
 
-// The "Sites" window: one line per address over a chosen span, with its samples, failures, loss,
-// ping percentiles and the mean of each phase (HistorySummaryModel), the reference addresses after
-// the sites. "Chart" (Enter, a double click) opens a LatencyChart of the selected sites,
-// "Export..." writes the samples of the span (of the selected addresses, or of all) to a CSV or
-// JSON Lines file, "Refresh" (F5) reads the figures again; so does showing the window.
+// The "Sites" window: one line per address over a chosen span, with its status, up share, samples,
+// failures, errors, loss, ping percentiles, the mean of each phase and the end of its certificate
+// (HistorySummaryModel), the reference addresses after the sites; below, the incidents of the
+// selected sites over the span (IncidentsModel; of every site while none is selected). "Chart"
+// (Enter, a double click) opens a LatencyChart of the selected sites, "Export..." writes the samples
+// of the span (of the selected addresses, or of all) to a CSV or JSON Lines file, "Refresh" (F5)
+// reads the figures again; so does showing the window.
 //
 // The figures are read on a pool thread; meanwhile the window says "Loading..." and stays usable,
 // and a result that arrives after the span changed again is dropped. When history is off, the
@@ -71,8 +74,10 @@ protected:
 private:
   struct Loaded {
     QList<SiteSummary> lines;
+    QList<HistoryIncident> incidents; // of the span
     QString error;
   };
+  void ShowIncidents();
   void Show(const Loaded& loaded);
   void ShowLine(const QString& line);
   void UpdateButtons();
@@ -81,11 +86,14 @@ private:
 
   HistoryAccess access;
   HistorySummaryModel* model;
+  IncidentsModel* incidents;
   QComboBox* span;
   QStackedWidget* pages;
   QTableView* table;
   QLabel* message;
   QLabel* status;
+  QTableView* incidentsTable;
+  QLabel* incidentsLabel;
   QPushButton* chartButton;
   QPushButton* exportButton;
   QPushButton* refreshButton;

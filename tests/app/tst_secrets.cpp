@@ -160,7 +160,7 @@ void SecretsTest::RunTheWindow() {
   auto* sites = form.findChild<SitesWindow*>(QStringLiteral("Sites"));
   sites->SetSpan(HistorySpan::Preset::All);
   QTRY_VERIFY_WITH_TIMEOUT(!sites->Loading(), 20000);
-  auto* table = sites->findChild<QTableView*>();
+  auto* table = sites->findChild<QTableView*>(QStringLiteral("Table"));
   QStringList shownAddresses;
   for (int row = 0; row < table->model()->rowCount(); ++row) {
     const QModelIndex index = table->model()->index(row, HistorySummaryModel::Address);

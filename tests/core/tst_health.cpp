@@ -71,6 +71,23 @@ private slots:
       QCOMPARE(verdict.Down(), state == Health::State::Down);
     }
   }
+
+  void expiryText_data() {
+    QTest::addColumn<qint64>("msLeft");
+    QTest::addColumn<QString>("text");
+    const qint64 day = 86400 * 1000;
+    QTest::newRow("weeks") << 23 * day + 5 << "expires in 23 days";
+    QTest::newRow("just under two days") << 2 * day - 1 << "expires in 1 day";
+    QTest::newRow("a day") << day << "expires in 1 day";
+    QTest::newRow("hours") << day - 1 << "expires in less than a day";
+    QTest::newRow("now") << qint64(0) << "expired";
+    QTest::newRow("past") << -day << "expired";
+  }
+  void expiryText() {
+    QFETCH(qint64, msLeft);
+    QFETCH(QString, text);
+    QCOMPARE(Health::ExpiryText(msLeft), text);
+  }
 };
 
 QTEST_GUILESS_MAIN(HealthTest)

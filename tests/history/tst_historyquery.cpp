@@ -134,13 +134,15 @@ void SealAll(const QString& path, qint64 nowMs) {
 // Writes a sample as another program would, past the store, with a time text of its own.
 void Insert(HistoryFile& file, const HistorySample& s, const QString& atText) {
   const auto intOrNull = [](qint64 value) { return value < 0 ? QVariant() : QVariant(value); };
-  QVERIFY2(
-      file.Exec(QStringLiteral("INSERT INTO samples(at_utc, kind, url, run_id, ping_us, dns_us, connect_us, "
-                               "tls_us, ttfb_us, result, attempt, final) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                {atText, s.kind == HistorySample::Kind::Ref ? "ref" : "site", s.url, intOrNull(s.runId),
-                 intOrNull(s.pingUs), intOrNull(s.dnsUs), intOrNull(s.connectUs), intOrNull(s.tlsUs),
-                 intOrNull(s.ttfbUs), s.result, s.attempt, s.finalAttempt ? 1 : 0}),
-      qPrintable(file.Error().text()));
+  QVERIFY2(file.Exec(QStringLiteral("INSERT INTO samples(at_utc, kind, url, run_id, ping_us, dns_us, connect_us, "
+                                    "tls_us, ttfb_us, result, attempt, final, status, cert_not_after_utc) "
+                                    "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                     {atText, s.kind == HistorySample::Kind::Ref ? "ref" : "site", s.url, intOrNull(s.runId),
+                      intOrNull(s.pingUs), intOrNull(s.dnsUs), intOrNull(s.connectUs), intOrNull(s.tlsUs),
+                      intOrNull(s.ttfbUs), s.result, s.attempt, s.finalAttempt ? 1 : 0,
+                      s.status > 0 ? QVariant(s.status) : QVariant(),
+                      s.certNotAfterMs >= 0 ? QVariant(HistoryTime::Text(s.certNotAfterMs)) : QVariant()}),
+           qPrintable(file.Error().text()));
 }
 
 HistorySample Sample(HistorySample::Kind kind, const QString& url, qint64 atMs, qint64 pingUs,
@@ -209,6 +211,7 @@ class HistoryQueryTest : public QObject {
       std::vector<qint64> pings;
       std::vector<const HistorySample*> all;
       size_t last = members.front();
+      const HistorySample* certified = nullptr; // the latest sample that told a certificate
       for (const size_t i : members) {
         const HistorySample& s = samples[i];
         all.push_back(&s);
@@ -219,11 +222,26 @@ class HistoryQueryTest : public QObject {
           ++line.cancelled;
         else
           ++line.failures;
+        // A site's answer is up or an error; a reference ping is neither.
+        if (s.pingUs >= 0 && line.kind == HistorySample::Kind::Site) {
+          const bool marker = s.result.isEmpty() || s.result.startsWith(QLatin1String(" => "));
+          if (s.status >= 200 && s.status < 300 && marker)
+            ++line.upSamples;
+          else
+            ++line.errors;
+        }
         if (s.at >= samples[last].at)
           last = i;
+        if (s.certNotAfterMs >= 0 && line.kind == HistorySample::Kind::Site && (!certified || s.at >= certified->at))
+          certified = &s;
       }
       line.lossPercent =
           line.samples > line.cancelled ? 100.0 * double(line.failures) / double(line.samples - line.cancelled) : 0;
+      if (line.kind == HistorySample::Kind::Site)
+        line.upPercent =
+            line.samples > line.cancelled ? 100.0 * double(line.upSamples) / double(line.samples - line.cancelled) : -1;
+      if (certified)
+        line.certNotAfter = QDateTime::fromMSecsSinceEpoch(certified->certNotAfterMs, Qt::UTC);
       line.lastAt = samples[last].at;
       line.lastUs = samples[last].pingUs;
       line.phases = Phases(all);
@@ -272,6 +290,10 @@ class HistoryQueryTest : public QObject {
       QCOMPARE(a.failures, e.failures);
       QCOMPARE(a.cancelled, e.cancelled);
       QVERIFY2(Same(a.lossPercent, e.lossPercent), where.constData());
+      QCOMPARE(a.errors, e.errors);
+      QCOMPARE(a.upSamples, e.upSamples);
+      QVERIFY2(Same(a.upPercent, e.upPercent), where.constData());
+      QCOMPARE(a.certNotAfter, e.certNotAfter);
       QCOMPARE(a.minUs, e.minUs);
       QCOMPARE(a.p50Us, e.p50Us);
       QCOMPARE(a.p95Us, e.p95Us);
@@ -399,6 +421,14 @@ class HistoryQueryTest : public QObject {
       s.result = QStringLiteral("Timed out");
     } else {
       s.pingUs = 100 * qint64(50 + random.bounded(3000)) + (random.bounded(40) == 0 ? 2000000 : 0);
+      // An answer: mostly the marker (a warning mark on a slow one), now and then an error status
+      // or a page instead of the marker.
+      s.status = fate < 16 ? 404 : 200;
+      s.result = fate >= 16 && fate < 20 ? QStringLiteral("Code")
+                 : s.pingUs >= 1000000   ? QStringLiteral(" => 1")
+                                         : QString();
+      if (url.startsWith(QLatin1String("https")) && random.bounded(4) > 0)
+        s.certNotAfterMs = NowMs + qint64(random.bounded(90)) * Day;
       if (random.bounded(10) > 0) {
         s.dnsUs = random.bounded(5000);
         s.connectUs = s.dnsUs + random.bounded(20000);
@@ -823,12 +853,15 @@ private slots:
     QVERIFY2(
         file.Exec(QStringLiteral(
             "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 249999) "
-            "INSERT INTO samples(at_utc, kind, url, run_id, ping_us, dns_us, connect_us, tls_us, ttfb_us, result) "
+            "INSERT INTO samples(at_utc, kind, url, run_id, ping_us, dns_us, connect_us, tls_us, ttfb_us, result, "
+            "status, cert_not_after_utc) "
             "SELECT strftime('%Y-%m-%dT%H:%M:%fZ', CASE WHEN i % 5 = 4 THEN 1893801600 ELSE 1893456000 + (i / 3) * 7 "
             "END, 'unixepoch'), "
             "CASE WHEN i % 17 = 0 THEN 'ref' ELSE 'site' END, 'http://s' || (i % 5) || '.test', 1 + i % 2, "
             "CASE WHEN (i * 2654435761) % 100 < 3 THEN NULL ELSE 1000 + (i * 40503) % 90000 END, "
-            "i % 700, 800 + i % 900, 0, 2000 + i % 3000, CASE WHEN i % 301 = 0 THEN 'Cancelled' ELSE '' END "
+            "i % 700, 800 + i % 900, 0, 2000 + i % 3000, CASE WHEN i % 301 = 0 THEN 'Cancelled' WHEN i % 11 = 0 "
+            "THEN 'Code' ELSE '' END, CASE WHEN i % 13 = 0 THEN 500 ELSE 200 END, CASE WHEN i % 7 < 3 THEN "
+            "strftime('%Y-%m-%dT%H:%M:%fZ', 1900000000 + i, 'unixepoch') END "
             "FROM n")),
         qPrintable(file.Error().text()));
     QVERIFY(file.Exec(QStringLiteral("INSERT INTO runs(id, started_utc) VALUES(2, '2030-01-01T00:00:00.000Z')")));

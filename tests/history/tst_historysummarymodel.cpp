@@ -65,18 +65,42 @@ void tst_HistorySummaryModel::showsFigures() {
   full.slowSamples = 4;
   full.slowMatched = 3;
   full.lastAt = QDateTime(QDate(2030, 1, 2), QTime(3, 4, 5), Qt::UTC);
+  full.upSamples = 7;
+  full.upPercent = 70;
+  full.errors = 1;
+  const QDateTime now(QDate(2030, 1, 2), QTime(12, 0), Qt::UTC);
+  full.certNotAfter = now.addDays(23).addSecs(60);
   SiteSummary failing = Site(QStringLiteral("http://down.test"), -1, 3);
   failing.failures = 3;
   failing.lossPercent = 100;
+  failing.upPercent = 0;
+  failing.certNotAfter = now.addSecs(-1);
+  model.SetNow(now);
   model.SetLines({full, failing, Reference(QStringLiteral("http://ref.test"), 50000)});
+  HistoryIncident down;
+  down.url = QStringLiteral("http://down.test");
+  down.kind = HistoryIncident::Kind::Down;
+  down.started = now.addSecs(-600);
+  down.cause = QStringLiteral("Connection refused");
+  HistoryIncident ended = down; // over: it does not count
+  ended.url = QStringLiteral("https://a.test");
+  ended.ended = now.addSecs(-60);
+  HistoryIncident renewing = down; // a certificate incident does not make a site down
+  renewing.url = QStringLiteral("https://a.test");
+  renewing.kind = HistoryIncident::Kind::Certificate;
+  model.SetIncidents({down, ended, renewing});
 
   QCOMPARE(model.columnCount(), int(HistorySummaryModel::ColumnCount));
   QStringList headers;
   for (int column = 0; column < model.columnCount(); ++column)
     headers << model.headerData(column, Qt::Horizontal).toString();
-  QCOMPARE(headers, QStringList({"Address", "Samples", "Failures", "Loss %", "Min (ms)", "p50 (ms)", "p95 (ms)",
-                                 "p99 (ms)", "Max (ms)", "Mean (ms)", "Std dev (ms)", "Last (ms)", "Name lookup (ms)",
-                                 "Connect (ms)", "TLS (ms)", "First byte (ms)", "Transfer (ms)", "Note"}));
+  QCOMPARE(headers,
+           QStringList({"Address",  "Status",          "Up %",          "Samples",   "Failures",         "Errors",
+                        "Loss %",   "Certificate",     "Min (ms)",      "p50 (ms)",  "p95 (ms)",         "p99 (ms)",
+                        "Max (ms)", "Mean (ms)",       "Std dev (ms)",  "Last (ms)", "Name lookup (ms)", "Connect (ms)",
+                        "TLS (ms)", "First byte (ms)", "Transfer (ms)", "Note"}));
+  const QString since = down.started.toLocalTime().toString(
+      down.started.toLocalTime().date() == now.toLocalTime().date() ? "HH:mm" : "yyyy-MM-dd HH:mm");
 
   const auto row = [&](int r) {
     QStringList texts;
@@ -84,11 +108,17 @@ void tst_HistorySummaryModel::showsFigures() {
       texts << model.index(r, column).data().toString();
     return texts;
   };
-  QCOMPARE(row(0), QStringList({"https://a.test", "10", "2", "16.67", "61.7", "123", "247", "370", "494", "123", "1.50",
-                                "123", "1.00", "2.50", "", "80.0", "0.500", "local network?"}));
-  QCOMPARE(row(1), QStringList({"http://down.test", "3", "3", "100.00", "", "", "", "", "", "", "", "Failed", "", "",
-                                "", "", "", ""}));
+  // clang-format off
+  QCOMPARE(row(0), QStringList({"https://a.test", "up", "70.00", "10", "2", "1", "16.67", "expires in 23 days",
+                                "61.7", "123", "247", "370", "494", "123", "1.50", "123", "1.00", "2.50", "", "80.0",
+                                "0.500", "local network?"}));
+  QCOMPARE(row(1), QStringList({"http://down.test", "down since " + since + " (Connection refused)", "0.00", "3", "3",
+                                "0", "100.00", "expired", "", "", "", "", "", "", "", "Failed", "", "", "", "", "",
+                                ""}));
+  // clang-format on
   QCOMPARE(row(2).constFirst(), QStringLiteral("http://ref.test"));
+  QCOMPARE(row(2).at(HistorySummaryModel::Status), QString());
+  QCOMPARE(row(2).at(HistorySummaryModel::Up), QString());
   QCOMPARE(row(2).constLast(), QStringLiteral("reference"));
 
   // The mark explains itself; the last sample tells its time.

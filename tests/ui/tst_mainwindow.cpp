@@ -523,7 +523,8 @@ private slots:
     QVERIFY(sites && sites->isVisible() && sites->isWindow());
     sites->SetSpan(HistorySpan::Preset::ThisRun);
     QTRY_VERIFY_WITH_TIMEOUT(!sites->Loading(), 20000);
-    const auto* model = qobject_cast<const HistorySummaryModel*>(sites->findChild<QTableView*>()->model());
+    const auto* model =
+        qobject_cast<const HistorySummaryModel*>(sites->findChild<QTableView*>(QStringLiteral("Table"))->model());
     QCOMPARE(model->index(0, HistorySummaryModel::Address).data().toString(), site.BaseUrl());
     QCOMPARE(model->index(0, HistorySummaryModel::Samples).data().toInt(), form.Results().Count());
     sites->hide();

@@ -10,6 +10,7 @@
 #include "history/historysummarymodel.h"
 #include "scriptedboxes.h"
 #include "testenvironment.h"
+#include "ui/incidentsmodel.h"
 #include "ui/latencychart.h"
 #include "ui/liverefresh.h"
 #include "ui/siteswindow.h"
@@ -23,6 +24,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSemaphore>
@@ -54,7 +56,7 @@ HistorySample Sample(const QString& url, const QDateTime& at, qint64 pingUs, qin
     sample.connectUs = 3000;
     sample.ttfbUs = pingUs - 2000;
     sample.status = 200;
-    sample.result = QStringLiteral("vok");
+    sample.result = QString(); // the marker file
   } else {
     sample.result = QStringLiteral("Timed out");
   }
@@ -120,6 +122,7 @@ private slots:
   void flushesTheStoreBeforeReading();
   void opensAChartOfTheSelectedSites();
   void dropsTheFiguresOfAWindowThatIsGone();
+  void showsHealthCertificateAndIncidents();
 
   void keyboard_data();
   void keyboard();
@@ -218,8 +221,10 @@ void tst_SitesWindow::showsTheFiguresAsTheProgramWritesTimes() {
     a << model->index(0, column).data().toString();
   // 0.1, 0.3, 0.2 and a failure: the last sample failed; phases 1 ms lookup, 2 ms connect, first
   // byte ping - 5 ms, 2 ms transfer.
-  QCOMPARE(a, QStringList({A, "4", "1", "25.00", "100", "200", "300", "300", "300", "200", "81.6", "Failed", "1.00",
-                           "2.00", "", "195", "2.00", ""}));
+  // clang-format off
+  QCOMPARE(a, QStringList({A, "up", "75.00", "4", "1", "0", "25.00", "", "100", "200", "300", "300", "300", "200",
+                           "81.6", "Failed", "1.00", "2.00", "", "195", "2.00", ""}));
+  // clang-format on
   QCOMPARE(model->headerData(HistorySummaryModel::P95, Qt::Horizontal).toString(), QStringLiteral("p95 (ms)"));
   QCOMPARE(model->index(2, HistorySummaryModel::Note).data().toString(), QStringLiteral("reference"));
 }
@@ -472,6 +477,114 @@ void tst_SitesWindow::dropsTheFiguresOfAWindowThatIsGone() {
   pool->setMaxThreadCount(threads);
 }
 
+// Each site's status from its incidents that go on, its up share and errors from every attempt, its
+// certificate; below, the incidents of the span: of every site, then of the selected ones.
+void tst_SitesWindow::showsHealthCertificateAndIncidents() {
+  QTemporaryDir own;
+  HistoryAccess access = Access();
+  access.path = own.filePath(QStringLiteral("history.sqlite"));
+  const QString c = QStringLiteral("https://c.test");
+  const QString d = QStringLiteral("http://d.test");
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  {
+    HistoryStore store;
+    QVERIFY(store.Open(access.path));
+    const auto append = [&](const QString& url, int status, const QString& result, qint64 pingUs, int secondsAgo) {
+      HistorySample sample = Sample(url, now.addSecs(-secondsAgo), pingUs, -1);
+      sample.status = status;
+      sample.result = result;
+      if (url == c && pingUs >= 0)
+        sample.certNotAfterMs = now.addDays(23).addSecs(3600).toMSecsSinceEpoch();
+      store.Append(sample);
+    };
+    // c: up, slow (up), a 404, a page instead of the marker, no answer, cancelled.
+    append(c, 200, QString(), 100000, 60);
+    append(c, 200, QStringLiteral(" => 1"), 1500000, 50);
+    append(c, 404, QString(), 100000, 40);
+    append(c, 200, QStringLiteral("Code"), 100000, 30);
+    append(c, 0, QStringLiteral("Connection refused"), -1, 20);
+    append(c, 0, HistorySample::CancelledResult(), -1, 10);
+    append(d, 200, QStringLiteral(" => 1"), 1500000, 5);
+    const auto incident = [&](const QString& url, HistoryIncident::Kind kind, int startedAgo, int endedAgo,
+                              const QString& cause) {
+      HistoryIncident made;
+      made.url = url;
+      made.kind = kind;
+      made.started = now.addSecs(-startedAgo);
+      made.cause = cause;
+      store.BeginIncident(made);
+      if (endedAgo >= 0)
+        store.EndIncident(url, kind, now.addSecs(-endedAgo));
+    };
+    incident(c, HistoryIncident::Kind::Down, 3000, 2900, QStringLiteral("Timed out"));
+    incident(c, HistoryIncident::Kind::Down, 40, -1, QStringLiteral("HTTP 404"));
+    incident(d, HistoryIncident::Kind::Slow, 600, -1, QStringLiteral("Ping 1.500 s"));
+    QVERIFY(store.Flush());
+  }
+
+  SitesWindow window(access);
+  window.SetSpan(HistorySpan::Preset::LastHour);
+  window.show();
+  Loaded(window);
+  const HistorySummaryModel* model = Model(window);
+  QCOMPARE(Addresses(window), (QStringList{d, c}));
+  const auto cell = [&](int row, int column) { return model->index(row, column).data().toString(); };
+  const QString since = now.addSecs(-40).toLocalTime().toString(now.addSecs(-40).toLocalTime().date() ==
+                                                                        QDateTime::currentDateTime().date()
+                                                                    ? QStringLiteral("HH:mm")
+                                                                    : QStringLiteral("yyyy-MM-dd HH:mm"));
+  QCOMPARE(cell(1, HistorySummaryModel::Status), QStringLiteral("down since %1 (HTTP 404)").arg(since));
+  QCOMPARE(cell(0, HistorySummaryModel::Status), QStringLiteral("slow"));
+  // Of c's five samples that count (the cancelled one does not), two were up.
+  QCOMPARE(cell(1, HistorySummaryModel::Up), QStringLiteral("40.00"));
+  QCOMPARE(cell(1, HistorySummaryModel::Samples), QStringLiteral("6"));
+  QCOMPARE(cell(1, HistorySummaryModel::Failures), QStringLiteral("1"));
+  QCOMPARE(cell(1, HistorySummaryModel::Errors), QStringLiteral("2"));
+  QCOMPARE(cell(1, HistorySummaryModel::Loss), QStringLiteral("20.00"));
+  QCOMPARE(cell(1, HistorySummaryModel::Certificate), QStringLiteral("expires in 23 days"));
+  QCOMPARE(cell(0, HistorySummaryModel::Up), QStringLiteral("100.00"));
+  QCOMPARE(cell(0, HistorySummaryModel::Certificate), QString());
+
+  auto* incidents = window.findChild<QTableView*>(QStringLiteral("Incidents"));
+  QVERIFY(incidents && incidents->isVisible());
+  const auto listed = [&] {
+    QStringList rows;
+    for (int row = 0; row < incidents->model()->rowCount(); ++row) {
+      QStringList texts;
+      for (const int column : {IncidentsModel::Address, IncidentsModel::Kind, IncidentsModel::Ended,
+                               IncidentsModel::Duration, IncidentsModel::Cause})
+        texts << incidents->model()->index(row, column).data().toString();
+      rows << texts.join(QLatin1Char('|'));
+    }
+    return rows;
+  };
+  // The latest first; the one that ended 48 minutes ago overlaps the last hour.
+  QStringList all = listed();
+  QCOMPARE(all.size(), 3);
+  QVERIFY2(all[0].startsWith(c + QStringLiteral("|down|ongoing|")) && all[0].endsWith(QStringLiteral("|HTTP 404")),
+           qPrintable(all[0]));
+  QVERIFY2(all[1].startsWith(d + QStringLiteral("|slow|ongoing|10 min")), qPrintable(all[1]));
+  QVERIFY2(all[2].endsWith(QStringLiteral("|1 min 40 s|Timed out")), qPrintable(all[2]));
+  QCOMPARE(window.findChild<QLabel*>(QStringLiteral("IncidentsLabel"))->text(),
+           QStringLiteral("&Incidents of every site:"));
+
+  Select(window, {c});
+  QCOMPARE(listed().size(), 2);
+  QVERIFY(listed().join(QString()).count(c) == 2);
+  QCOMPARE(window.findChild<QLabel*>(QStringLiteral("IncidentsLabel"))->text(),
+           QStringLiteral("&Incidents of the selected sites:"));
+
+  // The figures read again (as every few seconds): the incident the user picked stays picked.
+  incidents->selectRow(1);
+  window.Refresh();
+  QVERIFY(window.Loading());
+  Loaded(window);
+  QCOMPARE(listed().size(), 2);
+  const QModelIndexList picked = incidents->selectionModel()->selectedRows();
+  QCOMPARE(picked.size(), 1);
+  QCOMPARE(picked.constFirst().row(), 1);
+}
+
 void tst_SitesWindow::keyboard_data() {
   QTest::addColumn<QString>("window"); // "sites" or "chart"
   QTest::addColumn<int>("key");
@@ -482,7 +595,8 @@ void tst_SitesWindow::keyboard_data() {
   QTest::newRow("Ctrl+W closes the chart") << "chart" << int(Qt::Key_W) << int(Qt::ControlModifier);
 }
 
-// Tab goes from the span to the table (one stop: the arrows move within it) to the buttons; Enter
+// Tab goes from the span to the table (one stop: the arrows move within it), the incidents below it,
+// then the buttons; Enter
 // on a line opens its chart; Escape and Ctrl+W close either window.
 void tst_SitesWindow::keyboard() {
   QFETCH(QString, window);
@@ -498,11 +612,11 @@ void tst_SitesWindow::keyboard() {
   auto* span = sites.findChild<QComboBox*>(QStringLiteral("Span"));
   span->setFocus();
   QStringList order;
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < 6; ++i) {
     order << QApplication::focusWidget()->objectName();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   }
-  QCOMPARE(order, QStringList({"Span", "Table", "Chart", "Export", "Refresh"}));
+  QCOMPARE(order, QStringList({"Span", "Table", "Incidents", "Chart", "Export", "Refresh"}));
   Table(sites)->setFocus();
   QTest::keyClick(Table(sites), Qt::Key_Return);
   auto* chart = sites.findChild<LatencyChart*>();
@@ -510,7 +624,8 @@ void tst_SitesWindow::keyboard() {
   QCOMPARE(chart->Urls(), QStringList{A});
   QTRY_VERIFY_WITH_TIMEOUT(!chart->Loading(), 20000);
 
-  QWidget* target = chart;
+  // The chart deletes itself when it closes.
+  QPointer<QWidget> target = chart;
   if (window == QLatin1String("sites")) {
     delete chart;
     target = &sites;
@@ -518,7 +633,7 @@ void tst_SitesWindow::keyboard() {
   target->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(target));
   QTest::keyClick(target->windowHandle(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-  QTRY_VERIFY(!target->isVisible());
+  QTRY_VERIFY(!target || !target->isVisible());
 }
 
 void tst_SitesWindow::everyControlHasAnAccessibleName() {

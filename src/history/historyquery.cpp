@@ -535,15 +535,8 @@ std::optional<HistorySample> HistoryQuery::Nearest(const QString& url, HistorySa
   return nearest;
 }
 
-bool HistoryQuery::Samples(const HistorySpan& span, const QStringList& urls,
-                           const std::function<bool(const SqliteStatement&)>& row) {
-  if (!IsOpen())
-    return false;
-  const HistoryBounds bounds = Resolve(span);
-  if (bounds.empty)
-    return true;
-  QString sql = QStringLiteral("SELECT %1 FROM samples WHERE 1%2")
-                    .arg(HistorySchema::SampleColumns().join(QStringLiteral(", ")), SpanTerms(bounds));
+bool HistoryQuery::Rows(QString sql, const HistoryBounds& bounds, const QStringList& urls,
+                        const std::function<bool(const SqliteStatement&)>& row) {
   if (!urls.isEmpty()) {
     QStringList parameters;
     for (qsizetype i = 0; i < urls.size(); ++i)
@@ -563,6 +556,18 @@ bool HistoryQuery::Samples(const HistorySpan& span, const QStringList& urls,
   }
   error.clear();
   return true;
+}
+
+bool HistoryQuery::Samples(const HistorySpan& span, const QStringList& urls,
+                           const std::function<bool(const SqliteStatement&)>& row) {
+  if (!IsOpen())
+    return false;
+  const HistoryBounds bounds = Resolve(span);
+  if (bounds.empty)
+    return true;
+  const QString sql = QStringLiteral("SELECT %1 FROM samples WHERE 1%2")
+                          .arg(HistorySchema::SampleColumns().join(QStringLiteral(", ")), SpanTerms(bounds));
+  return Rows(sql, bounds, urls, row);
 }
 
 bool HistoryQuery::IncidentRows(const HistorySpan& span, const QStringList& urls,
@@ -588,25 +593,7 @@ bool HistoryQuery::IncidentRows(const HistorySpan& span, const QStringList& urls
     sql += QStringLiteral(" AND started_utc < ?2");
   if (!bounds.openFrom)
     sql += QStringLiteral(" AND (ended_utc IS NULL OR ended_utc >= ?1)");
-  if (!urls.isEmpty()) {
-    QStringList parameters;
-    for (qsizetype i = 0; i < urls.size(); ++i)
-      parameters << QStringLiteral("?%1").arg(i + 4);
-    sql += QStringLiteral(" AND url IN (%1)").arg(parameters.join(QStringLiteral(", ")));
-  }
-  SqliteStatement statement(connection.Handle(), sql + QStringLiteral(" ORDER BY id"));
-  BindSpan(statement, bounds);
-  for (qsizetype i = 0; i < urls.size(); ++i)
-    statement.Bind(int(i + 4), urls.at(i));
-  while (statement.Step())
-    if (!row(statement))
-      return true;
-  if (statement.ErrorCode() != SQLITE_OK) {
-    Fail(HistoryProblem::Of(statement.ErrorCode()));
-    return false;
-  }
-  error.clear();
-  return true;
+  return Rows(sql, bounds, urls, row);
 }
 
 QList<HistoryIncident> HistoryQuery::Incidents(const HistorySpan& span, const QStringList& urls) {

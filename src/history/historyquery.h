@@ -171,6 +171,10 @@ public:
 private:
   HistoryBounds Resolve(const HistorySpan& span);
   void Fail(HistoryProblem::Kind kind);
+  // Runs `sql` (a SELECT whose WHERE takes more terms), limited to `urls` when given, in id order,
+  // handing each row to `row`; as Samples().
+  bool Rows(QString sql, const HistoryBounds& bounds, const QStringList& urls,
+            const std::function<bool(const SqliteStatement&)>& row);
 
   HistoryConnection connection;
   bool opened = false;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <span>
 
 namespace {
 
@@ -52,9 +53,10 @@ HistoryPhases PhasesOf(const HistoryStats::PhaseMeans& means) {
 // The packed form, little-endian: a fixed head (six counts: samples, failures, cancelled, pings,
 // up, errors; the phase sums as int64 whole microseconds and the phase counts as uint32; the latest
 // sample's time, id and ping; the earliest failure's time; the time, id and end of the latest
-// certificate told, -1 for none), then the pings (uint32 each), the minute in the
-// hour of each ping (one byte each) and the minute in the hour of each failure (one byte each).
-constexpr qsizetype HeadBytes = 6 * 4 + HistoryStats::PhaseCount * 12 + 7 * 8;
+// certificate told, -1 for none; the sum of the pings and the sum of their squares as two uint64,
+// low half first), then the pings in ascending order (uint32 each), the minute in the
+// hour of each ping in the same order (one byte each) and the minute in the hour of each failure (one byte each).
+constexpr qsizetype HeadBytes = 6 * 4 + HistoryStats::PhaseCount * 12 + 7 * 8 + 3 * 8;
 
 class Packer {
 public:
@@ -88,6 +90,78 @@ private:
 bool FitsIn32(qint64 value) {
   return value >= 0 && value <= qint64(std::numeric_limits<quint32>::max());
 }
+
+// The pings of an aggregate as ascending runs: each sealed hour's as it was stored, and those added
+// as rows sorted once here. A percentile is found by halving the range of values it may take while
+// counting, in each run, the pings at or below the middle within the part of the run still in
+// question: a few hundred binary searches in place of ranking every ping.
+class RankedPings {
+public:
+  explicit RankedPings(const HistoryAggregate& figures)
+      : figures(figures), rows(figures.pings), inOneList(Count() <= OneListAtMost || figures.sortedHours.empty()) {
+    // A few pings, or rows alone, are ranked in one list where they are (a partial sort in linear
+    // time); rows beside many pings of sealed hours are sorted into a run of their own.
+    if (inOneList)
+      rows.insert(rows.end(), figures.hourPings.begin(), figures.hourPings.end());
+    else
+      std::sort(rows.begin(), rows.end());
+    if (!rows.empty()) {
+      const auto [low, high] = std::minmax_element(rows.begin(), rows.end());
+      least = *low;
+      most = *high;
+    }
+    if (inOneList)
+      return;
+    for (const HistoryAggregate::SortedHour& hour : figures.sortedHours) {
+      if (hour.begin == hour.end)
+        continue;
+      least = qMin(least, qint64(figures.hourPings[hour.begin]));
+      most = qMax(most, qint64(figures.hourPings[hour.end - 1]));
+    }
+  }
+
+  size_t Count() const { return figures.pings.size() + figures.hourPings.size(); }
+  qint64 Least() const { return least; }
+  qint64 Most() const { return most; }
+
+  // By the nearest-rank method (HistoryStats::RankIndex); -1 when there is no ping.
+  qint64 Percentile(int percent) {
+    if (inOneList)
+      return HistoryStats::Percentile(rows, percent);
+    return Count() == 0 ? -1 : AtRank(HistoryStats::RankIndex(Count(), percent));
+  }
+
+  // Calls f(minute) for every ping above `value`, with its minute.
+  template <typename F>
+  void ForEachAbove(qint64 value, F f) const {
+    const quint32* pings = figures.hourPings.data();
+    for (const HistoryAggregate::SortedHour& hour : figures.sortedHours)
+      for (const quint32* ping = std::upper_bound(pings + hour.begin, pings + hour.end, value);
+           ping != pings + hour.end; ++ping)
+        f(hour.firstMinute + figures.hourMinutes[size_t(ping - pings)]);
+    for (size_t i = 0; i < figures.pings.size(); ++i)
+      if (figures.pings[i] > value)
+        f(figures.pingMinutes[i]);
+  }
+
+private:
+  qint64 AtRank(size_t rank) const {
+    std::vector<std::span<const quint32>> runs;
+    runs.reserve(figures.sortedHours.size());
+    for (const HistoryAggregate::SortedHour& hour : figures.sortedHours)
+      runs.emplace_back(figures.hourPings.data() + hour.begin, hour.end - hour.begin);
+    return HistoryStats::RankInRuns(std::move(runs), rows, rank);
+  }
+
+  // Up to this many pings, copying them into one list costs less than counting in runs.
+  static constexpr size_t OneListAtMost = 4096;
+
+  const HistoryAggregate& figures;
+  std::vector<qint64> rows;
+  bool inOneList;
+  qint64 least = std::numeric_limits<qint64>::max();
+  qint64 most = std::numeric_limits<qint64>::min();
+};
 
 } // namespace
 
@@ -139,6 +213,8 @@ void HistoryAggregate::Add(const HistoryRow& row) {
   const qint64 minute = HistoryTime::Minute(row.atMs);
   if (row.pingUs >= 0) {
     pings.push_back(row.pingUs);
+    pingSum += quint64(row.pingUs);
+    pingSquares += (unsigned __int128)(quint64(row.pingUs)) * quint64(row.pingUs);
     pingMinutes.push_back(minute);
     phases.Add(row.pingUs, row.dnsUs, row.connectUs, row.tlsUs, row.ttfbUs);
   } else if (row.cancelled) {
@@ -168,6 +244,16 @@ void HistoryAggregate::Merge(const HistoryAggregate& other) {
   cancelled += other.cancelled;
   pings.insert(pings.end(), other.pings.begin(), other.pings.end());
   pingMinutes.insert(pingMinutes.end(), other.pingMinutes.begin(), other.pingMinutes.end());
+  pingSum += other.pingSum;
+  pingSquares += other.pingSquares;
+  const size_t base = hourPings.size();
+  hourPings.insert(hourPings.end(), other.hourPings.begin(), other.hourPings.end());
+  hourMinutes.insert(hourMinutes.end(), other.hourMinutes.begin(), other.hourMinutes.end());
+  for (SortedHour hour : other.sortedHours) {
+    hour.begin += base;
+    hour.end += base;
+    sortedHours.push_back(hour);
+  }
   failureMinutes.insert(failureMinutes.end(), other.failureMinutes.begin(), other.failureMinutes.end());
   phases.Merge(other.phases);
   firstFailureMs = qMin(firstFailureMs, other.firstFailureMs);
@@ -206,38 +292,28 @@ SiteSummary HistoryAggregate::Summarize(HistorySample::Kind kind, const QString&
   line.lastAt = QDateTime::fromMSecsSinceEpoch(lastMs, Qt::UTC);
   line.lastUs = lastPing;
   line.phases = PhasesOf(phases);
-  if (pings.empty())
+  RankedPings ranked(*this);
+  if (ranked.Count() == 0)
     return line;
 
-  const auto [least, most] = std::minmax_element(pings.begin(), pings.end());
-  line.minUs = *least;
-  line.maxUs = *most;
-  std::vector<qint64> ranked = pings;
-  qint64 percentiles[3];
-  HistoryStats::Percentiles(ranked, {50, 95, 99}, percentiles);
-  line.p50Us = percentiles[0];
-  line.p95Us = percentiles[1];
-  line.p99Us = percentiles[2];
-  double sum = 0;
-  for (const qint64 ping : pings)
-    sum += double(ping);
-  const double n = double(pings.size());
-  line.meanUs = sum / n;
-  double squares = 0;
-  for (const qint64 ping : pings)
-    squares += (double(ping) - line.meanUs) * (double(ping) - line.meanUs);
-  line.stddevUs = std::sqrt(squares / n);
+  line.minUs = ranked.Least();
+  line.maxUs = ranked.Most();
+  line.p50Us = ranked.Percentile(50);
+  line.p95Us = ranked.Percentile(95);
+  line.p99Us = ranked.Percentile(99);
+  // n² times the variance, n Σx² - (Σx)², is a whole number: exact before the one division.
+  const auto count = (unsigned __int128)ranked.Count();
+  const double n = double(ranked.Count());
+  line.meanUs = double(pingSum) / n;
+  line.stddevUs = std::sqrt(double(count * pingSquares - pingSum * pingSum) / n / n);
 
   if (referenceMinutes) {
-    for (size_t i = 0; i < pings.size(); ++i) {
-      if (pings[i] <= line.p95Us)
-        continue;
+    ranked.ForEachAbove(line.p95Us, [&](qint64 minute) {
       ++line.slowSamples;
-      const qint64 minute = pingMinutes[i];
       const auto near = std::lower_bound(referenceMinutes->begin(), referenceMinutes->end(), minute - 1);
       if (near != referenceMinutes->end() && *near <= minute + 1)
         ++line.slowMatched;
-    }
+    });
     line.localNetwork = line.slowSamples >= SiteSummary::LocalNetworkMinSlow && 2 * line.slowMatched > line.slowSamples;
   }
   return line;
@@ -245,11 +321,8 @@ SiteSummary HistoryAggregate::Summarize(HistorySample::Kind kind, const QString&
 
 void HistoryAggregate::AddReferenceMinutes(std::vector<qint64>* minutes) const {
   minutes->insert(minutes->end(), failureMinutes.begin(), failureMinutes.end());
-  std::vector<qint64> ranked = pings;
-  const qint64 p95 = HistoryStats::Percentile(ranked, 95);
-  for (size_t i = 0; i < pings.size(); ++i)
-    if (pings[i] > p95)
-      minutes->push_back(pingMinutes[i]);
+  RankedPings ranked(*this);
+  ranked.ForEachAbove(ranked.Percentile(95), [&](qint64 minute) { minutes->push_back(minute); });
 }
 
 HistoryBucket HistoryAggregate::Bucket(qint64 startMs) const {
@@ -257,12 +330,10 @@ HistoryBucket HistoryAggregate::Bucket(qint64 startMs) const {
   bucket.startMs = startMs;
   bucket.samples = int(samples);
   bucket.failures = int(failures);
-  std::vector<qint64> ranked = pings;
-  qint64 percentiles[3];
-  HistoryStats::Percentiles(ranked, {10, 50, 90}, percentiles);
-  bucket.p10Us = percentiles[0];
-  bucket.medianUs = percentiles[1];
-  bucket.p90Us = percentiles[2];
+  RankedPings ranked(*this);
+  bucket.p10Us = ranked.Percentile(10);
+  bucket.medianUs = ranked.Percentile(50);
+  bucket.p90Us = ranked.Percentile(90);
   bucket.phases = PhasesOf(phases);
   return bucket;
 }
@@ -271,9 +342,19 @@ bool HistoryAggregate::Pack(qint64 hourMs, QByteArray* data) const {
   const qint64 firstMinute = HistoryTime::Minute(hourMs);
   const auto inHour = [&](qint64 ms) { return ms >= hourMs && ms < hourMs + HourMs; };
   const auto minuteInHour = [&](qint64 minute) { return minute >= firstMinute && minute < firstMinute + 60; };
+  // The pings in ascending order with their minutes (of equal pings, in the order of the minutes).
+  std::vector<std::pair<qint64, qint64>> ranked;
+  ranked.reserve(pings.size() + hourPings.size());
+  for (size_t i = 0; i < pings.size(); ++i)
+    ranked.emplace_back(pings[i], pingMinutes[i]);
+  for (const SortedHour& hour : sortedHours)
+    for (size_t i = hour.begin; i < hour.end; ++i)
+      ranked.emplace_back(hourPings[i], hour.firstMinute + hourMinutes[i]);
+  std::sort(ranked.begin(), ranked.end());
   if (samples <= 0 || !FitsIn32(samples) || !inHour(lastMs) || (failures > 0 && !inHour(firstFailureMs)) ||
-      (certNotAfterMs >= 0 && !inHour(certAtMs)) || !std::all_of(pings.begin(), pings.end(), FitsIn32) ||
-      !std::all_of(pingMinutes.begin(), pingMinutes.end(), minuteInHour) ||
+      (certNotAfterMs >= 0 && !inHour(certAtMs)) ||
+      !std::all_of(ranked.begin(), ranked.end(),
+                   [&](const auto& ping) { return FitsIn32(ping.first) && minuteInHour(ping.second); }) ||
       !std::all_of(failureMinutes.begin(), failureMinutes.end(), minuteInHour))
     return false;
   for (int phase = 0; phase < HistoryStats::PhaseCount; ++phase) {
@@ -283,12 +364,12 @@ bool HistoryAggregate::Pack(qint64 hourMs, QByteArray* data) const {
   }
 
   data->clear();
-  data->reserve(HeadBytes + qsizetype(pings.size()) * 5 + qsizetype(failureMinutes.size()));
+  data->reserve(HeadBytes + qsizetype(ranked.size()) * 5 + qsizetype(failureMinutes.size()));
   Packer out(data);
   out.Put(quint32(samples));
   out.Put(quint32(failures));
   out.Put(quint32(cancelled));
-  out.Put(quint32(pings.size()));
+  out.Put(quint32(ranked.size()));
   out.Put(quint32(up));
   out.Put(quint32(errors));
   for (int phase = 0; phase < HistoryStats::PhaseCount; ++phase)
@@ -302,10 +383,13 @@ bool HistoryAggregate::Pack(qint64 hourMs, QByteArray* data) const {
   out.Put(certNotAfterMs >= 0 ? certAtMs : qint64(-1));
   out.Put(certNotAfterMs >= 0 ? certId : qint64(-1));
   out.Put(certNotAfterMs);
-  for (const qint64 ping : pings)
-    out.Put(quint32(ping));
-  for (const qint64 minute : pingMinutes)
-    data->append(char(minute - firstMinute));
+  out.Put(quint64(pingSum));
+  out.Put(quint64(pingSquares));
+  out.Put(quint64(pingSquares >> 64));
+  for (const auto& ping : ranked)
+    out.Put(quint32(ping.first));
+  for (const auto& ping : ranked)
+    data->append(char(ping.second - firstMinute));
   for (const qint64 minute : failureMinutes)
     data->append(char(minute - firstMinute));
   return true;
@@ -349,20 +433,29 @@ bool HistoryAggregate::Unpack(QByteArrayView data, qint64 hourMs) {
     hour.certId = certRow;
     hour.certNotAfterMs = certEnd;
   }
-  Merge(hour);
-
-  // The pings and minutes go straight to their place at the end of this aggregate's lists.
-  const qint64 firstMinute = HistoryTime::Minute(hourMs);
+  hour.pingSum = in.Get<quint64>();
+  hour.pingSquares = in.Get<quint64>();
+  hour.pingSquares |= (unsigned __int128)(in.Get<quint64>()) << 64;
+  // The pings, ascending, and the minute in the hour of each.
   const auto* ping = reinterpret_cast<const uchar*>(in.Here());
   const auto* minute = ping + 4 * qsizetype(pinged);
   const auto* failureMinute = minute + qsizetype(pinged);
-  const size_t had = pings.size();
-  pings.resize(had + pinged);
-  pingMinutes.resize(had + pinged);
-  for (size_t i = 0; i < pinged; ++i) {
-    pings[had + i] = qFromLittleEndian<quint32>(ping + 4 * i);
-    pingMinutes[had + i] = firstMinute + minute[i];
+  const auto valid = [](const uchar* minutes, quint32 count) {
+    return std::all_of(minutes, minutes + count, [](uchar inHour) { return inHour < 60; });
+  };
+  if (!valid(minute, pinged) || !valid(failureMinute, failed))
+    return false;
+  const size_t had = hourPings.size();
+  hourPings.resize(had + pinged);
+  qFromLittleEndian<quint32>(ping, pinged, hourPings.data() + had);
+  if (!std::is_sorted(hourPings.begin() + qsizetype(had), hourPings.end())) {
+    hourPings.resize(had);
+    return false;
   }
+  Merge(hour);
+  const qint64 firstMinute = HistoryTime::Minute(hourMs);
+  hourMinutes.insert(hourMinutes.end(), minute, minute + pinged);
+  sortedHours.push_back({had, had + pinged, firstMinute});
   for (size_t i = 0; i < failed; ++i)
     failureMinutes.push_back(firstMinute + failureMinute[i]);
   return true;

@@ -42,8 +42,23 @@ struct HistoryAggregate {
   qint64 samples = 0;                 // every sample
   qint64 failures = 0;                // samples without a ping, but for the cancelled ones
   qint64 cancelled = 0;               // samples without a ping whose result is HistorySample::CancelledResult()
-  std::vector<qint64> pings;          // of the successful samples
+  std::vector<qint64> pings;          // of the successful samples added as rows (Add()), in any order
   std::vector<qint64> pingMinutes;    // the minute (HistoryTime::Minute) of each of them
+  // The pings of the sealed hours merged in (Unpack()), each hour's in ascending order beside the
+  // minute in its hour of each, so that percentiles are found by counting in sorted runs rather
+  // than by ranking every ping.
+  struct SortedHour {
+    size_t begin = 0; // [begin, end) of hourPings and hourMinutes
+    size_t end = 0;
+    qint64 firstMinute = 0;
+  };
+  std::vector<quint32> hourPings;
+  std::vector<quint8> hourMinutes;
+  std::vector<SortedHour> sortedHours;
+  // The sum of every ping and of their squares, exact (whole microseconds), for the mean and the
+  // standard deviation without a pass over the pings.
+  unsigned __int128 pingSum = 0;
+  unsigned __int128 pingSquares = 0;
   std::vector<qint64> failureMinutes; // the minute of each failure
   HistoryStats::PhaseMeans phases;    // of the successful samples
   qint64 lastMs = std::numeric_limits<qint64>::min(); // the latest sample: the greatest time, and of

@@ -31,7 +31,7 @@ namespace HistoryBlocks {
 
 // What Pack() writes; blocks of another format are dropped and built again. Change it whenever
 // HistoryAggregate's packed form changes.
-constexpr int Format = 2;
+constexpr int Format = 3;
 constexpr qint64 HourMs = 3600 * 1000;
 // How long after its end an hour is sealed: late samples of the writer's own queue come before.
 constexpr qint64 SealDelayMs = 5 * 60 * 1000;

@@ -1,19 +1,15 @@
 #include "history/historystats.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace HistoryStats {
 
-namespace {
-
-// The 0-based index of the nearest rank.
 size_t RankIndex(size_t n, int percent) {
   const auto p = size_t(qBound(0, percent, 100));
   const size_t rank = (p * n + 99) / 100; // ceil(p n / 100)
   return rank == 0 ? 0 : rank - 1;
 }
-
-} // namespace
 
 qint64 Percentile(std::vector<qint64>& values, int percent) {
   qint64 out = -1;
@@ -37,6 +33,53 @@ void Percentiles(std::vector<qint64>& values, std::initializer_list<int> percent
     }
     *out++ = *at;
   }
+}
+
+qint64 RankInRuns(std::vector<std::span<const quint32>> runs, std::span<const qint64> wide, size_t rank) {
+  std::erase_if(runs, [](std::span<const quint32> run) { return run.empty(); });
+  qint64 least = wide.empty() ? std::numeric_limits<qint64>::max() : wide.front();
+  qint64 most = wide.empty() ? std::numeric_limits<qint64>::min() : wide.back();
+  for (const std::span<const quint32> run : runs) {
+    least = qMin(least, qint64(run.front()));
+    most = qMax(most, qint64(run.back()));
+  }
+  if (least > most)
+    return -1;
+  // Invariant: at most `rank` values are at or below `low`, more than `rank` at or below `high`;
+  // in each run, the values before what is left of it are at or below `low`, those after above
+  // `high`.
+  std::vector<size_t> cuts(runs.size());
+  size_t atOrBelowLow = 0;
+  qint64 low = least - 1;
+  qint64 high = most;
+  while (high - low > 1) {
+    const qint64 middle = low + (high - low) / 2;
+    size_t counted = 0;
+    for (size_t i = 0; i < runs.size(); ++i) {
+      cuts[i] = size_t(std::upper_bound(runs[i].begin(), runs[i].end(), middle) - runs[i].begin());
+      counted += cuts[i];
+    }
+    const auto wideCut = size_t(std::upper_bound(wide.begin(), wide.end(), middle) - wide.begin());
+    counted += wideCut;
+    const bool lower = atOrBelowLow + counted > rank;
+    if (lower) {
+      high = middle;
+      wide = wide.first(wideCut);
+    } else {
+      low = middle;
+      atOrBelowLow += counted;
+      wide = wide.subspan(wideCut);
+    }
+    // The runs with nothing left in question drop out: most do after a few rounds.
+    size_t kept = 0;
+    for (size_t i = 0; i < runs.size(); ++i) {
+      const std::span<const quint32> left = lower ? runs[i].first(cuts[i]) : runs[i].subspan(cuts[i]);
+      if (!left.empty())
+        runs[kept++] = left;
+    }
+    runs.resize(kept);
+  }
+  return high;
 }
 
 void PhaseMeans::Add(qint64 totalUs, qint64 dnsUs, qint64 connectUs, qint64 tlsUs, qint64 ttfbUs) {

@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include <initializer_list>
+#include <span>
 #include <vector>
 
 // The arithmetic of the history's summaries and charts, on plain numbers.
@@ -13,6 +14,14 @@ namespace HistoryStats {
 // least p % of the values are at or below it. It is always one of the values. -1 when there are
 // none. Reorders `values` (a partial sort, linear time on average).
 qint64 Percentile(std::vector<qint64>& values, int percent);
+// The 0-based index in ascending order of the p-th percentile of n values.
+size_t RankIndex(size_t n, int percent);
+// The value of 0-based rank `rank` in ascending order among the values of ascending runs: `runs`
+// of 32-bit values and `wide`, one of 64-bit values, none negative; rank below their count.
+// Halves the range of values the answer may take while counting, in each run, the values at or
+// below the middle within the part of the run still in question, so that it reads a few values of
+// each run rather than all of them.
+qint64 RankInRuns(std::vector<std::span<const quint32>> runs, std::span<const qint64> wide, size_t rank);
 // Several percentiles at once, `percents` in ascending order; `out` receives one value for each.
 void Percentiles(std::vector<qint64>& values, std::initializer_list<int> percents, qint64* out);
 

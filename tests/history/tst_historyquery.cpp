@@ -3,6 +3,7 @@
 // changed and removed behind them, cut by the retention, and in a form the blocks cannot hold); the
 // nearest-rank percentiles; the "local network?" mark on small fixtures; the chart's bucket widths;
 // the nearest sample.
+#include "history/historyaggregate.h"
 #include "history/historyblocks.h"
 #include "history/historyconnection.h"
 #include "history/historyquery.h"
@@ -22,6 +23,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <span>
 #include <vector>
 
 Q_DECLARE_METATYPE(HistorySpan)
@@ -580,6 +582,47 @@ private slots:
     }
   }
 
+  void rankInRuns_data() {
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<int>("longest");
+    QTest::addColumn<int>("wide");     // values in the 64-bit run
+    QTest::addColumn<qint64>("spread"); // values drawn from [0, spread)
+    QTest::newRow("one run") << 1 << 50 << 0 << qint64(1000);
+    QTest::newRow("the 64-bit run alone") << 0 << 0 << 40 << qint64(1000);
+    QTest::newRow("many short runs and ties") << 300 << 5 << 0 << qint64(20);
+    QTest::newRow("runs and 64-bit values") << 40 << 60 << 30 << qint64(100000);
+    QTest::newRow("one value everywhere") << 20 << 10 << 5 << qint64(1);
+    QTest::newRow("the whole 32-bit range") << 30 << 30 << 10 << qint64(std::numeric_limits<quint32>::max()) + 1;
+  }
+
+  // Every rank among sorted runs (some empty) is the value of that rank in all of them sorted.
+  void rankInRuns() {
+    QFETCH(int, runs);
+    QFETCH(int, longest);
+    QFETCH(int, wide);
+    QFETCH(qint64, spread);
+    QRandomGenerator random(quint32(runs * 1000 + wide));
+    const auto draw = [&] { return qint64(random.bounded(double(spread))); };
+    std::vector<std::vector<quint32>> lists(static_cast<size_t>(runs));
+    std::vector<qint64> all;
+    for (std::vector<quint32>& list : lists) {
+      list.resize(size_t(random.bounded(longest + 1)));
+      for (quint32& value : list)
+        all.push_back(value = quint32(draw()));
+      std::sort(list.begin(), list.end());
+    }
+    std::vector<qint64> wideList(static_cast<size_t>(wide));
+    for (qint64& value : wideList)
+      all.push_back(value = draw());
+    std::sort(wideList.begin(), wideList.end());
+    std::sort(all.begin(), all.end());
+    QVERIFY(!all.empty());
+    for (size_t rank = 0; rank < all.size(); ++rank) {
+      std::vector<std::span<const quint32>> spans(lists.begin(), lists.end());
+      QCOMPARE(HistoryStats::RankInRuns(std::move(spans), wideList, rank), all[rank]);
+    }
+  }
+
   void summaryMatchesReference_data() { SpanRows(); }
 
   // Every span, read both ways and the way Auto picks, gives the reference's figures.
@@ -836,6 +879,41 @@ private slots:
     QVERIFY(damaged.Summary(HistorySpan()).isEmpty());
     QCOMPARE(damaged.ErrorText(), QStringLiteral("Cannot read the history %1: it is damaged").arg(garbage));
     QCOMPARE(QFileInfo(garbage).size(), 8192);
+  }
+
+  // A sealed hour gives back what was packed; one whose pings are no longer in order is refused,
+  // since percentiles are counted in it as a sorted run.
+  void packedHour() {
+    const qint64 hour = HistoryStats::BucketStart(NowMs, Hour);
+    HistoryAggregate packed;
+    for (const qint64 ping : {300, 100, 200}) {
+      HistoryRow row;
+      row.ok = true;
+      row.id = ping;
+      row.atMs = hour + ping * 1000;
+      row.pingUs = ping;
+      packed.Add(row);
+    }
+    QByteArray data;
+    QVERIFY(packed.Pack(hour, &data));
+    HistoryAggregate unpacked;
+    QVERIFY(unpacked.Unpack(data, hour));
+    const SiteSummary line = unpacked.Summarize(HistorySample::Kind::Site, Sites[0], nullptr);
+    QCOMPARE(line.samples, 3);
+    QCOMPARE(line.p50Us, 200);
+    QCOMPARE(line.maxUs, 300);
+    QCOMPARE(line.meanUs, 200.0);
+    QCOMPARE(line.stddevUs, std::sqrt(20000.0 / 3));
+    QCOMPARE(line.lastUs, 300);
+
+    // The tail holds the three pings (4 bytes each), then a minute for each: swap the first two.
+    const qsizetype pings = data.size() - 3 * 5;
+    const QByteArray first = data.mid(pings, 4);
+    data.replace(pings, 4, data.mid(pings + 4, 4));
+    data.replace(pings + 4, 4, first);
+    HistoryAggregate damaged;
+    QVERIFY(!damaged.Unpack(data, hour));
+    QCOMPARE(damaged.samples, 0);
   }
 
   // A large file with many samples at one moment gives the same figures read in one pass, address

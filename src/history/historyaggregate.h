@@ -39,11 +39,11 @@ struct HistoryRow {
 // double sums are exact), percentiles do not depend on the order of the pings, and the latest
 // sample is chosen by (time, id).
 struct HistoryAggregate {
-  qint64 samples = 0;                 // every sample
-  qint64 failures = 0;                // samples without a ping, but for the cancelled ones
-  qint64 cancelled = 0;               // samples without a ping whose result is HistorySample::CancelledResult()
-  std::vector<qint64> pings;          // of the successful samples added as rows (Add()), in any order
-  std::vector<qint64> pingMinutes;    // the minute (HistoryTime::Minute) of each of them
+  qint64 samples = 0;              // every sample
+  qint64 failures = 0;             // samples without a ping, but for the cancelled ones
+  qint64 cancelled = 0;            // samples without a ping whose result is HistorySample::CancelledResult()
+  std::vector<qint64> pings;       // of the successful samples added as rows (Add()), in any order
+  std::vector<qint64> pingMinutes; // the minute (HistoryTime::Minute) of each of them
   // The pings of the sealed hours merged in (Unpack()), each hour's in ascending order beside the
   // minute in its hour of each, so that percentiles are found by counting in sorted runs rather
   // than by ranking every ping.
@@ -59,8 +59,8 @@ struct HistoryAggregate {
   // standard deviation without a pass over the pings.
   unsigned __int128 pingSum = 0;
   unsigned __int128 pingSquares = 0;
-  std::vector<qint64> failureMinutes; // the minute of each failure
-  HistoryStats::PhaseMeans phases;    // of the successful samples
+  std::vector<qint64> failureMinutes;                 // the minute of each failure
+  HistoryStats::PhaseMeans phases;                    // of the successful samples
   qint64 lastMs = std::numeric_limits<qint64>::min(); // the latest sample: the greatest time, and of
   qint64 lastId = std::numeric_limits<qint64>::min(); // equal times the greatest id
   qint64 lastPing = -1;

@@ -585,7 +585,7 @@ private slots:
   void rankInRuns_data() {
     QTest::addColumn<int>("runs");
     QTest::addColumn<int>("longest");
-    QTest::addColumn<int>("wide");     // values in the 64-bit run
+    QTest::addColumn<int>("wide");      // values in the 64-bit run
     QTest::addColumn<qint64>("spread"); // values drawn from [0, spread)
     QTest::newRow("one run") << 1 << 50 << 0 << qint64(1000);
     QTest::newRow("the 64-bit run alone") << 0 << 0 << 40 << qint64(1000);

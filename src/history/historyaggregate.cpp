@@ -102,7 +102,8 @@ public:
     // A few pings, or rows alone, are ranked in one list where they are (a partial sort in linear
     // time); rows beside many pings of sealed hours are sorted into a run of their own.
     if (inOneList)
-      rows.insert(rows.end(), figures.hourPings.begin(), figures.hourPings.end());
+      for (const HistoryAggregate::SortedHour& hour : figures.sortedHours)
+        rows.insert(rows.end(), hour.pings.begin(), hour.pings.end());
     else
       std::sort(rows.begin(), rows.end());
     if (!rows.empty()) {
@@ -113,14 +114,14 @@ public:
     if (inOneList)
       return;
     for (const HistoryAggregate::SortedHour& hour : figures.sortedHours) {
-      if (hour.begin == hour.end)
+      if (hour.pings.empty())
         continue;
-      least = qMin(least, qint64(figures.hourPings[hour.begin]));
-      most = qMax(most, qint64(figures.hourPings[hour.end - 1]));
+      least = qMin(least, qint64(hour.pings.front()));
+      most = qMax(most, qint64(hour.pings.back()));
     }
   }
 
-  size_t Count() const { return figures.pings.size() + figures.hourPings.size(); }
+  size_t Count() const { return figures.pings.size() + figures.sortedPings; }
   qint64 Least() const { return least; }
   qint64 Most() const { return most; }
 
@@ -134,11 +135,9 @@ public:
   // Calls f(minute) for every ping above `value`, with its minute.
   template <typename F>
   void ForEachAbove(qint64 value, F f) const {
-    const quint32* pings = figures.hourPings.data();
     for (const HistoryAggregate::SortedHour& hour : figures.sortedHours)
-      for (const quint32* ping = std::upper_bound(pings + hour.begin, pings + hour.end, value);
-           ping != pings + hour.end; ++ping)
-        f(hour.firstMinute + figures.hourMinutes[size_t(ping - pings)]);
+      for (auto ping = std::upper_bound(hour.pings.begin(), hour.pings.end(), value); ping != hour.pings.end(); ++ping)
+        f(hour.firstMinute + hour.minutes[size_t(ping - hour.pings.begin())]);
     for (size_t i = 0; i < figures.pings.size(); ++i)
       if (figures.pings[i] > value)
         f(figures.pingMinutes[i]);
@@ -149,7 +148,7 @@ private:
     std::vector<std::span<const quint32>> runs;
     runs.reserve(figures.sortedHours.size());
     for (const HistoryAggregate::SortedHour& hour : figures.sortedHours)
-      runs.emplace_back(figures.hourPings.data() + hour.begin, hour.end - hour.begin);
+      runs.emplace_back(hour.pings);
     return HistoryStats::RankInRuns(std::move(runs), rows, rank);
   }
 
@@ -246,14 +245,8 @@ void HistoryAggregate::Merge(const HistoryAggregate& other) {
   pingMinutes.insert(pingMinutes.end(), other.pingMinutes.begin(), other.pingMinutes.end());
   pingSum += other.pingSum;
   pingSquares += other.pingSquares;
-  const size_t base = hourPings.size();
-  hourPings.insert(hourPings.end(), other.hourPings.begin(), other.hourPings.end());
-  hourMinutes.insert(hourMinutes.end(), other.hourMinutes.begin(), other.hourMinutes.end());
-  for (SortedHour hour : other.sortedHours) {
-    hour.begin += base;
-    hour.end += base;
-    sortedHours.push_back(hour);
-  }
+  sortedHours.insert(sortedHours.end(), other.sortedHours.begin(), other.sortedHours.end());
+  sortedPings += other.sortedPings;
   failureMinutes.insert(failureMinutes.end(), other.failureMinutes.begin(), other.failureMinutes.end());
   phases.Merge(other.phases);
   firstFailureMs = qMin(firstFailureMs, other.firstFailureMs);
@@ -344,12 +337,12 @@ bool HistoryAggregate::Pack(qint64 hourMs, QByteArray* data) const {
   const auto minuteInHour = [&](qint64 minute) { return minute >= firstMinute && minute < firstMinute + 60; };
   // The pings in ascending order with their minutes (of equal pings, in the order of the minutes).
   std::vector<std::pair<qint64, qint64>> ranked;
-  ranked.reserve(pings.size() + hourPings.size());
+  ranked.reserve(pings.size() + sortedPings);
   for (size_t i = 0; i < pings.size(); ++i)
     ranked.emplace_back(pings[i], pingMinutes[i]);
   for (const SortedHour& hour : sortedHours)
-    for (size_t i = hour.begin; i < hour.end; ++i)
-      ranked.emplace_back(hourPings[i], hour.firstMinute + hourMinutes[i]);
+    for (size_t i = 0; i < hour.pings.size(); ++i)
+      ranked.emplace_back(hour.pings[i], hour.firstMinute + hour.minutes[i]);
   std::sort(ranked.begin(), ranked.end());
   if (samples <= 0 || !FitsIn32(samples) || !inHour(lastMs) || (failures > 0 && !inHour(firstFailureMs)) ||
       (certNotAfterMs >= 0 && !inHour(certAtMs)) ||
@@ -445,17 +438,17 @@ bool HistoryAggregate::Unpack(QByteArrayView data, qint64 hourMs) {
   };
   if (!valid(minute, pinged) || !valid(failureMinute, failed))
     return false;
-  const size_t had = hourPings.size();
-  hourPings.resize(had + pinged);
-  qFromLittleEndian<quint32>(ping, pinged, hourPings.data() + had);
-  if (!std::is_sorted(hourPings.begin() + qsizetype(had), hourPings.end())) {
-    hourPings.resize(had);
+  SortedHour sorted;
+  sorted.pings.resize(pinged);
+  qFromLittleEndian<quint32>(ping, pinged, sorted.pings.data());
+  if (!std::is_sorted(sorted.pings.begin(), sorted.pings.end()))
     return false;
-  }
   Merge(hour);
   const qint64 firstMinute = HistoryTime::Minute(hourMs);
-  hourMinutes.insert(hourMinutes.end(), minute, minute + pinged);
-  sortedHours.push_back({had, had + pinged, firstMinute});
+  sorted.minutes.assign(minute, minute + pinged);
+  sorted.firstMinute = firstMinute;
+  sortedPings += pinged;
+  sortedHours.push_back(std::move(sorted));
   for (size_t i = 0; i < failed; ++i)
     failureMinutes.push_back(firstMinute + failureMinute[i]);
   return true;

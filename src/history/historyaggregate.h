@@ -48,13 +48,12 @@ struct HistoryAggregate {
   // minute in its hour of each, so that percentiles are found by counting in sorted runs rather
   // than by ranking every ping.
   struct SortedHour {
-    size_t begin = 0; // [begin, end) of hourPings and hourMinutes
-    size_t end = 0;
+    std::vector<quint32> pings;  // ascending
+    std::vector<quint8> minutes; // the minute in the hour of each
     qint64 firstMinute = 0;
   };
-  std::vector<quint32> hourPings;
-  std::vector<quint8> hourMinutes;
   std::vector<SortedHour> sortedHours;
+  size_t sortedPings = 0; // in all of them
   // The sum of every ping and of their squares, exact (whole microseconds), for the mean and the
   // standard deviation without a pass over the pings.
   unsigned __int128 pingSum = 0;

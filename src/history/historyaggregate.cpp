@@ -438,17 +438,21 @@ bool HistoryAggregate::Unpack(QByteArrayView data, qint64 hourMs) {
   };
   if (!valid(minute, pinged) || !valid(failureMinute, failed))
     return false;
-  SortedHour sorted;
-  sorted.pings.resize(pinged);
-  qFromLittleEndian<quint32>(ping, pinged, sorted.pings.data());
-  if (!std::is_sorted(sorted.pings.begin(), sorted.pings.end()))
-    return false;
-  Merge(hour);
   const qint64 firstMinute = HistoryTime::Minute(hourMs);
-  sorted.minutes.assign(minute, minute + pinged);
+  SortedHour sorted;
   sorted.firstMinute = firstMinute;
-  sortedPings += pinged;
-  sortedHours.push_back(std::move(sorted));
+  if (pinged > 0) {
+    sorted.pings.resize(pinged);
+    qFromLittleEndian<quint32>(ping, pinged, sorted.pings.data());
+    if (!std::is_sorted(sorted.pings.begin(), sorted.pings.end()))
+      return false;
+    sorted.minutes.assign(minute, minute + pinged);
+  }
+  Merge(hour);
+  if (pinged > 0) {
+    sortedPings += pinged;
+    sortedHours.push_back(std::move(sorted));
+  }
   for (size_t i = 0; i < failed; ++i)
     failureMinutes.push_back(firstMinute + failureMinute[i]);
   return true;

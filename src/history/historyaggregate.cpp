@@ -54,8 +54,8 @@ HistoryPhases PhasesOf(const HistoryStats::PhaseMeans& means) {
 // up, errors; the phase sums as int64 whole microseconds and the phase counts as uint32; the latest
 // sample's time, id and ping; the earliest failure's time; the time, id and end of the latest
 // certificate told, -1 for none; the sum of the pings and the sum of their squares as two uint64,
-// low half first), then the pings in ascending order (uint32 each), the minute in the
-// hour of each ping in the same order (one byte each) and the minute in the hour of each failure (one byte each).
+// low half first), then the pings in ascending order (uint32 each), the minute in the hour of each
+// ping in the same order (one byte each) and the minute in the hour of each failure (one byte each).
 constexpr qsizetype HeadBytes = 6 * 4 + HistoryStats::PhaseCount * 12 + 7 * 8 + 3 * 8;
 
 class Packer {
@@ -101,23 +101,20 @@ public:
       : figures(figures), rows(figures.pings), inOneList(Count() <= OneListAtMost || figures.sortedHours.empty()) {
     // A few pings, or rows alone, are ranked in one list where they are (a partial sort in linear
     // time); rows beside many pings of sealed hours are sorted into a run of their own.
-    if (inOneList)
-      for (const HistoryAggregate::SortedHour& hour : figures.sortedHours)
+    for (const HistoryAggregate::SortedHour& hour : figures.sortedHours) {
+      if (inOneList) {
         rows.insert(rows.end(), hour.pings.begin(), hour.pings.end());
-    else
+      } else if (!hour.pings.empty()) {
+        least = qMin(least, qint64(hour.pings.front()));
+        most = qMax(most, qint64(hour.pings.back()));
+      }
+    }
+    if (!inOneList)
       std::sort(rows.begin(), rows.end());
     if (!rows.empty()) {
       const auto [low, high] = std::minmax_element(rows.begin(), rows.end());
-      least = *low;
-      most = *high;
-    }
-    if (inOneList)
-      return;
-    for (const HistoryAggregate::SortedHour& hour : figures.sortedHours) {
-      if (hour.pings.empty())
-        continue;
-      least = qMin(least, qint64(hour.pings.front()));
-      most = qMax(most, qint64(hour.pings.back()));
+      least = qMin(least, *low);
+      most = qMax(most, *high);
     }
   }
 

@@ -9,6 +9,8 @@
 // Run a Release build on the offscreen platform: bench_sitesui [folder]
 
 #include "benchhistoryfile.h"
+#include "history/historyblocks.h"
+#include "history/historyconnection.h"
 #include "history/historyquery.h"
 #include "ui/latencychart.h"
 #include "ui/liverefresh.h"
@@ -92,7 +94,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "could not make the file\n");
     return 1;
   }
-  std::printf("history file: 1,009,640 samples over 30 days, %.0f MB, made in %.1f s\n",
+  {
+    // The sealed hours, as the program's writer builds them after opening the file.
+    HistoryConnection connection(path, HistoryConnection::Mode::ReadWrite);
+    int code = 0;
+    if (!connection.Open())
+      return 1;
+    while (HistoryBlocks::Seal(connection.Handle(), now.toMSecsSinceEpoch(), &code) == HistoryBlocks::Step::More) {
+    }
+  }
+  std::printf("history file: 1,009,640 samples over 30 days, its hours sealed, %.0f MB, made in %.1f s\n",
               double(QFileInfo(path).size()) / 1e6, double(timer.elapsed()) / 1000);
 
   HistoryAccess access;
